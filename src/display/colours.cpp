@@ -1,0 +1,60 @@
+#include "display/colours.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QPalette>
+#include <QWidget>
+
+namespace colours {
+
+namespace {
+
+// Buttons draw their face from the Button role, everything else from Window.
+QPalette::ColorRole backRole(const QWidget *widget)
+{
+    return qobject_cast<const QAbstractButton *>(widget) ? QPalette::Button : QPalette::Window;
+}
+
+QPalette::ColorRole foreRole(const QWidget *widget)
+{
+    return qobject_cast<const QAbstractButton *>(widget) ? QPalette::ButtonText : QPalette::WindowText;
+}
+
+} // namespace
+
+QColor buttonFace()
+{
+    return QApplication::palette().color(QPalette::Button);
+}
+
+QColor buttonText()
+{
+    return QApplication::palette().color(QPalette::ButtonText);
+}
+
+void setBackColor(QWidget *widget, const QColor &colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(backRole(widget), colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+void setForeColor(QWidget *widget, const QColor &colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(foreRole(widget), colour);
+    widget->setPalette(palette);
+}
+
+QColor backColor(const QWidget *widget)
+{
+    return widget->palette().color(backRole(widget));
+}
+
+QColor foreColor(const QWidget *widget)
+{
+    return widget->palette().color(foreRole(widget));
+}
+
+} // namespace colours

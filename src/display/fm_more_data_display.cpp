@@ -1,0 +1,193 @@
+// The reading display of the main window: filling the boxes from an
+// accepted packet, the display reset, the WITS indicator and the panel
+// toggle.
+
+#include "app/fm_more_data.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "convert/attempt.h"
+#include "convert/convert.h"
+#include "display/colours.h"
+#include "display/panellayout.h"
+#include "display/readingrules.h"
+
+QString fm_more_data::normalCaption() const
+{
+    return QStringLiteral("  ") + QString::fromLatin1(m_stream.data_fields[1]) + QStringLiteral(" ")
+        + QString::fromLatin1(m_stream.data_fields[3]);
+}
+
+void fm_more_data::populate_moredata()
+{
+    try {
+        for (const readings::FieldRow &row : readings::fieldTable()) {
+            QLabel *target = label(QString::fromLatin1(row.label));
+            if (!target)
+                throw std::runtime_error("Object variable not set");
+            target->setText(readings::shownText(row, m_stream.data_fields.at(row.index)));
+        }
+
+        // The level is that of the whole number shown, not of the raw field.
+        const double shown = convert::leadingNumber(lbl_GasUnits->text().toLatin1());
+        switch (readings::gasLevel(shown)) {
+        case readings::GasLevel::Green:
+            colours::setForeColor(lbl_GasUnits, colours::green());
+            break;
+        case readings::GasLevel::Yellow:
+            colours::setForeColor(lbl_GasUnits, colours::yellow());
+            break;
+        case readings::GasLevel::Red:
+            colours::setForeColor(lbl_GasUnits, colours::red());
+            break;
+        case readings::GasLevel::Unchanged:
+            break;
+        }
+
+        // The blink advances one phase per packet while the error lasts.
+        if (m_stream.error_code > 0) {
+            if (!error_blink) {
+                error_blink = true;
+                colours::setBackColor(lbl_err, colours::buttonFace());
+                setWindowTitle(normalCaption());
+            } else {
+                error_blink = false;
+                colours::setBackColor(lbl_err, colours::red());
+                setWindowTitle(QStringLiteral("  ERROR"));
+            }
+            lbl_err_txt->setText(readings::alarmText(m_stream.error_code));
+        } else {
+            setWindowTitle(normalCaption());
+            colours::setBackColor(lbl_err, colours::buttonFace());
+            lbl_err_txt->setText(QStringLiteral("No Errors"));
+        }
+    } catch (const std::exception &fault) {
+        disply_text(QByteArrayLiteral("[POPULATE CHART ERR: ") + QByteArray(fault.what()) + "]");
+    }
+}
+
+void fm_more_data::clear_display()
+{
+    static const char *const blankedFirst[] = {
+        "lbl_DrillDepth", "lbl_GasUnits", "lbl_Lel", "lbl_Methane", "lbl_Ppm", "lbl_Temp",
+        "lbl_DrilRateMF", "lbl_DrilRateFH", "lbl_Lph", "lbl_Vac", "lbl_Volts", "lbl_vq21",
+        "lbl_vq6", "lbl_cg_num", "lbl_vq6cg", "lbl_vq101", "lbl_h2s_ppm", "lbl_err",
+        "lbl_time", "lbl_date", "lbl_rssi", "lbl_rigvolts", "lbl_rigfreq", "lbl_dcamps",
+        "lbl_samplemot", "lbl_hrmtemp", "lbl_chromvac", "lbl_lag_depth", "lbl_bit_depth",
+    };
+    static const char *const blankedThen[] = {"lbl_packetnum", "lbl_c1", "lbl_c2", "lbl_c3", "lbl_ic4", "lbl_nc4"};
+    static const char *const blankedLast[] = {"lbl_exh", "lbl_col_tmp"};
+    auto blank = [this](const char *name) {
+        attempt([&] { label(QString::fromLatin1(name))->setText(QString()); });
+    };
+
+    attempt([&] { close_winsock(); });
+    for (const char *name : blankedFirst)
+        blank(name);
+    attempt([&] { colours::setBackColor(lbl_bit_depth, colours::black()); });
+    attempt([&] { Frame22->setTitle(QStringLiteral("Bit Depth")); });
+    for (const char *name : blankedThen)
+        blank(name);
+    attempt([&] { lbl_err_txt->setText(QStringLiteral("No Errors")); });
+    for (const char *name : blankedLast)
+        blank(name);
+    attempt([&] { wits_info->clear(); });
+    attempt([&] {
+        m_traffic.clear();
+        text_window->setPlainText(QString());
+    });
+    attempt([&] { twoWayMode(false); });
+    attempt([&] {
+        m_stream.uptime_percent = 0;
+        lbl_uptime->setText(convert::formatWhole(m_stream.uptime_percent) + QStringLiteral("%"));
+    });
+}
+
+void fm_more_data::tmr_wits_Timer()
+{
+    if (m_stream.wits_countdown <= 0) {
+        attempt([&] {
+            cmd_wits->setText(QStringLiteral("WITS BAD"));
+            colours::setBackColor(cmd_wits, colours::red());
+        });
+        return;
+    }
+    --m_stream.wits_countdown;
+    attempt([&] {
+        cmd_wits->setText(QStringLiteral("WITS ") + QString::number(m_stream.wits_countdown));
+        colours::setBackColor(cmd_wits, colours::green());
+    });
+    if (m_stream.wits_countdown == 0) {
+        // The WITS data has gone stale: nothing it put on the screen stays.
+        attempt([&] {
+            cmd_wits->setText(QStringLiteral("WITS"));
+            colours::setBackColor(cmd_wits, colours::red());
+        });
+        attempt([&] { wits_info->clear(); });
+        attempt([&] {
+            lbl_bit_depth->setText(QString());
+            colours::setBackColor(lbl_bit_depth, colours::black());
+        });
+        attempt([&] { Frame22->setTitle(QStringLiteral("Bit Depth")); });
+    }
+}
+
+void fm_more_data::cmd_wits_Click()
+{
+}
+
+void fm_more_data::cmd_more_data_Click()
+{
+    setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+    if (property("Tag").toString() != QLatin1String("1")) {
+        setProperty("Tag", QStringLiteral("1"));
+        setOuterSizeTwips(panel::FullWidth, panel::FullHeight);
+        cmd_more_data->setText(QStringLiteral("Less Data"));
+    } else {
+        setProperty("Tag", QStringLiteral("0"));
+        setOuterSizeTwips(panel::CompactWidth, panel::CompactHeight);
+        cmd_more_data->setText(QStringLiteral("More Data"));
+    }
+}
+
+void fm_more_data::twoWayMode(bool active)
+{
+    attempt([&] {
+        cmd_secure->setText(active ? QStringLiteral("Two Way Active") : QStringLiteral("Two Way Inactive"));
+        colours::setBackColor(cmd_secure, active ? colours::green() : colours::buttonFace());
+    });
+}
+
+void fm_more_data::packetAccepted()
+{
+    populate_moredata();
+}
+
+void fm_more_data::witsCleared()
+{
+    attempt([&] { wits_info->clear(); });
+}
+
+void fm_more_data::witsLineAdded(const QString &line)
+{
+    attempt([&] { wits_info->addItem(line); });
+}
+
+void fm_more_data::witsBitDepth(double value)
+{
+    attempt([&] {
+        lbl_bit_depth->setText(convert::formatOneDecimal(value));
+        // On bottom only when the shown texts agree digit for digit.
+        if (lbl_DrillDepth->text() != lbl_bit_depth->text()) {
+            colours::setBackColor(lbl_bit_depth, colours::orange());
+            Frame22->setTitle(QStringLiteral("Bit Depth    OFF BOTTOM"));
+        } else {
+            colours::setBackColor(lbl_bit_depth, colours::black());
+            Frame22->setTitle(QStringLiteral("Bit Depth"));
+        }
+    });
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <array>
+
+#include <QByteArray>
+#include <QString>
+
+// The rules that turn an accepted packet into what the reading panel shows:
+// which field goes to which box and in which pattern, the alarm texts, and
+// the gas-units colour levels. Widget-free, so tests check them directly.
+namespace readings {
+
+enum class Pattern { AsReceived, Whole, ThreeDecimals };
+
+struct FieldRow
+{
+    int index;               // position in the packet, counting from 1
+    const char *label;       // objectName of the label that shows it
+    const char *caption;     // caption of the frame around it
+    Pattern pattern;
+};
+
+// Fields 2 to 40 in packet order; field 1 goes only into the caption.
+const std::array<FieldRow, 39> &fieldTable();
+
+// The caption text a field is shown with.
+QString shownText(const FieldRow &row, const QByteArray &field);
+
+// "No Errors" for zero or below, the alarm for an exact code 1 to 19,
+// "UNKNOWN ALARM" for any other value above zero.
+QString alarmText(double errorCode);
+
+enum class GasLevel { Unchanged, Green, Yellow, Red };
+
+// The colour the gas-units reading takes for the whole number it shows.
+// Between 1200 and 1400 it keeps its colour, so it does not flicker at a
+// level.
+GasLevel gasLevel(double shownValue);
+
+} // namespace readings
