@@ -1,0 +1,32 @@
+# Sourced by run.sh and test.sh: installs the Debian packages the build needs
+# when they are missing, or prints the one line that installs them.
+
+RTVIEWER_PACKAGES=(build-essential cmake qt6-base-dev fonts-liberation)
+
+ensure_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+
+    local apt=()
+    if [ "$(id -u)" -eq 0 ]; then
+        apt=(apt-get)
+    elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
+        apt=(sudo apt-get)
+    fi
+    if [ ${#apt[@]} -eq 0 ] || ! command -v apt-get >/dev/null 2>&1; then
+        echo "Missing packages: ${missing[*]}" >&2
+        echo "Install them with: sudo apt-get install -y ${missing[*]}" >&2
+        return 1
+    fi
+    echo "Installing: ${missing[*]}"
+    DEBIAN_FRONTEND=noninteractive "${apt[@]}" update -qq
+    DEBIAN_FRONTEND=noninteractive "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+ensure_deps() {
+    ensure_packages "${RTVIEWER_PACKAGES[@]}" "$@"
+}
