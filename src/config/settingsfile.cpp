@@ -1,0 +1,70 @@
+#include "config/settingsfile.h"
+
+#include <exception>
+
+#include <QFile>
+
+#include "config/textfile.h"
+#include "convert/convert.h"
+#include "convert/fault.h"
+
+namespace {
+
+const QByteArray SettingsFileName = QByteArrayLiteral("RDconfig.ini");
+
+// Shorter lines carry no name and are skipped without taking a slot.
+constexpr qsizetype MinimumLineLength = 5;
+constexpr int CodeLength = 4;
+// The fifth character only separates the code from the name.
+constexpr int NameStart = 5;
+
+} // namespace
+
+QString programFilePath(const QString &programDir, const QByteArray &filename)
+{
+    if (filename.size() >= 2 && filename.at(1) == ':')
+        return QString::fromLatin1(filename);
+    QString path = programDir;
+    if (!path.endsWith(QLatin1Char('/')) && !path.endsWith(QLatin1Char('\\')))
+        path += QLatin1Char('/');
+    return path + QString::fromLatin1(filename);
+}
+
+bool IsFileThere(const QString &programDir, const QByteArray &filename)
+{
+    // Opening is the test: a file that exists but cannot be read is as good
+    // as missing to the readers that ask.
+    QFile file(programFilePath(programDir, filename));
+    return file.open(QIODevice::ReadOnly);
+}
+
+QByteArray fileNotFoundLine(const QTime &now, const QByteArray &filename)
+{
+    return '[' + now.toString(QStringLiteral("HH:mm:ss")).toLatin1()
+        + QByteArrayLiteral(" File not found: ") + filename + ']';
+}
+
+QList<QByteArray> LoadIniFile(const QString &programDir, WitsTable &table, const QTime &now)
+{
+    if (!IsFileThere(programDir, SettingsFileName))
+        return {fileNotFoundLine(now, SettingsFileName)};
+
+    try {
+        TextFile file(programFilePath(programDir, SettingsFileName));
+        file.open();
+        int filled = 0;
+        while (filled < WitsTable::Usable && !file.atEnd()) {
+            const QByteArray line = file.readLine();
+            if (line.size() < MinimumLineLength || line.startsWith('\''))
+                continue;
+            // Convert first: a bad code must leave its slot as it was.
+            const std::int16_t code = convert::textToInt16(line.left(CodeLength));
+            table.codes[filled] = code;
+            table.names[filled] = line.mid(NameStart);
+            ++filled;
+        }
+    } catch (const std::exception &e) {
+        return {QByteArrayLiteral("[LOAD INI ERR: ") + QByteArray(e.what()) + ']'};
+    }
+    return {};
+}
