@@ -1,0 +1,724 @@
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSignalSpy>
+#include <QSocketNotifier>
+#include <QTcpSocket>
+#include <QTemporaryFile>
+#include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int Patience = 5000;
+
+// The simulator as a child process, with its stdout gathered line by line.
+class SimProcess
+{
+public:
+    explicit SimProcess(QStringList arguments)
+    {
+        m_program = qEnvironmentVariable("UNIT_SIM");
+        if (m_program.isEmpty())
+            return;
+        arguments.prepend(QStringLiteral("0"));
+        arguments.prepend(QStringLiteral("--port"));
+        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process, [this] {
+            m_pending += m_process.readAllStandardOutput();
+            qsizetype end;
+            while ((end = m_pending.indexOf('\n')) >= 0) {
+                m_lines.append(m_pending.left(end));
+                m_pending.remove(0, end + 1);
+            }
+        });
+        m_process.start(m_program, arguments);
+    }
+
+    ~SimProcess()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(2000);
+        }
+    }
+
+    bool available() const { return !m_program.isEmpty(); }
+
+    // Waits for the first line and takes the port from it.
+    bool waitListening()
+    {
+        static const QRegularExpression first(QStringLiteral("^unit-sim listening on 127\\.0\\.0\\.1:(\\d+)$"));
+        if (!QTest::qWaitFor([this] { return !m_lines.isEmpty(); }, Patience))
+            return false;
+        const QRegularExpressionMatch match = first.match(QString::fromLatin1(m_lines.front()));
+        m_port = match.hasMatch() ? static_cast<quint16>(match.captured(1).toUInt()) : 0;
+        return m_port != 0;
+    }
+
+    quint16 port() const { return m_port; }
+    const QByteArrayList &lines() const { return m_lines; }
+    bool hasLine(const QByteArray &fragment) const { return lineIndex(fragment) >= 0; }
+    qsizetype lineIndex(const QByteArray &fragment) const
+    {
+        for (qsizetype i = 0; i < m_lines.size(); ++i) {
+            if (m_lines.at(i).contains(fragment))
+                return i;
+        }
+        return -1;
+    }
+    QByteArray allLines() const { return m_lines.join('\n'); }
+    QProcess &process() { return m_process; }
+
+private:
+    QString m_program;
+    QProcess m_process;
+    QByteArray m_pending;
+    QByteArrayList m_lines;
+    quint16 m_port = 0;
+};
+
+// A viewer stand-in that keeps every byte and where each read ended.
+class Client
+{
+public:
+    Client()
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [this] {
+            const QByteArray bytes = socket.readAll();
+            if (bytes.isEmpty())
+                return;
+            if (received.isEmpty())
+                firstByte.start();
+            received += bytes;
+            readEnds.append(received.size());
+        });
+    }
+
+    bool connectTo(quint16 port)
+    {
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        return QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::ConnectedState; }, Patience);
+    }
+
+    void send(const QByteArray &bytes)
+    {
+        socket.write(bytes);
+        socket.flush();
+    }
+
+    QTcpSocket socket;
+    QByteArray received;
+    QList<qsizetype> readEnds;
+    QElapsedTimer firstByte;
+};
+
+struct Element
+{
+    char kind = '?';   // '[' status message, '*' data packet, '^' WITS record, '?' anything else
+    QByteArray text;   // without the line end
+    qsizetype begin = 0;
+    qsizetype end = 0; // just past the line end
+};
+
+// Cuts a stream into its elements: status messages end at "]", packets and
+// records at CR; the line end after an element belongs to it. An incomplete
+// last element is left out.
+QList<Element> elements(const QByteArray &stream, int junkBefore = 0)
+{
+    QList<Element> result;
+    qsizetype pos = 0;
+    while (pos < stream.size()) {
+        Element e;
+        e.begin = pos;
+        pos += junkBefore;
+        if (pos >= stream.size())
+            break;
+        e.kind = stream.at(pos);
+        qsizetype last;
+        if (e.kind == '[') {
+            last = stream.indexOf(']', pos);
+        } else if (e.kind == '*' || e.kind == '^') {
+            last = stream.indexOf('\r', pos);
+            if (last >= 0)
+                --last;
+        } else {
+            e.kind = '?';
+            last = pos;
+        }
+        if (last < 0)
+            break;
+        e.text = stream.mid(pos, last + 1 - pos);
+        pos = last + 1;
+        if (pos < stream.size() && stream.at(pos) == '\r')
+            ++pos;
+        if (pos < stream.size() && stream.at(pos) == '\n')
+            ++pos;
+        if (e.kind != '?' && pos > stream.size())
+            break;
+        e.end = pos;
+        result.append(e);
+    }
+    return result;
+}
+
+QList<Element> ofKind(const QList<Element> &all, char kind)
+{
+    QList<Element> result;
+    for (const Element &e : all) {
+        if (e.kind == kind)
+            result.append(e);
+    }
+    return result;
+}
+
+// The receiving side's checksum rule, written out independently of the simulator.
+bool checksumPasses(const QByteArray &packet)
+{
+    const QByteArrayList pieces = packet.split(',');
+    if (pieces.size() < 2 || !pieces.at(pieces.size() - 2).startsWith('C'))
+        return false;
+    const QByteArray cf = pieces.at(pieces.size() - 2);
+    const qsizetype n = packet.size() - cf.size() - 1;
+    int sum = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        sum = (sum + static_cast<unsigned char>(packet.at(i))) % 256;
+    bool ok = false;
+    return cf.mid(1).toInt(&ok) == sum && ok;
+}
+
+bool goodPacket(const QByteArray &packet)
+{
+    const QByteArrayList pieces = packet.split(',');
+    return checksumPasses(packet) && pieces.size() == 42 && pieces.back().isEmpty();
+}
+
+// Every element of a clean stream is well formed; packets count up from 1.
+QString streamFault(const QList<Element> &all)
+{
+    static const QRegularExpression status(QStringLiteral("^\\[(OUTPUT ONLY|TWO WAY|UPTIME \\d{1,3}\\.\\d%)\\]$"));
+    int number = 0;
+    for (const Element &e : all) {
+        const QString text = QString::fromLatin1(e.text);
+        switch (e.kind) {
+        case '[':
+            if (!status.match(text).hasMatch())
+                return QStringLiteral("bad status message ") + text;
+            break;
+        case '*':
+            if (!goodPacket(e.text))
+                return QStringLiteral("bad packet ") + text;
+            if (e.text.split(',').at(28) != QByteArray::number(++number))
+                return QStringLiteral("packet out of sequence ") + text;
+            break;
+        case '^':
+            if (!e.text.startsWith("^,") || e.text.split(',').size() < 7 || !e.text.contains(",0108"))
+                return QStringLiteral("bad WITS record ") + text;
+            break;
+        default:
+            return QStringLiteral("stray bytes at %1").arg(e.begin);
+        }
+    }
+    return {};
+}
+
+int count(const Client &client, char kind)
+{
+    return static_cast<int>(ofKind(elements(client.received), kind).size());
+}
+
+// The key message a viewer sends, built by hand from its layout.
+QByteArray keyMessage(const QByteArray &user, const QByteArray &password, int offset)
+{
+    QList<int> bytes(255);
+    for (int i = 0; i < 255; ++i)
+        bytes[i] = (i * 53 + 7) % 256;
+    bytes[5] = offset;
+    for (int m = 0; m < 20; ++m) {
+        const QByteArray &source = m < 10 ? user : password;
+        const int index = m % 10;
+        const int code = index < source.size() ? static_cast<unsigned char>(source.at(index)) : 0;
+        bytes[offset + m] = code ^ bytes[6 + m];
+    }
+    QByteArray text = "[PGP KEY ";
+    for (const int value : bytes)
+        text += QByteArray::number(value).rightJustified(3, '0');
+    return text + "]\r\n";
+}
+
+#ifdef Q_OS_UNIX
+// A plain socket, because only the system call tells a reset from a close.
+class RawClient
+{
+public:
+    ~RawClient()
+    {
+        delete m_notifier;
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+    bool connectTo(quint16 port)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (m_fd < 0 || ::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+            return false;
+        ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+        m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read);
+        QObject::connect(m_notifier, &QSocketNotifier::activated, m_notifier, [this] { drain(); });
+        return true;
+    }
+
+    bool ended() const { return endedByClose || resetError != 0; }
+
+    QByteArray received;
+    bool endedByClose = false;
+    int resetError = 0;
+
+private:
+    void drain()
+    {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+            if (n > 0) {
+                received.append(buffer, n);
+                continue;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return;
+            if (n == 0)
+                endedByClose = true;
+            else
+                resetError = errno;
+            m_notifier->setEnabled(false);
+            return;
+        }
+    }
+
+    int m_fd = -1;
+    QSocketNotifier *m_notifier = nullptr;
+};
+#endif
+
+} // namespace
+
+class TestUnitSimProcess : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void commandLine();
+    void severalClients();
+    void viewerMessages();
+    void packetFaults_data();
+    void packetFaults();
+    void writeShaping_data();
+    void writeShaping();
+    void connectionFaults_data();
+    void connectionFaults();
+    void replay();
+};
+
+#define START_SIM(sim)                                                        \
+    do {                                                                      \
+        if (!(sim).available())                                               \
+            QSKIP("UNIT_SIM is not set to the unit-sim executable");          \
+        QVERIFY2((sim).waitListening(), (sim).allLines().constData());        \
+    } while (false)
+
+void TestUnitSimProcess::commandLine()
+{
+    if (qEnvironmentVariableIsEmpty("UNIT_SIM"))
+        QSKIP("UNIT_SIM is not set to the unit-sim executable");
+    const QString program = qEnvironmentVariable("UNIT_SIM");
+
+    auto run = [&program](const QStringList &arguments, QByteArray *out, QByteArray *err) {
+        QProcess process;
+        QSignalSpy finished(&process, &QProcess::finished);
+        process.start(program, arguments);
+        if (!finished.wait(Patience))
+            return -1;
+        *out = process.readAllStandardOutput();
+        *err = process.readAllStandardError();
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    };
+
+    QByteArray out, err;
+    QCOMPARE(run({QStringLiteral("--help")}, &out, &err), 0);
+    for (const char *option : {"--port", "--seed", "--rate", "--alarm", "--gas", "--split", "--batch",
+                               "--junk", "--reset-after", "--accept-delay", "--replay", "--uptime-period"})
+        QVERIFY2(out.contains(option), option);
+
+    QCOMPARE(run({QStringLiteral("--frobnicate")}, &out, &err), 2);
+    QVERIFY(err.contains("frobnicate"));
+    QVERIFY(out.isEmpty());
+
+    QCOMPARE(run({QStringLiteral("--rate"), QStringLiteral("often")}, &out, &err), 2);
+    QVERIFY(err.contains("--rate") && err.contains("often"));
+
+    QCOMPARE(run({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--close-after"), QStringLiteral("1"),
+                  QStringLiteral("--reset-after"), QStringLiteral("1")}, &out, &err), 2);
+
+    // A port that is taken is not a usage error.
+    SimProcess holder({});
+    START_SIM(holder);
+    QCOMPARE(run({QStringLiteral("--port"), QString::number(holder.port())}, &out, &err), 1);
+    QVERIFY(err.contains("cannot listen"));
+}
+
+void TestUnitSimProcess::severalClients()
+{
+    SimProcess sim({QStringLiteral("--seed"), QStringLiteral("42"), QStringLiteral("--rate"), QStringLiteral("40"),
+                    QStringLiteral("--wits-period"), QStringLiteral("0.1"), QStringLiteral("--uptime-period"),
+                    QStringLiteral("0.15"), QStringLiteral("--start-time"), QStringLiteral("2024-03-01T06:00:00")});
+    START_SIM(sim);
+
+    Client clients[3];
+    for (Client &client : clients)
+        QVERIFY(client.connectTo(sim.port()));
+    auto enough = [](const Client &client, int packets) {
+        return count(client, '*') >= packets && count(client, '^') >= 1 && client.received.contains("[UPTIME ");
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(enough(clients[0], 12) && enough(clients[1], 12) && enough(clients[2], 12), Patience);
+
+    QList<QByteArray> firstPackets;
+    for (const Client &client : clients) {
+        const QList<Element> all = elements(client.received);
+        QCOMPARE(all.front().text, QByteArray("[OUTPUT ONLY]"));
+        QCOMPARE(streamFault(all), QString());
+        QByteArray packets;
+        for (const Element &e : ofKind(all, '*').mid(0, 10))
+            packets += e.text;
+        firstPackets.append(packets);
+    }
+    // The same seed and clock give every connection the same run.
+    QCOMPARE(firstPackets.at(1), firstPackets.at(0));
+    QCOMPARE(firstPackets.at(2), firstPackets.at(0));
+
+    // The second viewer leaves; the others go on.
+    const QByteArray leaving = "from 127.0.0.1:" + QByteArray::number(clients[1].socket.localPort());
+    const qsizetype line = sim.lineIndex(leaving);
+    QVERIFY(line >= 0);
+    const QByteArray id = sim.lines().at(line).split(' ').at(1);
+    clients[1].socket.disconnectFromHost();
+    QTRY_VERIFY_WITH_TIMEOUT(sim.hasLine("client " + id + " gone: closed by the viewer"), Patience);
+
+    const int before0 = count(clients[0], '*');
+    const int before2 = count(clients[2], '*');
+    QTRY_VERIFY_WITH_TIMEOUT(count(clients[0], '*') >= before0 + 10 && count(clients[2], '*') >= before2 + 10, Patience);
+    QCOMPARE(streamFault(elements(clients[0].received)), QString());
+    QCOMPARE(streamFault(elements(clients[2].received)), QString());
+
+    // And a newcomer is still served.
+    Client late;
+    QVERIFY(late.connectTo(sim.port()));
+    QTRY_VERIFY_WITH_TIMEOUT(count(late, '*') >= 3, Patience);
+    QCOMPARE(streamFault(elements(late.received)), QString());
+}
+
+void TestUnitSimProcess::viewerMessages()
+{
+    SimProcess sim({QStringLiteral("--user"), QStringLiteral("alice"), QStringLiteral("--password"), QStringLiteral("s3cret"),
+                    QStringLiteral("--rate"), QStringLiteral("20"), QStringLiteral("--wits-period"), QStringLiteral("0"),
+                    QStringLiteral("--uptime-period"), QStringLiteral("0")});
+    START_SIM(sim);
+    Client client;
+    QVERIFY(client.connectTo(sim.port()));
+    QTRY_VERIFY_WITH_TIMEOUT(client.received.contains("[OUTPUT ONLY]"), Patience);
+
+    client.send("[KEEP ALIVE]\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(sim.hasLine("client 1 keep-alive 1"), Patience);
+    client.send("[KEEP ALIVE]\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(sim.hasLine("client 1 keep-alive 2"), Patience);
+
+    client.send(keyMessage("alice", "s3cret", 77));
+    QTRY_VERIFY_WITH_TIMEOUT(client.received.contains("[TWO WAY]\r\n"), Patience);
+    QVERIFY(sim.hasLine("client 1 key message: user \"alice\" accepted, answered [TWO WAY]"));
+
+    auto outputOnlyAnswers = [&client] { return client.received.count("[OUTPUT ONLY]") - 1; };
+    client.send(keyMessage("alice", "s3cre", 200));
+    QTRY_COMPARE_WITH_TIMEOUT(outputOnlyAnswers(), 1, Patience);
+    QTRY_VERIFY(sim.hasLine("user \"alice\" wrong password, answered [OUTPUT ONLY]"));
+
+    client.send(keyMessage("mallory", "s3cret", 30));
+    QTRY_COMPARE_WITH_TIMEOUT(outputOnlyAnswers(), 2, Patience);
+    QTRY_VERIFY(sim.hasLine("user \"mallory\" unknown"));
+
+    QByteArray spoiled = keyMessage("alice", "s3cret", 77);
+    spoiled.replace(9 + 40 * 3, 3, "256");
+    client.send(spoiled);
+    QTRY_COMPARE_WITH_TIMEOUT(outputOnlyAnswers(), 3, Patience);
+    QTRY_VERIFY(sim.hasLine("key message: refused (group 40 is 256, above 255), answered [OUTPUT ONLY]"));
+
+    client.send("hi\r");
+    QTRY_VERIFY_WITH_TIMEOUT(sim.hasLine("client 1 typed 3 bytes: 104 105 13"), Patience);
+
+    QCOMPARE(streamFault(elements(client.received)), QString());
+    QVERIFY(!sim.allLines().contains("s3cret"));
+}
+
+void TestUnitSimProcess::packetFaults_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<int>("every");
+
+    QTest::newRow("bad checksum") << "--bad-checksum" << 3;
+    QTest::newRow("51 fields") << "--long-packet" << 4;
+    QTest::newRow("no comma") << "--no-comma" << 5;
+    QTest::newRow("text in numbers") << "--non-numeric" << 2;
+}
+
+void TestUnitSimProcess::packetFaults()
+{
+    QFETCH(QString, option);
+    QFETCH(int, every);
+    SimProcess sim({option, QString::number(every), QStringLiteral("--rate"), QStringLiteral("100"),
+                    QStringLiteral("--wits-period"), QStringLiteral("0"), QStringLiteral("--uptime-period"), QStringLiteral("0"),
+                    QStringLiteral("--seed"), QStringLiteral("5")});
+    START_SIM(sim);
+    Client client;
+    QVERIFY(client.connectTo(sim.port()));
+    QTRY_VERIFY_WITH_TIMEOUT(count(client, '*') >= 12, Patience);
+
+    const QList<Element> packets = ofKind(elements(client.received), '*');
+    for (int n = 1; n <= 12; ++n) {
+        const QByteArray text = packets.at(n - 1).text;
+        const QByteArrayList pieces = text.split(',');
+        const bool hit = n % every == 0;
+        const QByteArray context = QByteArray::number(n) + ": " + text;
+        if (option == QLatin1String("--bad-checksum")) {
+            QVERIFY2(checksumPasses(text) != hit, context.constData());
+            QCOMPARE(pieces.size(), 42);
+            if (hit)
+                QVERIFY(sim.hasLine("client 1 fault: packet " + QByteArray::number(n) + " sent with checksum C"));
+        } else if (option == QLatin1String("--long-packet")) {
+            QVERIFY2(checksumPasses(text), context.constData());
+            QCOMPARE(pieces.size(), hit ? 51 : 42);
+        } else if (option == QLatin1String("--no-comma")) {
+            if (hit)
+                QCOMPARE(text, QByteArray("*0001"));
+            else
+                QVERIFY2(goodPacket(text), context.constData());
+        } else {
+            QVERIFY2(goodPacket(text), context.constData());
+            bool numeric = false;
+            pieces.at(4).toDouble(&numeric);
+            QCOMPARE(numeric, !hit);
+            QCOMPARE(pieces.at(20) == "E7", hit);
+        }
+    }
+}
+
+void TestUnitSimProcess::writeShaping_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QStringList>("arguments");
+
+    const QStringList often{QStringLiteral("--wits-period"), QStringLiteral("0.05"), QStringLiteral("--uptime-period"),
+                            QStringLiteral("0.07"), QStringLiteral("--seed"), QStringLiteral("3")};
+    const QStringList packetsOnly{QStringLiteral("--wits-period"), QStringLiteral("0"), QStringLiteral("--uptime-period"),
+                                  QStringLiteral("0")};
+    QTest::newRow("junk") << "junk" << (QStringList{QStringLiteral("--junk"), QStringLiteral("16"), QStringLiteral("--rate"), QStringLiteral("100")} + often);
+    QTest::newRow("split") << "split" << (QStringList{QStringLiteral("--split"), QStringLiteral("--split-gap"), QStringLiteral("5"), QStringLiteral("--rate"), QStringLiteral("20")} + often);
+    QTest::newRow("batch") << "batch" << (QStringList{QStringLiteral("--batch"), QStringLiteral("4"), QStringLiteral("--rate"), QStringLiteral("100")} + packetsOnly);
+    QTest::newRow("wits glued") << "glued" << (QStringList{QStringLiteral("--wits-glued"), QStringLiteral("--rate"), QStringLiteral("50"), QStringLiteral("--wits-period"), QStringLiteral("0.05")});
+    QTest::newRow("burst") << "burst" << (QStringList{QStringLiteral("--burst"), QStringLiteral("0.3"), QStringLiteral("--rate"), QStringLiteral("2")} + packetsOnly);
+}
+
+void TestUnitSimProcess::writeShaping()
+{
+    QFETCH(QString, mode);
+    QFETCH(QStringList, arguments);
+    SimProcess sim(arguments);
+    START_SIM(sim);
+    Client client;
+    QVERIFY(client.connectTo(sim.port()));
+
+    // Where a read ended inside an element, the writer cut it.
+    auto cutsInside = [&client](const QList<Element> &all) {
+        int cuts = 0;
+        for (const qsizetype end : client.readEnds) {
+            for (const Element &e : all)
+                cuts += end > e.begin && end < e.end;
+        }
+        return cuts;
+    };
+
+    if (mode == QLatin1String("junk")) {
+        QTRY_VERIFY_WITH_TIMEOUT(elements(client.received, 16).size() >= 40, Patience);
+        const QList<Element> all = elements(client.received, 16);
+        QSet<char> junk;
+        for (const Element &e : all) {
+            QVERIFY2(e.kind != '?', qPrintable(QString::number(e.begin)));
+            for (const char c : client.received.mid(e.begin, 16))
+                junk.insert(c);
+        }
+        QCOMPARE(all.front().text, QByteArray("[OUTPUT ONLY]"));
+        QCOMPARE(streamFault(all), QString());
+        QVERIFY(!ofKind(all, '^').isEmpty());
+        QCOMPARE(junk.size(), 256);
+    } else if (mode == QLatin1String("split")) {
+        QTRY_VERIFY_WITH_TIMEOUT(count(client, '*') >= 10, Patience);
+        const QList<Element> all = elements(client.received);
+        QCOMPARE(streamFault(all), QString());
+        QVERIFY2(cutsInside(all) >= 10, qPrintable(QString::number(cutsInside(all))));
+        QVERIFY(sim.hasLine("client 1 fault: writes split at random points"));
+    } else if (mode == QLatin1String("batch")) {
+        QTRY_VERIFY_WITH_TIMEOUT(count(client, '*') >= 20, Patience);
+        const QList<Element> all = elements(client.received);
+        QCOMPARE(streamFault(all), QString());
+        QCOMPARE(cutsInside(all), 0);
+        // Every read ends after the greeting or after a whole number of batches.
+        for (const qsizetype end : client.readEnds) {
+            int packets = 0;
+            for (const Element &e : ofKind(all, '*'))
+                packets += e.end <= end;
+            QVERIFY2(packets % 4 == 0, qPrintable(QString::number(packets)));
+        }
+    } else if (mode == QLatin1String("glued")) {
+        QTRY_VERIFY_WITH_TIMEOUT(count(client, '^') >= 5, Patience);
+        const QList<Element> all = elements(client.received);
+        QCOMPARE(streamFault(all), QString());
+        for (qsizetype i = 0; i < all.size(); ++i) {
+            if (all.at(i).kind != '^' || i + 1 == all.size())
+                continue;
+            const Element &next = all.at(i + 1);
+            QCOMPARE(next.kind, '*');
+            for (const qsizetype end : client.readEnds)
+                QVERIFY(end <= all.at(i).begin || end >= next.end);
+        }
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(sim.hasLine("fault: burst of"), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(client.received.size() > 5000, Patience);
+        const QList<Element> all = elements(client.received);
+        QCOMPARE(streamFault(all), QString());
+        qsizetype largest = 0;
+        qsizetype from = 0;
+        for (const qsizetype end : client.readEnds) {
+            largest = std::max(largest, end - from);
+            from = end;
+        }
+        QVERIFY2(largest > 5000, qPrintable(QString::number(largest)));
+    }
+}
+
+void TestUnitSimProcess::connectionFaults_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QStringList>("arguments");
+
+    QTest::newRow("close") << "close" << QStringList{QStringLiteral("--close-after"), QStringLiteral("5"), QStringLiteral("--rate"), QStringLiteral("50")};
+    QTest::newRow("reset") << "reset" << QStringList{QStringLiteral("--reset-after"), QStringLiteral("5"), QStringLiteral("--rate"), QStringLiteral("50")};
+    QTest::newRow("silent") << "silent" << QStringList{QStringLiteral("--silent-after"), QStringLiteral("0.3"), QStringLiteral("--rate"), QStringLiteral("50"), QStringLiteral("--wits-period"), QStringLiteral("0.05")};
+    QTest::newRow("wits stop") << "wits" << QStringList{QStringLiteral("--wits-stop"), QStringLiteral("0.3"), QStringLiteral("--rate"), QStringLiteral("100"), QStringLiteral("--wits-period"), QStringLiteral("0.03")};
+    QTest::newRow("accept delay") << "accept" << QStringList{QStringLiteral("--accept-delay"), QStringLiteral("0.5"), QStringLiteral("--rate"), QStringLiteral("50")};
+}
+
+void TestUnitSimProcess::connectionFaults()
+{
+    QFETCH(QString, mode);
+    QFETCH(QStringList, arguments);
+    SimProcess sim(arguments);
+    START_SIM(sim);
+
+    if (mode == QLatin1String("close") || mode == QLatin1String("reset")) {
+#ifdef Q_OS_UNIX
+        RawClient raw;
+        QVERIFY(raw.connectTo(sim.port()));
+        QTRY_VERIFY_WITH_TIMEOUT(raw.ended(), Patience);
+        const QList<Element> all = elements(raw.received);
+        QCOMPARE(streamFault(all), QString());
+        QCOMPARE(ofKind(all, '*').size(), 5);
+        if (mode == QLatin1String("close")) {
+            QVERIFY(raw.endedByClose);
+            QTRY_VERIFY(sim.hasLine("client 1 gone: closed here after 5 packets"));
+        } else {
+            QCOMPARE(raw.resetError, ECONNRESET);
+            QTRY_VERIFY(sim.hasLine("client 1 gone: reset here after 5 packets"));
+        }
+        return;
+#else
+        QSKIP("needs the system's own sockets to tell a reset from a close");
+#endif
+    }
+
+    Client client;
+    QElapsedTimer sinceConnect;
+    QVERIFY(client.connectTo(sim.port()));
+    sinceConnect.start();
+
+    if (mode == QLatin1String("silent")) {
+        QTRY_VERIFY_WITH_TIMEOUT(sim.hasLine("client 1 fault: silent from now on"), Patience);
+        QVERIFY(count(client, '*') >= 5);
+        // What was on its way when the unit fell silent may still come in.
+        QSignalSpy reads(&client.socket, &QTcpSocket::readyRead);
+        reads.wait(300);
+        const qsizetype size = client.received.size();
+        QVERIFY(!reads.wait(700));
+        QCOMPARE(client.received.size(), size);
+        QCOMPARE(client.socket.state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(streamFault(elements(client.received)), QString());
+        client.send("[KEEP ALIVE]\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(sim.hasLine("client 1 keep-alive 1"), Patience);
+    } else if (mode == QLatin1String("wits")) {
+        QTRY_VERIFY_WITH_TIMEOUT(sim.hasLine("client 1 fault: WITS records stopped"), Patience);
+        const int packetsAtStop = count(client, '*');
+        QVERIFY(count(client, '^') >= 3);
+        QTRY_VERIFY_WITH_TIMEOUT(count(client, '*') >= packetsAtStop + 40, Patience);
+        const QList<Element> all = elements(client.received);
+        QCOMPARE(streamFault(all), QString());
+        int packets = 0;
+        for (const Element &e : all) {
+            packets += e.kind == '*';
+            if (packets > packetsAtStop + 5)
+                QVERIFY2(e.kind != '^', e.text.constData());
+        }
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(count(client, '*') >= 1, Patience);
+        QVERIFY2(sinceConnect.elapsed() - client.firstByte.elapsed() >= 450,
+                 qPrintable(QString::number(sinceConnect.elapsed() - client.firstByte.elapsed())));
+        QVERIFY(sim.lineIndex("client 1 fault: taken up after 0.5 s") < sim.lineIndex("client 1 taken up"));
+        QCOMPARE(elements(client.received).front().text, QByteArray("[OUTPUT ONLY]"));
+    }
+}
+
+void TestUnitSimProcess::replay()
+{
+    QTemporaryFile file;
+    QVERIFY(file.open());
+    QByteArray recorded = "[OUTPUT ONLY]\r\n*100,200,C165,\r\n";
+    for (int v = 0; v < 256; ++v)
+        recorded.append(static_cast<char>(v));
+    recorded += "^,a,b,c,d,01081523.4\r\n";
+    file.write(recorded);
+    file.flush();
+
+    SimProcess sim({QStringLiteral("--replay"), file.fileName(), QStringLiteral("--replay-rate"), QStringLiteral("1500")});
+    START_SIM(sim);
+    Client client;
+    QElapsedTimer clock;
+    QVERIFY(client.connectTo(sim.port()));
+    clock.start();
+    QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), recorded.size(), Patience);
+    // 329 bytes at 1500 a second: about 0.22 s, in many small writes.
+    QVERIFY2(clock.elapsed() >= 150, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(client.readEnds.size() >= 3);
+    QCOMPARE(client.received, recorded);
+    QTRY_VERIFY(sim.hasLine("client 1 replay finished"));
+}
+
+QTEST_GUILESS_MAIN(TestUnitSimProcess)
+#include "tst_unitsim_process.moc"
