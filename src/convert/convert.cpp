@@ -1,6 +1,8 @@
 #include "convert/convert.h"
 
+#include <clocale>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <string>
 
@@ -103,7 +105,17 @@ double valueOf(const Scan &scan)
 {
     if (!scan.hasDigits)
         return 0.0;
-    return std::strtod(scan.number.c_str(), nullptr);
+    // strtod reads the decimal separator of the C library's numeric locale,
+    // which the application object sets from the desktop session; the unit
+    // always writes ".", so the scanned point is put in that separator's place.
+    std::string number = scan.number;
+    const char *separator = std::localeconv()->decimal_point;
+    if (separator && *separator && std::string(separator) != ".") {
+        const std::size_t point = number.find('.');
+        if (point != std::string::npos)
+            number.replace(point, 1, separator);
+    }
+    return std::strtod(number.c_str(), nullptr);
 }
 
 template <typename T>

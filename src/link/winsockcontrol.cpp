@@ -60,6 +60,7 @@ void WinsockControl::Connect()
         throw Fault(InvalidArgument);
     m_peerClosed = false;
     m_failed = false;
+    m_closeAsked = false;
     if (m_localPort != 0 && !m_socket.bind(QHostAddress::AnyIPv4, m_localPort))
         throw Fault("Address in use");
     m_socket.connectToHost(m_remoteHost, m_remotePort);
@@ -69,11 +70,12 @@ void WinsockControl::Close()
 {
     m_peerClosed = false;
     m_failed = false;
-    // Unread data goes with the connection, as the operator asked for it to end.
+    m_closeAsked = true;
     if (m_socket.state() == QAbstractSocket::ConnectedState) {
-        m_socket.disconnectFromHost();
-        if (m_socket.state() == QAbstractSocket::UnconnectedState)
-            m_socket.close();
+        // Unread data goes with the connection at once, as the operator asked
+        // for it to end, so no later poll can fetch it; what was sent last is
+        // still delivered before the connection goes down.
+        m_socket.close();
     } else {
         m_socket.abort();
     }
@@ -81,6 +83,11 @@ void WinsockControl::Close()
 
 void WinsockControl::onError(QAbstractSocket::SocketError error)
 {
+    // Once the operator has closed the connection, a failure while its last
+    // bytes go out is of no interest: the socket still ends up closed and
+    // must not come back in error or closing.
+    if (m_closeAsked)
+        return;
     // A remote close is an ordinary end of the connection, not a failure;
     // whatever the unit sent before it stays readable.
     if (error == QAbstractSocket::RemoteHostClosedError)
@@ -122,6 +129,10 @@ std::int32_t WinsockControl::BytesReceived() const
 
 void WinsockControl::GetData(QByteArray &text)
 {
+    if (!m_socket.isOpen()) {
+        text.clear();
+        return;
+    }
     text = m_socket.readAll();
 }
 

@@ -28,10 +28,12 @@ private:
     void requireClosed() const;
     void onError(QAbstractSocket::SocketError error);
 
-    QTcpSocket m_socket;
+    // A child, so that a test can follow the transitions behind State().
+    QTcpSocket m_socket{this};
     QString m_remoteHost;
     quint16 m_localPort = 0;
     quint16 m_remotePort = 0;
     bool m_peerClosed = false;
     bool m_failed = false;
+    bool m_closeAsked = false;
 };

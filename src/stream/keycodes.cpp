@@ -19,7 +19,10 @@ int keyCharCode(const QKeyEvent *event)
     default:
         break;
     }
-    const bool control = event->modifiers() & Qt::ControlModifier;
+    // Ctrl+Alt is how some keyboards report AltGr: the character it types
+    // counts, not a control code.
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    const bool control = (modifiers & Qt::ControlModifier) && !(modifiers & Qt::AltModifier);
     if (control && key >= Qt::Key_A && key <= Qt::Key_Z)
         return key - Qt::Key_A + 1;
     const QString text = event->text();

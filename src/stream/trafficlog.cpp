@@ -31,9 +31,9 @@ QString TrafficLog::forDisplay(const QByteArray &bytes)
             shown += QLatin1Char('\n');
         } else if (c == '\n') {
             shown += QLatin1Char('\n');
-        } else if (c == '\t') {
-            shown += QLatin1Char('\t');
         } else if (c < 0x20) {
+            // A tab too: the window shows the bytes as they came, and a gap
+            // would pass for blanks.
             shown += QChar(0x2400 + c);  // control pictures
         } else if (c == 0x7F) {
             shown += QChar(0x2421);
