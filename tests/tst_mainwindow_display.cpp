@@ -1,0 +1,725 @@
+// The reading panel of the main window: its layout, what an accepted packet
+// puts into it, the WITS indicator and the More/Less toggle.
+
+#include <memory>
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include "app/fm_more_data.h"
+#include "display/colours.h"
+#include "fakesocket.h"
+#include "stream/streamstate.h"
+
+namespace {
+
+// Every label that shows a packet field, with the field it shows.
+const QList<QPair<int, const char *>> &fieldLabels()
+{
+    static const QList<QPair<int, const char *>> labels = {
+        {2, "lbl_date"},       {3, "lbl_time"},      {4, "lbl_DrillDepth"}, {5, "lbl_GasUnits"},
+        {6, "lbl_Lel"},        {7, "lbl_Methane"},   {8, "lbl_Ppm"},        {9, "lbl_Temp"},
+        {10, "lbl_DrilRateMF"}, {11, "lbl_DrilRateFH"}, {12, "lbl_Lph"},     {13, "lbl_Vac"},
+        {14, "lbl_Volts"},     {15, "lbl_vq21"},     {16, "lbl_vq6"},       {17, "lbl_cg_num"},
+        {18, "lbl_vq6cg"},     {19, "lbl_vq101"},    {20, "lbl_h2s_ppm"},   {21, "lbl_err"},
+        {22, "lbl_samplemot"}, {23, "lbl_rssi"},     {24, "lbl_rigvolts"},  {25, "lbl_rigfreq"},
+        {26, "lbl_dcamps"},    {27, "lbl_hrmtemp"},  {28, "lbl_chromvac"},  {29, "lbl_packetnum"},
+        {30, "lbl_c1"},        {31, "lbl_c2"},       {32, "lbl_c3"},        {33, "lbl_ic4"},
+        {34, "lbl_nc4"},       {35, "lbl_exh"},      {36, "lbl_col_tmp"},   {37, "lbl_lag_depth"},
+        {38, "lbl_hobbs"},     {39, "lbl_iPen"},     {40, "lbl_nPen"},
+    };
+    return labels;
+}
+
+template <typename T>
+T *child(QWidget &w, const char *name)
+{
+    T *found = w.findChild<T *>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no child %s", name);
+    return found;
+}
+
+void stopTimers(fm_more_data &w)
+{
+    for (const char *name : {"tmr_delay", "tmrDataArrival", "tmr_wits"})
+        child<QTimer>(w, name)->stop();
+}
+
+QColor namedColour(const QString &name)
+{
+    if (name == QLatin1String("white"))
+        return colours::white();
+    if (name == QLatin1String("green"))
+        return colours::green();
+    if (name == QLatin1String("yellow"))
+        return colours::yellow();
+    if (name == QLatin1String("red"))
+        return colours::red();
+    if (name == QLatin1String("face"))
+        return colours::buttonFace();
+    qFatal("unknown colour");
+    return {};
+}
+
+QStringList texts(std::initializer_list<const char *> list)
+{
+    QStringList all;
+    for (const char *text : list)
+        all << QString::fromLatin1(text);
+    return all;
+}
+
+// A number as the operator's locale writes it.
+QString localised(const QString &text)
+{
+    QString shown = text;
+    return shown.replace(QLatin1Char('.'), QLocale::system().decimalPoint());
+}
+
+// A data packet as the unit sends it: the checksum is the 8-bit sum of
+// every byte from the "*" to the comma before the "C".
+QByteArray packet(const QList<QByteArray> &fields)
+{
+    QByteArray body = "*" + fields.join(',') + ",";
+    int sum = 0;
+    for (const char c : std::as_const(body))
+        sum = (sum + static_cast<unsigned char>(c)) % 256;
+    return body + "C" + QByteArray::number(sum) + ",\r";
+}
+
+// Twips of this window's screen to pixels and back.
+int px(const QWidget &w, int twips, bool horizontal = true)
+{
+    return qRound(twips * (horizontal ? w.logicalDpiX() : w.logicalDpiY()) / 1440.0);
+}
+
+int twips(const QWidget &w, int pixels, bool horizontal = true)
+{
+    return qRound(pixels * 1440.0 / (horizontal ? w.logicalDpiX() : w.logicalDpiY()));
+}
+
+bool near(int actual, int expected)
+{
+    return qAbs(actual - expected) <= 1;
+}
+
+QString rectText(const QRect &r)
+{
+    return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
+} // namespace
+
+class tst_MainWindowDisplay : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void panelBoxes_data();
+    void panelBoxes();
+    void topRowControls_data();
+    void topRowControls();
+    void designState();
+
+    void everyLabelTakesItsField();
+    void numberPatterns_data();
+    void numberPatterns();
+    void gasColour_data();
+    void gasColour();
+    void errorBlink_data();
+    void errorBlink();
+    void alarmTexts_data();
+    void alarmTexts();
+    void shorterPacketLeavesOldBoxes();
+
+    void bitDepthBesideHoleDepth();
+    void witsIndicatorOverSixtyOneTicks();
+    void witsIndicatorWithoutRecords();
+    void witsIndicatorKeptGreenByRecords();
+
+    void toggleTwiceFromMaximised();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<fm_more_data> m_w;
+};
+
+void tst_MainWindowDisplay::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    fm_more_data::setProgramDirectory(m_dir->path());
+    m_w = std::make_unique<fm_more_data>(new FakeSocket);
+    stopTimers(*m_w);
+}
+
+void tst_MainWindowDisplay::cleanup()
+{
+    m_w.reset();
+    m_dir.reset();
+}
+
+void tst_MainWindowDisplay::panelBoxes_data()
+{
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QRect>("frame");      // twips, in the window
+    QTest::addColumn<QSize>("labelSize");  // twips; empty: not fixed
+    QTest::addColumn<QString>("style");
+
+    auto large = [](const char *caption, const char *label, int top, QSize size) {
+        QTest::newRow(caption) << QString::fromLatin1(caption) << QString::fromLatin1(label)
+                               << QRect(0, top, 3105, 975) << size << QStringLiteral("large");
+    };
+    large("Gas Units", "lbl_GasUnits", 990, QSize(2910, 705));
+    large("Hole Depth In Feet", "lbl_DrillDepth", 2025, QSize(2910, 720));
+    large("Bit Depth", "lbl_bit_depth", 3015, QSize());
+    large("ROP Mn/Ft", "lbl_DrilRateMF", 4005, QSize(2955, 705));
+    QTest::newRow("Lag Depth") << QStringLiteral("Lag Depth") << QStringLiteral("lbl_lag_depth")
+                               << QRect(0, 4995, 3105, 975) << QSize(2955, 705) << QStringLiteral("cyan");
+
+    const int c1 = 3150, c2 = 4455, c3 = 5760;
+    const struct
+    {
+        const char *caption;
+        const char *label;
+        int left, top;
+    } smalls[] = {
+        {"% CO2", "lbl_Methane", c1, 1035},      {"Time", "lbl_time", c2, 1035},
+        {"Date", "lbl_date", c3, 1035},          {"% O2", "lbl_Lel", c1, 1530},
+        {"Sample Vac", "lbl_Vac", c2, 1530},     {"Temp", "lbl_Temp", c3, 1530},
+        {"H2S PPM", "lbl_h2s_ppm", c1, 2025},    {"Sample LPH", "lbl_Lph", c2, 2025},
+        {"Attenuation", "lbl_Ppm", c3, 2025},    {"ROP Ft/Hr", "lbl_DrilRateFH", c1, 2520},
+        {"Packet Num", "lbl_packetnum", c2, 2520}, {"Volts DC", "lbl_Volts", c3, 2520},
+        {"Pri Volts", "lbl_vq21", c1, 3015},     {"Sec Volts", "lbl_vq6", c2, 3015},
+        {"H2S Volts", "lbl_vq101", c3, 3015},    {"CG Volts", "lbl_vq6cg", c1, 3510},
+        {"CG ID", "lbl_cg_num", c2, 3510},       {"RSSI", "lbl_rssi", c3, 3510},
+        {"AC Volts", "lbl_rigvolts", c1, 4005},  {"AC Freq", "lbl_rigfreq", c2, 4005},
+        {"Amps", "lbl_dcamps", c3, 4005},        {"Motor %", "lbl_samplemot", c1, 4500},
+        {"HRM Temp", "lbl_hrmtemp", c2, 4500},   {"CG Pressure", "lbl_chromvac", c3, 4500},
+        {"Error Number", "lbl_err", c1, 4995},   {"HOBBS", "lbl_hobbs", c2, 4995},
+        {"Exhaust Prs", "lbl_exh", c3, 4995},    {"Column Temp", "lbl_col_tmp", c1, 5490},
+    };
+    for (const auto &box : smalls) {
+        QTest::newRow(box.caption) << QString::fromLatin1(box.caption) << QString::fromLatin1(box.label)
+                                   << QRect(box.left, box.top, 1305, 480) << QSize(1065, 255)
+                                   << QStringLiteral("small");
+    }
+
+    QTest::newRow("Error Description") << QStringLiteral("Error Description") << QStringLiteral("lbl_err_txt")
+                                       << QRect(0, 5985, 7110, 480) << QSize(6825, 255)
+                                       << QStringLiteral("error text");
+
+    const struct
+    {
+        const char *caption;
+        const char *label;
+        int left, width;
+    } chromatograph[] = {
+        {"Methane", "lbl_c1", 0, 975},        {"Ethane", "lbl_c2", 990, 990},
+        {"Propane", "lbl_c3", 1980, 990},     {"Iso Butane", "lbl_ic4", 2970, 990},
+        {"N Butane", "lbl_nc4", 3960, 990},   {"Iso Pentane", "lbl_iPen", 4950, 1080},
+        {"N Pentane", "lbl_nPen", 6030, 1080},
+    };
+    for (const auto &box : chromatograph) {
+        QTest::newRow(box.caption) << QString::fromLatin1(box.caption) << QString::fromLatin1(box.label)
+                                   << QRect(box.left, 6570, box.width, 480) << QSize(720, 255)
+                                   << QStringLiteral("small");
+    }
+
+    QTest::newRow("Uptime") << QStringLiteral("Uptime") << QStringLiteral("lbl_uptime")
+                            << QRect(3285, 45, 1005, 600) << QSize(825, 195) << QStringLiteral("uptime");
+}
+
+void tst_MainWindowDisplay::panelBoxes()
+{
+    QFETCH(QString, caption);
+    QFETCH(QString, label);
+    QFETCH(QRect, frame);
+    QFETCH(QSize, labelSize);
+    QFETCH(QString, style);
+
+    fm_more_data &w = *m_w;
+    auto *shown = w.findChild<QLabel *>(label);
+    QVERIFY2(shown, qPrintable(label));
+    QCOMPARE(w.label(label), shown);
+    auto *box = qobject_cast<QGroupBox *>(shown->parentWidget());
+    QVERIFY(box);
+    QVERIFY(!box->objectName().isEmpty());
+    if (caption == QLatin1String("Bit Depth"))
+        QCOMPARE(box->objectName(), QStringLiteral("Frame22"));
+    QCOMPARE(box->title(), caption);
+    QCOMPARE(box->parentWidget(), static_cast<QWidget *>(&w));
+
+    const QRect g = box->geometry();
+    QVERIFY2(near(g.x(), px(w, frame.x())) && near(g.y(), px(w, frame.y(), false))
+                 && near(g.width(), px(w, frame.width())) && near(g.height(), px(w, frame.height(), false)),
+             qPrintable(rectText(g)));
+
+    // The label sits below the frame's caption, a little in from its left edge.
+    const QRect l = shown->geometry();
+    QVERIFY2(near(l.y(), px(w, style == QLatin1String("uptime") ? 270 : 180, false)), qPrintable(rectText(l)));
+    QVERIFY2(l.x() >= px(w, 90) - 1 && l.x() <= px(w, 180) + 1, qPrintable(rectText(l)));
+    if (!labelSize.isEmpty()) {
+        QVERIFY2(near(l.width(), px(w, labelSize.width())) && near(l.height(), px(w, labelSize.height(), false)),
+                 qPrintable(rectText(l)));
+    }
+
+    const Qt::Alignment alignment = style == QLatin1String("error text") ? (Qt::AlignLeft | Qt::AlignVCenter)
+                                                                        : Qt::Alignment(Qt::AlignCenter);
+    QCOMPARE(shown->alignment(), alignment);
+    QVERIFY(shown->font().bold());
+    if (style == QLatin1String("large") || style == QLatin1String("cyan")) {
+        QCOMPARE(colours::backColor(shown), colours::black());
+        QCOMPARE(colours::foreColor(shown), style == QLatin1String("cyan") ? colours::lightCyan() : colours::white());
+        QCOMPARE(shown->font().pointSizeF(), 36.0);
+    } else {
+        QCOMPARE(colours::backColor(shown), colours::buttonFace());
+        QCOMPARE(colours::foreColor(shown), colours::buttonText());
+        QCOMPARE(shown->font().pointSizeF(), style == QLatin1String("uptime") ? 9.75 : 8.25);
+    }
+}
+
+void tst_MainWindowDisplay::topRowControls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("place");  // twips, in the window
+
+    QTest::newRow("serial number frame") << "fra_serial" << QRect(0, 0, 1230, 690);
+    QTest::newRow("connect") << "cmd_connect" << QRect(1305, 90, 1905, 285);
+    QTest::newRow("disconnect") << "cmd_discon" << QRect(1305, 405, 1905, 285);
+    QTest::newRow("more data") << "cmd_more_data" << QRect(4410, 90, 1275, 285);
+    QTest::newRow("two way") << "cmd_secure" << QRect(4410, 405, 2625, 285);
+    QTest::newRow("wits") << "cmd_wits" << QRect(5760, 90, 1275, 285);
+    QTest::newRow("status line") << "txt_tcp_status" << QRect(0, 720, 7080, 285);
+    QTest::newRow("traffic window") << "text_window" << QRect(0, 7110, 7110, 3525);
+    QTest::newRow("wits list") << "wits_info" << QRect(7155, 45, 3795, 10590);
+}
+
+void tst_MainWindowDisplay::topRowControls()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, place);
+
+    fm_more_data &w = *m_w;
+    auto *control = w.findChild<QWidget *>(name);
+    QVERIFY2(control, qPrintable(name));
+    const QRect g(control->mapTo(&w, QPoint(0, 0)), control->size());
+    QVERIFY2(near(g.x(), px(w, place.x())) && near(g.y(), px(w, place.y(), false))
+                 && near(g.width(), px(w, place.width())) && near(g.height(), px(w, place.height(), false)),
+             qPrintable(rectText(g)));
+}
+
+void tst_MainWindowDisplay::designState()
+{
+    fm_more_data &w = *m_w;
+    auto *serialFrame = child<QGroupBox>(w, "fra_serial");
+    QCOMPARE(serialFrame->title(), QStringLiteral("Serial Number"));
+    QCOMPARE(child<QLineEdit>(w, "txt_trailer_num")->parentWidget(), static_cast<QWidget *>(serialFrame));
+    QCOMPARE(child<QLineEdit>(w, "txt_trailer_num")->text(), QStringLiteral("0001"));
+
+    const struct
+    {
+        const char *name;
+        const char *caption;
+        QColor back;
+    } buttons[] = {
+        {"cmd_connect", "Connect To Server", colours::green()},
+        {"cmd_discon", "Disconnect From Server", colours::red()},
+        {"cmd_wits", "WITS", colours::red()},
+        {"cmd_more_data", "More Data", colours::buttonFace()},
+        {"cmd_secure", "Two Way Inactive", colours::buttonFace()},
+    };
+    for (const auto &button : buttons) {
+        auto *b = child<QPushButton>(w, button.name);
+        QCOMPARE(b->text(), QString::fromLatin1(button.caption));
+        QCOMPARE(colours::backColor(b), button.back);
+    }
+    QCOMPARE(w.label(QStringLiteral("lbl_err_txt"))->text(), QStringLiteral("No Errors"));
+    QCOMPARE(w.label(QStringLiteral("lbl_GasUnits"))->toolTip(), QStringLiteral("Yellow = High  Red = Very High"));
+    QCOMPARE(w.property("Tag").toString(), QString());
+    QVERIFY(near(w.width(), px(w, 7065)));
+    QVERIFY(near(w.height(), px(w, 4995, false)));
+}
+
+void tst_MainWindowDisplay::everyLabelTakesItsField()
+{
+    fm_more_data &w = *m_w;
+    for (int i = 1; i <= 50; ++i)
+        w.stream().data_fields[i] = "v" + QByteArray::number(i);
+    w.stream().data_fields[5] = "1234.4";
+    w.stream().data_fields[10] = "12.5";
+
+    w.populate_moredata();
+
+    for (const auto &[index, name] : fieldLabels()) {
+        QString expected = QStringLiteral("v") + QString::number(index);
+        if (index == 5)
+            expected = QStringLiteral("1234");
+        if (index == 10)
+            expected = localised(QStringLiteral("12.500"));
+        QCOMPARE(w.label(QString::fromLatin1(name))->text(), expected);
+    }
+    QCOMPARE(w.windowTitle(), QStringLiteral("  v1 v3"));
+    // Field 1 goes only into the caption; fields 41 to 50 are shown nowhere.
+    for (QLabel *label : w.findChildren<QLabel *>()) {
+        const QString text = label->text();
+        QVERIFY2(text != QLatin1String("v1") && !QRegularExpression(QStringLiteral("^v(4[1-9]|50)$")).match(text).hasMatch(),
+                 qPrintable(label->objectName()));
+    }
+    QVERIFY(w.trafficContent().indexOf("POPULATE") < 0);
+}
+
+void tst_MainWindowDisplay::numberPatterns_data()
+{
+    QTest::addColumn<QByteArray>("gasField");
+    QTest::addColumn<QString>("gasShown");
+    QTest::addColumn<QByteArray>("ropField");
+    QTest::addColumn<QString>("ropShown");
+
+    QTest::newRow("zeros") << QByteArrayLiteral("0") << "0" << QByteArrayLiteral("0") << "0.000";
+    QTest::newRow("fractions") << QByteArrayLiteral("1234.4") << "1234" << QByteArrayLiteral("12.5") << "12.500";
+    QTest::newRow("rounding") << QByteArrayLiteral("1234.6") << "1235" << QByteArrayLiteral("1.23456") << "1.235";
+    QTest::newRow("whole numbers") << QByteArrayLiteral("17") << "17" << QByteArrayLiteral("3") << "3.000";
+    QTest::newRow("negative") << QByteArrayLiteral("-3.4") << "-3" << QByteArrayLiteral("-0.25") << "-0.250";
+    QTest::newRow("large, no separators")
+        << QByteArrayLiteral("1234567") << "1234567" << QByteArrayLiteral("12345.6789") << "12345.679";
+    // Not a number: shown as it came, rather than a made-up 0.
+    QTest::newRow("not a number") << QByteArrayLiteral("ERR") << "ERR" << QByteArrayLiteral("--") << "--";
+    QTest::newRow("empty") << QByteArray("") << "" << QByteArray("") << "";
+}
+
+void tst_MainWindowDisplay::numberPatterns()
+{
+    QFETCH(QByteArray, gasField);
+    QFETCH(QString, gasShown);
+    QFETCH(QByteArray, ropField);
+    QFETCH(QString, ropShown);
+
+    fm_more_data &w = *m_w;
+    w.stream().data_fields[5] = gasField;
+    w.stream().data_fields[10] = ropField;
+    w.populate_moredata();
+    QCOMPARE(w.label(QStringLiteral("lbl_GasUnits"))->text(), localised(gasShown));
+    QCOMPARE(w.label(QStringLiteral("lbl_DrilRateMF"))->text(), localised(ropShown));
+}
+
+void tst_MainWindowDisplay::gasColour_data()
+{
+    QTest::addColumn<QList<QByteArray>>("fields");  // gas units of successive packets
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QStringList>("colour");       // after each packet
+
+    QTest::newRow("1800, 1300, 1100") << QList<QByteArray>{"1800", "1300", "1100"}
+                                      << texts({"1800", "1300", "1100"}) << texts({"red", "red", "green"});
+    QTest::newRow("1199.6 shows 1200, 1199.4 shows 1199")
+        << QList<QByteArray>{"1199.6", "1199.4"} << texts({"1200", "1199"}) << texts({"white", "green"});
+    QTest::newRow("1400.4 shows 1400")
+        << QList<QByteArray>{"1000", "1400.4", "1400.6"} << texts({"1000", "1400", "1401"})
+        << texts({"green", "green", "yellow"});
+    QTest::newRow("1750.6 shows 1751") << QList<QByteArray>{"1750.4", "1750.6"} << texts({"1750", "1751"})
+                                       << texts({"yellow", "red"});
+    QTest::newRow("red falling to 1401..1750") << QList<QByteArray>{"1800", "1500"} << texts({"1800", "1500"})
+                                               << texts({"red", "yellow"});
+    QTest::newRow("yellow held from 1200 to 1400")
+        << QList<QByteArray>{"1500", "1200", "1400", "1199"} << texts({"1500", "1200", "1400", "1199"})
+        << texts({"yellow", "yellow", "yellow", "green"});
+    QTest::newRow("zero") << QList<QByteArray>{"0"} << texts({"0"}) << texts({"green"});
+}
+
+void tst_MainWindowDisplay::gasColour()
+{
+    QFETCH(QList<QByteArray>, fields);
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, colour);
+
+    fm_more_data &w = *m_w;
+    QLabel *gas = w.label(QStringLiteral("lbl_GasUnits"));
+    for (int i = 0; i < fields.size(); ++i) {
+        w.stream().data_fields[5] = fields.at(i);
+        w.populate_moredata();
+        QCOMPARE(gas->text(), shown.at(i));
+        QCOMPARE(colours::foreColor(gas), namedColour(colour.at(i)));
+    }
+}
+
+void tst_MainWindowDisplay::errorBlink_data()
+{
+    // After each packet: back colour of the error box | caption | alarm text | error_blink.
+    QTest::addColumn<QList<double>>("codes");
+    QTest::addColumn<QStringList>("after");
+
+    const QString flowFace = QStringLiteral("face|normal|HIGH SAMPLE FLOW RATE|1");
+    const QString flowRed = QStringLiteral("red|ERROR|HIGH SAMPLE FLOW RATE|0");
+    QTest::newRow("two error packets") << QList<double>{5, 5} << QStringList{flowFace, flowRed};
+    QTest::newRow("three error packets") << QList<double>{5, 5, 5} << QStringList{flowFace, flowRed, flowFace};
+    // A packet without error stops the blink but keeps its phase.
+    QTest::newRow("error, none, error")
+        << QList<double>{5, 0, 5} << QStringList{flowFace, QStringLiteral("face|normal|No Errors|1"), flowRed};
+    QTest::newRow("red phase, then none")
+        << QList<double>{5, 5, 0} << QStringList{flowFace, flowRed, QStringLiteral("face|normal|No Errors|0")};
+    QTest::newRow("negative code is no error") << QList<double>{-1} << QStringList{QStringLiteral("face|normal|No Errors|0")};
+    QTest::newRow("zero code") << QList<double>{0} << QStringList{QStringLiteral("face|normal|No Errors|0")};
+}
+
+void tst_MainWindowDisplay::errorBlink()
+{
+    QFETCH(QList<double>, codes);
+    QFETCH(QStringList, after);
+
+    fm_more_data &w = *m_w;
+    w.stream().data_fields[1] = "U0001";
+    w.stream().data_fields[3] = "12:34:56";
+    QLabel *err = w.label(QStringLiteral("lbl_err"));
+    for (int i = 0; i < codes.size(); ++i) {
+        w.stream().error_code = codes.at(i);
+        w.populate_moredata();
+        const QStringList expected = after.at(i).split(QLatin1Char('|'));
+        const QString step = QStringLiteral("packet %1").arg(i + 1);
+        QVERIFY2(colours::backColor(err) == namedColour(expected.at(0)), qPrintable(step));
+        QCOMPARE(w.windowTitle(), expected.at(1) == QLatin1String("ERROR") ? QStringLiteral("  ERROR")
+                                                                           : QStringLiteral("  U0001 12:34:56"));
+        QCOMPARE(w.label(QStringLiteral("lbl_err_txt"))->text(), expected.at(2));
+        QCOMPARE(w.errorBlink(), expected.at(3) == QLatin1String("1"));
+    }
+}
+
+void tst_MainWindowDisplay::alarmTexts_data()
+{
+    QTest::addColumn<double>("code");
+    QTest::addColumn<QString>("text");
+
+    const char *const alarms[] = {
+        "HIGH PRESSURE",
+        "BLOCKED SAMPLE LINE",
+        "HRM SENSOR VOLTAGE HIGH",
+        "HRM SENSOR VOLTAGE LOW",
+        "HIGH SAMPLE FLOW RATE",
+        "LOW SAMPLE FLOW RATE",
+        "LOW POWER SUPPLY VOLTAGE",
+        "HIGH POWER SUPPLY VOLTAGE",
+        "HIGH POWER SUPPLY AMPERAGE",
+        "HIGH EQUIPMENT TEMPERATURE",
+        "LOW EQUIPMENT TEMPERATURE",
+        "HIGH GAS UNITS",
+        "HRM WARMING UP",
+        "UNIT IN SHUTDOWN MODE",
+        "NOISY GEOLOGRAPH",
+        "CHROMATOGRAPH PRESSURE",
+        "HIGH H2S",
+        "BLOCKED EXHAUST",
+        "HOBBS SERVICE",
+    };
+    for (int code = 1; code <= 19; ++code)
+        QTest::addRow("%d", code) << double(code) << QString::fromLatin1(alarms[code - 1]);
+    QTest::newRow("20") << 20.0 << "UNKNOWN ALARM";
+    QTest::newRow("2.5") << 2.5 << "UNKNOWN ALARM";
+    QTest::newRow("0.5") << 0.5 << "UNKNOWN ALARM";
+    QTest::newRow("1000") << 1000.0 << "UNKNOWN ALARM";
+    QTest::newRow("0") << 0.0 << "No Errors";
+}
+
+void tst_MainWindowDisplay::alarmTexts()
+{
+    QFETCH(double, code);
+    QFETCH(QString, text);
+
+    fm_more_data &w = *m_w;
+    w.stream().error_code = code;
+    w.populate_moredata();
+    QCOMPARE(w.label(QStringLiteral("lbl_err_txt"))->text(), text);
+}
+
+void tst_MainWindowDisplay::shorterPacketLeavesOldBoxes()
+{
+    fm_more_data &w = *m_w;
+    auto *fake = static_cast<FakeSocket *>(w.socket());
+    fake->state = SocketControl::Connected;
+
+    QList<QByteArray> first;
+    for (int i = 1; i <= 40; ++i)
+        first << "A" + QByteArray::number(i);
+    first[4] = "1500";
+    first[9] = "2.5";
+    first[20] = "0";
+    fake->receive(packet(first));
+    w.tmrDataArrival_Timer();
+    QCOMPARE(w.windowTitle(), QStringLiteral("  A1 A3"));
+    QCOMPARE(w.label(QStringLiteral("lbl_nPen"))->text(), QStringLiteral("A40"));
+
+    // 25 fields, then the checksum field and the empty last field.
+    QList<QByteArray> second;
+    for (int i = 1; i <= 25; ++i)
+        second << "B" + QByteArray::number(i);
+    second[4] = "1600";
+    second[9] = "3.5";
+    second[20] = "0";
+    fake->receive(packet(second));
+    w.tmrDataArrival_Timer();
+    QCOMPARE(w.windowTitle(), QStringLiteral("  B1 B3"));
+    QCOMPARE(w.label(QStringLiteral("lbl_GasUnits"))->text(), QStringLiteral("1600"));
+    QCOMPARE(w.label(QStringLiteral("lbl_rigfreq"))->text(), QStringLiteral("B25"));
+    QVERIFY(w.label(QStringLiteral("lbl_dcamps"))->text().startsWith(QLatin1Char('C')));  // field 26: the checksum
+    for (const auto &[index, name] : fieldLabels()) {
+        if (index >= 28)
+            QCOMPARE(w.label(QString::fromLatin1(name))->text(), QStringLiteral("A") + QString::number(index));
+    }
+}
+
+void tst_MainWindowDisplay::bitDepthBesideHoleDepth()
+{
+    fm_more_data &w = *m_w;
+    auto *fake = static_cast<FakeSocket *>(w.socket());
+    fake->state = SocketControl::Connected;
+    QLabel *bitDepth = w.label(QStringLiteral("lbl_bit_depth"));
+    auto *frame = child<QGroupBox>(w, "Frame22");
+    auto *list = child<QListWidget>(w, "wits_info");
+
+    QList<QByteArray> fields(25, QByteArrayLiteral("0"));
+    fields[3] = "1523.5";
+    fake->receive(packet(fields) + "^a,b,c,d,e,01081523.46,01130012.5\r");
+    w.tmrDataArrival_Timer();  // the packet, then the record behind it
+    QCOMPARE(w.label(QStringLiteral("lbl_DrillDepth"))->text(), QStringLiteral("1523.5"));
+    QCOMPARE(bitDepth->text(), localised(QStringLiteral("1523.5")));
+    QCOMPARE(list->count(), 2);
+    if (QLocale::system().decimalPoint() == QLatin1String(".")) {
+        // On bottom: the shown texts agree.
+        QCOMPARE(colours::backColor(bitDepth), colours::black());
+        QCOMPARE(frame->title(), QStringLiteral("Bit Depth"));
+    }
+
+    fake->receive("^a,b,c,d,e,01081520\r");
+    w.tmrDataArrival_Timer();
+    QCOMPARE(bitDepth->text(), localised(QStringLiteral("1520.0")));
+    QCOMPARE(colours::backColor(bitDepth), colours::orange());
+    QCOMPARE(frame->title(), QStringLiteral("Bit Depth    OFF BOTTOM"));
+    QCOMPARE(list->count(), 1);
+
+    // The record restarted the WITS count.
+    w.tmr_wits_Timer();
+    QCOMPARE(child<QPushButton>(w, "cmd_wits")->text(), QStringLiteral("WITS 59"));
+}
+
+void tst_MainWindowDisplay::witsIndicatorOverSixtyOneTicks()
+{
+    fm_more_data &w = *m_w;
+    auto *wits = child<QPushButton>(w, "cmd_wits");
+    auto *list = child<QListWidget>(w, "wits_info");
+    QLabel *bitDepth = w.label(QStringLiteral("lbl_bit_depth"));
+    auto *frame = child<QGroupBox>(w, "Frame22");
+    list->addItems({QStringLiteral("0108  Bit Depth  4999.5"), QStringLiteral("0110  Hole Depth  5000")});
+    bitDepth->setText(QStringLiteral("4999.5"));
+    colours::setBackColor(bitDepth, colours::orange());
+    frame->setTitle(QStringLiteral("Bit Depth    OFF BOTTOM"));
+    w.stream().wits_countdown = 60;
+
+    for (int tick = 1; tick <= 59; ++tick) {
+        w.tmr_wits_Timer();
+        QCOMPARE(wits->text(), QStringLiteral("WITS ") + QString::number(60 - tick));
+        QCOMPARE(colours::backColor(wits), colours::green());
+        QCOMPARE(list->count(), 2);
+        QCOMPARE(bitDepth->text(), QStringLiteral("4999.5"));
+    }
+
+    // The 60th tick after the record: stale.
+    w.tmr_wits_Timer();
+    QCOMPARE(wits->text(), QStringLiteral("WITS"));
+    QCOMPARE(colours::backColor(wits), colours::red());
+    QCOMPARE(list->count(), 0);
+    QCOMPARE(bitDepth->text(), QString());
+    QCOMPARE(colours::backColor(bitDepth), colours::black());
+    QCOMPARE(frame->title(), QStringLiteral("Bit Depth"));
+    QCOMPARE(w.stream().wits_countdown, std::int16_t(0));
+
+    w.tmr_wits_Timer();
+    QCOMPARE(wits->text(), QStringLiteral("WITS BAD"));
+    QCOMPARE(colours::backColor(wits), colours::red());
+    QCOMPARE(w.stream().wits_countdown, std::int16_t(0));
+}
+
+void tst_MainWindowDisplay::witsIndicatorWithoutRecords()
+{
+    fm_more_data &w = *m_w;
+    auto *wits = child<QPushButton>(w, "cmd_wits");
+    auto *list = child<QListWidget>(w, "wits_info");
+    list->addItem(QStringLiteral("0108  Bit Depth  4999.5"));
+    w.label(QStringLiteral("lbl_bit_depth"))->setText(QStringLiteral("4999.5"));
+
+    for (int tick = 1; tick <= 3; ++tick) {
+        w.tmr_wits_Timer();
+        QCOMPARE(wits->text(), QStringLiteral("WITS BAD"));
+        QCOMPARE(colours::backColor(wits), colours::red());
+    }
+    // Only the expiry clears; a count that never ran clears nothing.
+    QCOMPARE(list->count(), 1);
+    QCOMPARE(w.label(QStringLiteral("lbl_bit_depth"))->text(), QStringLiteral("4999.5"));
+    QCOMPARE(w.stream().wits_countdown, std::int16_t(0));
+}
+
+void tst_MainWindowDisplay::witsIndicatorKeptGreenByRecords()
+{
+    fm_more_data &w = *m_w;
+    auto *wits = child<QPushButton>(w, "cmd_wits");
+    auto *list = child<QListWidget>(w, "wits_info");
+    list->addItem(QStringLiteral("0108  Bit Depth  4999.5"));
+
+    for (int tick = 0; tick < 200; ++tick) {
+        if (tick % 30 == 0)
+            w.stream().wits_countdown = 60;  // a record every 30 seconds
+        w.tmr_wits_Timer();
+        QCOMPARE(colours::backColor(wits), colours::green());
+        QVERIFY(wits->text().startsWith(QLatin1String("WITS ")));
+    }
+    QCOMPARE(list->count(), 1);
+}
+
+void tst_MainWindowDisplay::toggleTwiceFromMaximised()
+{
+    fm_more_data &w = *m_w;
+    w.showMaximized();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTRY_VERIFY(w.windowState() & Qt::WindowMaximized);
+    auto *toggle = child<QPushButton>(w, "cmd_more_data");
+    auto *traffic = child<QPlainTextEdit>(w, "text_window");
+    auto *witsList = child<QListWidget>(w, "wits_info");
+    auto *ropFrame = w.label(QStringLiteral("lbl_DrilRateMF"))->parentWidget();
+
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    QVERIFY(!(w.windowState() & (Qt::WindowMaximized | Qt::WindowMinimized)));
+    QCOMPARE(w.property("Tag").toString(), QStringLiteral("1"));
+    QCOMPARE(toggle->text(), QStringLiteral("Less Data"));
+    QSize outer = w.outerSizeTwips();
+    QVERIFY2(qAbs(outer.width() - 11115) <= 15 && qAbs(outer.height() - 11115) <= 15,
+             qPrintable(QStringLiteral("%1x%2").arg(outer.width()).arg(outer.height())));
+    // The size is the outer one: the client area is what is left inside.
+    QVERIFY(twips(w, w.width()) < 11115);
+    QVERIFY(twips(w, w.height(), false) < 11115);
+    // At full size the lower rows, the traffic window and the WITS list are in view.
+    QVERIFY(ropFrame->geometry().bottom() < w.height());
+    QVERIFY(traffic->y() < w.height());
+    QVERIFY(witsList->geometry().right() < w.width());
+
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    QCOMPARE(w.property("Tag").toString(), QStringLiteral("0"));
+    QCOMPARE(toggle->text(), QStringLiteral("More Data"));
+    outer = w.outerSizeTwips();
+    QVERIFY2(qAbs(outer.width() - 7200) <= 15 && qAbs(outer.height() - 4425) <= 15,
+             qPrintable(QStringLiteral("%1x%2").arg(outer.width()).arg(outer.height())));
+    QVERIFY(twips(w, w.height(), false) < 4425);
+    // Compact: from the row at 4005 down nothing is fully in view, and the
+    // WITS list lies beyond the right edge; nothing was hidden or moved.
+    QVERIFY(ropFrame->geometry().bottom() >= w.height());
+    QVERIFY(traffic->y() >= w.height());
+    QVERIFY(witsList->x() >= w.width());
+    QVERIFY(ropFrame->isVisibleTo(&w));
+    QVERIFY(near(ropFrame->y(), px(w, 4005, false)));
+}
+
+QTEST_MAIN(tst_MainWindowDisplay)
+#include "tst_mainwindow_display.moc"
