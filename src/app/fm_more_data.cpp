@@ -186,6 +186,8 @@ void fm_more_data::buildTopRow()
     text_window->setReadOnly(true);
     text_window->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     text_window->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Packets have no blanks: wrap them at the window's edge like a terminal.
+    text_window->setWordWrapMode(QTextOption::WrapAnywhere);
     text_window->setToolTip(QStringLiteral("Allows direct viewing of incoming data packets"));
     text_window->setFont(panelFont({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono"),
                                     QStringLiteral("Courier New")},

@@ -15,6 +15,7 @@ void fm_more_data::winsock_connect()
     if (connect_busy)
         return;
     connect_busy = true;
+    QByteArray failure;
     try {
         close_winsock();
         readlookupfile();
@@ -31,11 +32,16 @@ void fm_more_data::winsock_connect()
         Winsock_state();
         disply_text("[" + status_text.toLatin1() + "]");
         connect_busy = false;
+        return;
     } catch (const std::exception &fault) {
-        disply_text(QByteArrayLiteral("[TCP ERR: ") + QByteArray(fault.what()) + "]");
-        close_winsock();
-        connect_busy = false;
+        failure = fault.what();
+    } catch (...) {
+        failure = "Unexpected error";
     }
+    // Whatever failed, the link is closed and the next connect is possible.
+    disply_text(QByteArrayLiteral("[TCP ERR: ") + failure + "]");
+    close_winsock();
+    connect_busy = false;
 }
 
 void fm_more_data::close_winsock()
