@@ -184,6 +184,8 @@ void fm_more_data::buildTopRow()
     text_window->setObjectName(QStringLiteral("text_window"));
     text_window->setGeometry(twipsRect(0, 7110, 7110, 3525));
     text_window->setReadOnly(true);
+    // Text only ever comes from the stream; an undo history would only grow.
+    text_window->setUndoRedoEnabled(false);
     text_window->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     text_window->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Packets have no blanks: wrap them at the window's edge like a terminal.

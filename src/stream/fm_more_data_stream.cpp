@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QTextDocument>
 
 #include "convert/attempt.h"
 #include "link/socketcontrol.h"
@@ -49,12 +50,25 @@ void fm_more_data::disply_text(const QByteArray &strText)
     bool trimmed = false;
     attempt([&] { trimmed = m_traffic.append(strText); });
     attempt([&] {
-        if (trimmed) {
-            text_window->setPlainText(TrafficLog::forDisplay(m_traffic.content()));
-        } else if (!strText.isEmpty()) {
+        if (!strText.isEmpty()) {
             QTextCursor end(text_window->document());
             end.movePosition(QTextCursor::End);
             end.insertText(TrafficLog::forDisplay(QByteArrayLiteral("\r\n") + strText));
+        }
+        if (trimmed) {
+            // The shown text of the kept bytes is always a tail of what is on
+            // the screen, so only the front leaves; the lines that stay keep
+            // their layout instead of being laid out afresh.
+            QTextDocument *document = text_window->document();
+            const qsizetype keep = TrafficLog::forDisplay(m_traffic.content()).size();
+            const qsizetype drop = (document->characterCount() - 1) - keep;
+            if (drop > 0) {
+                QTextCursor front(document);
+                front.setPosition(static_cast<int>(drop), QTextCursor::KeepAnchor);
+                front.removeSelectedText();
+            } else if (drop < 0) {
+                text_window->setPlainText(TrafficLog::forDisplay(m_traffic.content()));
+            }
         }
     });
     attempt([&] {

@@ -1,6 +1,7 @@
 #include "stream/parser.h"
 
 #include <cstdint>
+#include <cstring>
 #include <exception>
 
 #include <QByteArray>
@@ -111,31 +112,57 @@ private:
             return true;  // the rest of the packet is still on its way
 
         m_point = 6;
-        const QByteArray packet = buffer.mid(start, end - start);
+        const char *const packet = buffer.constData() + start;
+        const qsizetype length = end - start;
         m_point = 7;
-        // Split into a list of our own: the shown fields and the data age are
-        // only touched once the packet has proved good, so a corrupt packet
-        // never passes for fresh readings.
-        const QByteArrayList fields = packet.split(',');
+        // The field boundaries are found in place: no field is copied until
+        // the packet has proved good.
+        qsizetype commas = 0;
+        qsizetype lastComma = -1;
+        qsizetype commaBeforeLast = -1;
+        for (qsizetype i = 0; i < length; ++i) {
+            if (packet[i] == ',') {
+                ++commas;
+                commaBeforeLast = lastComma;
+                lastComma = i;
+            }
+        }
+        const qsizetype fieldCount = commas + 1;
         m_point = 8;
-        if (fields.size() > MaxPacketFields || fields.size() < 2)
+        if (fieldCount > MaxPacketFields || fieldCount < 2)
             throw Fault::subscriptOutOfRange();
-        if (!checksumHolds(packet, fields.at(fields.size() - 2))) {
+        const qsizetype checksumFrom = commaBeforeLast + 1;
+        if (!checksumHolds(packet, length, checksumFrom, lastComma - checksumFrom)) {
             m_events.reportLine(QByteArrayLiteral("[Parse Checksum failed]"));
             // What follows a corrupt packet cannot be trusted to be in step.
             buffer.clear();
             return false;
         }
 
-        for (qsizetype k = 0; k < fields.size(); ++k)
-            m_state.data_fields[static_cast<std::size_t>(k + 1)] = fields.at(k);
+        // Each field reuses the storage of the field it replaces, so a steady
+        // stream of packets costs no allocation here.
+        qsizetype from = 0;
+        for (qsizetype k = 0; k < fieldCount; ++k) {
+            qsizetype to = from;
+            while (to < length && packet[to] != ',')
+                ++to;
+            QByteArray &slot = m_state.data_fields[static_cast<std::size_t>(k + 1)];
+            slot.resize(to - from);
+            if (to > from)
+                std::memcpy(slot.data(), packet + from, static_cast<std::size_t>(to - from));
+            from = to + 1;
+        }
         m_state.data_age = 0.0;
         m_point = 9;
         m_state.data_fields[1].remove(0, 1);  // the "*" that opened the packet
 
         m_point = 10;
         m_state.error_code = errorCodeOf(m_state.data_fields[ErrorCodeField]);
-        buffer = recordsInFront(buffer, start) + buffer.mid(end + 1);
+        const QByteArray records = recordsInFront(buffer, start);
+        if (records.isEmpty())
+            buffer.remove(0, end + 1);
+        else
+            buffer = records + buffer.mid(end + 1);
         m_events.packetAccepted();
         return true;
     }
@@ -143,18 +170,19 @@ private:
     // The field in front of the last comma carries "C" and the 8-bit sum of
     // every byte in front of it. Anything else there means the unit sent no
     // checksum, and a negative one means it asks for none to be tested.
-    static bool checksumHolds(const QByteArray &packet, const QByteArray &checksumField)
+    static bool checksumHolds(const char *packet, qsizetype length, qsizetype fieldFrom, qsizetype fieldLength)
     {
-        if (!checksumField.startsWith('C'))
+        if (fieldLength < 1 || packet[fieldFrom] != 'C')
             return true;
-        const std::int32_t received = convert::toInt32(convert::leadingNumber(checksumField.mid(1)));
+        const std::int32_t received = convert::toInt32(
+            convert::leadingNumber(QByteArray::fromRawData(packet + fieldFrom + 1, fieldLength - 1)));
         if (received < 0)
             return true;
-        const qsizetype summed = packet.size() - checksumField.size() - 1;
+        const qsizetype summed = length - fieldLength - 1;
         unsigned sum = 0;
         for (qsizetype i = 0; i < summed; ++i)
-            sum = (sum + static_cast<unsigned char>(packet.at(i))) % 256U;
-        return received == static_cast<std::int32_t>(sum);
+            sum += static_cast<unsigned char>(packet[i]);
+        return received == static_cast<std::int32_t>(sum % 256U);
     }
 
     // Units report a four-digit error number whose first two digits are the
