@@ -50,6 +50,11 @@ void fm_more_data::close_winsock()
     attempt([&] { Winsock_state(); });
     if (socket_state != 0)
         attempt([&] { Winsock_ulmex->Close(); });
+    // What the closed link left unconsumed belongs to it: kept, its queued
+    // packets would be shown after a disconnect, and a packet it broke off
+    // would be completed by the next unit's first CR and shown as that
+    // unit's reading.
+    m_stream.incoming_buffer.clear();
     // The tick refreshes the state during each wait as well, so the loop
     // ends at the first pass after the socket reports closed.
     while (socket_state != 0) {
