@@ -1,7 +1,10 @@
-# Sourced by run.sh and test.sh: installs the Debian packages the build needs
-# when they are missing, or prints the one line that installs them.
+# Sourced by run.sh, test.sh and fuzz/run.sh: installs the Debian packages
+# the build needs when they are missing, or prints the one line that
+# installs them.
 
 RTVIEWER_PACKAGES=(build-essential cmake qt6-base-dev fonts-liberation)
+# clang and its runtimes (libFuzzer, the sanitizers) for the fuzz targets.
+RTVIEWER_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 
 ensure_packages() {
     local missing=()
@@ -29,4 +32,8 @@ ensure_packages() {
 
 ensure_deps() {
     ensure_packages "${RTVIEWER_PACKAGES[@]}" "$@"
+}
+
+ensure_fuzz_deps() {
+    ensure_packages "${RTVIEWER_FUZZ_PACKAGES[@]}"
 }
