@@ -528,11 +528,9 @@ void tst_NetworkFaults::stillAnswers()
 
 void tst_NetworkFaults::nextConnectionWorks(Switch moment)
 {
-    // What the old link left half-received is carried into the next one (see
-    // unitSwitchDropsOldStream); every other case switches units at a
-    // moment when no packet of the old unit is pending.
-    if (moment == Switch::WhenSettled)
-        QTRY_VERIFY_WITH_TIMEOUT(!m_window->stream().incoming_buffer.contains('*'), 10000);
+    // Closing the old link drops what it left half-received, so the switch
+    // may come at any moment (unitSwitchDropsOldStream switches mid-packet).
+    Q_UNUSED(moment);
 
     // The operator types the healthy unit's serial number and presses Enter.
     m_observer->look();
