@@ -59,7 +59,7 @@ public:
         QTcpSocket *inner = control.findChild<QTcpSocket *>();
         if (!inner)
             return;
-        QObject::connect(inner, &QAbstractSocket::stateChanged, inner, [this, &control] {
+        m_connection = QObject::connect(inner, &QAbstractSocket::stateChanged, inner, [this, &control] {
             const std::int16_t state = control.State();
             if (states.isEmpty() || states.constLast() != state)
                 states.append(state);
@@ -67,8 +67,15 @@ public:
         found = true;
     }
 
+    // The control outlives the recorder and still changes state when it is
+    // destroyed; the recorder must not hear of that.
+    ~StateRecorder() { QObject::disconnect(m_connection); }
+
     QList<std::int16_t> states;
     bool found = false;
+
+private:
+    QMetaObject::Connection m_connection;
 };
 
 } // namespace
