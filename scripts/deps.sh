@@ -2,7 +2,8 @@
 # the build needs when they are missing, or prints the one line that
 # installs them.
 
-RTVIEWER_PACKAGES=(build-essential cmake qt6-base-dev fonts-liberation)
+# dpkg-dev (dpkg-shlibdeps) and desktop-file-utils make and check the Debian package.
+RTVIEWER_PACKAGES=(build-essential cmake qt6-base-dev fonts-liberation dpkg-dev desktop-file-utils)
 # clang and its runtimes (libFuzzer, the sanitizers) for the fuzz targets.
 RTVIEWER_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 

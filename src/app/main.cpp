@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QIcon>
 #include <QStyleFactory>
 
 #include "app/fm_more_data.h"
@@ -6,6 +7,11 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    // The window class that the desktop entry's StartupWMClass names, and the
+    // user's data folder, follow this name whatever the program file is called.
+    QApplication::setApplicationName(QStringLiteral("rtviewer"));
+    QApplication::setDesktopFileName(QStringLiteral("rtviewer"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/rtviewer.png")));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setQuitOnLastWindowClosed(false);
 

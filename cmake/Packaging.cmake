@@ -1,0 +1,95 @@
+# Install layout and the Debian package.
+#
+# What the operator runs lives under one prefix, /opt/rtviewer by default: the
+# viewer and the other programs in bin/, with the two configuration files
+# beside the viewer, which reads them from its own directory. The menu entry,
+# the icons and a link to the viewer in the command path go to the system's
+# usual places under RTVIEWER_SYSTEM_PREFIX. Stage an install with DESTDIR,
+# which moves both.
+
+if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
+    set(CMAKE_INSTALL_PREFIX /opt/rtviewer CACHE PATH "Install prefix" FORCE)
+endif()
+set(RTVIEWER_SYSTEM_PREFIX /usr CACHE PATH
+    "Prefix of the menu entry, the icons and the viewer's link in the command path")
+set(RTVIEWER_PACKAGE_MAINTAINER "rtviewer maintainers <rtviewer@localhost>" CACHE STRING
+    "Maintainer named in the Debian package")
+
+set(RTVIEWER_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)
+set(RTVIEWER_PACKAGING_BINARY_DIR ${CMAKE_BINARY_DIR}/packaging)
+
+# The window icon is compiled into the viewer, so a build folder shows it too.
+add_library(rtviewer_icon OBJECT ${RTVIEWER_PACKAGING_DIR}/rtviewer.qrc)
+set_target_properties(rtviewer_icon PROPERTIES AUTORCC ON)
+target_link_libraries(rtviewer_icon PRIVATE Qt6::Core)
+target_link_libraries(rtviewer PRIVATE rtviewer_icon)
+
+# Programs: the viewer, the simulator for training and rehearsals, and the
+# command-line tools that exist in this tree. scripts/package.sh builds this
+# target rather than everything, since the tests are not installed.
+set(RTVIEWER_INSTALLED_PROGRAMS rtviewer)
+foreach(program IN ITEMS unit-sim rthistory)
+    if(TARGET ${program})
+        list(APPEND RTVIEWER_INSTALLED_PROGRAMS ${program})
+    endif()
+endforeach()
+install(TARGETS ${RTVIEWER_INSTALLED_PROGRAMS} RUNTIME DESTINATION bin)
+add_custom_target(installed-programs DEPENDS ${RTVIEWER_INSTALLED_PROGRAMS})
+
+set(RTVIEWER_CONFIG_FILES RDconfig.ini RDVlookup.TXT)
+foreach(config_file IN LISTS RTVIEWER_CONFIG_FILES)
+    install(FILES ${CMAKE_SOURCE_DIR}/config/${config_file} DESTINATION bin)
+endforeach()
+
+set(RTVIEWER_DATA_DIR ${RTVIEWER_SYSTEM_PREFIX}/share)
+install(FILES ${RTVIEWER_PACKAGING_DIR}/rtviewer.desktop DESTINATION ${RTVIEWER_DATA_DIR}/applications)
+install(FILES ${RTVIEWER_PACKAGING_DIR}/rtviewer.svg DESTINATION ${RTVIEWER_DATA_DIR}/icons/hicolor/scalable/apps)
+install(FILES ${RTVIEWER_PACKAGING_DIR}/rtviewer.png DESTINATION ${RTVIEWER_DATA_DIR}/icons/hicolor/256x256/apps)
+
+# The command path gets a symbolic link, not a copy: the viewer finds its
+# configuration files beside the file the link points to. The link is made
+# here and installed as it is, so that the install manifest and the package
+# list it like any other file.
+if(NOT RTVIEWER_SYSTEM_PREFIX STREQUAL CMAKE_INSTALL_PREFIX)
+    file(MAKE_DIRECTORY ${RTVIEWER_PACKAGING_BINARY_DIR}/launcher)
+    file(CREATE_LINK ${CMAKE_INSTALL_PREFIX}/bin/rtviewer
+        ${RTVIEWER_PACKAGING_BINARY_DIR}/launcher/rtviewer SYMBOLIC)
+    install(FILES ${RTVIEWER_PACKAGING_BINARY_DIR}/launcher/rtviewer DESTINATION ${RTVIEWER_SYSTEM_PREFIX}/bin)
+endif()
+
+# Debian package: cpack -G DEB in the build folder.
+set(CPACK_PACKAGE_NAME rtviewer)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "viewer for the live readings of a gas-detection and drilling-data field unit")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "Connects over TCP to a gas-detection and drilling-data field unit at a\n"
+    "drilling rig, or to the server that relays it, and shows every reading of\n"
+    "the unit's latest data packet: total gas units coloured by level, the\n"
+    "unit's alarm, hole, lag and bit depth, rate of penetration, the\n"
+    "chromatograph, supply values, the latest WITS record and the raw traffic.\n"
+    "Includes unit-sim, a simulator of the field unit for training and\n"
+    "rehearsals.")
+set(CPACK_PACKAGE_CONTACT ${RTVIEWER_PACKAGE_MAINTAINER})
+set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${RTVIEWER_PACKAGE_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The libraries come from dpkg-shlibdeps; the panel's fixed layout is drawn
+# for the metrics of Liberation Sans, which no library pulls in.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-liberation)
+
+# The configuration files are the site's: an upgrade keeps the edited copies.
+set(RTVIEWER_CONFFILES "")
+foreach(config_file IN LISTS RTVIEWER_CONFIG_FILES)
+    string(APPEND RTVIEWER_CONFFILES "${CPACK_PACKAGING_INSTALL_PREFIX}/bin/${config_file}\n")
+endforeach()
+file(WRITE ${RTVIEWER_PACKAGING_BINARY_DIR}/conffiles ${RTVIEWER_CONFFILES})
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${RTVIEWER_PACKAGING_BINARY_DIR}/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+
+include(CPack)
