@@ -54,10 +54,10 @@ class IgnoreEvents : public ParserEvents
 {
 public:
     void twoWayMode(bool) override {}
+    void uptimeReported(double) override {}
     void packetAccepted() override {}
     void witsCleared() override {}
-    void witsLineAdded(const QString &) override {}
-    void witsBitDepth(double) override {}
+    void witsItem(std::int16_t, double, const QString &) override {}
     void reportLine(const QByteArray &) override {}
 };
 
@@ -102,15 +102,16 @@ void BM_populate_moredata(benchmark::State &state)
     QCoreApplication::processEvents();
     counter.paints = 0;
 
-    StreamState &stream = window->stream();
+    std::vector<Reading> readings(packets.size());
+    for (std::size_t i = 0; i < packets.size(); ++i) {
+        readings[i].fields = packets[i].fields;
+        readings[i].errorCode = packets[i].errorCode;
+    }
     long long bytes = 0;
     std::size_t next = 0;
     for (auto _ : state) {
-        const ParsedPacket &packet = packets[next];
-        stream.data_fields = packet.fields;
-        stream.error_code = packet.errorCode;
-        bytes += packet.size;
-        window->populate_moredata();
+        bytes += packets[next].size;
+        window->populate_moredata(readings[next]);
         repaintIfAsked(paint);
         next = (next + 1) % packets.size();
     }
@@ -205,10 +206,11 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setQuitOnLastWindowClosed(false);
-    fm_more_data::setProgramDirectory(QStringLiteral(RTVIEWER_CONFIG_DIR));
-
-    fm_more_data viewer(new QueueSocket(SocketControl::Closed));
-    viewer.setEndProcess([] {});
+    ViewerOptions options;
+    options.programDirectory = QStringLiteral(RTVIEWER_CONFIG_DIR);
+    options.endProcess = [] {};
+    options.socket = new QueueSocket(SocketControl::Closed);
+    fm_more_data viewer(options);
     // The ticks would run inside the paint:1 loops and blur the figure of the
     // call under test; they have benchmarks of their own in bench_window.
     for (QTimer *timer : viewer.findChildren<QTimer *>())

@@ -38,8 +38,8 @@ public:
     void twoWayMode(bool) override { ++modes; }
     void packetAccepted() override { ++packets; }
     void witsCleared() override {}
-    void witsLineAdded(const QString &) override { ++witsLines; }
-    void witsBitDepth(double) override {}
+    void uptimeReported(double) override {}
+    void witsItem(std::int16_t, double, const QString &) override { ++witsLines; }
     void reportLine(const QByteArray &) override { ++reports; }
 };
 

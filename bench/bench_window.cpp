@@ -132,14 +132,15 @@ int main(int argc, char **argv)
     }
 
     if (mode == "shutdown") {
-        fm_more_data window;
         QElapsedTimer sinceClose;
         // The real process ends through the window's end-of-process call; it
         // is wrapped only to take the time at which it is reached.
-        window.setEndProcess([&] {
+        ViewerOptions options;
+        options.endProcess = [&] {
             std::printf("close_to_end_process_ms=%.3f\n", sinceClose.nsecsElapsed() / 1e6);
             QCoreApplication::exit(0);
-        });
+        };
+        fm_more_data window(options);
         FirstPaint painted(&window, [&] {
             QTimer::singleShot(1000, &window, [&] {
                 std::printf("close_realtime_ns=%lld\n", realtimeNs());
@@ -156,8 +157,10 @@ int main(int argc, char **argv)
 
     const bool withPackets = mode == "packets";
     auto *socket = new QueueSocket(withPackets ? SocketControl::Connected : SocketControl::Closed);
-    fm_more_data window(socket);
-    window.setEndProcess([] {});
+    ViewerOptions options;
+    options.endProcess = [] {};
+    options.socket = socket;
+    fm_more_data window(options);
     stopTimers(window);
     // The full window, so every box and the traffic window are painted.
     window.cmd_more_data_Click();

@@ -41,6 +41,7 @@
 #include <QTimer>
 
 #include "app/fm_more_data.h"
+#include "link/winsockcontrol.h"
 #include "link/socketcontrol.h"
 
 namespace {
@@ -126,10 +127,14 @@ int runCase(QApplication &app, const QString &name)
         return 1;
     settings.write("0108 Bit Depth\r\n");
     settings.close();
-    fm_more_data::setProgramDirectory(folder.path());
-
-    fm_more_data *window = name == QLatin1String("stuck-scripted") ? new fm_more_data(new NeverClosingSocket)
-                                                                    : new fm_more_data;
+    ViewerOptions options;
+    options.programDirectory = folder.path();
+    auto *realSocket = new WinsockControl;
+    options.socket = name == QLatin1String("stuck-scripted") ? static_cast<SocketControl *>(new NeverClosingSocket)
+                                                              : realSocket;
+    if (options.socket != realSocket)
+        delete realSocket;
+    auto *window = new fm_more_data(options);
     window->show();
 
     QElapsedTimer clock;
@@ -146,7 +151,7 @@ int runCase(QApplication &app, const QString &name)
         if (name == QLatin1String("stuck-real")) {
             // More than the kernel buffers of both ends hold, so that some of
             // it is still queued in the viewer when the window closes.
-            window->socket()->SendData(QByteArray(64 * 1024 * 1024, 'k'));
+            realSocket->SendData(QByteArray(64 * 1024 * 1024, 'k'));
         }
         QTimer::singleShot(300, window, [&] {
             std::printf("closing\n");

@@ -103,9 +103,9 @@ int main(int argc, char *argv[])
     if (!writeFile(folder.filePath(QStringLiteral("RDVlookup.TXT")), lookup)
         || !writeFile(folder.filePath(QStringLiteral("RDconfig.ini")), settings))
         return 1;
-    fm_more_data::setProgramDirectory(folder.path());
-
-    fm_more_data window;
+    ViewerOptions viewerOptions;
+    viewerOptions.programDirectory = folder.path();
+    fm_more_data window(viewerOptions);
     window.show();
     auto *serialBox = window.findChild<QLineEdit *>(QStringLiteral("txt_trailer_num"));
     auto *connectButton = window.findChild<QPushButton *>(QStringLiteral("cmd_connect"));

@@ -12,9 +12,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPlainTextEdit>
+#include <QMenu>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QTimer>
 
 #include "app/version.h"
@@ -23,17 +22,13 @@
 #include "convert/fault.h"
 #include "display/colours.h"
 #include "display/panellayout.h"
-#include "link/winsockcontrol.h"
+#include "link/socketcontrol.h"
+#include "link/unitlink.h"
 #include "stream/keycodes.h"
+#include "stream/trafficwindow.h"
 #include "unlock/fm_secure.h"
 
 namespace {
-
-QString &programDirectoryOverride()
-{
-    static QString directory;
-    return directory;
-}
 
 QFont panelFont(const QStringList &families, qreal points, bool bold)
 {
@@ -63,24 +58,23 @@ const QStringList &arial()
 
 } // namespace
 
-fm_more_data::fm_more_data(QWidget *parent)
-    : fm_more_data(new WinsockControl, parent)
+fm_more_data::fm_more_data()
+    : fm_more_data(ViewerOptions())
 {
 }
 
-fm_more_data::fm_more_data(SocketControl *socket, QWidget *parent)
+fm_more_data::fm_more_data(ViewerOptions options, QWidget *parent)
     : QWidget(parent)
-    , Winsock_ulmex(socket)
+    , m_options(std::move(options))
 {
     setObjectName(QStringLiteral("fm_more_data"));
     setAttribute(Qt::WA_QuitOnClose, false);
-    Winsock_ulmex->setParent(this);
-    Winsock_ulmex->setObjectName(QStringLiteral("Winsock_ulmex"));
-    connect(Winsock_ulmex, &SocketControl::DataArrival, this, &fm_more_data::Winsock_ulmex_DataArrival);
-
-    m_endProcess = [this] {
-        QCoreApplication::exit(0);
-    };
+    if (m_options.programDirectory.isEmpty())
+        m_options.programDirectory = QCoreApplication::applicationDirPath();
+    if (!m_options.endProcess)
+        m_options.endProcess = [] { QCoreApplication::exit(0); };
+    m_link = new UnitLink(m_options.socket, this);
+    m_options.socket = nullptr;  // the link owns it now
 
     setFont(panelFont(sansSerif(), 8.25, false));
     // Frames drawn as a plain line with the caption on it, so every caption
@@ -93,6 +87,9 @@ fm_more_data::fm_more_data(SocketControl *socket, QWidget *parent)
     buildPanel();
     resize(twipsX(panel::DesignWidth), twipsY(panel::DesignHeight));
     setProperty("Tag", QString());
+    m_extras = new QMenu(this);
+    m_extras->setObjectName(QStringLiteral("mnu_extras"));
+    wireLink();
 
     Form_Load();
     startTimers();
@@ -107,21 +104,29 @@ fm_more_data::~fm_more_data()
         delete m_secure.data();
 }
 
-QString fm_more_data::programDirectory()
+const StreamState &fm_more_data::stream() const
 {
-    if (!programDirectoryOverride().isEmpty())
-        return programDirectoryOverride();
-    return QCoreApplication::applicationDirPath();
+    return m_link->stream();
 }
 
-void fm_more_data::setProgramDirectory(const QString &directory)
+const WitsTable &fm_more_data::witsTable() const
 {
-    programDirectoryOverride() = directory;
+    return m_link->witsTable();
 }
 
-void fm_more_data::setEndProcess(std::function<void()> endProcess)
+const QByteArray &fm_more_data::trafficContent() const
 {
-    m_endProcess = std::move(endProcess);
+    return text_window->content();
+}
+
+std::int16_t fm_more_data::socketState() const
+{
+    return m_link->state();
+}
+
+std::int16_t fm_more_data::keepaliveCountdown() const
+{
+    return m_link->keepaliveCountdown();
 }
 
 int fm_more_data::twipsX(int twips) const
@@ -180,25 +185,9 @@ void fm_more_data::buildTopRow()
     statusPalette.setColor(QPalette::Base, colours::lightGrey());
     txt_tcp_status->setPalette(statusPalette);
 
-    text_window = new QPlainTextEdit(this);
-    text_window->setObjectName(QStringLiteral("text_window"));
+    text_window = new TrafficWindow(this);
     text_window->setGeometry(twipsRect(0, 7110, 7110, 3525));
-    text_window->setReadOnly(true);
-    // Text only ever comes from the stream; an undo history would only grow.
-    text_window->setUndoRedoEnabled(false);
-    text_window->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    text_window->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // Packets have no blanks: wrap them at the window's edge like a terminal.
-    text_window->setWordWrapMode(QTextOption::WrapAnywhere);
-    text_window->setToolTip(QStringLiteral("Allows direct viewing of incoming data packets"));
-    text_window->setFont(panelFont({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono"),
-                                    QStringLiteral("Courier New")},
-                                   8.25, false));
-    QPalette trafficPalette = text_window->palette();
-    trafficPalette.setColor(QPalette::Base, colours::black());
-    trafficPalette.setColor(QPalette::Text, colours::yellow());
-    text_window->setPalette(trafficPalette);
-    text_window->installEventFilter(this);
+    connect(text_window, &TrafficWindow::keyTyped, this, &fm_more_data::text_window_KeyPress);
 
     wits_info = new QListWidget(this);
     wits_info->setObjectName(QStringLiteral("wits_info"));
@@ -243,14 +232,24 @@ void fm_more_data::buildPanel()
         }
         m_labels.insert(label->objectName(), label);
     }
-    lbl_GasUnits = label(QStringLiteral("lbl_GasUnits"));
+    lbl_GasUnits = panelLabel("lbl_GasUnits");
     lbl_GasUnits->setToolTip(QStringLiteral("Yellow = High  Red = Very High"));
-    lbl_DrillDepth = label(QStringLiteral("lbl_DrillDepth"));
-    lbl_bit_depth = label(QStringLiteral("lbl_bit_depth"));
-    lbl_err = label(QStringLiteral("lbl_err"));
-    lbl_err_txt = label(QStringLiteral("lbl_err_txt"));
-    lbl_uptime = label(QStringLiteral("lbl_uptime"));
+    lbl_DrillDepth = panelLabel("lbl_DrillDepth");
+    lbl_bit_depth = panelLabel("lbl_bit_depth");
+    lbl_err = panelLabel("lbl_err");
+    lbl_err_txt = panelLabel("lbl_err_txt");
+    lbl_uptime = panelLabel("lbl_uptime");
     Frame22 = findChild<QGroupBox *>(QStringLiteral("Frame22"));
+}
+
+void fm_more_data::wireLink()
+{
+    connect(m_link, &UnitLink::chunkReceived, text_window, &TrafficWindow::appendChunk);
+    connect(m_link, &UnitLink::lineReported, this, &fm_more_data::disply_text);
+    connect(m_link, &UnitLink::readingAccepted, this, &fm_more_data::populate_moredata);
+    connect(m_link, &UnitLink::twoWayModeChanged, this, &fm_more_data::twoWayMode);
+    connect(m_link, &UnitLink::witsRecordStarted, this, &fm_more_data::witsListCleared);
+    connect(m_link, &UnitLink::witsItemRead, this, &fm_more_data::witsItemRead);
 }
 
 void fm_more_data::startTimers()
@@ -264,28 +263,26 @@ void fm_more_data::startTimers()
         return t;
     };
     tmr_delay = timer("tmr_delay", 100, &fm_more_data::tmr_delay_Timer);
-    tmrDataArrival = timer("tmrDataArrival", 100, &fm_more_data::tmrDataArrival_Timer);
     tmr_wits = timer("tmr_wits", 1000, &fm_more_data::tmr_wits_Timer);
 }
 
 void fm_more_data::Form_Load()
 {
+    // The keep-alive countdown, the data age, the uptime and the WITS
+    // countdown start at their start values with the link.
     attempt([&] {
         setWindowTitle(QStringLiteral("  Ulmex Instruments Real Time Data Viewer Version ")
                        + QString::number(RTVIEWER_VERSION_MAJOR));
     });
-    attempt([&] { keepalive_countdown = 1000; });
-    attempt([&] { LoadIniFile(); });
-    attempt([&] {
-        connect_busy = false;
-        uptime_holdoff = 10;
-        m_stream.uptime_percent = 0;
-    });
-    attempt([&] { lbl_uptime->setText(convert::formatWhole(m_stream.uptime_percent) + QStringLiteral("%")); });
-    attempt([&] {
-        m_stream.data_age = 0;
-        m_stream.wits_countdown = 0;
-    });
+    LoadIniFile();
+    connect_busy = false;
+    uptime_holdoff = 10;
+    showUptime();
+}
+
+void fm_more_data::showUptime()
+{
+    attempt([&] { lbl_uptime->setText(convert::formatWhole(m_link->uptimePercent()) + QStringLiteral("%")); });
 }
 
 void fm_more_data::tmr_delay_Timer()
@@ -295,20 +292,12 @@ void fm_more_data::tmr_delay_Timer()
         if (uptime_holdoff > 0)
             --uptime_holdoff;
         if (uptime_holdoff == 0)
-            lbl_uptime->setText(convert::formatWhole(m_stream.uptime_percent) + QStringLiteral("%"));
-        m_stream.data_age += 0.1;
+            showUptime();
         if (delay_ticks > 0)
             --delay_ticks;
         // Every running wait looks at the shared countdown again.
         endWaits();
-        if (keepalive_countdown > 0) {
-            --keepalive_countdown;
-            if (keepalive_countdown == 0) {
-                keepalive_countdown = 1000;
-                if (socket_state == 7)
-                    Winsock_ulmex->SendData(QByteArrayLiteral("[KEEP ALIVE]\r\n"));
-            }
-        }
+        m_link->tick();
         Winsock_state();
     } catch (...) {
     }
@@ -347,23 +336,21 @@ void fm_more_data::DelaySeconds(std::int32_t seconds)
 void fm_more_data::Form_Unload(std::int16_t &cancel)
 {
     Q_UNUSED(cancel);
-    attempt([&] { clear_display(); });
+    clear_display();
     std::int16_t counter = 5;
     for (;;) {
-        attempt([&] { Winsock_state(); });
-        if (socket_state == 0 || counter == 0 || m_ended)
+        Winsock_state();
+        if (m_link->state() == SocketControl::Closed || counter == 0 || m_ended)
             break;
-        attempt([&] { QCoreApplication::processEvents(); });
-        attempt([&] { DelaySeconds(1); });
+        QCoreApplication::processEvents();
+        DelaySeconds(1);
         --counter;
     }
     attempt([&] { UnloadAllForms(QStringLiteral("fm_more_data")); });
     m_ended = true;
-    tmr_delay->stop();
-    tmrDataArrival->stop();
-    tmr_wits->stop();
-    if (m_endProcess)
-        m_endProcess();
+    for (QTimer *timer : findChildren<QTimer *>())
+        timer->stop();
+    m_options.endProcess();
 }
 
 void fm_more_data::UnloadAllForms(const QString &FormToIgnore)
@@ -394,38 +381,47 @@ void fm_more_data::closeEvent(QCloseEvent *event)
 
 bool fm_more_data::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::KeyPress) {
+    if (watched == txt_trailer_num && event->type() == QEvent::KeyPress) {
         const int code = keyCharCode(static_cast<QKeyEvent *>(event));
-        if (code >= 0) {
-            if (watched == txt_trailer_num) {
-                // The key still reaches the box after the handler.
-                txt_trailer_num_KeyPress(static_cast<std::int16_t>(code));
-                return false;
-            }
-            if (watched == text_window) {
-                text_window_KeyPress(static_cast<std::int16_t>(code));
-                return true;
-            }
-        }
+        // The key still reaches the box after the handler.
+        if (code >= 0)
+            txt_trailer_num_KeyPress(static_cast<std::int16_t>(code));
     }
     return QWidget::eventFilter(watched, event);
 }
 
+void fm_more_data::contextMenuEvent(QContextMenuEvent *event)
+{
+    if (m_extras->actions().isEmpty()) {
+        event->ignore();
+        return;
+    }
+    m_extras->popup(event->globalPos());
+}
+
+QSize fm_more_data::frameDecoration() const
+{
+    // Without a window manager there is no frame to measure; then the frame
+    // of a usual desktop (borders and a title bar) is assumed.
+    const QSize decoration = frameGeometry().size() - geometry().size();
+    if (decoration.width() <= 0 && decoration.height() <= 0)
+        return QSize(twipsX(120), twipsY(510));
+    return decoration;
+}
+
 QSize fm_more_data::outerSizeTwips() const
 {
-    QSize decoration = frameGeometry().size() - geometry().size();
-    if (decoration.width() <= 0 && decoration.height() <= 0)
-        decoration = QSize(twipsX(120), twipsY(510));
-    const QSize outer = size() + decoration;
+    const QSize outer = size() + frameDecoration();
     return QSize(qRound(outer.width() * 1440.0 / logicalDpiX()), qRound(outer.height() * 1440.0 / logicalDpiY()));
 }
 
 void fm_more_data::setOuterSizeTwips(int width, int height)
 {
-    // Without a window manager there is no frame to measure; then the frame
-    // of a usual desktop (borders and a title bar) is assumed.
-    QSize decoration = frameGeometry().size() - geometry().size();
-    if (decoration.width() <= 0 && decoration.height() <= 0)
-        decoration = QSize(twipsX(120), twipsY(510));
+    const QSize decoration = frameDecoration();
     resize(twipsX(width) - decoration.width(), twipsY(height) - decoration.height());
+}
+
+QLabel *fm_more_data::panelLabel(const char *name) const
+{
+    return m_labels.value(QString::fromLatin1(name));
 }

@@ -11,45 +11,50 @@
 #include <QWidget>
 
 #include "config/witstable.h"
-#include "stream/parserevents.h"
-#include "stream/streamstate.h"
-#include "stream/trafficlog.h"
-#include "unlock/fm_secure.h"
-#include "unlock/keylink.h"
+#include "stream/reading.h"
 
 class QEventLoop;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
-class QPlainTextEdit;
+class QMenu;
 class QPushButton;
 class QTimer;
 class SocketControl;
+class TrafficWindow;
+class UnitLink;
+class fm_secure;
 
-// The main window. It owns every piece of run-time state for the life of
-// the process: the socket, the stream buffer and the fields of the last
-// packet, the counters and flags of the tick, and the WITS item table. Its
-// procedures wire window events to the widget-free rules of each subsystem;
-// they are implemented in the folder of the subsystem they belong to.
-class fm_more_data : public QWidget, private ParserEvents, private KeyLink
+// What the main window is given from outside; every member has a default,
+// which is what the program itself uses.
+struct ViewerOptions
+{
+    // Where RDconfig.ini and RDVlookup.TXT are read from; empty means the
+    // directory of the running program.
+    QString programDirectory;
+    // What ends the process after the shut-down; empty means leaving the
+    // event loop, which ends main().
+    std::function<void()> endProcess;
+    // The socket control of the unit link, taken over by the window; none
+    // means a TCP socket.
+    SocketControl *socket = nullptr;
+};
+
+// The main window: the reading panel, the status line, the traffic window
+// and the WITS list. It composes the owners of the run-time state (the unit
+// link with its socket and stream, the traffic window with its log) and
+// wires their signals to the panel; the panel's own state (the blink, the
+// waits, the uptime display) is its own. Its procedures are implemented in
+// the folder of the subsystem they belong to.
+class fm_more_data : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit fm_more_data(QWidget *parent = nullptr);
-    // Takes ownership of the socket control, so tests can stand in for it.
-    explicit fm_more_data(SocketControl *socket, QWidget *parent = nullptr);
+    fm_more_data();
+    explicit fm_more_data(ViewerOptions options, QWidget *parent = nullptr);
     ~fm_more_data() override;
-
-    // The folder the configuration files are read from: the program's own
-    // directory unless a test has pointed it elsewhere before creating the
-    // window.
-    static QString programDirectory();
-    static void setProgramDirectory(const QString &directory);
-
-    // What ends the process after the shut-down sequence; tests replace it.
-    void setEndProcess(std::function<void()> endProcess);
 
     // Lifecycle.
     void Form_Load();
@@ -74,7 +79,7 @@ public:
     void text_window_KeyPress(std::int16_t key);
 
     // Reading display.
-    void populate_moredata();
+    void populate_moredata(const Reading &reading);
     void clear_display();
     void tmr_wits_Timer();
     void cmd_wits_Click();
@@ -84,51 +89,59 @@ public:
     void LoadIniFile();
     void cmd_secure_Click();
 
+    // The owners this window composes, for whatever listens beside it.
+    const UnitLink &link() const { return *m_link; }
+    const TrafficWindow &trafficWindow() const { return *text_window; }
+    // The right-click menu of the window, where everything that is not part
+    // of the reading panel is reached.
+    QMenu *extrasMenu() const { return m_extras; }
+
     // State, for the tests and the benchmarks.
-    StreamState &stream() { return m_stream; }
-    WitsTable &witsTable() { return m_wits; }
-    SocketControl *socket() const { return Winsock_ulmex; }
-    const QByteArray &trafficContent() const { return m_traffic.content(); }
-    std::int16_t socketState() const { return socket_state; }
+    const StreamState &stream() const;
+    const WitsTable &witsTable() const;
+    const QByteArray &trafficContent() const;
+    std::int16_t socketState() const;
     const QString &statusText() const { return status_text; }
     const QByteArray &serverAddress() const { return server_address; }
     const QByteArray &serverPort() const { return server_port; }
     bool connectBusy() const { return connect_busy; }
     std::int32_t delayTicks() const { return delay_ticks; }
-    std::int16_t keepaliveCountdown() const { return keepalive_countdown; }
+    std::int16_t keepaliveCountdown() const;
     std::int16_t uptimeHoldoff() const { return uptime_holdoff; }
     bool errorBlink() const { return error_blink; }
-    fm_secure *secureForm() const { return m_secure; }
-    QLabel *label(const QString &name) const { return m_labels.value(name); }
+    const fm_secure *secureForm() const;
+    const QLabel *label(const QString &name) const { return m_labels.value(name); }
 
     // The window's outer size in twips, title bar and borders included.
     QSize outerSizeTwips() const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildPanel();
     void buildTopRow();
+    void wireLink();
     void startTimers();
     int twipsX(int twips) const;
     int twipsY(int twips) const;
     QRect twipsRect(int left, int top, int width, int height) const;
+    QSize frameDecoration() const;
     void setOuterSizeTwips(int width, int height);
-    QString normalCaption() const;
+    QString normalCaption(const Reading &reading) const;
+    void showUptime();
     void endWaits();
+    QLabel *panelLabel(const char *name) const;
 
-    // ParserEvents
-    void twoWayMode(bool active) override;
-    void packetAccepted() override;
-    void witsCleared() override;
-    void witsLineAdded(const QString &line) override;
-    void witsBitDepth(double value) override;
-    void reportLine(const QByteArray &line) override;
-
-    // KeyLink
-    void sendKeyMessage(const QByteArray &message) override;
+    // What the link reports.
+    void twoWayMode(bool active);
+    void witsListCleared();
+    void witsItemRead(const WitsItem &item);
+    void witsBitDepth(double value);
+    void sendKeyMessage(const QByteArray &message);
+    void reportLogInError(const QByteArray &description);
 
     // Controls.
     QLineEdit *txt_trailer_num = nullptr;
@@ -138,7 +151,7 @@ private:
     QPushButton *cmd_secure = nullptr;
     QPushButton *cmd_wits = nullptr;
     QLineEdit *txt_tcp_status = nullptr;
-    QPlainTextEdit *text_window = nullptr;
+    TrafficWindow *text_window = nullptr;
     QListWidget *wits_info = nullptr;
     QGroupBox *Frame22 = nullptr;
     QLabel *lbl_GasUnits = nullptr;
@@ -149,23 +162,18 @@ private:
     QLabel *lbl_uptime = nullptr;
     QHash<QString, QLabel *> m_labels;
     QTimer *tmr_delay = nullptr;
-    QTimer *tmrDataArrival = nullptr;
     QTimer *tmr_wits = nullptr;
-    SocketControl *Winsock_ulmex = nullptr;
+    QMenu *m_extras = nullptr;
+    UnitLink *m_link = nullptr;
     QPointer<fm_secure> m_secure;
 
-    // Run-time state.
-    StreamState m_stream;
-    WitsTable m_wits;
-    TrafficLog m_traffic;
-    QByteArray incoming_chunk;
+    // Run-time state of the window itself.
+    ViewerOptions m_options;
     QByteArray server_address;
     QByteArray server_port;
-    std::int16_t socket_state = 0;
     QString status_text;
     bool connect_busy = false;
     std::int16_t uptime_holdoff = 0;
-    std::int16_t keepalive_countdown = 0;
     std::int32_t delay_ticks = 0;
     bool error_blink = false;
 
@@ -173,5 +181,4 @@ private:
     std::vector<QEventLoop *> m_waits;
     bool m_unloading = false;
     bool m_ended = false;
-    std::function<void()> m_endProcess;
 };

@@ -3,10 +3,14 @@
 #include "app/fm_more_data.h"
 
 #include "config/settingsfile.h"
+#include "link/unitlink.h"
 
 void fm_more_data::LoadIniFile()
 {
-    const QList<QByteArray> reports = ::LoadIniFile(programDirectory(), m_wits);
+    // The parser names WITS items from the table, so the link keeps it.
+    WitsTable table;
+    const QList<QByteArray> reports = ::LoadIniFile(m_options.programDirectory, table);
+    m_link->setWitsTable(table);
     for (const QByteArray &line : reports)
         disply_text(line);
 }

@@ -7,7 +7,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QPushButton>
 
 #include "convert/attempt.h"
@@ -15,21 +14,23 @@
 #include "display/colours.h"
 #include "display/panellayout.h"
 #include "display/readingrules.h"
+#include "link/unitlink.h"
+#include "stream/trafficwindow.h"
 
-QString fm_more_data::normalCaption() const
+QString fm_more_data::normalCaption(const Reading &reading) const
 {
-    return QStringLiteral("  ") + QString::fromLatin1(m_stream.data_fields[1]) + QStringLiteral(" ")
-        + QString::fromLatin1(m_stream.data_fields[3]);
+    return QStringLiteral("  ") + QString::fromLatin1(reading.fields[1]) + QStringLiteral(" ")
+        + QString::fromLatin1(reading.fields[3]);
 }
 
-void fm_more_data::populate_moredata()
+void fm_more_data::populate_moredata(const Reading &reading)
 {
     try {
         for (const readings::FieldRow &row : readings::fieldTable()) {
-            QLabel *target = label(QString::fromLatin1(row.label));
+            QLabel *target = panelLabel(row.label);
             if (!target)
                 throw std::runtime_error("Object variable not set");
-            target->setText(readings::shownText(row, m_stream.data_fields.at(row.index)));
+            target->setText(readings::shownText(row, reading.fields.at(row.index)));
         }
 
         // The level is that of the whole number shown, not of the raw field.
@@ -49,19 +50,19 @@ void fm_more_data::populate_moredata()
         }
 
         // The blink advances one phase per packet while the error lasts.
-        if (m_stream.error_code > 0) {
+        if (reading.errorCode > 0) {
             if (!error_blink) {
                 error_blink = true;
                 colours::setBackColor(lbl_err, colours::buttonFace());
-                setWindowTitle(normalCaption());
+                setWindowTitle(normalCaption(reading));
             } else {
                 error_blink = false;
                 colours::setBackColor(lbl_err, colours::red());
                 setWindowTitle(QStringLiteral("  ERROR"));
             }
-            lbl_err_txt->setText(readings::alarmText(m_stream.error_code));
+            lbl_err_txt->setText(readings::alarmText(reading.errorCode));
         } else {
-            setWindowTitle(normalCaption());
+            setWindowTitle(normalCaption(reading));
             colours::setBackColor(lbl_err, colours::buttonFace());
             lbl_err_txt->setText(QStringLiteral("No Errors"));
         }
@@ -82,10 +83,10 @@ void fm_more_data::clear_display()
     static const char *const blankedThen[] = {"lbl_packetnum", "lbl_c1", "lbl_c2", "lbl_c3", "lbl_ic4", "lbl_nc4"};
     static const char *const blankedLast[] = {"lbl_exh", "lbl_col_tmp"};
     auto blank = [this](const char *name) {
-        attempt([&] { label(QString::fromLatin1(name))->setText(QString()); });
+        attempt([&] { panelLabel(name)->setText(QString()); });
     };
 
-    attempt([&] { close_winsock(); });
+    close_winsock();
     for (const char *name : blankedFirst)
         blank(name);
     attempt([&] { colours::setBackColor(lbl_bit_depth, colours::black()); });
@@ -96,43 +97,30 @@ void fm_more_data::clear_display()
     for (const char *name : blankedLast)
         blank(name);
     attempt([&] { wits_info->clear(); });
-    attempt([&] {
-        m_traffic.clear();
-        text_window->setPlainText(QString());
-    });
-    attempt([&] { twoWayMode(false); });
-    attempt([&] {
-        m_stream.uptime_percent = 0;
-        lbl_uptime->setText(convert::formatWhole(m_stream.uptime_percent) + QStringLiteral("%"));
-    });
+    text_window->clearTraffic();
+    twoWayMode(false);
+    m_link->resetUptime();
+    showUptime();
 }
 
 void fm_more_data::tmr_wits_Timer()
 {
-    if (m_stream.wits_countdown <= 0) {
-        attempt([&] {
-            cmd_wits->setText(QStringLiteral("WITS BAD"));
-            colours::setBackColor(cmd_wits, colours::red());
-        });
+    if (m_link->witsCountdown() <= 0) {
+        cmd_wits->setText(QStringLiteral("WITS BAD"));
+        colours::setBackColor(cmd_wits, colours::red());
         return;
     }
-    --m_stream.wits_countdown;
-    attempt([&] {
-        cmd_wits->setText(QStringLiteral("WITS ") + QString::number(m_stream.wits_countdown));
-        colours::setBackColor(cmd_wits, colours::green());
-    });
-    if (m_stream.wits_countdown == 0) {
+    const std::int16_t left = m_link->witsTick();
+    cmd_wits->setText(QStringLiteral("WITS ") + QString::number(left));
+    colours::setBackColor(cmd_wits, colours::green());
+    if (left == 0) {
         // The WITS data has gone stale: nothing it put on the screen stays.
-        attempt([&] {
-            cmd_wits->setText(QStringLiteral("WITS"));
-            colours::setBackColor(cmd_wits, colours::red());
-        });
-        attempt([&] { wits_info->clear(); });
-        attempt([&] {
-            lbl_bit_depth->setText(QString());
-            colours::setBackColor(lbl_bit_depth, colours::black());
-        });
-        attempt([&] { Frame22->setTitle(QStringLiteral("Bit Depth")); });
+        cmd_wits->setText(QStringLiteral("WITS"));
+        colours::setBackColor(cmd_wits, colours::red());
+        wits_info->clear();
+        lbl_bit_depth->setText(QString());
+        colours::setBackColor(lbl_bit_depth, colours::black());
+        Frame22->setTitle(QStringLiteral("Bit Depth"));
     }
 }
 
@@ -156,25 +144,21 @@ void fm_more_data::cmd_more_data_Click()
 
 void fm_more_data::twoWayMode(bool active)
 {
-    attempt([&] {
-        cmd_secure->setText(active ? QStringLiteral("Two Way Active") : QStringLiteral("Two Way Inactive"));
-        colours::setBackColor(cmd_secure, active ? colours::green() : colours::buttonFace());
-    });
+    cmd_secure->setText(active ? QStringLiteral("Two Way Active") : QStringLiteral("Two Way Inactive"));
+    colours::setBackColor(cmd_secure, active ? colours::green() : colours::buttonFace());
 }
 
-void fm_more_data::packetAccepted()
+void fm_more_data::witsListCleared()
 {
-    populate_moredata();
+    wits_info->clear();
 }
 
-void fm_more_data::witsCleared()
+void fm_more_data::witsItemRead(const WitsItem &item)
 {
-    attempt([&] { wits_info->clear(); });
-}
-
-void fm_more_data::witsLineAdded(const QString &line)
-{
-    attempt([&] { wits_info->addItem(line); });
+    static constexpr std::int16_t BitDepthCode = 108;
+    wits_info->addItem(item.line);
+    if (item.code == BitDepthCode)
+        witsBitDepth(item.value);
 }
 
 void fm_more_data::witsBitDepth(double value)

@@ -23,7 +23,6 @@ constexpr int ErrorCodeField = 21;
 constexpr qsizetype WitsHeaderPieces = 5;
 constexpr qsizetype WitsShortestItem = 5;  // four code characters and one value character
 constexpr qsizetype WitsCodeLength = 4;
-constexpr std::int16_t WitsBitDepthCode = 108;
 constexpr std::int16_t WitsFreshSeconds = 60;
 
 // One run of the parser over the buffer. The error point records the last
@@ -87,6 +86,7 @@ private:
             QByteArray uptime = message;
             uptime.replace('%', ' ');
             m_state.uptime_percent = convert::leadingNumber(uptime.mid(8, 4));
+            m_events.uptimeReported(m_state.uptime_percent);
         }
         // Tested independently and in this order: a message naming both modes
         // leaves the unit shown as output only.
@@ -155,6 +155,7 @@ private:
         m_state.data_age = 0.0;
         m_point = 9;
         m_state.data_fields[1].remove(0, 1);  // the "*" that opened the packet
+        m_state.packet_text = QByteArray(packet, length);
 
         m_point = 10;
         m_state.error_code = errorCodeOf(m_state.data_fields[ErrorCodeField]);
@@ -253,9 +254,7 @@ private:
             if (code < 1000)
                 line.prepend(QLatin1Char('0'));
             m_point = 23;
-            m_events.witsLineAdded(line);
-            if (code == WitsBitDepthCode)
-                m_events.witsBitDepth(value);
+            m_events.witsItem(code, value, line);
         }
 
         // The CR stays: the next packet's consumption takes it away.

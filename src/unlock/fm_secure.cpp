@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "unlock/keylink.h"
 #include "unlock/keymessage.h"
 
 namespace {
@@ -84,11 +83,6 @@ fm_secure::fm_secure(QWidget *parent)
     setTabOrder(txt_pwe, cmd_send_key);
 }
 
-void fm_secure::setLink(KeyLink *link)
-{
-    m_link = link;
-}
-
 void fm_secure::setMessageBoxRunner(MessageBoxRunner runner)
 {
     m_runMessageBox = std::move(runner);
@@ -118,16 +112,16 @@ void fm_secure::send_key()
 
     // The boxes keep their text: a later show offers the same credentials.
     hide();
-    if (!m_link)
-        return;
+    QByteArray message;
     try {
-        m_link->sendKeyMessage(KeyMessage::buildWithClockSeed(userName, password));
+        message = KeyMessage::buildWithClockSeed(userName, password);
     } catch (const std::exception &failure) {
-        // The description comes from the conversion or the socket, never from
-        // the credentials, so the line is safe for the traffic window.
-        m_link->reportLine(QByteArrayLiteral("[Log In err: ") + QByteArray(failure.what())
-                           + QByteArrayLiteral("]"));
+        // The description comes from the conversion, never from the
+        // credentials, so it is safe to show.
+        emit keyMessageFailed(QByteArray(failure.what()));
+        return;
     }
+    emit keyMessageReady(message);
 }
 
 bool fm_secure::eventFilter(QObject *watched, QEvent *event)

@@ -4,7 +4,6 @@
 
 #include <QWidget>
 
-class KeyLink;
 class QKeyEvent;
 class QLineEdit;
 class QMessageBox;
@@ -12,8 +11,9 @@ class QPushButton;
 
 // The unlock form: a small strip where the operator types a user name and a
 // password and sends the key message that asks the unit for two-way
-// operation. The form only sends; the unit's answer arrives on the data
-// stream. It is a window of its own even when given a parent.
+// operation. The form only builds the message and hands it on: whoever owns
+// the link sends it, and the unit's answer arrives on the data stream. It is
+// a window of its own even when given a parent.
 class fm_secure : public QWidget
 {
     Q_OBJECT
@@ -25,19 +25,22 @@ public:
 
     explicit fm_secure(QWidget *parent = nullptr);
 
-    // The socket and the traffic window, normally the main window. Without
-    // one a send cannot reach the unit and nothing can be reported.
-    void setLink(KeyLink *link);
     void setMessageBoxRunner(MessageBoxRunner runner);
 
     // Shows the form without making it modal, restores it when minimised and
     // brings it to the front with the focus.
     void showUnlock();
 
-    // Checks the lengths, hides the form and sends the key message. Never
-    // throws: a refused send or an unsendable character gives one
-    // "[Log In err: ...]" line.
+    // Checks the lengths, hides the form and hands on the key message.
+    // Never throws.
     void send_key();
+
+signals:
+    // The message to send to the unit, in one send.
+    void keyMessageReady(const QByteArray &message);
+    // The credentials cannot travel (a character without a single-byte
+    // code): the description of why, for the one report line.
+    void keyMessageFailed(const QByteArray &description);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -50,6 +53,5 @@ private:
     QLineEdit *txt_username = nullptr;
     QLineEdit *txt_pwe = nullptr;
     QPushButton *cmd_send_key = nullptr;
-    KeyLink *m_link = nullptr;
     MessageBoxRunner m_runMessageBox;
 };

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <array>
+
+#include <QByteArray>
+#include <QMetaType>
+#include <QString>
+
+#include "stream/streamstate.h"
+
+// One data packet the link accepted, handed on as a value to whoever shows,
+// records or judges it.
+struct Reading
+{
+    qint64 acceptedAtMs = 0;  // when it was accepted, UTC milliseconds since the epoch
+    QString serial;           // the unit's serial number as typed when the link was opened
+    QByteArray text;          // the packet as received, from the "*" to the byte before its CR
+    // fields[k] is field k of the packet (k from 1, the "*" dropped from
+    // field 1); fields[0] is never used.
+    std::array<QByteArray, StreamState::FieldSlots> fields{};
+    double errorCode = 0.0;   // the unit's error number, from field 21
+};
+
+Q_DECLARE_METATYPE(Reading)
+
+// One item of a WITS record: the code, the value read from it, and the line
+// the WITS list shows for it.
+struct WitsItem
+{
+    std::int16_t code = 0;
+    double value = 0.0;
+    QString line;
+};
+
+Q_DECLARE_METATYPE(WitsItem)
