@@ -10,10 +10,12 @@
 
 #include "app/fm_more_data.h"
 #include "display/colours.h"
-#include "fakesocket.h"
-#include "fieldlabels.h"
 #include "link/socketcontrol.h"
+#include "link/winsockcontrol.h"
+#include "stream/reading.h"
 #include "stream/streamstate.h"
+#include "support/panelcontract.h"
+#include "support/testsupport.h"
 
 namespace {
 
@@ -22,14 +24,7 @@ QTimer *timer(fm_more_data &w, const char *name)
     return w.findChild<QTimer *>(QString::fromLatin1(name));
 }
 
-template <typename T>
-T *child(fm_more_data &w, const char *name)
-{
-    T *found = w.findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
-}
+using support::child;
 
 // Replaces the 100 ms tick by one that runs whenever the event loop is idle,
 // so the one-second waits of the sequences pass in a moment. For scripted
@@ -104,7 +99,8 @@ private slots:
 
 private:
     void writeLookup(const QByteArray &content);
-    void fillDisplay(fm_more_data &w);
+    void fillDisplay(fm_more_data &w, FakeSocket *fake);
+    ViewerOptions options(SocketControl *socket) { return support::windowOptions(*m_dir, socket); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
 };
@@ -113,7 +109,6 @@ void tst_Connection::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    fm_more_data::setProgramDirectory(m_dir->path());
 }
 
 void tst_Connection::cleanup()
@@ -130,29 +125,37 @@ void tst_Connection::writeLookup(const QByteArray &content)
 
 // A running display: every box filled, the gas reading red, the error blink
 // in its red phase, WITS counting, two-way active, some traffic.
-void tst_Connection::fillDisplay(fm_more_data &w)
+void tst_Connection::fillDisplay(fm_more_data &w, FakeSocket *fake)
 {
-    for (int i = 1; i <= 50; ++i)
-        w.stream().data_fields[i] = "f" + QByteArray::number(i);
-    w.stream().data_fields[5] = "1800";
-    w.stream().data_fields[10] = "12.5";
-    w.stream().error_code = 5;
-    w.populate_moredata();
-    w.populate_moredata();
+    QList<QByteArray> fields;
+    for (int i = 1; i <= 40; ++i)
+        fields << "f" + QByteArray::number(i);
+    fields[4] = "1800";
+    fields[9] = "12.5";
+    fields[20] = "5";
+    auto arrive = [&](const QByteArray &bytes) {
+        fake->queue(bytes);
+        w.tmrDataArrival_Timer();
+    };
+    arrive(support::packet(fields));
+    arrive(support::packet(fields));
 
-    w.stream().wits_countdown = 30;
-    w.tmr_wits_Timer();
-    child<QListWidget>(w, "wits_info")->addItem(QStringLiteral("0108  Bit Depth  4999.5"));
-    QLabel *bitDepth = w.label(QStringLiteral("lbl_bit_depth"));
+    arrive(QByteArrayLiteral("^a,b,c,d,e,01084999.5\r"));
+    for (int i = 0; i < 31; ++i)
+        w.tmr_wits_Timer();
+    auto *list = child<QListWidget>(w, "wits_info");
+    list->clear();
+    list->addItem(QStringLiteral("0108  Bit Depth  4999.5"));
+    QLabel *bitDepth = child<QLabel>(w, "lbl_bit_depth");
     bitDepth->setText(QStringLiteral("4999.5"));
     colours::setBackColor(bitDepth, colours::orange());
     child<QGroupBox>(w, "Frame22")->setTitle(QStringLiteral("Bit Depth    OFF BOTTOM"));
     QPushButton *secure = child<QPushButton>(w, "cmd_secure");
     secure->setText(QStringLiteral("Two Way Active"));
     colours::setBackColor(secure, colours::green());
-    w.stream().uptime_percent = 88;
-    w.label(QStringLiteral("lbl_uptime"))->setText(QStringLiteral("88%"));
-    w.stream().data_age = 42;
+    arrive(QByteArrayLiteral("[UPTIME 88%]"));
+    child<QLabel>(w, "lbl_uptime")->setText(QStringLiteral("88%"));
+    support::ticks(w, 420);
     w.disply_text("*1,2,3,C0,");
 }
 
@@ -235,7 +238,7 @@ void tst_Connection::connectSequence()
     fake->state = static_cast<std::int16_t>(stateBefore);
     fake->connectState = static_cast<std::int16_t>(connectState);
     fake->refuseConnect = refuseConnect;
-    fm_more_data w(fake);
+    fm_more_data w(options(fake));
     const auto ticks = fastTicks(w);
     child<QLineEdit>(w, "txt_trailer_num")->setText(serial);
     const int before = w.trafficContent().size();
@@ -268,7 +271,7 @@ void tst_Connection::keyDuringTheConnectWait()
 
     writeLookup("0001 127.0.0.1 2400\r\n");
     auto *fake = new FakeSocket;
-    fm_more_data w(fake);
+    fm_more_data w(options(fake));
     const auto ticks = fastTicks(w);
     auto *serial = child<QLineEdit>(w, "txt_trailer_num");
     serial->end(false);
@@ -308,7 +311,8 @@ void tst_Connection::connects()
     QTcpServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost));
     writeLookup("0001 127.0.0.1 " + QByteArray::number(server.serverPort()) + portSuffix + "\r\n");
-    fm_more_data w;
+    auto *socket = new WinsockControl;
+    fm_more_data w(options(socket));
     w.show();
     auto *serial = child<QLineEdit>(w, "txt_trailer_num");
 
@@ -325,7 +329,7 @@ void tst_Connection::connects()
     if (how != QLatin1String("button"))
         QCOMPARE(w.trafficContent(), QByteArrayLiteral("\r\n[0001 is connected to server. ]"));
     QVERIFY(server.hasPendingConnections() || server.waitForNewConnection(2000));
-    QCOMPARE(w.socket()->State(), std::int16_t(7));
+    QCOMPARE(socket->State(), std::int16_t(7));
     QCOMPARE(w.connectBusy(), false);
     QCOMPARE(serial->text(), QStringLiteral("0001"));
     QTRY_VERIFY(child<QLineEdit>(w, "txt_tcp_status")->text().startsWith(
@@ -338,7 +342,8 @@ void tst_Connection::secondConnectDuringTheWaitIsDropped()
     QVERIFY(server.listen(QHostAddress::LocalHost));
     QSignalSpy accepted(&server, &QTcpServer::newConnection);
     writeLookup("0001 127.0.0.1 " + QByteArray::number(server.serverPort()) + "\r\n");
-    fm_more_data w;
+    auto *socket = new WinsockControl;
+    fm_more_data w(options(socket));
     w.show();
 
     bool busyDuringWait = false;
@@ -355,7 +360,7 @@ void tst_Connection::secondConnectDuringTheWaitIsDropped()
     // The dropped request left the first link alone.
     std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
     QCOMPARE(peer->state(), QAbstractSocket::ConnectedState);
-    QCOMPARE(w.socket()->State(), std::int16_t(7));
+    QCOMPARE(socket->State(), std::int16_t(7));
 }
 
 void tst_Connection::connectingWhileConnectedClosesFirst()
@@ -365,7 +370,8 @@ void tst_Connection::connectingWhileConnectedClosesFirst()
     QVERIFY(first.listen(QHostAddress::LocalHost));
     QVERIFY(second.listen(QHostAddress::LocalHost));
     writeLookup("0001 127.0.0.1 " + QByteArray::number(first.serverPort()) + "\r\n");
-    fm_more_data w;
+    auto *socket = new WinsockControl;
+    fm_more_data w(options(socket));
     w.show();
     w.cmd_connect_Click();
     QVERIFY(first.hasPendingConnections() || first.waitForNewConnection(2000));
@@ -378,7 +384,7 @@ void tst_Connection::connectingWhileConnectedClosesFirst()
 
     QTRY_COMPARE(firstGone.count(), 1);
     QVERIFY(second.hasPendingConnections() || second.waitForNewConnection(2000));
-    QCOMPARE(w.socket()->State(), std::int16_t(7));
+    QCOMPARE(socket->State(), std::int16_t(7));
     QCOMPARE(countOf(w.trafficContent(), "[0001 is connected to server. ]"), 2);
     QVERIFY(!first.hasPendingConnections());
 }
@@ -389,14 +395,15 @@ void tst_Connection::portBeyond32BitsIsReported()
     QVERIFY(server.listen(QHostAddress::LocalHost));
     QSignalSpy accepted(&server, &QTcpServer::newConnection);
     writeLookup("0001 127.0.0.1 99999999999\r\n");
-    fm_more_data w;
+    auto *socket = new WinsockControl;
+    fm_more_data w(options(socket));
     w.show();
 
     QTest::keyClick(child<QLineEdit>(w, "txt_trailer_num"), Qt::Key_Return);
 
     QCOMPARE(w.trafficContent(), QByteArrayLiteral("\r\n[TCP ERR: Overflow]"));
     QCOMPARE(w.connectBusy(), false);
-    QCOMPARE(w.socket()->State(), std::int16_t(0));
+    QCOMPARE(socket->State(), std::int16_t(0));
     // The link is usable at once with a sound table.
     writeLookup("0001 127.0.0.1 " + QByteArray::number(server.serverPort()) + "\r\n");
     w.cmd_connect_Click();
@@ -410,7 +417,8 @@ void tst_Connection::peerClosingIsShownAndNotReopened()
     QVERIFY(server.listen(QHostAddress::LocalHost));
     QSignalSpy accepted(&server, &QTcpServer::newConnection);
     writeLookup("0001 127.0.0.1 " + QByteArray::number(server.serverPort()) + "\r\n");
-    fm_more_data w;
+    auto *socket = new WinsockControl;
+    fm_more_data w(options(socket));
     w.show();
     w.cmd_connect_Click();
     QTRY_COMPARE(accepted.count(), 1);
@@ -450,13 +458,14 @@ void tst_Connection::droppingTheLink()
     QVERIFY(server.listen(QHostAddress::LocalHost));
     QSignalSpy accepted(&server, &QTcpServer::newConnection);
     writeLookup("0001 127.0.0.1 " + QByteArray::number(server.serverPort()) + "\r\n");
-    fm_more_data w;
+    auto *socket = new WinsockControl;
+    fm_more_data w(options(socket));
     w.show();
     w.cmd_connect_Click();
     QTRY_COMPARE(accepted.count(), 1);
     std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
     QSignalSpy peerGone(peer.get(), &QTcpSocket::disconnected);
-    w.label(QStringLiteral("lbl_DrillDepth"))->setText(QStringLiteral("5000"));
+    child<QLabel>(w, "lbl_DrillDepth")->setText(QStringLiteral("5000"));
     auto *serial = child<QLineEdit>(w, "txt_trailer_num");
     serial->setFocus();
     serial->end(false);
@@ -468,7 +477,7 @@ void tst_Connection::droppingTheLink()
     else
         QTest::keyClick(serial, action.at(0).toLatin1());
 
-    QCOMPARE(w.socket()->State(), std::int16_t(0));
+    QCOMPARE(socket->State(), std::int16_t(0));
     QTRY_COMPARE(peerGone.count(), 1);
     QCOMPARE(w.label(QStringLiteral("lbl_DrillDepth"))->text(), QString());
     // Blanked, and no connect ran: it would have reported a line.
@@ -481,12 +490,12 @@ void tst_Connection::resetBlanksAndLeaves()
 {
     auto *fake = new FakeSocket;
     fake->state = SocketControl::Connected;
-    fm_more_data w(fake);
+    fm_more_data w(options(fake));
     for (const char *name : {"tmrDataArrival", "tmr_wits"})
         timer(w, name)->stop();
     // Something must tick: that is what ends the close's wait.
     const auto ticks = fastTicks(w);
-    fillDisplay(w);
+    fillDisplay(w, fake);
     const auto fieldsBefore = w.stream().data_fields;
     const double ageBefore = w.stream().data_age;
     QCOMPARE(w.windowTitle(), QStringLiteral("  ERROR"));
@@ -498,14 +507,17 @@ void tst_Connection::resetBlanksAndLeaves()
     QCOMPARE(w.socketState(), std::int16_t(0));
 
     // Blanked.
-    for (const auto &[index, name] : fieldLabels()) {
-        const QString text = w.label(QString::fromLatin1(name))->text();
+    for (const contract::Box &box : contract::boxes()) {
+        const int index = box.field;
+        if (index == 0)
+            continue;
+        const QString text = w.label(QString::fromLatin1(box.label))->text();
         if (index >= 38)
             QCOMPARE(text, QStringLiteral("f") + QString::number(index));  // HOBBS, Iso Pentane, N Pentane
         else
-            QVERIFY2(text.isEmpty(), name);
+            QVERIFY2(text.isEmpty(), box.label);
     }
-    QLabel *bitDepth = w.label(QStringLiteral("lbl_bit_depth"));
+    const QLabel *bitDepth = w.label(QStringLiteral("lbl_bit_depth"));
     QCOMPARE(bitDepth->text(), QString());
     QCOMPARE(colours::backColor(bitDepth), colours::black());
     QCOMPARE(child<QGroupBox>(w, "Frame22")->title(), QStringLiteral("Bit Depth"));
@@ -542,12 +554,12 @@ void tst_Connection::resetTwiceEqualsOnce()
 {
     auto *fake = new FakeSocket;
     fake->state = SocketControl::Connected;
-    fm_more_data w(fake);
+    fm_more_data w(options(fake));
     for (const char *name : {"tmrDataArrival", "tmr_wits"})
         timer(w, name)->stop();
     // Something must tick: that is what ends the close's wait.
     const auto ticks = fastTicks(w);
-    fillDisplay(w);
+    fillDisplay(w, fake);
 
     w.clear_display();
     const QString once = snapshot(w);
@@ -559,20 +571,21 @@ void tst_Connection::resetTwiceEqualsOnce()
 
 void tst_Connection::gasColourSurvivesTheReset()
 {
-    fm_more_data w(new FakeSocket);
+    fm_more_data w(options(new FakeSocket));
     for (const char *name : {"tmr_delay", "tmrDataArrival", "tmr_wits"})
         timer(w, name)->stop();
-    QLabel *gas = w.label(QStringLiteral("lbl_GasUnits"));
-    w.stream().data_fields[5] = "1800";
-    w.populate_moredata();
+    const QLabel *gas = w.label(QStringLiteral("lbl_GasUnits"));
+    Reading reading;
+    reading.fields[5] = "1800";
+    w.populate_moredata(reading);
     QCOMPARE(colours::foreColor(gas), colours::red());
 
     w.clear_display();
     QCOMPARE(gas->text(), QString());
 
     // 1300 sets no level of its own: the colour from before the reset stays.
-    w.stream().data_fields[5] = "1300";
-    w.populate_moredata();
+    reading.fields[5] = "1300";
+    w.populate_moredata(reading);
     QCOMPARE(gas->text(), QStringLiteral("1300"));
     QCOMPARE(colours::foreColor(gas), colours::red());
 }

@@ -22,48 +22,12 @@
 #include "app/fm_more_data.h"
 #include "display/colours.h"
 #include "unlock/fm_secure.h"
+#include "support/simprocess.h"
+#include "support/testsupport.h"
 
 namespace {
 
-// A running unit-sim with its stdout collected.
-class Simulator
-{
-public:
-    bool start(const QStringList &options)
-    {
-        const QString program = qEnvironmentVariable("UNIT_SIM");
-        if (program.isEmpty())
-            return false;
-        process.setProgram(program);
-        process.setArguments(QStringList{QStringLiteral("--port"), QStringLiteral("0")} + options);
-        QObject::connect(&process, &QProcess::readyReadStandardOutput, [this] { output += process.readAllStandardOutput(); });
-        process.start();
-        if (!process.waitForStarted(5000))
-            return false;
-        static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 10000) {
-            const auto match = listening.match(QString::fromLatin1(output));
-            if (match.hasMatch()) {
-                port = match.captured(1).toInt();
-                return true;
-            }
-            process.waitForReadyRead(1000);
-        }
-        return false;
-    }
-
-    ~Simulator()
-    {
-        process.kill();
-        process.waitForFinished(3000);
-    }
-
-    QProcess process;
-    QByteArray output;
-    int port = 0;
-};
+using support::SimProcess;
 
 QString text(QWidget *widget)
 {
@@ -120,8 +84,8 @@ private:
 
 void tst_EndToEnd::operatorSession()
 {
-    Simulator unit;
-    Simulator corrupt;
+    SimProcess unit;
+    SimProcess corrupt;
     if (qEnvironmentVariableIsEmpty("UNIT_SIM"))
         QSKIP("UNIT_SIM is not set: run through ctest");
     QVERIFY(unit.start({QStringLiteral("--seed"), QStringLiteral("7"), QStringLiteral("--rate"), QStringLiteral("5"),
@@ -134,13 +98,13 @@ void tst_EndToEnd::operatorSession()
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    writeLookup(dir.path(), unit.port, corrupt.port);
+    writeLookup(dir.path(), unit.port(), corrupt.port());
     writeSettings(dir.path());
-    fm_more_data::setProgramDirectory(dir.path());
-
     bool ended = false;
-    fm_more_data window;
-    window.setEndProcess([&ended] { ended = true; });
+    ViewerOptions options;
+    options.programDirectory = dir.path();
+    options.endProcess = [&ended] { ended = true; };
+    fm_more_data window(options);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
 
@@ -160,7 +124,7 @@ void tst_EndToEnd::operatorSession()
     serial->setFocus();
     QTest::keyClick(serial, Qt::Key_Return);
     QVERIFY2(window.trafficContent().contains("[0001 is connected to server. ]"), window.trafficContent().constData());
-    QTRY_VERIFY(unit.output.contains("client 1 connected"));
+    QTRY_VERIFY(unit.output().contains("client 1 connected"));
 
     // Packets fill the boxes; the status line carries the data age.
     QTRY_COMPARE(gas->text(), QStringLiteral("1800"));
@@ -199,13 +163,13 @@ void tst_EndToEnd::operatorSession()
     // A key typed into the traffic window reaches the unit as one byte.
     traffic->setFocus();
     QTest::keyClick(traffic, Qt::Key_H);
-    QTRY_VERIFY2(unit.output.contains("client 1 typed 1 byte: 104"), unit.output.right(600).constData());
+    QTRY_VERIFY2(unit.output().contains("client 1 typed 1 byte: 104"), unit.output().right(600).constData());
     QVERIFY(!traffic->toPlainText().endsWith(QLatin1Char('h')));
 
     // Unlock: wrong credentials leave the mode inactive, the right ones
     // turn the button green.
     QTest::mouseClick(secure, Qt::LeftButton);
-    fm_secure *form = window.secureForm();
+    auto *form = const_cast<fm_secure *>(window.secureForm());
     QVERIFY(form);
     QTRY_VERIFY(form->isVisible());
     auto *user = child<QLineEdit>(form, "txt_username");
@@ -214,8 +178,8 @@ void tst_EndToEnd::operatorSession()
     password->setText(QStringLiteral("wrong12"));
     QTest::mouseClick(child<QPushButton>(form, "cmd_send_key"), Qt::LeftButton);
     QVERIFY(!form->isVisible());
-    QTRY_VERIFY(unit.output.contains("user \"driller\" wrong password, answered [OUTPUT ONLY]"));
-    QVERIFY(!unit.output.contains("wrong12"));
+    QTRY_VERIFY(unit.output().contains("user \"driller\" wrong password, answered [OUTPUT ONLY]"));
+    QVERIFY(!unit.output().contains("wrong12"));
     QCOMPARE(secure->text(), QStringLiteral("Two Way Inactive"));
 
     QTest::mouseClick(secure, Qt::LeftButton);
@@ -224,11 +188,11 @@ void tst_EndToEnd::operatorSession()
     password->setText(QStringLiteral("mud4567"));
     password->setFocus();
     QTest::keyClick(password, Qt::Key_Return);
-    QTRY_VERIFY(unit.output.contains("user \"driller\" accepted, answered [TWO WAY]"));
+    QTRY_VERIFY(unit.output().contains("user \"driller\" accepted, answered [TWO WAY]"));
     QTRY_COMPARE(secure->text(), QStringLiteral("Two Way Active"));
     QCOMPARE(colours::backColor(secure), colours::green());
     QVERIFY(!window.trafficContent().contains("mud4567"));
-    QVERIFY(!unit.output.contains("mud4567"));
+    QVERIFY(!unit.output().contains("mud4567"));
 
     // Another unit whose every packet is corrupt: typing the serial number
     // drops the first link and blanks the display; the rejected packets are
@@ -239,7 +203,7 @@ void tst_EndToEnd::operatorSession()
     QCOMPARE(serial->text(), QStringLiteral("0002"));
     QCOMPARE(gas->text(), QString());
     QCOMPARE(secure->text(), QStringLiteral("Two Way Inactive"));
-    QTRY_VERIFY(unit.output.contains("client 1 gone"));
+    QTRY_VERIFY(unit.output().contains("client 1 gone"));
     QTest::keyClick(serial, Qt::Key_Return);
     QVERIFY(window.trafficContent().contains("[0002 is connected to server. ]"));
     QTRY_VERIFY(window.trafficContent().contains("[Parse Checksum failed]"));
@@ -253,7 +217,7 @@ void tst_EndToEnd::operatorSession()
     QCOMPARE(traffic->toPlainText(), QString());
     QCOMPARE(wits->count(), 0);
     QCOMPARE(errorText->text(), QStringLiteral("No Errors"));
-    QTRY_VERIFY(corrupt.output.contains("client 1 gone"));
+    QTRY_VERIFY(corrupt.output().contains("client 1 gone"));
 
     // Closing the window runs the shut-down once and ends the process.
     QTest::mouseClick(secure, Qt::LeftButton);

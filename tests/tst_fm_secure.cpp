@@ -3,26 +3,29 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include "convert/fault.h"
+#include "support/testsupport.h"
 #include "unlock/fm_secure.h"
-#include "unlock/keylink.h"
 
 namespace {
 
-// Stands in for the main window: records what goes to the socket and to the
-// traffic window, and refuses sends on request.
-class FakeLink : public KeyLink
+// Stands in for the main window: takes what the form hands on, as the
+// window's socket and traffic window would, and refuses sends on request.
+class FakeLink
 {
 public:
-    void sendKeyMessage(const QByteArray &message) override
+    void attach(fm_secure *form)
     {
-        ++sendCalls;
-        if (!refusal.empty())
-            throw Fault(refusal);
-        sent.append(message);
+        QObject::connect(form, &fm_secure::keyMessageReady, form, [this](const QByteArray &message) {
+            ++sendCalls;
+            if (!refusal.empty())
+                lines.append("[Log In err: " + QByteArray::fromStdString(refusal) + "]");
+            else
+                sent.append(message);
+        });
+        QObject::connect(form, &fm_secure::keyMessageFailed, form, [this](const QByteArray &description) {
+            lines.append("[Log In err: " + description + "]");
+        });
     }
-
-    void reportLine(const QByteArray &line) override { lines.append(line); }
 
     std::string refusal;  // empty: the send is taken
     int sendCalls = 0;
@@ -101,6 +104,7 @@ private slots:
     void noLink();
     void reshowKeepsTextsAndRestores();
     void realMessageBox();
+    void windowSendsThroughItsLink();
 
 private:
     template <typename T>
@@ -122,7 +126,7 @@ void tst_FmSecure::init()
     form = new fm_secure;
     link = FakeLink();
     boxes.clear();
-    form->setLink(&link);
+    link.attach(form);
     form->setMessageBoxRunner([this](QMessageBox &box) {
         boxes.append({box.text(), box.windowTitle(), box.standardButtons(), box.icon(), form->isVisible()});
     });
@@ -407,7 +411,7 @@ void tst_FmSecure::failedSend()
 // No socket to send through: the form hides as after any send, nothing else.
 void tst_FmSecure::noLink()
 {
-    form->setLink(nullptr);
+    QObject::disconnect(form, nullptr, nullptr, nullptr);
     form->showUnlock();
     fill(QStringLiteral("abc"), QStringLiteral("secret"));
     form->send_key();
@@ -449,7 +453,7 @@ void tst_FmSecure::reshowKeepsTextsAndRestores()
 void tst_FmSecure::realMessageBox()
 {
     fm_secure plain;
-    plain.setLink(&link);
+    link.attach(&plain);
     plain.showUnlock();
     QVERIFY(QTest::qWaitForWindowExposed(&plain));
     plain.findChild<QLineEdit *>(QStringLiteral("txt_username"))->setText(QStringLiteral("abc"));
@@ -477,6 +481,28 @@ void tst_FmSecure::realMessageBox()
     QCOMPARE(seen.icon, QMessageBox::NoIcon);
     QVERIFY(plain.isVisible());
     QCOMPARE(link.sendCalls, 0);
+}
+
+// The main window sends what the form hands on, and a refusal of its link
+// becomes the one report line.
+void tst_FmSecure::windowSendsThroughItsLink()
+{
+    support::WindowFixture fixture;
+    fm_more_data &w = fixture.w();
+    w.cmd_secure_Click();
+    auto *shown = const_cast<fm_secure *>(w.secureForm());
+    shown->findChild<QLineEdit *>(QStringLiteral("txt_username"))->setText(QStringLiteral("driller"));
+    shown->findChild<QLineEdit *>(QStringLiteral("txt_pwe"))->setText(QStringLiteral("secret"));
+
+    shown->send_key();
+    QCOMPARE(w.trafficContent(), QByteArrayLiteral(
+        "\r\n[Log In err: Wrong protocol or connection state for the requested transaction or request]"));
+
+    fixture.socket->state = SocketControl::Connected;
+    w.Winsock_state();
+    shown->send_key();
+    QCOMPARE(fixture.socket->sent.size(), 1);
+    QCOMPARE(fixture.socket->sent.at(0).size(), 777);
 }
 
 QTEST_MAIN(tst_FmSecure)

@@ -11,8 +11,9 @@
 #include <QTcpSocket>
 
 #include "app/fm_more_data.h"
-#include "fakesocket.h"
+#include "support/testsupport.h"
 #include "link/socketcontrol.h"
+#include "link/winsockcontrol.h"
 #include "stream/streamstate.h"
 #include "unlock/fm_secure.h"
 
@@ -25,18 +26,8 @@ QTimer *timer(fm_more_data &w, const char *name)
     return w.findChild<QTimer *>(QString::fromLatin1(name));
 }
 
-// The handlers are then driven by hand, one call per tick.
-void stopTimers(fm_more_data &w)
-{
-    for (const char *name : {"tmr_delay", "tmrDataArrival", "tmr_wits"})
-        timer(w, name)->stop();
-}
-
-void ticks(fm_more_data &w, int count)
-{
-    for (int i = 0; i < count; ++i)
-        w.tmr_delay_Timer();
-}
+using support::stopTimers;
+using support::ticks;
 
 double cpuSeconds()
 {
@@ -75,14 +66,26 @@ private slots:
     void shutDown_whileConnecting();
 
 private:
+    // A window on this socket (a TCP one when none), whose end of the
+    // process runs whatever the test last set with setEnd().
+    ViewerOptions options(SocketControl *socket)
+    {
+        return support::windowOptions(*m_dir, socket, [this] {
+            if (m_end)
+                m_end();
+        });
+    }
+    void setEnd(std::function<void()> end) { m_end = std::move(end); }
+
     std::unique_ptr<QTemporaryDir> m_dir;
+    std::function<void()> m_end;
 };
 
 void tst_Lifecycle::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    fm_more_data::setProgramDirectory(m_dir->path());
+    m_end = nullptr;
 }
 
 void tst_Lifecycle::cleanup()
@@ -118,7 +121,8 @@ void tst_Lifecycle::startUp()
         file.write(settings);
     }
 
-    fm_more_data w(new FakeSocket);
+    auto *fake = new FakeSocket;
+    fm_more_data w(options(fake));
     // Nothing has ticked yet: this is what the load left.
     QCOMPARE(w.windowTitle(), QStringLiteral("  Ulmex Instruments Real Time Data Viewer Version 41"));
     QCOMPARE(w.label(QStringLiteral("lbl_uptime"))->text(), QStringLiteral("0%"));
@@ -136,7 +140,6 @@ void tst_Lifecycle::startUp()
     QCOMPARE(w.witsTable().names[0], firstName);
 
     // No connection is opened at start-up, and the three timers run.
-    auto *fake = static_cast<FakeSocket *>(w.socket());
     QCOMPARE(fake->connectCalls, 0);
     const QList<QPair<const char *, int>> timers = {{"tmr_delay", 100}, {"tmrDataArrival", 100}, {"tmr_wits", 1000}};
     for (const auto &[name, interval] : timers) {
@@ -149,10 +152,15 @@ void tst_Lifecycle::startUp()
 
 void tst_Lifecycle::tick_uptimeHoldoff()
 {
-    fm_more_data w(new FakeSocket);
+    auto *fake = new FakeSocket;
+    fm_more_data w(options(fake));
     stopTimers(w);
-    QLabel *uptime = w.label(QStringLiteral("lbl_uptime"));
-    w.stream().uptime_percent = 57.6;
+    const QLabel *uptime = w.label(QStringLiteral("lbl_uptime"));
+    auto reportUptime = [&](const QByteArray &message) {
+        fake->queue(message);
+        w.tmrDataArrival_Timer();
+    };
+    reportUptime("[UPTIME 57.6%]");
 
     // The unit's first uptime report is not shown for the first second.
     for (int tick = 1; tick <= 9; ++tick) {
@@ -165,13 +173,13 @@ void tst_Lifecycle::tick_uptimeHoldoff()
     QCOMPARE(w.uptimeHoldoff(), std::int16_t(0));
 
     // From then on every tick shows the value, and the hold-off never re-arms.
-    w.stream().uptime_percent = 3.2;
+    reportUptime("[UPTIME 3.2%]");
     w.tmr_delay_Timer();
     QCOMPARE(uptime->text(), QStringLiteral("3%"));
     QCOMPARE(w.uptimeHoldoff(), std::int16_t(0));
     w.clear_display();
     QCOMPARE(uptime->text(), QStringLiteral("0%"));
-    w.stream().uptime_percent = 91;
+    reportUptime("[UPTIME 91%]");
     w.tmr_delay_Timer();
     QCOMPARE(uptime->text(), QStringLiteral("91%"));
 }
@@ -180,7 +188,7 @@ void tst_Lifecycle::tick_dataAge()
 {
     auto *fake = new FakeSocket;
     fake->state = SocketControl::Connected;
-    fm_more_data w(fake);
+    fm_more_data w(options(fake));
     stopTimers(w);
     auto *status = w.findChild<QLineEdit *>(QStringLiteral("txt_tcp_status"));
     QVERIFY(status);
@@ -227,7 +235,7 @@ void tst_Lifecycle::tick_keepAlive()
 
     auto *fake = new FakeSocket;
     fake->strictStates = false;  // which sends happen is what is under test
-    fm_more_data w(fake);
+    fm_more_data w(options(fake));
     stopTimers(w);
 
     QList<int> seen;
@@ -249,7 +257,7 @@ void tst_Lifecycle::tick_refusedKeepAliveAbandonsTheTick()
 {
     auto *fake = new FakeSocket;
     fake->state = SocketControl::Connected;
-    fm_more_data w(fake);
+    fm_more_data w(options(fake));
     stopTimers(w);
     ticks(w, 999);
     const QByteArray trafficBefore = w.trafficContent();
@@ -273,14 +281,15 @@ void tst_Lifecycle::tick_keepAliveOnTheWire()
 {
     QTcpServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost));
-    fm_more_data w;
+    auto *socket = new WinsockControl;
+    fm_more_data w(options(socket));
     stopTimers(w);
-    w.socket()->RemoteHost(QStringLiteral("127.0.0.1"));
-    w.socket()->RemotePort(server.serverPort());
-    w.socket()->Connect();
+    socket->RemoteHost(QStringLiteral("127.0.0.1"));
+    socket->RemotePort(server.serverPort());
+    socket->Connect();
     QVERIFY(server.waitForNewConnection(5000));
     std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
-    QTRY_COMPARE(w.socket()->State(), std::int16_t(7));
+    QTRY_COMPARE(socket->State(), std::int16_t(7));
 
     ticks(w, 1000);
     QTRY_COMPARE(peer->bytesAvailable(), qint64(KeepAlive.size()));
@@ -289,7 +298,7 @@ void tst_Lifecycle::tick_keepAliveOnTheWire()
 
 void tst_Lifecycle::delay_oneSecondKeepsEventsFlowing()
 {
-    fm_more_data w(new FakeSocket);
+    fm_more_data w(options(new FakeSocket));
     QSignalSpy tickSpy(timer(w, "tmr_delay"), &QTimer::timeout);
     bool otherEventHandled = false;
     QTimer::singleShot(300, &w, [&] { otherEventHandled = true; });
@@ -310,7 +319,7 @@ void tst_Lifecycle::delay_oneSecondKeepsEventsFlowing()
 
 void tst_Lifecycle::delay_nestedWaitsEndTogether()
 {
-    fm_more_data w(new FakeSocket);
+    fm_more_data w(options(new FakeSocket));
     QSignalSpy tickSpy(timer(w, "tmr_delay"), &QTimer::timeout);
     int innerStart = -1;
     int innerEnd = -1;
@@ -347,7 +356,7 @@ void tst_Lifecycle::delay_returnsAtOnce()
     QFETCH(int, seconds);
     QFETCH(int, ticksAfter);
 
-    fm_more_data w(new FakeSocket);
+    fm_more_data w(options(new FakeSocket));
     QSignalSpy tickSpy(timer(w, "tmr_delay"), &QTimer::timeout);
     w.DelaySeconds(seconds);
     QCOMPARE(tickSpy.count(), 0);
@@ -357,11 +366,11 @@ void tst_Lifecycle::delay_returnsAtOnce()
 void tst_Lifecycle::shutDown_disconnectedEndsWithoutWaiting()
 {
     auto *fake = new FakeSocket;
-    fm_more_data w(fake);
+    fm_more_data w(options(fake));
     QSignalSpy tickSpy(timer(w, "tmr_delay"), &QTimer::timeout);
     int ends = 0;
-    w.setEndProcess([&] { ++ends; });
-    w.label(QStringLiteral("lbl_DrillDepth"))->setText(QStringLiteral("5000"));
+    setEnd([&] { ++ends; });
+    support::child<QLabel>(w, "lbl_DrillDepth")->setText(QStringLiteral("5000"));
 
     std::int16_t cancel = 0;
     w.Form_Unload(cancel);
@@ -380,15 +389,15 @@ void tst_Lifecycle::shutDown_disconnectedEndsWithoutWaiting()
 
 void tst_Lifecycle::shutDown_unloadsTheUnlockForm()
 {
-    fm_more_data w(new FakeSocket);
+    fm_more_data w(options(new FakeSocket));
     w.show();
     w.cmd_secure_Click();
-    QPointer<fm_secure> secure = w.secureForm();
+    QPointer<fm_secure> secure = const_cast<fm_secure *>(w.secureForm());
     QVERIFY(secure);
     QVERIFY(secure->isVisible());
 
     bool secureGoneAtEnd = false;
-    w.setEndProcess([&] { secureGoneAtEnd = !secure || !secure->isVisible(); });
+    setEnd([&] { secureGoneAtEnd = !secure || !secure->isVisible(); });
     std::int16_t cancel = 0;
     w.Form_Unload(cancel);
 
@@ -404,7 +413,7 @@ void tst_Lifecycle::shutDown_stuckSocketWaitsNineTimesThenEnds()
     auto *fake = new FakeSocket;
     fake->state = SocketControl::Connected;
     fake->closeState = SocketControl::Connected;
-    fm_more_data w(fake);
+    fm_more_data w(options(fake));
     stopTimers(w);
 
     // Ticks as fast as the event loop turns, counting the waits they end.
@@ -421,7 +430,7 @@ void tst_Lifecycle::shutDown_stuckSocketWaitsNineTimesThenEnds()
 
     int ends = 0;
     int waitsAtEnd = -1;
-    w.setEndProcess([&] {
+    setEnd([&] {
         ++ends;
         waitsAtEnd = waitsEnded;
     });
@@ -441,12 +450,12 @@ void tst_Lifecycle::shutDown_closingTwiceRunsOnceInBoundedTime()
     auto *fake = new FakeSocket;
     fake->state = SocketControl::Connected;
     fake->closeState = SocketControl::Connected;
-    fm_more_data w(fake);
+    fm_more_data w(options(fake));
     w.show();
     QSignalSpy witsTicks(timer(w, "tmr_wits"), &QTimer::timeout);
 
     int ends = 0;
-    w.setEndProcess([&] { ++ends; });
+    setEnd([&] { ++ends; });
     QElapsedTimer clock;
     clock.start();
 
@@ -481,7 +490,7 @@ void tst_Lifecycle::shutDown_whileConnecting()
     lookup.write("0001 127.0.0.1 2400\r\n");
     lookup.close();
     auto *fake = new FakeSocket;
-    fm_more_data w(fake);
+    fm_more_data w(options(fake));
     w.show();
     timer(w, "tmr_delay")->stop();
     QTimer driver;
@@ -489,7 +498,7 @@ void tst_Lifecycle::shutDown_whileConnecting()
     connect(&driver, &QTimer::timeout, &w, [&w] { w.tmr_delay_Timer(); });
     driver.start();
     int ends = 0;
-    w.setEndProcess([&] { ++ends; });
+    setEnd([&] { ++ends; });
 
     // The window is closed while the connect waits for its second.
     bool accepted = false;

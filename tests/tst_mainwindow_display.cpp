@@ -8,26 +8,13 @@
 
 #include "app/fm_more_data.h"
 #include "display/colours.h"
-#include "fakesocket.h"
-#include "fieldlabels.h"
-#include "stream/streamstate.h"
+#include "stream/reading.h"
+#include "support/panelcontract.h"
+#include "support/testsupport.h"
+
+using support::child;
 
 namespace {
-
-template <typename T>
-T *child(QWidget &w, const char *name)
-{
-    T *found = w.findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
-}
-
-void stopTimers(fm_more_data &w)
-{
-    for (const char *name : {"tmr_delay", "tmrDataArrival", "tmr_wits"})
-        child<QTimer>(w, name)->stop();
-}
 
 QColor namedColour(const QString &name)
 {
@@ -60,16 +47,7 @@ QString localised(const QString &text)
     return shown.replace(QLatin1Char('.'), QLocale::system().decimalPoint());
 }
 
-// A data packet as the unit sends it: the checksum is the 8-bit sum of
-// every byte from the "*" to the comma before the "C".
-QByteArray packet(const QList<QByteArray> &fields)
-{
-    QByteArray body = "*" + fields.join(',') + ",";
-    int sum = 0;
-    for (const char c : std::as_const(body))
-        sum = (sum + static_cast<unsigned char>(c)) % 256;
-    return body + "C" + QByteArray::number(sum) + ",\r";
-}
+using support::packet;
 
 // Twips of this window's screen to pixels and back.
 int px(const QWidget &w, int twips, bool horizontal = true)
@@ -127,23 +105,23 @@ private slots:
     void toggleTwiceFromMaximised();
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<fm_more_data> m_w;
+    // A WITS record with one item arrives: the WITS count starts afresh.
+    void witsRecord() { m_fixture->feed(QByteArrayLiteral("^a,b,c,d,e,01084999.5\r")); }
+
+    std::unique_ptr<support::WindowFixture> m_fixture;
+    fm_more_data *m_w = nullptr;
 };
 
 void tst_MainWindowDisplay::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    fm_more_data::setProgramDirectory(m_dir->path());
-    m_w = std::make_unique<fm_more_data>(new FakeSocket);
-    stopTimers(*m_w);
+    m_fixture = std::make_unique<support::WindowFixture>();
+    m_w = m_fixture->window.get();
 }
 
 void tst_MainWindowDisplay::cleanup()
 {
-    m_w.reset();
-    m_dir.reset();
+    m_fixture.reset();
+    m_w = nullptr;
 }
 
 void tst_MainWindowDisplay::panelBoxes_data()
@@ -154,68 +132,27 @@ void tst_MainWindowDisplay::panelBoxes_data()
     QTest::addColumn<QSize>("labelSize");  // twips; empty: not fixed
     QTest::addColumn<QString>("style");
 
-    auto large = [](const char *caption, const char *label, int top, QSize size) {
-        QTest::newRow(caption) << QString::fromLatin1(caption) << QString::fromLatin1(label)
-                               << QRect(0, top, 3105, 975) << size << QStringLiteral("large");
-    };
-    large("Gas Units", "lbl_GasUnits", 990, QSize(2910, 705));
-    large("Hole Depth In Feet", "lbl_DrillDepth", 2025, QSize(2910, 720));
-    large("Bit Depth", "lbl_bit_depth", 3015, QSize());
-    large("ROP Mn/Ft", "lbl_DrilRateMF", 4005, QSize(2955, 705));
-    QTest::newRow("Lag Depth") << QStringLiteral("Lag Depth") << QStringLiteral("lbl_lag_depth")
-                               << QRect(0, 4995, 3105, 975) << QSize(2955, 705) << QStringLiteral("cyan");
-
-    const int c1 = 3150, c2 = 4455, c3 = 5760;
-    const struct
-    {
-        const char *caption;
-        const char *label;
-        int left, top;
-    } smalls[] = {
-        {"% CO2", "lbl_Methane", c1, 1035},      {"Time", "lbl_time", c2, 1035},
-        {"Date", "lbl_date", c3, 1035},          {"% O2", "lbl_Lel", c1, 1530},
-        {"Sample Vac", "lbl_Vac", c2, 1530},     {"Temp", "lbl_Temp", c3, 1530},
-        {"H2S PPM", "lbl_h2s_ppm", c1, 2025},    {"Sample LPH", "lbl_Lph", c2, 2025},
-        {"Attenuation", "lbl_Ppm", c3, 2025},    {"ROP Ft/Hr", "lbl_DrilRateFH", c1, 2520},
-        {"Packet Num", "lbl_packetnum", c2, 2520}, {"Volts DC", "lbl_Volts", c3, 2520},
-        {"Pri Volts", "lbl_vq21", c1, 3015},     {"Sec Volts", "lbl_vq6", c2, 3015},
-        {"H2S Volts", "lbl_vq101", c3, 3015},    {"CG Volts", "lbl_vq6cg", c1, 3510},
-        {"CG ID", "lbl_cg_num", c2, 3510},       {"RSSI", "lbl_rssi", c3, 3510},
-        {"AC Volts", "lbl_rigvolts", c1, 4005},  {"AC Freq", "lbl_rigfreq", c2, 4005},
-        {"Amps", "lbl_dcamps", c3, 4005},        {"Motor %", "lbl_samplemot", c1, 4500},
-        {"HRM Temp", "lbl_hrmtemp", c2, 4500},   {"CG Pressure", "lbl_chromvac", c3, 4500},
-        {"Error Number", "lbl_err", c1, 4995},   {"HOBBS", "lbl_hobbs", c2, 4995},
-        {"Exhaust Prs", "lbl_exh", c3, 4995},    {"Column Temp", "lbl_col_tmp", c1, 5490},
-    };
-    for (const auto &box : smalls) {
-        QTest::newRow(box.caption) << QString::fromLatin1(box.caption) << QString::fromLatin1(box.label)
-                                   << QRect(box.left, box.top, 1305, 480) << QSize(1065, 255)
-                                   << QStringLiteral("small");
+    for (const contract::Box &box : contract::boxes()) {
+        const char *style = "small";
+        switch (box.style) {
+        case contract::Style::Large:
+            style = "large";
+            break;
+        case contract::Style::Cyan:
+            style = "cyan";
+            break;
+        case contract::Style::Small:
+            break;
+        case contract::Style::ErrorText:
+            style = "error text";
+            break;
+        case contract::Style::Uptime:
+            style = "uptime";
+            break;
+        }
+        QTest::newRow(box.caption) << QString::fromLatin1(box.caption) << QString::fromLatin1(box.label) << box.frame
+                                   << box.labelSize << QString::fromLatin1(style);
     }
-
-    QTest::newRow("Error Description") << QStringLiteral("Error Description") << QStringLiteral("lbl_err_txt")
-                                       << QRect(0, 5985, 7110, 480) << QSize(6825, 255)
-                                       << QStringLiteral("error text");
-
-    const struct
-    {
-        const char *caption;
-        const char *label;
-        int left, width;
-    } chromatograph[] = {
-        {"Methane", "lbl_c1", 0, 975},        {"Ethane", "lbl_c2", 990, 990},
-        {"Propane", "lbl_c3", 1980, 990},     {"Iso Butane", "lbl_ic4", 2970, 990},
-        {"N Butane", "lbl_nc4", 3960, 990},   {"Iso Pentane", "lbl_iPen", 4950, 1080},
-        {"N Pentane", "lbl_nPen", 6030, 1080},
-    };
-    for (const auto &box : chromatograph) {
-        QTest::newRow(box.caption) << QString::fromLatin1(box.caption) << QString::fromLatin1(box.label)
-                                   << QRect(box.left, 6570, box.width, 480) << QSize(720, 255)
-                                   << QStringLiteral("small");
-    }
-
-    QTest::newRow("Uptime") << QStringLiteral("Uptime") << QStringLiteral("lbl_uptime")
-                            << QRect(3285, 45, 1005, 600) << QSize(825, 195) << QStringLiteral("uptime");
 }
 
 void tst_MainWindowDisplay::panelBoxes()
@@ -332,20 +269,24 @@ void tst_MainWindowDisplay::designState()
 void tst_MainWindowDisplay::everyLabelTakesItsField()
 {
     fm_more_data &w = *m_w;
+    Reading reading;
     for (int i = 1; i <= 50; ++i)
-        w.stream().data_fields[i] = "v" + QByteArray::number(i);
-    w.stream().data_fields[5] = "1234.4";
-    w.stream().data_fields[10] = "12.5";
+        reading.fields[i] = "v" + QByteArray::number(i);
+    reading.fields[5] = "1234.4";
+    reading.fields[10] = "12.5";
 
-    w.populate_moredata();
+    w.populate_moredata(reading);
 
-    for (const auto &[index, name] : fieldLabels()) {
+    for (const contract::Box &box : contract::boxes()) {
+        const int index = box.field;
+        if (index == 0)
+            continue;
         QString expected = QStringLiteral("v") + QString::number(index);
         if (index == 5)
             expected = QStringLiteral("1234");
         if (index == 10)
             expected = localised(QStringLiteral("12.500"));
-        QCOMPARE(w.label(QString::fromLatin1(name))->text(), expected);
+        QCOMPARE(w.label(QString::fromLatin1(box.label))->text(), expected);
     }
     QCOMPARE(w.windowTitle(), QStringLiteral("  v1 v3"));
     // Field 1 goes only into the caption; fields 41 to 50 are shown nowhere.
@@ -384,9 +325,10 @@ void tst_MainWindowDisplay::numberPatterns()
     QFETCH(QString, ropShown);
 
     fm_more_data &w = *m_w;
-    w.stream().data_fields[5] = gasField;
-    w.stream().data_fields[10] = ropField;
-    w.populate_moredata();
+    Reading reading;
+    reading.fields[5] = gasField;
+    reading.fields[10] = ropField;
+    w.populate_moredata(reading);
     QCOMPARE(w.label(QStringLiteral("lbl_GasUnits"))->text(), localised(gasShown));
     QCOMPARE(w.label(QStringLiteral("lbl_DrilRateMF"))->text(), localised(ropShown));
 }
@@ -421,10 +363,11 @@ void tst_MainWindowDisplay::gasColour()
     QFETCH(QStringList, colour);
 
     fm_more_data &w = *m_w;
-    QLabel *gas = w.label(QStringLiteral("lbl_GasUnits"));
+    const QLabel *gas = w.label(QStringLiteral("lbl_GasUnits"));
     for (int i = 0; i < fields.size(); ++i) {
-        w.stream().data_fields[5] = fields.at(i);
-        w.populate_moredata();
+        Reading reading;
+        reading.fields[5] = fields.at(i);
+        w.populate_moredata(reading);
         QCOMPARE(gas->text(), shown.at(i));
         QCOMPARE(colours::foreColor(gas), namedColour(colour.at(i)));
     }
@@ -455,12 +398,13 @@ void tst_MainWindowDisplay::errorBlink()
     QFETCH(QStringList, after);
 
     fm_more_data &w = *m_w;
-    w.stream().data_fields[1] = "U0001";
-    w.stream().data_fields[3] = "12:34:56";
-    QLabel *err = w.label(QStringLiteral("lbl_err"));
+    Reading reading;
+    reading.fields[1] = "U0001";
+    reading.fields[3] = "12:34:56";
+    const QLabel *err = w.label(QStringLiteral("lbl_err"));
     for (int i = 0; i < codes.size(); ++i) {
-        w.stream().error_code = codes.at(i);
-        w.populate_moredata();
+        reading.errorCode = codes.at(i);
+        w.populate_moredata(reading);
         const QStringList expected = after.at(i).split(QLatin1Char('|'));
         const QString step = QStringLiteral("packet %1").arg(i + 1);
         QVERIFY2(colours::backColor(err) == namedColour(expected.at(0)), qPrintable(step));
@@ -476,27 +420,7 @@ void tst_MainWindowDisplay::alarmTexts_data()
     QTest::addColumn<double>("code");
     QTest::addColumn<QString>("text");
 
-    const char *const alarms[] = {
-        "HIGH PRESSURE",
-        "BLOCKED SAMPLE LINE",
-        "HRM SENSOR VOLTAGE HIGH",
-        "HRM SENSOR VOLTAGE LOW",
-        "HIGH SAMPLE FLOW RATE",
-        "LOW SAMPLE FLOW RATE",
-        "LOW POWER SUPPLY VOLTAGE",
-        "HIGH POWER SUPPLY VOLTAGE",
-        "HIGH POWER SUPPLY AMPERAGE",
-        "HIGH EQUIPMENT TEMPERATURE",
-        "LOW EQUIPMENT TEMPERATURE",
-        "HIGH GAS UNITS",
-        "HRM WARMING UP",
-        "UNIT IN SHUTDOWN MODE",
-        "NOISY GEOLOGRAPH",
-        "CHROMATOGRAPH PRESSURE",
-        "HIGH H2S",
-        "BLOCKED EXHAUST",
-        "HOBBS SERVICE",
-    };
+    const auto &alarms = contract::alarmTexts();
     for (int code = 1; code <= 19; ++code)
         QTest::addRow("%d", code) << double(code) << QString::fromLatin1(alarms[code - 1]);
     QTest::newRow("20") << 20.0 << "UNKNOWN ALARM";
@@ -512,15 +436,16 @@ void tst_MainWindowDisplay::alarmTexts()
     QFETCH(QString, text);
 
     fm_more_data &w = *m_w;
-    w.stream().error_code = code;
-    w.populate_moredata();
+    Reading reading;
+    reading.errorCode = code;
+    w.populate_moredata(reading);
     QCOMPARE(w.label(QStringLiteral("lbl_err_txt"))->text(), text);
 }
 
 void tst_MainWindowDisplay::shorterPacketLeavesOldBoxes()
 {
     fm_more_data &w = *m_w;
-    auto *fake = static_cast<FakeSocket *>(w.socket());
+    FakeSocket *fake = m_fixture->socket;
     fake->state = SocketControl::Connected;
 
     QList<QByteArray> first;
@@ -547,18 +472,18 @@ void tst_MainWindowDisplay::shorterPacketLeavesOldBoxes()
     QCOMPARE(w.label(QStringLiteral("lbl_GasUnits"))->text(), QStringLiteral("1600"));
     QCOMPARE(w.label(QStringLiteral("lbl_rigfreq"))->text(), QStringLiteral("B25"));
     QVERIFY(w.label(QStringLiteral("lbl_dcamps"))->text().startsWith(QLatin1Char('C')));  // field 26: the checksum
-    for (const auto &[index, name] : fieldLabels()) {
-        if (index >= 28)
-            QCOMPARE(w.label(QString::fromLatin1(name))->text(), QStringLiteral("A") + QString::number(index));
+    for (const contract::Box &box : contract::boxes()) {
+        if (box.field >= 28)
+            QCOMPARE(w.label(QString::fromLatin1(box.label))->text(), QStringLiteral("A") + QString::number(box.field));
     }
 }
 
 void tst_MainWindowDisplay::bitDepthBesideHoleDepth()
 {
     fm_more_data &w = *m_w;
-    auto *fake = static_cast<FakeSocket *>(w.socket());
+    FakeSocket *fake = m_fixture->socket;
     fake->state = SocketControl::Connected;
-    QLabel *bitDepth = w.label(QStringLiteral("lbl_bit_depth"));
+    QLabel *bitDepth = child<QLabel>(w, "lbl_bit_depth");
     auto *frame = child<QGroupBox>(w, "Frame22");
     auto *list = child<QListWidget>(w, "wits_info");
 
@@ -592,13 +517,14 @@ void tst_MainWindowDisplay::witsIndicatorOverSixtyOneTicks()
     fm_more_data &w = *m_w;
     auto *wits = child<QPushButton>(w, "cmd_wits");
     auto *list = child<QListWidget>(w, "wits_info");
-    QLabel *bitDepth = w.label(QStringLiteral("lbl_bit_depth"));
+    QLabel *bitDepth = child<QLabel>(w, "lbl_bit_depth");
     auto *frame = child<QGroupBox>(w, "Frame22");
+    witsRecord();
+    list->clear();
     list->addItems({QStringLiteral("0108  Bit Depth  4999.5"), QStringLiteral("0110  Hole Depth  5000")});
     bitDepth->setText(QStringLiteral("4999.5"));
     colours::setBackColor(bitDepth, colours::orange());
     frame->setTitle(QStringLiteral("Bit Depth    OFF BOTTOM"));
-    w.stream().wits_countdown = 60;
 
     for (int tick = 1; tick <= 59; ++tick) {
         w.tmr_wits_Timer();
@@ -630,7 +556,7 @@ void tst_MainWindowDisplay::witsIndicatorWithoutRecords()
     auto *wits = child<QPushButton>(w, "cmd_wits");
     auto *list = child<QListWidget>(w, "wits_info");
     list->addItem(QStringLiteral("0108  Bit Depth  4999.5"));
-    w.label(QStringLiteral("lbl_bit_depth"))->setText(QStringLiteral("4999.5"));
+    child<QLabel>(w, "lbl_bit_depth")->setText(QStringLiteral("4999.5"));
 
     for (int tick = 1; tick <= 3; ++tick) {
         w.tmr_wits_Timer();
@@ -652,7 +578,7 @@ void tst_MainWindowDisplay::witsIndicatorKeptGreenByRecords()
 
     for (int tick = 0; tick < 200; ++tick) {
         if (tick % 30 == 0)
-            w.stream().wits_countdown = 60;  // a record every 30 seconds
+            witsRecord();  // a record every 30 seconds
         w.tmr_wits_Timer();
         QCOMPARE(colours::backColor(wits), colours::green());
         QVERIFY(wits->text().startsWith(QLatin1String("WITS ")));

@@ -42,57 +42,14 @@
 #include "link/socketcontrol.h"
 #include "link/winsockcontrol.h"
 #include "stream/streamstate.h"
+#include "support/simprocess.h"
+#include "support/testsupport.h"
 
 namespace {
 
 using Fields = std::array<QByteArray, StreamState::FieldSlots>;
 
-// A running unit-sim with its stdout collected.
-class Simulator
-{
-public:
-    Simulator() = default;
-    Simulator(const Simulator &) = delete;
-    Simulator &operator=(const Simulator &) = delete;
-
-    ~Simulator()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(3000);
-        }
-    }
-
-    bool start(const QStringList &options)
-    {
-        const QString program = qEnvironmentVariable("UNIT_SIM");
-        if (program.isEmpty())
-            return false;
-        QObject::connect(&process, &QProcess::readyReadStandardOutput,
-                         [this] { output += process.readAllStandardOutput(); });
-        process.setProgram(program);
-        process.setArguments(QStringList{QStringLiteral("--port"), QStringLiteral("0")} + options);
-        process.start();
-        if (!process.waitForStarted(5000))
-            return false;
-        static const QRegularExpression listening(QStringLiteral("^unit-sim listening on 127\\.0\\.0\\.1:(\\d+)\n"));
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 10000 && process.state() == QProcess::Running) {
-            const auto match = listening.match(QString::fromLatin1(output));
-            if (match.hasMatch()) {
-                port = match.captured(1).toInt();
-                return true;
-            }
-            process.waitForReadyRead(500);
-        }
-        return false;
-    }
-
-    QProcess process;
-    QByteArray output;
-    int port = 0;
-};
+using support::SimProcess;
 
 // The real socket control with a tap on what the window fetches, and a hook
 // at the start of every receive poll (the poll asks BytesReceived first).
@@ -441,8 +398,7 @@ private:
     void openWindow(const QByteArray &faultyHost, int faultyPort);
     void connectWithButton(const QByteArray &expectedReport);
     void stillAnswers();
-    enum class Switch { WhenSettled, AtOnce };
-    void nextConnectionWorks(Switch moment = Switch::WhenSettled);
+    void nextConnectionWorks();
     QStringList oldUnitShownAfterSwitch() const;
     void finish(const QString &allowedReports);
 
@@ -453,7 +409,7 @@ private:
         return m_window->findChild<QPushButton *>(QString::fromLatin1(name));
     }
 
-    Simulator m_healthy;
+    SimProcess m_healthy;
     std::unique_ptr<QTemporaryDir> m_dir;
     TapSocket *m_tap = nullptr;
     std::unique_ptr<fm_more_data> m_window;
@@ -494,13 +450,10 @@ void tst_NetworkFaults::openWindow(const QByteArray &faultyHost, int faultyPort)
     QFile lookup(m_dir->filePath(QStringLiteral("RDVlookup.TXT")));
     QVERIFY(lookup.open(QIODevice::WriteOnly));
     lookup.write("0001 " + faultyHost + " " + QByteArray::number(faultyPort) + "\r\n");
-    lookup.write("0002 127.0.0.1 " + QByteArray::number(m_healthy.port) + "\r\n");
+    lookup.write("0002 127.0.0.1 " + QByteArray::number(m_healthy.port()) + "\r\n");
     lookup.close();
-    fm_more_data::setProgramDirectory(m_dir->path());
-
     m_tap = new TapSocket;
-    m_window = std::make_unique<fm_more_data>(m_tap);
-    m_window->setEndProcess([] {});
+    m_window = std::make_unique<fm_more_data>(support::windowOptions(*m_dir, m_tap));
     m_observer = std::make_unique<Observer>(*m_window, *m_tap);
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
@@ -526,11 +479,10 @@ void tst_NetworkFaults::stillAnswers()
     QVERIFY(m_window->isVisible());
 }
 
-void tst_NetworkFaults::nextConnectionWorks(Switch moment)
+void tst_NetworkFaults::nextConnectionWorks()
 {
     // Closing the old link drops what it left half-received, so the switch
     // may come at any moment (unitSwitchDropsOldStream switches mid-packet).
-    Q_UNUSED(moment);
 
     // The operator types the healthy unit's serial number and presses Enter.
     m_observer->look();
@@ -707,7 +659,7 @@ void tst_NetworkFaults::unitSwitchDropsOldStream()
     // the new one: neither its queued packets nor its broken last packet,
     // which the new unit's first CR would otherwise end as "...,1523.4,15"
     // and show with 15 gas units.
-    nextConnectionWorks(Switch::AtOnce);
+    nextConnectionWorks();
     m_observer->look();
     const QStringList oldShown = oldUnitShownAfterSwitch();
     QVERIFY2(oldShown.isEmpty() && m_observer->violations.isEmpty(),
@@ -747,11 +699,11 @@ void tst_NetworkFaults::linkFaults()
     QFETCH(QString, status);
     QFETCH(int, socketState);
 
-    Simulator unit;
+    SimProcess unit;
     QVERIFY(unit.start(QStringList{QStringLiteral("--rate"), QStringLiteral("5"), QStringLiteral("--seed"),
                                    QStringLiteral("11")}
                        + options));
-    openWindow("127.0.0.1", unit.port);
+    openWindow("127.0.0.1", unit.port());
     if (QTest::currentTestFailed())
         return;
 
@@ -760,11 +712,11 @@ void tst_NetworkFaults::linkFaults()
     if (delayed) {
         // Connected, yet nothing has come: the relay has not taken the link up.
         QVERIFY(m_tap->received.isEmpty());
-        QVERIFY(!unit.output.contains(simulatorSays));
+        QVERIFY(!unit.output().contains(simulatorSays));
         QVERIFY(statusLine()->text().startsWith(QStringLiteral("0001 is connected to server.  The data is ")));
     }
 
-    QTRY_VERIFY_WITH_TIMEOUT(unit.output.contains(simulatorSays), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(unit.output().contains(simulatorSays), 10000);
     const QRegularExpression settled(status);
     QTRY_VERIFY2_WITH_TIMEOUT(settled.match(statusLine()->text()).hasMatch(), qPrintable(statusLine()->text()), 10000);
     QCOMPARE(int(m_tap->tcp()->state()), socketState);
@@ -886,11 +838,11 @@ void tst_NetworkFaults::streamFaults()
     QFETCH(QString, reports);
     QFETCH(QByteArray, simulatorSays);
 
-    Simulator unit;
+    SimProcess unit;
     QVERIFY(unit.start(QStringList{QStringLiteral("--seed"), QStringLiteral("21"), QStringLiteral("--wits-period"),
                                    QStringLiteral("1"), QStringLiteral("--uptime-period"), QStringLiteral("1")}
                        + options));
-    openWindow("127.0.0.1", unit.port);
+    openWindow("127.0.0.1", unit.port());
     if (QTest::currentTestFailed())
         return;
 
@@ -906,7 +858,7 @@ void tst_NetworkFaults::streamFaults()
     };
 
     connectWithButton("[0001 is connected to server. ]");
-    QTRY_VERIFY_WITH_TIMEOUT(unit.output.contains(simulatorSays), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(unit.output().contains(simulatorSays), 10000);
 
     // Enough of the fault for it to have hit many times over.
     const bool junk = options.contains(QStringLiteral("--junk"));

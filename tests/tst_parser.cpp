@@ -34,12 +34,14 @@ public:
     {
         note(active ? QStringLiteral("two way on") : QStringLiteral("two way off"));
     }
+    void uptimeReported(double) override {}
     void packetAccepted() override { note(QStringLiteral("accepted")); }
     void witsCleared() override { note(QStringLiteral("wits cleared")); }
-    void witsLineAdded(const QString &line) override { note(QStringLiteral("wits line ") + line); }
-    void witsBitDepth(double value) override
+    void witsItem(std::int16_t code, double value, const QString &line) override
     {
-        note(QStringLiteral("bit depth ") + QString::number(value, 'g', 15));
+        note(QStringLiteral("wits line ") + line);
+        if (code == 108)
+            note(QStringLiteral("bit depth ") + QString::number(value, 'g', 15));
     }
     void reportLine(const QByteArray &line) override
     {

@@ -5,14 +5,13 @@
 #include <cstdint>
 #include <memory>
 
-#include <QPlainTextEdit>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
-#include "app/fm_more_data.h"
-#include "fakesocket.h"
+#include "link/unitlink.h"
 #include "stream/streamstate.h"
+#include "stream/trafficlog.h"
+#include "support/fakesocket.h"
 
 class tst_ReceivePoll : public QObject
 {
@@ -35,50 +34,54 @@ private slots:
     void failingSocketSkipsTheFetch();
 
 private:
-    void tick() { m_window->tmrDataArrival_Timer(); }
-    StreamState &stream() { return m_window->stream(); }
+    void tick() { m_link->poll(); }
+    const StreamState &stream() { return m_link->stream(); }
     QByteArray firstField() { return stream().data_fields[1]; }
+    // The data age after n ticks of the clock, which the poll must leave.
+    void age(int ticks)
+    {
+        for (int i = 0; i < ticks; ++i)
+            m_link->tick();
+    }
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<fm_more_data> m_window;
+    std::unique_ptr<UnitLink> m_link;
     FakeSocket *m_socket = nullptr;
+    // What the traffic window would show: every chunk the link hands on.
+    TrafficLog m_traffic;
 };
 
 void tst_ReceivePoll::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    fm_more_data::setProgramDirectory(m_dir.path());
 }
 
 void tst_ReceivePoll::init()
 {
     m_socket = new FakeSocket;
-    m_window = std::make_unique<fm_more_data>(m_socket);
-    for (QTimer *timer : m_window->findChildren<QTimer *>())
-        timer->stop();
-    // Start-up reports the missing configuration file; start from empty.
-    m_window->clear_display();
+    m_link = std::make_unique<UnitLink>(m_socket);
+    m_link->findChild<QTimer *>(QStringLiteral("tmrDataArrival"))->stop();
+    m_traffic.clear();
+    connect(m_link.get(), &UnitLink::chunkReceived, this, [this](const QByteArray &chunk) { m_traffic.append(chunk); });
     m_socket->state = SocketControl::Connected;
-    QCOMPARE(m_window->trafficContent(), QByteArray());
     QCOMPARE(stream().incoming_buffer, QByteArray());
     QVERIFY(!stream().parse_busy);
 }
 
 void tst_ReceivePoll::cleanup()
 {
-    m_window.reset();
+    m_link.reset();
     m_socket = nullptr;
 }
 
 void tst_ReceivePoll::nothingWaitingChangesNothing()
 {
-    stream().data_age = 4.0;
+    age(40);
+    const double before = stream().data_age;
     tick();
     tick();
     QCOMPARE(m_socket->getDataCalls, 0);
     QCOMPARE(stream().incoming_buffer, QByteArray());
-    QCOMPARE(m_window->trafficContent(), QByteArray());
-    QCOMPARE(stream().data_age, 4.0);
+    QCOMPARE(m_traffic.content(), QByteArray());
+    QCOMPARE(stream().data_age, before);
 }
 
 void tst_ReceivePoll::arrivalNoticeReadsNothing()
@@ -88,7 +91,7 @@ void tst_ReceivePoll::arrivalNoticeReadsNothing()
     QCOMPARE(m_socket->getDataCalls, 0);
     QCOMPARE(m_socket->incoming, QByteArrayLiteral("*1,2,\r"));
     QCOMPARE(stream().incoming_buffer, QByteArray());
-    QCOMPARE(m_window->trafficContent(), QByteArray());
+    QCOMPARE(m_traffic.content(), QByteArray());
 
     tick();
     QCOMPARE(m_socket->getDataCalls, 1);
@@ -102,17 +105,18 @@ void tst_ReceivePoll::bytesAreKeptAsReceived()
     m_socket->queue(bytes);
     tick();
     QCOMPARE(stream().incoming_buffer, bytes);
-    QCOMPARE(m_window->trafficContent(), QByteArrayLiteral("\r\n") + bytes);
+    QCOMPARE(m_traffic.content(), QByteArrayLiteral("\r\n") + bytes);
 }
 
 void tst_ReceivePoll::chunkSplitMidPacket()
 {
-    stream().data_age = 7.0;
+    age(70);
+    const double before = stream().data_age;
     m_socket->queue(QByteArrayLiteral("*10,20,"));
     tick();
     QCOMPARE(stream().incoming_buffer, QByteArrayLiteral("*10,20,"));
     QCOMPARE(firstField(), QByteArray());
-    QCOMPARE(stream().data_age, 7.0);
+    QCOMPARE(stream().data_age, before);
 
     // A tick with nothing new leaves the partial packet waiting.
     tick();
@@ -126,7 +130,7 @@ void tst_ReceivePoll::chunkSplitMidPacket()
     QCOMPARE(stream().data_fields[3], QByteArrayLiteral("30"));
     QCOMPARE(stream().data_age, 0.0);
     // Each chunk is shown as it came, on a line of its own.
-    QCOMPARE(m_window->trafficContent(), QByteArrayLiteral("\r\n*10,20,\r\n30,\r"));
+    QCOMPARE(m_traffic.content(), QByteArrayLiteral("\r\n*10,20,\r\n30,\r"));
 }
 
 void tst_ReceivePoll::limit_data()
@@ -164,7 +168,7 @@ void tst_ReceivePoll::limit()
         tick();
         QVERIFY(stream().incoming_buffer.size() <= 5000);
         // The chunk is shown even when the buffer then drops it.
-        QVERIFY(m_window->trafficContent().endsWith(chunk.right(3000)));
+        QVERIFY(m_traffic.content().endsWith(chunk.right(3000)));
     }
     QCOMPARE(stream().incoming_buffer.size(), kept);
     QCOMPARE(firstField(), field);
@@ -172,25 +176,36 @@ void tst_ReceivePoll::limit()
 
 void tst_ReceivePoll::busyParseSkipsTheTick()
 {
-    stream().incoming_buffer = QByteArrayLiteral("*1,\r");
-    m_socket->queue(QByteArrayLiteral("*2,\r"));
-    stream().parse_busy = true;
-
+    // A tick delivered while the parser runs (from inside a listener of
+    // what it found) must leave the socket and the buffer alone.
+    bool checked = false;
+    connect(m_link.get(), &UnitLink::readingAccepted, this, [&] {
+        if (checked)
+            return;
+        checked = true;
+        QVERIFY(stream().parse_busy);
+        m_socket->queue(QByteArrayLiteral("*2,\r"));
+        const int bytesReceivedCalls = m_socket->bytesReceivedCalls;
+        const QByteArray buffer = stream().incoming_buffer;
+        const QByteArray traffic = m_traffic.content();
+        tick();
+        QCOMPARE(m_socket->bytesReceivedCalls, bytesReceivedCalls);
+        QCOMPARE(m_socket->getDataCalls, 1);
+        QCOMPARE(m_socket->incoming, QByteArrayLiteral("*2,\r"));
+        QCOMPARE(stream().incoming_buffer, buffer);
+        QCOMPARE(m_traffic.content(), traffic);
+        QVERIFY(stream().parse_busy);
+    });
+    m_socket->queue(QByteArrayLiteral("*1,\r"));
     tick();
-    QCOMPARE(m_socket->bytesReceivedCalls, 0);
-    QCOMPARE(m_socket->getDataCalls, 0);
-    QCOMPARE(m_socket->incoming, QByteArrayLiteral("*2,\r"));
-    QCOMPARE(stream().incoming_buffer, QByteArrayLiteral("*1,\r"));
-    QCOMPARE(m_window->trafficContent(), QByteArray());
-    QCOMPARE(firstField(), QByteArray());
-    QVERIFY(stream().parse_busy);
-
-    stream().parse_busy = false;
-    tick();
-    QCOMPARE(m_socket->getDataCalls, 1);
+    QVERIFY(checked);
     QCOMPARE(firstField(), QByteArrayLiteral("1"));
-    QCOMPARE(stream().incoming_buffer, QByteArrayLiteral("*2,\r"));
-    QCOMPARE(m_window->trafficContent(), QByteArrayLiteral("\r\n*2,\r"));
+    QVERIFY(!stream().parse_busy);
+
+    tick();
+    QCOMPARE(m_socket->getDataCalls, 2);
+    QCOMPARE(firstField(), QByteArrayLiteral("2"));
+    QCOMPARE(m_traffic.content(), QByteArrayLiteral("\r\n*1,\r\r\n*2,\r"));
     QVERIFY(!stream().parse_busy);
 }
 
@@ -214,7 +229,7 @@ void tst_ReceivePoll::backlogIsWorkedOffOnePacketPerTick()
     QCOMPARE(firstField(), QByteArrayLiteral("3"));
 
     QCOMPARE(m_socket->getDataCalls, 1);
-    QCOMPARE(m_window->trafficContent(), QByteArrayLiteral("\r\n*1,\r*2,\r*3,\r"));
+    QCOMPARE(m_traffic.content(), QByteArrayLiteral("\r\n*1,\r*2,\r*3,\r"));
 }
 
 void tst_ReceivePoll::newDataJoinsTheBacklog()
@@ -234,19 +249,22 @@ void tst_ReceivePoll::newDataJoinsTheBacklog()
 
 void tst_ReceivePoll::failingSocketSkipsTheFetch()
 {
-    stream().incoming_buffer = QByteArrayLiteral("*10,");
+    m_socket->queue(QByteArrayLiteral("*10,"));
+    tick();
+    m_traffic.clear();
+    const int getDataCalls = m_socket->getDataCalls;
     m_socket->queue(QByteArrayLiteral("20,\r"));
 
     m_socket->refuseBytesReceived = QByteArrayLiteral("Unexpected error");
     tick();
-    QCOMPARE(m_socket->getDataCalls, 0);
+    QCOMPARE(m_socket->getDataCalls, getDataCalls);
     m_socket->refuseBytesReceived.clear();
 
     m_socket->refuseGetData = QByteArrayLiteral("Unexpected error");
     tick();
-    QCOMPARE(m_socket->getDataCalls, 1);
+    QCOMPARE(m_socket->getDataCalls, getDataCalls + 1);
     QCOMPARE(stream().incoming_buffer, QByteArrayLiteral("*10,"));
-    QCOMPARE(m_window->trafficContent(), QByteArray());
+    QCOMPARE(m_traffic.content(), QByteArray());
     QCOMPARE(firstField(), QByteArray());
     m_socket->refuseGetData.clear();
 
@@ -254,8 +272,8 @@ void tst_ReceivePoll::failingSocketSkipsTheFetch()
     tick();
     QCOMPARE(firstField(), QByteArrayLiteral("10"));
     QCOMPARE(stream().data_fields[2], QByteArrayLiteral("20"));
-    QCOMPARE(m_window->trafficContent(), QByteArrayLiteral("\r\n20,\r"));
+    QCOMPARE(m_traffic.content(), QByteArrayLiteral("\r\n20,\r"));
 }
 
-QTEST_MAIN(tst_ReceivePoll)
+QTEST_GUILESS_MAIN(tst_ReceivePoll)
 #include "tst_receivepoll.moc"

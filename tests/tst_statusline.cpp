@@ -11,7 +11,7 @@
 #include <QTimer>
 
 #include "app/fm_more_data.h"
-#include "fakesocket.h"
+#include "support/testsupport.h"
 #include "link/statustext.h"
 
 class tst_StatusLine : public QObject
@@ -48,7 +48,6 @@ void tst_StatusLine::initTestCase()
 {
     // No configuration files: the window starts all the same.
     QVERIFY(m_dir.isValid());
-    fm_more_data::setProgramDirectory(m_dir.path());
 }
 
 void tst_StatusLine::init()
@@ -65,7 +64,7 @@ void tst_StatusLine::cleanup()
 void tst_StatusLine::makeWindow()
 {
     m_socket = new FakeSocket;
-    m_window = std::make_unique<fm_more_data>(m_socket);
+    m_window = std::make_unique<fm_more_data>(support::windowOptions(m_dir, m_socket));
     // The handlers are driven by hand.
     for (QTimer *timer : m_window->findChildren<QTimer *>())
         timer->stop();
@@ -154,7 +153,7 @@ void tst_StatusLine::windowFollowsTheSocket()
     QFETCH(int, state);
     QFETCH(QString, line);
 
-    m_window->stream().data_age = 3.4;
+    support::ticks(*m_window, 34);
     m_socket->state = static_cast<std::int16_t>(state);
     m_window->Winsock_state();
 
@@ -185,13 +184,13 @@ void tst_StatusLine::editedSerialShowsAtTheNextRead()
 void tst_StatusLine::unreadableStateKeepsTheLastOne()
 {
     m_socket->state = 7;
-    m_window->stream().data_age = 1.0;
+    support::ticks(*m_window, 10);
     m_window->Winsock_state();
     QCOMPARE(m_window->socketState(), std::int16_t(7));
 
     m_socket->state = 0;
     m_socket->refuseState = QByteArrayLiteral("Unexpected error");
-    m_window->stream().data_age = 8.0;
+    support::ticks(*m_window, 70);
     m_window->Winsock_state();
     QCOMPARE(m_window->socketState(), std::int16_t(7));
     QCOMPARE(m_status->text(), QStringLiteral("0001 is connected to server.  The data is 8 seconds old"));

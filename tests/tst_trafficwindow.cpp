@@ -7,13 +7,15 @@
 
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextCursor>
 #include <QTimer>
 
 #include "app/fm_more_data.h"
-#include "fakesocket.h"
 #include "stream/trafficlog.h"
+#include "stream/trafficwindow.h"
+#include "support/testsupport.h"
 
 namespace {
 
@@ -94,42 +96,38 @@ private slots:
     void keysOnlyWhileConnected_data();
     void keysOnlyWhileConnected();
     void refusedSendIsIgnored();
+    void standsAlone();
 
 private:
     QString shown() const { return m_text->toPlainText(); }
     void checkShown();
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<fm_more_data> m_window;
+    std::unique_ptr<support::WindowFixture> m_fixture;
+    fm_more_data *m_window = nullptr;
     FakeSocket *m_socket = nullptr;
     QPlainTextEdit *m_text = nullptr;
 };
 
 void tst_TrafficWindow::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    fm_more_data::setProgramDirectory(m_dir.path());
 }
 
 void tst_TrafficWindow::init()
 {
-    m_socket = new FakeSocket;
+    m_fixture = std::make_unique<support::WindowFixture>();
+    m_window = m_fixture->window.get();
+    m_socket = m_fixture->socket;
     // Whether a key is sent is the window's decision, not the socket's.
     m_socket->strictStates = false;
-    m_window = std::make_unique<fm_more_data>(m_socket);
-    for (QTimer *timer : m_window->findChildren<QTimer *>())
-        timer->stop();
-    m_text = m_window->findChild<QPlainTextEdit *>(QStringLiteral("text_window"));
-    QVERIFY(m_text);
-    // Start-up reports the missing configuration file; start from empty.
-    m_window->clear_display();
+    m_text = support::child<QPlainTextEdit>(*m_window, "text_window");
     QCOMPARE(m_window->trafficContent(), QByteArray());
     QCOMPARE(shown(), QString());
 }
 
 void tst_TrafficWindow::cleanup()
 {
-    m_window.reset();
+    m_fixture.reset();
+    m_window = nullptr;
     m_socket = nullptr;
     m_text = nullptr;
 }
@@ -403,6 +401,26 @@ void tst_TrafficWindow::refusedSendIsIgnored()
     m_socket->refuseSend.clear();
     QTest::keyClick(m_text, Qt::Key_Return);
     QCOMPARE(m_socket->sentBytes(), QByteArrayLiteral("\r"));
+}
+
+// Without any main window: the widget trims what it keeps and hands on the
+// code of a typed key instead of inserting it.
+void tst_TrafficWindow::standsAlone()
+{
+    TrafficWindow alone;
+    QSignalSpy typed(&alone, &TrafficWindow::keyTyped);
+    QSignalSpy lines(&alone, &TrafficWindow::lineAppended);
+    alone.appendChunk(pattern(4998));
+    alone.appendLine(QByteArrayLiteral("[report]"));
+    QCOMPARE(alone.content().size(), TrafficLog::Keep);
+    QVERIFY(alone.content().endsWith("\r\n[report]"));
+    QCOMPARE(lines.size(), 1);
+
+    QTest::keyClick(&alone, Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(&alone, Qt::Key_Up);
+    QCOMPARE(typed.size(), 1);
+    QCOMPARE(typed.at(0).at(0).value<std::int16_t>(), std::int16_t(3));
+    QVERIFY(alone.toPlainText().endsWith(QStringLiteral("[report]")));
 }
 
 QTEST_MAIN(tst_TrafficWindow)

@@ -1,5 +1,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
+
+#include "support/simprocess.h"
 #include <QRegularExpression>
 #include <QSet>
 #include <QSignalSpy>
@@ -21,70 +23,7 @@ namespace {
 
 constexpr int Patience = 5000;
 
-// The simulator as a child process, with its stdout gathered line by line.
-class SimProcess
-{
-public:
-    explicit SimProcess(QStringList arguments)
-    {
-        m_program = qEnvironmentVariable("UNIT_SIM");
-        if (m_program.isEmpty())
-            return;
-        arguments.prepend(QStringLiteral("0"));
-        arguments.prepend(QStringLiteral("--port"));
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process, [this] {
-            m_pending += m_process.readAllStandardOutput();
-            qsizetype end;
-            while ((end = m_pending.indexOf('\n')) >= 0) {
-                m_lines.append(m_pending.left(end));
-                m_pending.remove(0, end + 1);
-            }
-        });
-        m_process.start(m_program, arguments);
-    }
-
-    ~SimProcess()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(2000);
-        }
-    }
-
-    bool available() const { return !m_program.isEmpty(); }
-
-    // Waits for the first line and takes the port from it.
-    bool waitListening()
-    {
-        static const QRegularExpression first(QStringLiteral("^unit-sim listening on 127\\.0\\.0\\.1:(\\d+)$"));
-        if (!QTest::qWaitFor([this] { return !m_lines.isEmpty(); }, Patience))
-            return false;
-        const QRegularExpressionMatch match = first.match(QString::fromLatin1(m_lines.front()));
-        m_port = match.hasMatch() ? static_cast<quint16>(match.captured(1).toUInt()) : 0;
-        return m_port != 0;
-    }
-
-    quint16 port() const { return m_port; }
-    const QByteArrayList &lines() const { return m_lines; }
-    bool hasLine(const QByteArray &fragment) const { return lineIndex(fragment) >= 0; }
-    qsizetype lineIndex(const QByteArray &fragment) const
-    {
-        for (qsizetype i = 0; i < m_lines.size(); ++i) {
-            if (m_lines.at(i).contains(fragment))
-                return i;
-        }
-        return -1;
-    }
-    QByteArray allLines() const { return m_lines.join('\n'); }
-    QProcess &process() { return m_process; }
-
-private:
-    QString m_program;
-    QProcess m_process;
-    QByteArray m_pending;
-    QByteArrayList m_lines;
-    quint16 m_port = 0;
-};
+using support::SimProcess;
 
 // A viewer stand-in that keeps every byte and where each read ended.
 class Client
@@ -373,7 +312,7 @@ void TestUnitSimProcess::commandLine()
                   QStringLiteral("--reset-after"), QStringLiteral("1")}, &out, &err), 2);
 
     // A port that is taken is not a usage error.
-    SimProcess holder({});
+    SimProcess holder(QStringList{});
     START_SIM(holder);
     QCOMPARE(run({QStringLiteral("--port"), QString::number(holder.port())}, &out, &err), 1);
     QVERIFY(err.contains("cannot listen"));

@@ -1,0 +1,130 @@
+#pragma once
+
+// What many tests need: a child finder, the unit's packet form with its
+// checksum, and a main window on a scripted socket with its configuration in
+// a temporary folder.
+
+#include <memory>
+
+#include <QByteArray>
+#include <QFile>
+#include <QList>
+#include <QObject>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "app/fm_more_data.h"
+#include "support/fakesocket.h"
+
+namespace support {
+
+// The named child; the test cannot go on without it.
+template <typename T>
+T *child(const QObject &parent, const char *name)
+{
+    T *found = parent.findChild<T *>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no child %s", name);
+    return found;
+}
+
+// A body ("*" and fields, each followed by a comma) with the checksum field
+// the unit puts behind it: "C" and the 8-bit sum of every byte in front of
+// it, then the final comma.
+inline QByteArray withChecksum(const QByteArray &body)
+{
+    unsigned total = 0;
+    for (const char c : body)
+        total += static_cast<unsigned char>(c);
+    return body + 'C' + QByteArray::number(total % 256U) + ',';
+}
+
+// A complete data packet of these fields, CR included.
+inline QByteArray packet(const QList<QByteArray> &fields)
+{
+    return withChecksum("*" + fields.join(',') + ",") + '\r';
+}
+
+inline void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(path));
+    file.write(content);
+}
+
+// The timers of the window (and of its link) stop: the test drives the
+// handlers by hand, one call per tick.
+inline void stopTimers(const QObject &window)
+{
+    for (const char *name : {"tmr_delay", "tmrDataArrival", "tmr_wits"})
+        child<QTimer>(window, name)->stop();
+}
+
+// Runs the window's 100 ms tick by hand, as often as asked: the data ages
+// by a tenth of a second each time.
+inline void ticks(fm_more_data &w, int count)
+{
+    for (int i = 0; i < count; ++i)
+        w.tmr_delay_Timer();
+}
+
+// Options for a window on this socket, reading its files from dir and
+// ending the process with a call of endProcess (nothing when none).
+inline ViewerOptions windowOptions(const QTemporaryDir &dir, SocketControl *socket,
+                                   std::function<void()> endProcess = [] {})
+{
+    ViewerOptions options;
+    options.programDirectory = dir.path();
+    options.socket = socket;
+    options.endProcess = std::move(endProcess);
+    return options;
+}
+
+// A main window on a scripted socket, its files in a temporary folder.
+// Stopped: timers stopped and the display cleared, so the traffic window
+// starts empty (start-up reports the missing settings file).
+class WindowFixture
+{
+public:
+    enum class Start { Running, Stopped };
+
+    explicit WindowFixture(Start start = Start::Stopped)
+    {
+        if (!dir.isValid())
+            qFatal("no temporary folder");
+        open(start);
+    }
+
+    // A fresh window on a fresh socket, reading the folder as it is now.
+    void open(Start start = Start::Stopped)
+    {
+        window.reset();
+        socket = new FakeSocket;
+        window = std::make_unique<fm_more_data>(windowOptions(dir, socket));
+        if (start == Start::Stopped) {
+            stopTimers(*window);
+            window->clear_display();
+        }
+    }
+
+    void write(const char *name, const QByteArray &content)
+    {
+        writeFile(dir.filePath(QString::fromLatin1(name)), content);
+    }
+
+    // Bytes arrive and one receive poll takes them.
+    void feed(const QByteArray &bytes)
+    {
+        socket->queue(bytes);
+        window->tmrDataArrival_Timer();
+    }
+
+    fm_more_data &w() { return *window; }
+
+    QTemporaryDir dir;
+    FakeSocket *socket = nullptr;
+    std::unique_ptr<fm_more_data> window;
+};
+
+} // namespace support
