@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include "config/witstable.h"
+#include "display/readingrules.h"
 #include "stream/reading.h"
 
 class QEventLoop;
@@ -95,6 +96,8 @@ public:
     // The right-click menu of the window, where everything that is not part
     // of the reading panel is reached.
     QMenu *extrasMenu() const { return m_extras; }
+    // Where the configuration files are read from.
+    const QString &programDirectory() const { return m_options.programDirectory; }
 
     // State, for the tests and the benchmarks.
     const StreamState &stream() const;
@@ -176,6 +179,7 @@ private:
     std::int16_t uptime_holdoff = 0;
     std::int32_t delay_ticks = 0;
     bool error_blink = false;
+    readings::GasLevelTracker m_gasLevel;
 
     // The nested event loops of the waits now running, innermost last.
     std::vector<QEventLoop *> m_waits;

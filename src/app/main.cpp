@@ -3,6 +3,7 @@
 #include <QStyleFactory>
 
 #include "app/fm_more_data.h"
+#include "app/viewerextras.h"
 
 int main(int argc, char *argv[])
 {
@@ -16,6 +17,7 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     fm_more_data window;
+    ViewerExtras extras(window);
     window.show();
     return QApplication::exec();
 }

@@ -33,9 +33,7 @@ void fm_more_data::populate_moredata(const Reading &reading)
             target->setText(readings::shownText(row, reading.fields.at(row.index)));
         }
 
-        // The level is that of the whole number shown, not of the raw field.
-        const double shown = convert::leadingNumber(lbl_GasUnits->text().toLatin1());
-        switch (readings::gasLevel(shown)) {
+        switch (m_gasLevel.update(reading.fields[5])) {
         case readings::GasLevel::Green:
             colours::setForeColor(lbl_GasUnits, colours::green());
             break;

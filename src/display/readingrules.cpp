@@ -107,4 +107,13 @@ GasLevel gasLevel(double shownValue)
     return level;
 }
 
+GasLevel GasLevelTracker::update(const QByteArray &gasField)
+{
+    // The level is that of the whole number shown, not of the raw field.
+    const GasLevel now = gasLevel(convert::leadingNumber(convert::formatWhole(gasField).toLatin1()));
+    if (now != GasLevel::Unchanged)
+        m_level = now;
+    return m_level;
+}
+
 } // namespace readings

@@ -37,4 +37,19 @@ enum class GasLevel { Unchanged, Green, Yellow, Red };
 // level.
 GasLevel gasLevel(double shownValue);
 
+// The level of the gas-units reading from packet to packet, as the panel
+// colours it: the level of the whole number shown, held from 1200 to 1400
+// inclusive. Unchanged until a packet sets a level.
+class GasLevelTracker
+{
+public:
+    // The level after a packet with this gas-units field.
+    GasLevel update(const QByteArray &gasField);
+    GasLevel level() const { return m_level; }
+    void reset() { m_level = GasLevel::Unchanged; }
+
+private:
+    GasLevel m_level = GasLevel::Unchanged;
+};
+
 } // namespace readings

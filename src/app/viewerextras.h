@@ -1,0 +1,37 @@
+#pragma once
+
+#include <functional>
+
+#include <QKeySequence>
+#include <QObject>
+#include <QPointer>
+
+class AboutBox;
+class QAction;
+class fm_more_data;
+
+// Everything the viewer offers beside the reading panel, composed around the
+// main window from the owners it exposes. All of it is reached from the
+// window's right-click menu and, where a key is given, from a function key:
+// character keys belong to the unit in the traffic window and drop the link
+// in the serial box, so no other key may be taken.
+//
+// Function keys in use: F1 About.
+class ViewerExtras : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ViewerExtras(fm_more_data &window);
+    ~ViewerExtras() override;
+
+    // An entry of the right-click menu, with its function key when one is
+    // given (it works wherever the focus is in the main window).
+    QAction *addEntry(const QString &text, const QKeySequence &key, std::function<void()> triggered);
+
+private:
+    void showAbout();
+
+    fm_more_data &m_window;
+    QPointer<AboutBox> m_about;
+};
