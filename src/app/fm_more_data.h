@@ -86,6 +86,12 @@ public:
     void cmd_wits_Click();
     void cmd_more_data_Click();
 
+    // Readings that are no longer current (no packet for a while, or the
+    // link lost) are drawn dimmed until the next packet; the panel's own
+    // colours come back when they are current again.
+    void setReadingsStale(bool stale);
+    bool readingsStale() const { return m_stale; }
+
     // Configuration and unlock.
     void LoadIniFile();
     void cmd_secure_Click();
@@ -143,6 +149,7 @@ private:
     void witsListCleared();
     void witsItemRead(const WitsItem &item);
     void witsBitDepth(double value);
+    void paintReadingColours();
     void sendKeyMessage(const QByteArray &message);
     void reportLogInError(const QByteArray &description);
 
@@ -180,6 +187,7 @@ private:
     std::int32_t delay_ticks = 0;
     bool error_blink = false;
     readings::GasLevelTracker m_gasLevel;
+    bool m_stale = false;
 
     // The nested event loops of the waits now running, innermost last.
     std::vector<QEventLoop *> m_waits;

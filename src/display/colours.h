@@ -16,6 +16,8 @@ inline QColor lightGrey() { return QColor(224, 224, 224); }
 inline QColor lightCyan() { return QColor(192, 255, 255); }
 inline QColor black() { return QColor(0, 0, 0); }
 inline QColor white() { return QColor(255, 255, 255); }
+// Readings that are no longer current are drawn in this grey.
+inline QColor staleText() { return QColor(128, 128, 128); }
 
 // The system's face and text colours of buttons, the default of every label
 // and button that nothing else colours.

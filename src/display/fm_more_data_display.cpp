@@ -17,6 +17,26 @@
 #include "link/unitlink.h"
 #include "stream/trafficwindow.h"
 
+namespace {
+
+// The gas-units text colour for a level; white until a packet sets one.
+QColor gasColour(readings::GasLevel level)
+{
+    switch (level) {
+    case readings::GasLevel::Green:
+        return colours::green();
+    case readings::GasLevel::Yellow:
+        return colours::yellow();
+    case readings::GasLevel::Red:
+        return colours::red();
+    case readings::GasLevel::Unchanged:
+        break;
+    }
+    return colours::white();
+}
+
+} // namespace
+
 QString fm_more_data::normalCaption(const Reading &reading) const
 {
     return QStringLiteral("  ") + QString::fromLatin1(reading.fields[1]) + QStringLiteral(" ")
@@ -33,19 +53,9 @@ void fm_more_data::populate_moredata(const Reading &reading)
             target->setText(readings::shownText(row, reading.fields.at(row.index)));
         }
 
-        switch (m_gasLevel.update(reading.fields[5])) {
-        case readings::GasLevel::Green:
-            colours::setForeColor(lbl_GasUnits, colours::green());
-            break;
-        case readings::GasLevel::Yellow:
-            colours::setForeColor(lbl_GasUnits, colours::yellow());
-            break;
-        case readings::GasLevel::Red:
-            colours::setForeColor(lbl_GasUnits, colours::red());
-            break;
-        case readings::GasLevel::Unchanged:
-            break;
-        }
+        m_gasLevel.update(reading.fields[5]);
+        if (!m_stale)
+            colours::setForeColor(lbl_GasUnits, gasColour(m_gasLevel.level()));
 
         // The blink advances one phase per packet while the error lasts.
         if (reading.errorCode > 0) {
@@ -137,6 +147,31 @@ void fm_more_data::cmd_more_data_Click()
         setProperty("Tag", QStringLiteral("0"));
         setOuterSizeTwips(panel::CompactWidth, panel::CompactHeight);
         cmd_more_data->setText(QStringLiteral("More Data"));
+    }
+}
+
+void fm_more_data::setReadingsStale(bool stale)
+{
+    if (stale == m_stale)
+        return;
+    m_stale = stale;
+    paintReadingColours();
+}
+
+void fm_more_data::paintReadingColours()
+{
+    for (const panel::Box &box : panel::boxes()) {
+        QLabel *shown = panelLabel(box.label);
+        QColor colour = colours::buttonText();
+        if (m_stale)
+            colour = colours::staleText();
+        else if (shown == lbl_GasUnits)
+            colour = gasColour(m_gasLevel.level());
+        else if (box.style == panel::BoxStyle::Large)
+            colour = colours::white();
+        else if (box.style == panel::BoxStyle::LargeCyan)
+            colour = colours::lightCyan();
+        colours::setForeColor(shown, colour);
     }
 }
 
