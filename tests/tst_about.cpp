@@ -27,8 +27,7 @@ private slots:
     {
         AboutBox box(QStringLiteral("/tmp/<b>x</b>"));
         box.present();
-        QCOMPARE(box.objectName(), QStringLiteral("fm_about"));
-        QVERIFY(!box.isModal());
+        QVERIFY(box.objectName() == QStringLiteral("fm_about") && !box.isModal());
         auto *details = box.findChild<QLabel *>(QStringLiteral("lbl_about"));
         QVERIFY(details && details->textFormat() == Qt::PlainText);
         QVERIFY(details->text().contains(QStringLiteral("/tmp/<b>x</b>")));
