@@ -1,0 +1,244 @@
+#include "alerts/alertrules.h"
+
+#include <algorithm>
+
+#include "link/socketcontrol.h"
+#include "stream/reading.h"
+
+namespace alerts {
+
+namespace {
+
+constexpr int GasUnitsField = 5;
+
+bool linkDown(std::int16_t state)
+{
+    return state == SocketControl::Closing || state == SocketControl::Error;
+}
+
+} // namespace
+
+QByteArray reportLine(const Event &event)
+{
+    QByteArray about = event.text.toLatin1();
+    if (!event.unit.isEmpty())
+        about += ' ' + event.unit.toLatin1();
+    switch (event.type) {
+    case Event::Type::Started:
+        return "[ALERT: " + about + ']';
+    case Event::Type::Ended:
+        return "[ALERT END: " + about + ']';
+    case Event::Type::Acknowledged:
+        return QByteArrayLiteral("[ALERT ACK]");
+    case Event::Type::Muted:
+        return QByteArrayLiteral("[ALERT MUTE 15 MIN]");
+    case Event::Type::Unmuted:
+        break;
+    }
+    return QByteArrayLiteral("[ALERT MUTE END]");
+}
+
+QString eventKind(Event::Type type)
+{
+    switch (type) {
+    case Event::Type::Started:
+        return QStringLiteral("alert start");
+    case Event::Type::Ended:
+        return QStringLiteral("alert end");
+    case Event::Type::Acknowledged:
+        return QStringLiteral("alert ack");
+    case Event::Type::Muted:
+        return QStringLiteral("alert mute");
+    case Event::Type::Unmuted:
+        break;
+    }
+    return QStringLiteral("alert mute end");
+}
+
+AlertRules::AlertRules(int staleSeconds)
+    : m_staleSeconds(std::max(0, staleSeconds))
+{
+}
+
+AlertRules::Events AlertRules::linkState(std::int16_t state, const QString &unit, qint64 nowMs)
+{
+    Events events;
+    const std::int16_t before = m_state;
+    if (state == before)
+        return events;
+    m_state = state;
+    m_unit = unit;
+    if (state == SocketControl::Connected) {
+        end(events, Kind::LinkLost);
+        // Silence is counted from the moment the link is up, not from a
+        // packet of an earlier connection.
+        m_quietSinceMs = nowMs;
+    } else if (linkDown(state)) {
+        // A connect that never got through is reported by the connect itself.
+        if (before != SocketControl::Connected)
+            return events;
+        end(events, Kind::NoData);
+        m_lost = true;
+        const QString why = state == SocketControl::Closing ? QStringLiteral("CLOSED BY UNIT") : QStringLiteral("ERROR");
+        start(events, {Kind::LinkLost, Level::Critical, QStringLiteral("LINK LOST, ") + why, unit});
+    } else {
+        // Only the operator takes the link to closed or starts a new one:
+        // what the old link showed no longer calls for attention, and the
+        // gas level starts afresh, as the panel's colour does when the
+        // operator's disconnect blanks it.
+        endAll(events);
+        m_gas.reset();
+    }
+    return events;
+}
+
+AlertRules::Events AlertRules::reading(const Reading &reading, qint64 nowMs)
+{
+    Events events;
+    m_unit = reading.serial;
+    m_quietSinceMs = nowMs;
+    m_lost = false;
+    end(events, Kind::NoData);
+    m_gas.update(reading.fields[GasUnitsField]);
+    followGas(events, reading.serial);
+    followAlarm(events, reading.errorCode, reading.serial);
+    return events;
+}
+
+void AlertRules::followGas(Events &events, const QString &unit)
+{
+    const Condition *now = find(Kind::GasLevel);
+    Condition wanted{Kind::GasLevel, Level::Warning, QStringLiteral("HIGH GAS UNITS"), unit};
+    if (m_gas.level() == readings::GasLevel::Red) {
+        wanted.level = Level::Critical;
+        wanted.text = QStringLiteral("VERY HIGH GAS UNITS");
+    } else if (m_gas.level() != readings::GasLevel::Yellow) {
+        end(events, Kind::GasLevel);
+        return;
+    }
+    if (now && now->level == wanted.level)
+        return;
+    // Falling from red to yellow is no news to an operator who has already
+    // acknowledged red.
+    if (now && wanted.level == Level::Warning)
+        wanted.acknowledged = now->acknowledged;
+    end(events, Kind::GasLevel);
+    start(events, wanted);
+}
+
+void AlertRules::followAlarm(Events &events, double errorCode, const QString &unit)
+{
+    const Condition *now = find(Kind::UnitAlarm);
+    if (errorCode <= 0) {
+        end(events, Kind::UnitAlarm);
+        return;
+    }
+    const QString text = QStringLiteral("ALARM ") + QString::number(errorCode) + QLatin1Char(' ')
+        + readings::alarmText(errorCode);
+    if (now && now->text == text)
+        return;
+    end(events, Kind::UnitAlarm);
+    start(events, {Kind::UnitAlarm, Level::Warning, text, unit});
+}
+
+AlertRules::Events AlertRules::tick(qint64 nowMs)
+{
+    Events events;
+    if (m_muted && nowMs >= m_mutedUntilMs) {
+        m_muted = false;
+        events.push_back({Event::Type::Unmuted, Level::Warning, {}, {}});
+    }
+    const qint64 limitMs = qint64(m_staleSeconds) * 1000;
+    if (limitMs > 0 && m_state == SocketControl::Connected && !find(Kind::NoData)
+        && nowMs - m_quietSinceMs >= limitMs) {
+        start(events, {Kind::NoData, Level::Critical,
+                       QStringLiteral("NO DATA FOR %1 SECONDS").arg(m_staleSeconds), m_unit});
+    }
+    return events;
+}
+
+AlertRules::Events AlertRules::acknowledge()
+{
+    Events events;
+    const bool waiting = std::any_of(m_active.begin(), m_active.end(),
+                                     [](const Condition &c) { return !c.acknowledged; });
+    if (!waiting)
+        return events;
+    for (Condition &condition : m_active)
+        condition.acknowledged = true;
+    events.push_back({Event::Type::Acknowledged, Level::Warning, {}, {}});
+    return events;
+}
+
+AlertRules::Events AlertRules::mute(qint64 nowMs)
+{
+    for (Condition &condition : m_active)
+        condition.acknowledged = true;
+    m_muted = true;
+    m_mutedUntilMs = nowMs + MuteMs;
+    return {{Event::Type::Muted, Level::Warning, {}, {}}};
+}
+
+Tone AlertRules::dueTone(qint64 nowMs)
+{
+    Tone tone = Tone::None;
+    for (const Condition &condition : m_active) {
+        if (condition.acknowledged)
+            continue;
+        tone = condition.level == Level::Critical ? Tone::Critical : std::max(tone, Tone::Warning);
+        if (tone == Tone::Critical)
+            break;
+    }
+    // Only warnings can be waiting during a mute: a critical one ends it.
+    if (tone == Tone::None || m_muted) {
+        m_nextToneMs = nowMs;
+        return Tone::None;
+    }
+    if (nowMs < m_nextToneMs)
+        return Tone::None;
+    m_nextToneMs = nowMs + RepeatMs;
+    return tone;
+}
+
+bool AlertRules::readingsStale() const
+{
+    return m_staleSeconds > 0 && (m_lost || find(Kind::NoData));
+}
+
+const Condition *AlertRules::find(Kind kind) const
+{
+    const auto found = std::find_if(m_active.begin(), m_active.end(),
+                                    [kind](const Condition &c) { return c.kind == kind; });
+    return found == m_active.end() ? nullptr : &*found;
+}
+
+void AlertRules::start(Events &events, Condition condition)
+{
+    if (condition.level == Level::Critical && m_muted) {
+        m_muted = false;
+        events.push_back({Event::Type::Unmuted, Level::Warning, {}, {}});
+    }
+    // A new condition sounds at once rather than at the next repeat.
+    if (!condition.acknowledged)
+        m_nextToneMs = 0;
+    events.push_back({Event::Type::Started, condition.level, condition.text, condition.unit});
+    m_active.push_back(std::move(condition));
+}
+
+void AlertRules::end(Events &events, Kind kind)
+{
+    const auto found = std::find_if(m_active.begin(), m_active.end(),
+                                    [kind](const Condition &c) { return c.kind == kind; });
+    if (found == m_active.end())
+        return;
+    events.push_back({Event::Type::Ended, found->level, found->text, found->unit});
+    m_active.erase(found);
+}
+
+void AlertRules::endAll(Events &events)
+{
+    while (!m_active.empty())
+        end(events, m_active.front().kind);
+}
+
+} // namespace alerts

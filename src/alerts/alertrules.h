@@ -1,0 +1,111 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include "display/readingrules.h"
+
+struct Reading;
+
+// The rules that turn what the link reports into alerts an operator cannot
+// miss: which conditions start and end, which of them are still to be
+// acknowledged, when a tone is due, and when the readings on the panel no
+// longer describe the present. Widget-free and clock-free: every call is
+// given the time, so tests drive it through any sequence without waiting.
+namespace alerts {
+
+enum class Level { Warning, Critical };
+
+// What can be wrong; at most one condition of each kind is active at a time.
+enum class Kind { GasLevel, UnitAlarm, LinkLost, NoData };
+
+struct Condition
+{
+    Kind kind = Kind::GasLevel;
+    Level level = Level::Warning;
+    QString text;   // "HIGH GAS UNITS", "ALARM 5 HIGH SAMPLE FLOW RATE", ...
+    QString unit;   // the serial number the operator chose
+    bool acknowledged = false;
+};
+
+struct Event
+{
+    enum class Type { Started, Ended, Acknowledged, Muted, Unmuted };
+
+    Type type = Type::Started;
+    Level level = Level::Warning;  // of the condition that started or ended
+    QString text;
+    QString unit;
+};
+
+enum class Tone { None, Warning, Critical };
+
+// The traffic window's line for an event: "[ALERT: HIGH GAS UNITS 0001]",
+// "[ALERT END: ...]", "[ALERT ACK]", "[ALERT MUTE 15 MIN]", "[ALERT MUTE END]".
+QByteArray reportLine(const Event &event);
+// The kind under which the event is recorded: "alert start", "alert end",
+// "alert ack", "alert mute", "alert mute end".
+QString eventKind(Event::Type type);
+
+class AlertRules
+{
+public:
+    using Events = std::vector<Event>;
+
+    static constexpr int DefaultStaleSeconds = 30;
+    static constexpr qint64 RepeatMs = 5000;
+    static constexpr qint64 MuteMs = 15 * 60 * 1000;
+
+    // A stale limit of 0 turns off both the no-data alert and the dimming.
+    explicit AlertRules(int staleSeconds = DefaultStaleSeconds);
+
+    // The socket state read from the link (SocketControl::StateNumber).
+    Events linkState(std::int16_t state, const QString &unit, qint64 nowMs);
+    // A packet the link accepted.
+    Events reading(const Reading &reading, qint64 nowMs);
+    // Time passes: the no-data limit and the end of a mute.
+    Events tick(qint64 nowMs);
+    // Silences every active condition; one that starts later sounds again.
+    Events acknowledge();
+    // Silences every active condition and keeps new warnings quiet for
+    // MuteMs; any new critical condition ends the mute.
+    Events mute(qint64 nowMs);
+
+    // The tone to play now, if one is due: at once when an unacknowledged
+    // condition starts, then every RepeatMs while one stays unacknowledged.
+    Tone dueTone(qint64 nowMs);
+
+    // The readings on the panel are not current: connected with no packet
+    // for the stale limit, or the link was lost and no packet came since.
+    bool readingsStale() const;
+    bool muted() const { return m_muted; }
+    int staleSeconds() const { return m_staleSeconds; }
+    const std::vector<Condition> &active() const { return m_active; }
+
+private:
+    const Condition *find(Kind kind) const;
+    void start(Events &events, Condition condition);
+    void end(Events &events, Kind kind);
+    void endAll(Events &events);
+    void followGas(Events &events, const QString &unit);
+    void followAlarm(Events &events, double errorCode, const QString &unit);
+
+    int m_staleSeconds;
+    // The panel's own level rule, so an alert turns on exactly when the
+    // gas-units colour does.
+    readings::GasLevelTracker m_gas;
+    std::vector<Condition> m_active;
+    std::int16_t m_state = 0;
+    QString m_unit;
+    qint64 m_quietSinceMs = 0;
+    bool m_lost = false;
+    bool m_muted = false;
+    qint64 m_mutedUntilMs = 0;
+    qint64 m_nextToneMs = 0;
+};
+
+} // namespace alerts

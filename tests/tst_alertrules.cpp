@@ -1,0 +1,106 @@
+#include <QtTest>
+
+#include "alerts/alertrules.h"
+#include "stream/reading.h"
+
+// Each row drives the rules through a script and compares the transcript:
+// the report line of every event, "W!" or "C!" when a tone is due, and
+// "dim" or "lit" when the readings turn stale or current. Script steps:
+// sN the link state N, rG or rG/E a packet with gas units G and error
+// number E, +S seconds pass and the tick runs, ack, mute.
+class tst_AlertRules : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void transitions_data()
+    {
+        QTest::addColumn<int>("staleSeconds");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("transcript");
+
+        QTest::newRow("gas follows the panel's hold")
+            << 30 << "s7 r1300 r1500 r1300 r1800 r1500 r1100"
+            << "[ALERT: HIGH GAS UNITS 0001] W! [ALERT END: HIGH GAS UNITS 0001] [ALERT: VERY HIGH GAS UNITS 0001] "
+               "C! [ALERT END: VERY HIGH GAS UNITS 0001] [ALERT: HIGH GAS UNITS 0001] W! "
+               "[ALERT END: HIGH GAS UNITS 0001]";
+        QTest::newRow("unit alarm by number")
+            << 30 << "s7 r900/5 r900/5 r900/12 r900/0"
+            << "[ALERT: ALARM 5 HIGH SAMPLE FLOW RATE 0001] W! [ALERT END: ALARM 5 HIGH SAMPLE FLOW RATE 0001] "
+               "[ALERT: ALARM 12 HIGH GAS UNITS 0001] W! [ALERT END: ALARM 12 HIGH GAS UNITS 0001]";
+        QTest::newRow("repeat until acknowledged, new condition sounds")
+            << 30 << "s7 r1500 +4.9 +0.1 ack ack +5 r1500/5 ack r1800/5"
+            << "[ALERT: HIGH GAS UNITS 0001] W! W! [ALERT ACK] [ALERT: ALARM 5 HIGH SAMPLE FLOW RATE 0001] W! "
+               "[ALERT ACK] [ALERT END: HIGH GAS UNITS 0001] [ALERT: VERY HIGH GAS UNITS 0001] C!";
+        QTest::newRow("red falling to yellow after acknowledge is quiet")
+            << 30 << "s7 r1800 ack r1500"
+            << "[ALERT: VERY HIGH GAS UNITS 0001] C! [ALERT ACK] [ALERT END: VERY HIGH GAS UNITS 0001] "
+               "[ALERT: HIGH GAS UNITS 0001]";
+        QTest::newRow("lost only from connected, dimmed until a packet")
+            << 30 << "s6 s9 s0 s7 r1500/5 s8 s0 s7 r900"
+            << "[ALERT: HIGH GAS UNITS 0001] [ALERT: ALARM 5 HIGH SAMPLE FLOW RATE 0001] W! "
+               "[ALERT: LINK LOST, CLOSED BY UNIT 0001] C! dim [ALERT END: HIGH GAS UNITS 0001] "
+               "[ALERT END: ALARM 5 HIGH SAMPLE FLOW RATE 0001] [ALERT END: LINK LOST, CLOSED BY UNIT 0001] lit";
+        QTest::newRow("no data for the limit")
+            << 30 << "+40 s7 +29.9 +0.1 +4 r900 +30 s9"
+            << "[ALERT: NO DATA FOR 30 SECONDS 0001] C! dim [ALERT END: NO DATA FOR 30 SECONDS 0001] lit "
+               "[ALERT: NO DATA FOR 30 SECONDS 0001] C! dim [ALERT END: NO DATA FOR 30 SECONDS 0001] "
+               "[ALERT: LINK LOST, ERROR 0001] C!";
+        QTest::newRow("limit 0: no stale alert, nothing dimmed")
+            << 0 << "s7 +100 s8" << "[ALERT: LINK LOST, CLOSED BY UNIT 0001] C!";
+        QTest::newRow("mute keeps warnings quiet until it ends")
+            << 0 << "s7 r1500 mute r900/5 +899 +1"
+            << "[ALERT: HIGH GAS UNITS 0001] W! [ALERT MUTE 15 MIN] [ALERT END: HIGH GAS UNITS 0001] "
+               "[ALERT: ALARM 5 HIGH SAMPLE FLOW RATE 0001] [ALERT MUTE END] W!";
+        QTest::newRow("a critical condition ends the mute")
+            << 30 << "s7 mute r1500 r1800"
+            << "[ALERT MUTE 15 MIN] [ALERT: HIGH GAS UNITS 0001] [ALERT END: HIGH GAS UNITS 0001] "
+               "[ALERT MUTE END] [ALERT: VERY HIGH GAS UNITS 0001] C!";
+        QTest::newRow("a new link starts the gas level afresh")
+            << 30 << "s7 r1500 s0 s7 r1300" << "[ALERT: HIGH GAS UNITS 0001] W! [ALERT END: HIGH GAS UNITS 0001]";
+    }
+
+    void transitions()
+    {
+        QFETCH(int, staleSeconds);
+        QFETCH(QString, script);
+        QFETCH(QString, transcript);
+
+        alerts::AlertRules rules(staleSeconds);
+        const QString unit = QStringLiteral("0001");
+        qint64 now = 1000;
+        bool dim = false;
+        QStringList seen;
+        for (const QString &step : script.split(QLatin1Char(' '))) {
+            alerts::AlertRules::Events events;
+            if (step.startsWith(QLatin1Char('s'))) {
+                events = rules.linkState(std::int16_t(step.mid(1).toInt()), unit, now);
+            } else if (step.startsWith(QLatin1Char('r'))) {
+                Reading reading;
+                reading.serial = unit;
+                const QStringList values = step.mid(1).split(QLatin1Char('/'));
+                reading.fields[5] = values.at(0).toLatin1();
+                reading.errorCode = values.value(1).toDouble();
+                events = rules.reading(reading, now);
+            } else if (step.startsWith(QLatin1Char('+'))) {
+                now += qRound64(step.mid(1).toDouble() * 1000);
+                events = rules.tick(now);
+            } else {
+                events = step == QLatin1String("ack") ? rules.acknowledge() : rules.mute(now);
+            }
+            for (const alerts::Event &event : events)
+                seen << QString::fromLatin1(alerts::reportLine(event));
+            const alerts::Tone tone = rules.dueTone(now);
+            if (tone != alerts::Tone::None)
+                seen << (tone == alerts::Tone::Critical ? QStringLiteral("C!") : QStringLiteral("W!"));
+            if (rules.readingsStale() != dim) {
+                dim = rules.readingsStale();
+                seen << (dim ? QStringLiteral("dim") : QStringLiteral("lit"));
+            }
+        }
+        QCOMPARE(seen.join(QLatin1Char(' ')), transcript);
+    }
+};
+
+QTEST_APPLESS_MAIN(tst_AlertRules)
+#include "tst_alertrules.moc"
