@@ -3,7 +3,8 @@
 # installs them.
 
 # dpkg-dev (dpkg-shlibdeps) and desktop-file-utils make and check the Debian package.
-RTVIEWER_PACKAGES=(build-essential cmake qt6-base-dev fonts-liberation dpkg-dev desktop-file-utils)
+# qt6-multimedia-dev plays the alert tones.
+RTVIEWER_PACKAGES=(build-essential cmake qt6-base-dev fonts-liberation dpkg-dev desktop-file-utils qt6-multimedia-dev)
 # clang and its runtimes (libFuzzer, the sanitizers) for the fuzz targets.
 RTVIEWER_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QMenu>
 
+#include "alerts/alertcontroller.h"
 #include "app/aboutbox.h"
 #include "app/fm_more_data.h"
 
@@ -12,6 +13,13 @@ ViewerExtras::ViewerExtras(fm_more_data &window)
 {
     setObjectName(QStringLiteral("ViewerExtras"));
     addEntry(tr("About…"), QKeySequence(Qt::Key_F1), [this] { showAbout(); });
+
+    m_alerts = new AlertController(window, AlertOptions(), this);
+    addEntry(tr("Acknowledge alerts"), QKeySequence(Qt::Key_F3), [this] { m_alerts->acknowledge(); });
+    addEntry(tr("Mute for 15 minutes"), QKeySequence(Qt::Key_F4), [this] { m_alerts->mute(); });
+    QAction *sound = addEntry(tr("Alert sound"), QKeySequence(), [this] { m_alerts->setSoundOn(!m_alerts->soundOn()); });
+    sound->setCheckable(true);
+    sound->setChecked(m_alerts->soundOn());
 }
 
 ViewerExtras::~ViewerExtras()

@@ -7,6 +7,7 @@
 #include <QPointer>
 
 class AboutBox;
+class AlertController;
 class QAction;
 class fm_more_data;
 
@@ -16,7 +17,8 @@ class fm_more_data;
 // character keys belong to the unit in the traffic window and drop the link
 // in the serial box, so no other key may be taken.
 //
-// Function keys in use: F1 About.
+// Function keys in use: F1 About, F3 Acknowledge alerts, F4 Mute for 15
+// minutes.
 class ViewerExtras : public QObject
 {
     Q_OBJECT
@@ -34,4 +36,5 @@ private:
 
     fm_more_data &m_window;
     QPointer<AboutBox> m_about;
+    AlertController *m_alerts = nullptr;
 };

@@ -1,0 +1,111 @@
+#include "alerts/alertcontroller.h"
+
+#include <QSettings>
+#include <QTimer>
+
+#include "alerts/effectsound.h"
+#include "alerts/traynotifier.h"
+#include "app/fm_more_data.h"
+#include "link/unitlink.h"
+
+namespace {
+
+const QString SoundKey = QStringLiteral("alerts/sound");
+const QString StaleKey = QStringLiteral("alerts/staleSeconds");
+
+std::unique_ptr<QSettings> openSettings(const QString &file)
+{
+    if (file.isEmpty())
+        return std::make_unique<QSettings>();
+    return std::make_unique<QSettings>(file, QSettings::IniFormat);
+}
+
+int staleSetting(QSettings &settings)
+{
+    bool ok = false;
+    const int seconds = settings.value(StaleKey, alerts::AlertRules::DefaultStaleSeconds).toInt(&ok);
+    return ok && seconds >= 0 ? seconds : alerts::AlertRules::DefaultStaleSeconds;
+}
+
+} // namespace
+
+AlertController::AlertController(fm_more_data &window, AlertOptions options, QObject *parent)
+    : QObject(parent)
+    , m_window(window)
+    , m_settings(openSettings(options.settingsFile))
+    , m_rules(staleSetting(*m_settings))
+    , m_sound(std::move(options.sound))
+    , m_notifier(std::move(options.notifier))
+    , m_clock(std::move(options.clock))
+    , m_soundOn(m_settings->value(SoundKey, true).toBool())
+{
+    setObjectName(QStringLiteral("AlertController"));
+    if (!m_sound)
+        m_sound = std::make_unique<EffectSound>();
+    if (!m_notifier)
+        m_notifier = std::make_unique<TrayNotifier>(window);
+    if (!m_clock) {
+        m_sinceStart.start();
+        m_clock = [this] { return m_sinceStart.elapsed(); };
+    }
+
+    const UnitLink &link = window.link();
+    connect(&link, &UnitLink::stateChanged, this, [this, &link](std::int16_t state) {
+        take(m_rules.linkState(state, link.serial(), now()));
+    });
+    connect(&link, &UnitLink::readingAccepted, this,
+            [this](const Reading &reading) { take(m_rules.reading(reading, now())); });
+    if (auto *timer = window.findChild<QTimer *>(QStringLiteral("tmr_delay")))
+        connect(timer, &QTimer::timeout, this, &AlertController::tick);
+}
+
+AlertController::~AlertController() = default;
+
+void AlertController::acknowledge()
+{
+    take(m_rules.acknowledge());
+}
+
+void AlertController::mute()
+{
+    take(m_rules.mute(now()));
+}
+
+void AlertController::setSoundOn(bool on)
+{
+    m_soundOn = on;
+    m_settings->setValue(SoundKey, on);
+}
+
+void AlertController::tick()
+{
+    take(m_rules.tick(now()));
+}
+
+void AlertController::take(const alerts::AlertRules::Events &events)
+{
+    for (const alerts::Event &event : events) {
+        const QByteArray line = alerts::reportLine(event);
+        m_window.disply_text(line);
+        emit alertEvent(event.unit, alerts::eventKind(event.type), QString::fromLatin1(line.mid(1, line.size() - 2)));
+        if (event.type == alerts::Event::Type::Started && !m_window.isActiveWindow()) {
+            QString title = event.level == alerts::Level::Critical ? tr("Critical alert") : tr("Warning");
+            if (!event.unit.isEmpty())
+                title += tr(", unit ") + event.unit;
+            m_notifier->notify(event.level, title, event.text);
+        }
+    }
+    m_window.setReadingsStale(m_rules.readingsStale());
+    sound();
+}
+
+void AlertController::sound()
+{
+    const alerts::Tone tone = m_rules.dueTone(now());
+    if (tone == alerts::Tone::None || !m_soundOn)
+        return;
+    if (!m_sound->play(tone) && !m_noDeviceReported) {
+        m_noDeviceReported = true;
+        m_window.disply_text(QByteArrayLiteral("[ALERT ERR: no sound device]"));
+    }
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+#include "alerts/alertoutputs.h"
+#include "alerts/alertrules.h"
+
+class QSettings;
+class fm_more_data;
+
+// What the alert controller is given from outside; every member has a
+// default, which is what the program itself uses.
+struct AlertOptions
+{
+    // The tones; none means Qt Multimedia.
+    std::unique_ptr<AlertSound> sound;
+    // Messages outside the window; none means the system tray.
+    std::unique_ptr<AlertNotifier> notifier;
+    // Milliseconds of a steady clock; none means the time since start-up.
+    std::function<qint64()> clock;
+    // The settings file; empty means the user's settings of the program.
+    QString settingsFile;
+};
+
+// Wires the alert rules to the main window: it follows the unit link and
+// the window's 100 ms tick, writes each start, acknowledgement and end to the
+// traffic window, plays the tones, shows a desktop message while the window
+// is not the active one, and draws the readings dimmed while they are stale.
+// Its two settings are remembered: the sound ("alerts/sound", on unless
+// false) and the stale limit in seconds ("alerts/staleSeconds", 30; 0 turns
+// the no-data alert and the dimming off).
+class AlertController : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit AlertController(fm_more_data &window, AlertOptions options = {}, QObject *parent = nullptr);
+    ~AlertController() override;
+
+    void acknowledge();
+    void mute();
+    void setSoundOn(bool on);
+    bool soundOn() const { return m_soundOn; }
+    const alerts::AlertRules &rules() const { return m_rules; }
+
+    // One step of the stale and mute clocks and of the tone repeat. The
+    // window's tick timer drives it.
+    void tick();
+
+signals:
+    // Every start, acknowledgement and end, as it is recorded in the
+    // history: the unit (empty for acknowledgements and mutes), the kind
+    // ("alert start", ...) and the report line's text without brackets.
+    void alertEvent(const QString &unit, const QString &kind, const QString &text);
+
+private:
+    qint64 now() const { return m_clock(); }
+    void take(const alerts::AlertRules::Events &events);
+    void sound();
+
+    fm_more_data &m_window;
+    std::unique_ptr<QSettings> m_settings;
+    alerts::AlertRules m_rules;
+    std::unique_ptr<AlertSound> m_sound;
+    std::unique_ptr<AlertNotifier> m_notifier;
+    QElapsedTimer m_sinceStart;
+    std::function<qint64()> m_clock;
+    bool m_soundOn = true;
+    bool m_noDeviceReported = false;
+};
