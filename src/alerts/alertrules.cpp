@@ -16,43 +16,44 @@ bool linkDown(std::int16_t state)
     return state == SocketControl::Closing || state == SocketControl::Error;
 }
 
+// How each event reads in the traffic window and in the history, in the
+// order of Event::Type.
+struct Wording
+{
+    const char *line;  // the whole line, or its start when a condition follows
+    const char *kind;
+};
+
+constexpr Wording Wordings[] = {
+    {"[ALERT: ", "alert start"},
+    {"[ALERT END: ", "alert end"},
+    {"[ALERT ACK]", "alert ack"},
+    {"[ALERT MUTE 15 MIN]", "alert mute"},
+    {"[ALERT MUTE END]", "alert mute end"},
+};
+
+const Wording &wording(Event::Type type)
+{
+    return Wordings[static_cast<int>(type)];
+}
+
 } // namespace
 
 QByteArray reportLine(const Event &event)
 {
-    QByteArray about = event.text.toLatin1();
-    if (!event.unit.isEmpty())
-        about += ' ' + event.unit.toLatin1();
-    switch (event.type) {
-    case Event::Type::Started:
-        return "[ALERT: " + about + ']';
-    case Event::Type::Ended:
-        return "[ALERT END: " + about + ']';
-    case Event::Type::Acknowledged:
-        return QByteArrayLiteral("[ALERT ACK]");
-    case Event::Type::Muted:
-        return QByteArrayLiteral("[ALERT MUTE 15 MIN]");
-    case Event::Type::Unmuted:
-        break;
+    QByteArray line(wording(event.type).line);
+    if (event.type == Event::Type::Started || event.type == Event::Type::Ended) {
+        line += event.text.toLatin1();
+        if (!event.unit.isEmpty())
+            line += ' ' + event.unit.toLatin1();
+        line += ']';
     }
-    return QByteArrayLiteral("[ALERT MUTE END]");
+    return line;
 }
 
 QString eventKind(Event::Type type)
 {
-    switch (type) {
-    case Event::Type::Started:
-        return QStringLiteral("alert start");
-    case Event::Type::Ended:
-        return QStringLiteral("alert end");
-    case Event::Type::Acknowledged:
-        return QStringLiteral("alert ack");
-    case Event::Type::Muted:
-        return QStringLiteral("alert mute");
-    case Event::Type::Unmuted:
-        break;
-    }
-    return QStringLiteral("alert mute end");
+    return QString::fromLatin1(wording(type).kind);
 }
 
 AlertRules::AlertRules(int staleSeconds)
