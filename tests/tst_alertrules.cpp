@@ -24,18 +24,12 @@ private slots:
             << "[ALERT: HIGH GAS UNITS 0001] W! [ALERT END: HIGH GAS UNITS 0001] [ALERT: VERY HIGH GAS UNITS 0001] "
                "C! [ALERT END: VERY HIGH GAS UNITS 0001] [ALERT: HIGH GAS UNITS 0001] W! "
                "[ALERT END: HIGH GAS UNITS 0001]";
-        QTest::newRow("unit alarm by number")
-            << 30 << "s7 r900/5 r900/5 r900/12 r900/0"
-            << "[ALERT: ALARM 5 HIGH SAMPLE FLOW RATE 0001] W! [ALERT END: ALARM 5 HIGH SAMPLE FLOW RATE 0001] "
-               "[ALERT: ALARM 12 HIGH GAS UNITS 0001] W! [ALERT END: ALARM 12 HIGH GAS UNITS 0001]";
-        QTest::newRow("repeat until acknowledged, new condition sounds")
-            << 30 << "s7 r1500 +4.9 +0.1 ack ack +5 r1500/5 ack r1800/5"
+        QTest::newRow("repeats until acknowledged; a new alarm sounds, red to yellow does not")
+            << 30 << "s7 r1500 +4.9 +0.1 ack ack +5 r1500/5 r1500/5 ack r1800/5 ack r1500/12"
             << "[ALERT: HIGH GAS UNITS 0001] W! W! [ALERT ACK] [ALERT: ALARM 5 HIGH SAMPLE FLOW RATE 0001] W! "
-               "[ALERT ACK] [ALERT END: HIGH GAS UNITS 0001] [ALERT: VERY HIGH GAS UNITS 0001] C!";
-        QTest::newRow("red falling to yellow after acknowledge is quiet")
-            << 30 << "s7 r1800 ack r1500"
-            << "[ALERT: VERY HIGH GAS UNITS 0001] C! [ALERT ACK] [ALERT END: VERY HIGH GAS UNITS 0001] "
-               "[ALERT: HIGH GAS UNITS 0001]";
+               "[ALERT ACK] [ALERT END: HIGH GAS UNITS 0001] [ALERT: VERY HIGH GAS UNITS 0001] C! [ALERT ACK] "
+               "[ALERT END: VERY HIGH GAS UNITS 0001] [ALERT: HIGH GAS UNITS 0001] "
+               "[ALERT END: ALARM 5 HIGH SAMPLE FLOW RATE 0001] [ALERT: ALARM 12 HIGH GAS UNITS 0001] W!";
         QTest::newRow("lost only from connected, dimmed until a packet")
             << 30 << "s6 s9 s0 s7 r1500/5 s8 s0 s7 r900"
             << "[ALERT: HIGH GAS UNITS 0001] [ALERT: ALARM 5 HIGH SAMPLE FLOW RATE 0001] W! "
@@ -48,14 +42,12 @@ private slots:
                "[ALERT: LINK LOST, ERROR 0001] C!";
         QTest::newRow("limit 0: no stale alert, nothing dimmed")
             << 0 << "s7 +100 s8" << "[ALERT: LINK LOST, CLOSED BY UNIT 0001] C!";
-        QTest::newRow("mute keeps warnings quiet until it ends")
-            << 0 << "s7 r1500 mute r900/5 +899 +1"
+        QTest::newRow("mute keeps warnings quiet until it ends or a critical one starts")
+            << 0 << "s7 r1500 mute r900/5 +899 +1 mute r1500 r1800"
             << "[ALERT: HIGH GAS UNITS 0001] W! [ALERT MUTE 15 MIN] [ALERT END: HIGH GAS UNITS 0001] "
-               "[ALERT: ALARM 5 HIGH SAMPLE FLOW RATE 0001] [ALERT MUTE END] W!";
-        QTest::newRow("a critical condition ends the mute")
-            << 30 << "s7 mute r1500 r1800"
-            << "[ALERT MUTE 15 MIN] [ALERT: HIGH GAS UNITS 0001] [ALERT END: HIGH GAS UNITS 0001] "
-               "[ALERT MUTE END] [ALERT: VERY HIGH GAS UNITS 0001] C!";
+               "[ALERT: ALARM 5 HIGH SAMPLE FLOW RATE 0001] [ALERT MUTE END] W! [ALERT MUTE 15 MIN] "
+               "[ALERT: HIGH GAS UNITS 0001] [ALERT END: ALARM 5 HIGH SAMPLE FLOW RATE 0001] "
+               "[ALERT END: HIGH GAS UNITS 0001] [ALERT MUTE END] [ALERT: VERY HIGH GAS UNITS 0001] C!";
         QTest::newRow("a new link starts the gas level afresh")
             << 30 << "s7 r1500 s0 s7 r1300" << "[ALERT: HIGH GAS UNITS 0001] W! [ALERT END: HIGH GAS UNITS 0001]";
     }
