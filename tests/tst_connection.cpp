@@ -93,9 +93,9 @@ private slots:
     void droppingTheLink();
 
     // The display reset.
-    void resetBlanksAndLeaves();
+    void resetBlanksEverything();
     void resetTwiceEqualsOnce();
-    void gasColourSurvivesTheReset();
+    void gasLevelStartsAfreshAfterTheReset();
 
 private:
     void writeLookup(const QByteArray &content);
@@ -486,7 +486,7 @@ void tst_Connection::droppingTheLink()
     QCOMPARE(accepted.count(), 1);
 }
 
-void tst_Connection::resetBlanksAndLeaves()
+void tst_Connection::resetBlanksEverything()
 {
     auto *fake = new FakeSocket;
     fake->state = SocketControl::Connected;
@@ -496,7 +496,6 @@ void tst_Connection::resetBlanksAndLeaves()
     // Something must tick: that is what ends the close's wait.
     const auto ticks = fastTicks(w);
     fillDisplay(w, fake);
-    const auto fieldsBefore = w.stream().data_fields;
     const double ageBefore = w.stream().data_age;
     QCOMPARE(w.windowTitle(), QStringLiteral("  ERROR"));
 
@@ -506,16 +505,10 @@ void tst_Connection::resetBlanksAndLeaves()
     QCOMPARE(fake->log, QStringList{QStringLiteral("Close")});
     QCOMPARE(w.socketState(), std::int16_t(0));
 
-    // Blanked.
+    // Blanked: nothing of the old unit stays to pass for the next one's.
     for (const contract::Box &box : contract::boxes()) {
-        const int index = box.field;
-        if (index == 0)
-            continue;
-        const QString text = w.label(QString::fromLatin1(box.label))->text();
-        if (index >= 38)
-            QCOMPARE(text, QStringLiteral("f") + QString::number(index));  // HOBBS, Iso Pentane, N Pentane
-        else
-            QVERIFY2(text.isEmpty(), box.label);
+        if (box.field != 0)
+            QVERIFY2(w.label(QString::fromLatin1(box.label))->text().isEmpty(), box.label);
     }
     const QLabel *bitDepth = w.label(QStringLiteral("lbl_bit_depth"));
     QCOMPARE(bitDepth->text(), QString());
@@ -531,23 +524,22 @@ void tst_Connection::resetBlanksAndLeaves()
     QCOMPARE(w.stream().uptime_percent, 0.0);
     QCOMPARE(w.label(QStringLiteral("lbl_uptime"))->text(), QStringLiteral("0%"));
 
-    // Left as they were.
-    QCOMPARE(colours::foreColor(w.label(QStringLiteral("lbl_GasUnits"))), colours::red());
-    QCOMPARE(colours::backColor(w.label(QStringLiteral("lbl_err"))), colours::red());
-    QCOMPARE(w.windowTitle(), QStringLiteral("  ERROR"));
+    // No alarm, level or blink of the old unit outlives it.
+    QCOMPARE(colours::foreColor(w.label(QStringLiteral("lbl_GasUnits"))), colours::white());
+    QCOMPARE(colours::backColor(w.label(QStringLiteral("lbl_err"))), colours::buttonFace());
+    QCOMPARE(w.windowTitle(), QStringLiteral("  Ulmex Instruments Real Time Data Viewer Version 41"));
     QCOMPARE(w.errorBlink(), false);
-    QVERIFY(w.stream().data_fields == fieldsBefore);
-    QCOMPARE(w.stream().error_code, 5.0);
+    for (const QByteArray &field : w.stream().data_fields)
+        QVERIFY(field.isEmpty());
+    QCOMPARE(w.stream().error_code, 0.0);
     // Not reset; the ticks of the close's wait have aged it further.
     QVERIFY(w.stream().data_age >= ageBefore);
-    QPushButton *wits = child<QPushButton>(w, "cmd_wits");
-    QCOMPARE(wits->text(), QStringLiteral("WITS 29"));
-    QCOMPARE(colours::backColor(wits), colours::green());
-    QCOMPARE(w.stream().wits_countdown, std::int16_t(29));
-
-    // The WITS button goes on counting after the reset.
+    // The WITS count is over: the next second says so.
+    QCOMPARE(w.stream().wits_countdown, std::int16_t(0));
     w.tmr_wits_Timer();
-    QCOMPARE(wits->text(), QStringLiteral("WITS 28"));
+    QPushButton *wits = child<QPushButton>(w, "cmd_wits");
+    QCOMPARE(wits->text(), QStringLiteral("WITS BAD"));
+    QCOMPARE(colours::backColor(wits), colours::red());
 }
 
 void tst_Connection::resetTwiceEqualsOnce()
@@ -569,11 +561,10 @@ void tst_Connection::resetTwiceEqualsOnce()
     QCOMPARE(fake->closeCalls, 1);
 }
 
-void tst_Connection::gasColourSurvivesTheReset()
+void tst_Connection::gasLevelStartsAfreshAfterTheReset()
 {
     fm_more_data w(options(new FakeSocket));
-    for (const char *name : {"tmr_delay", "tmrDataArrival", "tmr_wits"})
-        timer(w, name)->stop();
+    support::stopTimers(w);
     const QLabel *gas = w.label(QStringLiteral("lbl_GasUnits"));
     Reading reading;
     reading.fields[5] = "1800";
@@ -582,12 +573,13 @@ void tst_Connection::gasColourSurvivesTheReset()
 
     w.clear_display();
     QCOMPARE(gas->text(), QString());
+    QCOMPARE(colours::foreColor(gas), colours::white());
 
-    // 1300 sets no level of its own: the colour from before the reset stays.
+    // 1300 sets no level of its own, and the old unit's red is gone.
     reading.fields[5] = "1300";
     w.populate_moredata(reading);
     QCOMPARE(gas->text(), QStringLiteral("1300"));
-    QCOMPARE(colours::foreColor(gas), colours::red());
+    QCOMPARE(colours::foreColor(gas), colours::white());
 }
 
 QTEST_MAIN(tst_Connection)

@@ -64,6 +64,7 @@ private slots:
     void shutDown_stuckSocketWaitsNineTimesThenEnds();
     void shutDown_closingTwiceRunsOnceInBoundedTime();
     void shutDown_whileConnecting();
+    void shutDown_interruptedConnectGoesNoFurther();
 
 private:
     // A window on this socket (a TCP one when none), whose end of the
@@ -511,6 +512,36 @@ void tst_Lifecycle::shutDown_whileConnecting()
     QCOMPARE(fake->state, std::int16_t(SocketControl::Closed));
     QCOMPARE(w.connectBusy(), false);
     QVERIFY(!w.isVisible());
+}
+
+// The window closes while a connect waits for the old link to close: once
+// the shut-down has ended, the rest of that connect (the lookup, the new
+// connection, its report line) never runs.
+void tst_Lifecycle::shutDown_interruptedConnectGoesNoFurther()
+{
+    support::writeFile(m_dir->filePath(QStringLiteral("RDVlookup.TXT")), "0001 127.0.0.1 2400\r\n");
+    auto *fake = new FakeSocket;
+    fake->state = SocketControl::Connected;
+    fake->closeState = SocketControl::Connected;
+    fm_more_data w(options(fake));
+    w.show();
+    timer(w, "tmr_delay")->stop();
+    QTimer driver;
+    driver.setInterval(0);
+    connect(&driver, &QTimer::timeout, &w, [&w] { w.tmr_delay_Timer(); });
+    driver.start();
+    int ends = 0;
+    setEnd([&] { ++ends; });
+
+    QTimer::singleShot(0, &w, [&] { w.close(); });
+    w.cmd_connect_Click();
+    driver.stop();
+
+    QCOMPARE(ends, 1);
+    QCOMPARE(fake->connectCalls, 0);
+    QCOMPARE(fake->log.filter(QStringLiteral("Remote")), QStringList());
+    QCOMPARE(w.trafficContent(), QByteArray());
+    QCOMPARE(w.connectBusy(), false);
 }
 
 QTEST_MAIN(tst_Lifecycle)

@@ -8,7 +8,9 @@
 
 #include "app/fm_more_data.h"
 #include "display/colours.h"
+#include "link/unitlink.h"
 #include "stream/reading.h"
+#include "stream/trafficlog.h"
 #include "support/panelcontract.h"
 #include "support/testsupport.h"
 
@@ -95,7 +97,11 @@ private slots:
     void errorBlink();
     void alarmTexts_data();
     void alarmTexts();
-    void shorterPacketLeavesOldBoxes();
+    void shorterPacketLeavesBlanks();
+    void burstOfPacketsIsTakenWhole();
+    void markupShownLiterally();
+    void overflowingNumberStopsTheFill();
+    void colouredButtonsAreSolid();
 
     void bitDepthBesideHoleDepth();
     void witsIndicatorOverSixtyOneTicks();
@@ -442,7 +448,9 @@ void tst_MainWindowDisplay::alarmTexts()
     QCOMPARE(w.label(QStringLiteral("lbl_err_txt"))->text(), text);
 }
 
-void tst_MainWindowDisplay::shorterPacketLeavesOldBoxes()
+// A shorter packet shows blanks behind its last reading, never the older
+// packet's values, and its checksum is no reading.
+void tst_MainWindowDisplay::shorterPacketLeavesBlanks()
 {
     fm_more_data &w = *m_w;
     FakeSocket *fake = m_fixture->socket;
@@ -453,29 +461,28 @@ void tst_MainWindowDisplay::shorterPacketLeavesOldBoxes()
         first << "A" + QByteArray::number(i);
     first[4] = "1500";
     first[9] = "2.5";
-    first[20] = "0";
+    first[20] = "5";
     fake->receive(packet(first));
     w.tmrDataArrival_Timer();
-    QCOMPARE(w.windowTitle(), QStringLiteral("  A1 A3"));
     QCOMPARE(w.label(QStringLiteral("lbl_nPen"))->text(), QStringLiteral("A40"));
+    QCOMPARE(w.label(QStringLiteral("lbl_err_txt"))->text(), QStringLiteral("HIGH SAMPLE FLOW RATE"));
 
-    // 25 fields, then the checksum field and the empty last field.
+    // Ten fields, then the checksum field and the empty last field.
     QList<QByteArray> second;
-    for (int i = 1; i <= 25; ++i)
+    for (int i = 1; i <= 10; ++i)
         second << "B" + QByteArray::number(i);
     second[4] = "1600";
     second[9] = "3.5";
-    second[20] = "0";
     fake->receive(packet(second));
     w.tmrDataArrival_Timer();
     QCOMPARE(w.windowTitle(), QStringLiteral("  B1 B3"));
     QCOMPARE(w.label(QStringLiteral("lbl_GasUnits"))->text(), QStringLiteral("1600"));
-    QCOMPARE(w.label(QStringLiteral("lbl_rigfreq"))->text(), QStringLiteral("B25"));
-    QVERIFY(w.label(QStringLiteral("lbl_dcamps"))->text().startsWith(QLatin1Char('C')));  // field 26: the checksum
     for (const contract::Box &box : contract::boxes()) {
-        if (box.field >= 28)
-            QCOMPARE(w.label(QString::fromLatin1(box.label))->text(), QStringLiteral("A") + QString::number(box.field));
+        if (box.field >= 11)
+            QVERIFY2(w.label(QString::fromLatin1(box.label))->text().isEmpty(), box.label);
     }
+    // Without field 21 there is no error.
+    QCOMPARE(w.label(QStringLiteral("lbl_err_txt"))->text(), QStringLiteral("No Errors"));
 }
 
 void tst_MainWindowDisplay::bitDepthBesideHoleDepth()
@@ -628,6 +635,95 @@ void tst_MainWindowDisplay::toggleTwiceFromMaximised()
     QVERIFY(witsList->x() >= w.width());
     QVERIFY(ropFrame->isVisibleTo(&w));
     QVERIFY(near(ropFrame->y(), px(w, 4005, false)));
+}
+
+// 200 packets in one chunk: every one is accepted and handed on, the last
+// one is on screen, and nothing is reported as lost.
+void tst_MainWindowDisplay::burstOfPacketsIsTakenWhole()
+{
+    QList<QByteArray> numbers;
+    connect(&m_w->link(), &UnitLink::readingAccepted, this,
+            [&](const Reading &reading) { numbers << reading.fields[29]; });
+    QByteArray burst;
+    QList<QByteArray> expected;
+    for (int n = 0; n < 200; ++n) {
+        QList<QByteArray> fields(29, QByteArrayLiteral("1"));
+        fields[28] = QByteArray::number(n);
+        burst += packet(fields) + '\n';
+        expected << fields[28];
+    }
+    m_fixture->feed(burst);
+    QCOMPARE(numbers, expected);
+    QCOMPARE(m_w->label(QStringLiteral("lbl_packetnum"))->text(), QStringLiteral("199"));
+    QCOMPARE(m_w->trafficContent(), ("\r\n" + burst).right(TrafficLog::Keep));
+}
+
+// Text from the wire is shown as it came, never read as markup.
+void tst_MainWindowDisplay::markupShownLiterally()
+{
+    Reading reading;
+    reading.fields[1] = "<b>U1</b>";
+    reading.fields[2] = "<img src=\"/etc/hostname\">";
+    reading.fields[5] = "<font color=green>1900</font>";
+    m_w->populate_moredata(reading);
+    const QLabel *date = m_w->label(QStringLiteral("lbl_date"));
+    QCOMPARE(date->textFormat(), Qt::PlainText);
+    QCOMPARE(date->text(), QStringLiteral("<img src=\"/etc/hostname\">"));
+    QCOMPARE(m_w->label(QStringLiteral("lbl_GasUnits"))->textFormat(), Qt::PlainText);
+    for (const QLabel *label : m_w->findChildren<QLabel *>())
+        QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->objectName()));
+}
+
+// A number beyond the range of a double is refused, not shown as "inf":
+// the fill stops there with one report line, the boxes before it filled.
+void tst_MainWindowDisplay::overflowingNumberStopsTheFill()
+{
+    Reading reading;
+    reading.fields[2] = "03/04/2024";
+    reading.fields[4] = "1523.4";
+    reading.fields[5] = "1e400";
+    reading.fields[6] = "20.9";
+    m_w->populate_moredata(reading);
+    QCOMPARE(m_w->trafficContent(), QByteArrayLiteral("\r\n[POPULATE CHART ERR: Overflow]"));
+    QCOMPARE(m_w->label(QStringLiteral("lbl_DrillDepth"))->text(), QStringLiteral("1523.4"));
+    QCOMPARE(m_w->label(QStringLiteral("lbl_GasUnits"))->text(), QString());
+    QCOMPARE(m_w->label(QStringLiteral("lbl_Lel"))->text(), QString());
+    QCOMPARE(colours::foreColor(m_w->label(QStringLiteral("lbl_GasUnits"))), colours::white());
+}
+
+// The coloured buttons show their exact colour over most of their face,
+// whatever the style would make of a palette colour.
+void tst_MainWindowDisplay::colouredButtonsAreSolid()
+{
+    m_fixture->feed(QByteArrayLiteral("[TWO WAY]"));
+    const struct
+    {
+        const char *name;
+        QColor colour;
+    } buttons[] = {{"cmd_connect", colours::green()},
+                   {"cmd_discon", colours::red()},
+                   {"cmd_wits", colours::red()},
+                   {"cmd_secure", colours::green()}};
+    for (const char *style : {"Fusion", "Windows"}) {
+        std::unique_ptr<QStyle> theStyle(QStyleFactory::create(QString::fromLatin1(style)));
+        QVERIFY(theStyle);
+        for (const auto &button : buttons) {
+            auto *b = child<QPushButton>(*m_w, button.name);
+            b->setStyle(theStyle.get());
+            const QImage face = b->grab().toImage();
+            int exact = 0;
+            for (int y = 0; y < face.height(); ++y) {
+                for (int x = 0; x < face.width(); ++x)
+                    exact += QColor(face.pixel(x, y)) == button.colour;
+            }
+            QVERIFY2(exact * 2 > face.width() * face.height(),
+                     qPrintable(QStringLiteral("%1 under %2: %3 of %4 pixels")
+                                    .arg(QLatin1String(button.name), QLatin1String(style))
+                                    .arg(exact)
+                                    .arg(face.width() * face.height())));
+            b->setStyle(nullptr);
+        }
+    }
 }
 
 QTEST_MAIN(tst_MainWindowDisplay)

@@ -40,6 +40,7 @@
 #include "app/fm_more_data.h"
 #include "convert/convert.h"
 #include "link/socketcontrol.h"
+#include "link/unitlink.h"
 #include "link/winsockcontrol.h"
 #include "stream/streamstate.h"
 #include "support/simprocess.h"
@@ -174,6 +175,8 @@ public:
         , m_tap(tap)
     {
         m_tap.beforePoll = [this] { look(); };
+        QObject::connect(&window.link(), &UnitLink::readingAccepted, &window,
+                         [this](const Reading &reading) { packetNumbers << reading.fields[29].toInt(); });
     }
 
     ~Observer() { m_tap.beforePoll = nullptr; }
@@ -188,6 +191,9 @@ public:
 
         if (stream.data_fields != m_shown) {
             m_shown = stream.data_fields;
+            // A display reset empties every slot: no reading to check.
+            if (std::all_of(m_shown.begin(), m_shown.end(), [](const QByteArray &f) { return f.isEmpty(); }))
+                return;
             accepted.push_back(m_shown);
             if (!cameFromAcceptedPacket(m_shown))
                 violations << QStringLiteral("fields shown that no accepted packet carried: ") + describe(m_shown);
@@ -246,6 +252,7 @@ public:
 
     QStringList violations;
     std::vector<Fields> accepted;
+    QList<int> packetNumbers;  // of every packet the link accepted
     QList<QByteArray> reports;
     std::function<void(const Fields &)> onAccepted;
 
@@ -256,23 +263,29 @@ private:
     // every k is tried, the unit's usual 42 first.
     bool cameFromAcceptedPacket(const Fields &fields) const
     {
-        auto candidate = [&fields](int k) {
-            QByteArray packet = "*" + fields[1];
-            for (int i = 2; i <= k; ++i)
-                packet += "," + fields[static_cast<std::size_t>(i)];
-            return packet;
-        };
-        std::vector<int> lengths{42};
-        for (int k = 2; k <= 50; ++k) {
-            if (k != 42)
-                lengths.push_back(k);
-        }
-        for (int k : lengths) {
-            const QByteArray packet = candidate(k);
-            if (m_tap.received.lastIndexOf(packet + "\r") >= 0 && rulesAccept(packet))
+        const QByteArray start = "*" + fields[1] + ",";
+        for (qsizetype at = m_tap.received.indexOf(start); at >= 0; at = m_tap.received.indexOf(start, at + 1)) {
+            const qsizetype end = m_tap.received.indexOf('\r', at);
+            if (end < 0)
+                break;
+            const QByteArray packet = m_tap.received.mid(at, end - at);
+            if (rulesAccept(packet) && shownFieldsOf(packet) == fields)
                 return true;
         }
         return false;
+    }
+
+    // What the rules show of a packet: its fields from slot 1 on, the "*"
+    // dropped, the checksum field empty and every slot behind them empty.
+    static Fields shownFieldsOf(const QByteArray &packet)
+    {
+        Fields shown{};
+        const QByteArrayList pieces = packet.mid(1).split(',');
+        for (qsizetype k = 0; k < pieces.size() && k + 1 < qsizetype(shown.size()); ++k)
+            shown[static_cast<std::size_t>(k + 1)] = pieces.at(k);
+        if (pieces.size() >= 2 && pieces.at(pieces.size() - 2).startsWith('C'))
+            shown[static_cast<std::size_t>(pieces.size() - 1)].clear();
+        return shown;
     }
 
     // The shown fields and what the window received from the same start on,
@@ -630,12 +643,12 @@ void tst_NetworkFaults::unitSwitchDropsOldStream()
     QTRY_COMPARE(m_window->stream().data_fields[29], QByteArray("2"));
 
     if (moment == QLatin1String("queued")) {
-        // Ten packets in one write: the window shows one per poll.
+        // Ten packets in one write: all are taken at once.
         QByteArray backlog;
         for (int number = 3; number < 13; ++number)
             backlog += unitPacket(number, "1300");
         peer->write(backlog);
-        QTRY_COMPARE(m_window->stream().data_fields[29], QByteArray("3"));
+        QTRY_COMPARE(m_window->stream().data_fields[29], QByteArray("12"));
     } else {
         // The third packet breaks off inside its gas units.
         const QByteArray third = unitPacket(3, "1530");
@@ -886,11 +899,11 @@ void tst_NetworkFaults::streamFaults()
         QVERIFY(!m_observer->reportsOtherThan(QRegularExpression(QStringLiteral("^(%1)$").arg(ConnectReports))).isEmpty());
     }
     if (options.contains(QStringLiteral("--batch"))) {
-        // Shown one per poll, in order, none lost and none twice.
-        for (std::size_t i = 1; i < m_observer->accepted.size(); ++i) {
-            const int previous = m_observer->accepted[i - 1][29].toInt();
-            QCOMPARE(m_observer->accepted[i][29].toInt(), previous + 1);
-        }
+        // Every packet taken, in order, none lost and none twice.
+        const QList<int> &numbers = m_observer->packetNumbers;
+        QVERIFY(numbers.size() >= 10);
+        for (qsizetype i = 1; i < numbers.size(); ++i)
+            QCOMPARE(numbers.at(i), numbers.at(i - 1) + 1);
     }
     if (options.contains(QStringLiteral("--long-packet"))) {
         QVERIFY(!m_observer->reportsOtherThan(QRegularExpression(QStringLiteral("^(%1)$").arg(ConnectReports))).isEmpty());

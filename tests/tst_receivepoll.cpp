@@ -1,10 +1,11 @@
 // The receive poll: what one tick fetches, shows and keeps in the stream
 // buffer, the 5000-character limit, the guard against a parse in progress,
-// and how packets that arrived together are worked off one per tick.
+// and how packets that arrived together are all taken in the one tick.
 
 #include <cstdint>
 #include <memory>
 
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -18,7 +19,6 @@ class tst_ReceivePoll : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
 
@@ -29,8 +29,8 @@ private slots:
     void limit_data();
     void limit();
     void busyParseSkipsTheTick();
-    void backlogIsWorkedOffOnePacketPerTick();
-    void newDataJoinsTheBacklog();
+    void packetsThatCameTogetherAreAllTaken();
+    void discardedTextIsReported();
     void failingSocketSkipsTheFetch();
 
 private:
@@ -49,10 +49,6 @@ private:
     // What the traffic window would show: every chunk the link hands on.
     TrafficLog m_traffic;
 };
-
-void tst_ReceivePoll::initTestCase()
-{
-}
 
 void tst_ReceivePoll::init()
 {
@@ -146,13 +142,14 @@ void tst_ReceivePoll::limit_data()
         << QList<QByteArray>{QByteArray(4999, 'x'), QByteArrayLiteral("y")} << 5000 << QByteArray();
     QTest::newRow("5000 and 1 emptied")
         << QList<QByteArray>{QByteArray(5000, 'x'), QByteArrayLiteral("y")} << 0 << QByteArray();
-    QTest::newRow("5000 and a packet emptied")
-        << QList<QByteArray>{QByteArray(5000, 'x'), packet} << 0 << QByteArray();
-    // The packet completes at exactly 5000 and is taken, noise in front of it too.
+    // The limit applies to what is left once everything complete is taken:
+    // a packet behind noise is taken with the noise, however long.
+    QTest::newRow("5000 and a packet taken")
+        << QList<QByteArray>{QByteArray(5000, 'x'), packet} << 0 << QByteArrayLiteral("7");
     QTest::newRow("packet completing at 5000 is taken")
         << QList<QByteArray>{QByteArray(4994, 'x'), packet} << 0 << QByteArrayLiteral("7");
-    QTest::newRow("packet completing at 5001 is lost")
-        << QList<QByteArray>{QByteArray(4995, 'x'), packet} << 0 << QByteArray();
+    QTest::newRow("packet completing at 5001 is taken")
+        << QList<QByteArray>{QByteArray(4995, 'x'), packet} << 0 << QByteArrayLiteral("7");
     QTest::newRow("emptied buffer starts afresh")
         << QList<QByteArray>{QByteArray(5001, 'x'), packet} << 0 << QByteArrayLiteral("7");
 }
@@ -209,42 +206,39 @@ void tst_ReceivePoll::busyParseSkipsTheTick()
     QVERIFY(!stream().parse_busy);
 }
 
-void tst_ReceivePoll::backlogIsWorkedOffOnePacketPerTick()
+void tst_ReceivePoll::packetsThatCameTogetherAreAllTaken()
 {
-    m_socket->queue(QByteArrayLiteral("*1,\r*2,\r*3,\r"));
-
+    QStringList taken;
+    connect(m_link.get(), &UnitLink::readingAccepted, this,
+            [&](const Reading &reading) { taken << QString::fromLatin1(reading.fields[1]); });
+    m_socket->queue(QByteArrayLiteral("*1,\r*2,\r^a,b,c,d,e,01081.5\r*3,\r*4"));
     tick();
-    QCOMPARE(firstField(), QByteArrayLiteral("1"));
-    QCOMPARE(stream().incoming_buffer, QByteArrayLiteral("*2,\r*3,\r"));
-
-    // Nothing new arrives: the waiting packets are still worked off, one by
-    // each tick, without waiting for the unit's next send.
-    tick();
-    QCOMPARE(firstField(), QByteArrayLiteral("2"));
-    QCOMPARE(stream().incoming_buffer, QByteArrayLiteral("*3,\r"));
-    tick();
+    QCOMPARE(taken, (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")}));
     QCOMPARE(firstField(), QByteArrayLiteral("3"));
-    QCOMPARE(stream().incoming_buffer, QByteArray());
-    tick();
-    QCOMPARE(firstField(), QByteArrayLiteral("3"));
+    QCOMPARE(stream().wits_countdown, std::int16_t(60));
+    QCOMPARE(stream().incoming_buffer, QByteArrayLiteral("*4"));
 
-    QCOMPARE(m_socket->getDataCalls, 1);
-    QCOMPARE(m_traffic.content(), QByteArrayLiteral("\r\n*1,\r*2,\r*3,\r"));
+    // Nothing new: an incomplete packet is not looked at again.
+    const int bytesReceivedCalls = m_socket->bytesReceivedCalls;
+    tick();
+    QCOMPARE(m_socket->bytesReceivedCalls, bytesReceivedCalls + 1);
+    QCOMPARE(taken.size(), 3);
+    m_socket->queue(QByteArrayLiteral(",\r"));
+    tick();
+    QCOMPARE(taken.last(), QStringLiteral("4"));
 }
 
-void tst_ReceivePoll::newDataJoinsTheBacklog()
+// Text that never completes is thrown away past the limit, and the
+// operator is told how much.
+void tst_ReceivePoll::discardedTextIsReported()
 {
-    m_socket->queue(QByteArrayLiteral("*1,\r*2,\r"));
+    QSignalSpy lines(m_link.get(), &UnitLink::lineReported);
+    m_socket->queue(QByteArray(6000, 'x'));
     tick();
-    QCOMPARE(firstField(), QByteArrayLiteral("1"));
-
-    // The oldest packet goes first; the new one waits behind it.
-    m_socket->queue(QByteArrayLiteral("*3,\r"));
-    tick();
-    QCOMPARE(firstField(), QByteArrayLiteral("2"));
-    QCOMPARE(stream().incoming_buffer, QByteArrayLiteral("*3,\r"));
-    tick();
-    QCOMPARE(firstField(), QByteArrayLiteral("3"));
+    QCOMPARE(stream().incoming_buffer, QByteArray());
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(lines.at(0).at(0).toByteArray(), QByteArrayLiteral("[Receive buffer over 5000: 6000 characters discarded]"));
+    QVERIFY(m_traffic.content().endsWith(QByteArray(3000, 'x')));
 }
 
 void tst_ReceivePoll::failingSocketSkipsTheFetch()

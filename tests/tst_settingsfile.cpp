@@ -1,9 +1,18 @@
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "config/lookupfile.h"
 #include "config/settingsfile.h"
 #include "config/textfile.h"
 #include "config/witstable.h"
@@ -44,6 +53,8 @@ private slots:
     void neverReadsPastThe250th();
     void lineEndsAcrossReads();
     void shippedSample();
+    void onlyRegularFilesAreRead_data();
+    void onlyRegularFilesAreRead();
 };
 
 void tst_SettingsFile::programFilePath_data()
@@ -358,6 +369,76 @@ void tst_SettingsFile::shippedSample()
     QCOMPARE(nameOf(108), QByteArrayLiteral("Bit Depth"));
     QCOMPARE(nameOf(110), QByteArrayLiteral("Hole Depth"));
     QCOMPARE(nameOf(113), QByteArrayLiteral("Rate Of Penetration"));
+}
+
+// What lies beside the program may be no regular file at all, or far too
+// big: both readers refuse it with their own error line and go on, without
+// waiting on a pipe or reading without end.
+void tst_SettingsFile::onlyRegularFilesAreRead_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("settings");  // RDconfig.ini, or else RDVlookup.TXT
+    QTest::addColumn<QByteArray>("line");
+
+    for (const bool settings : {true, false}) {
+        const QByteArray prefix = settings ? "[LOAD INI ERR: " : "[Load lookup table ERR: ";
+        const char *file = settings ? "settings" : "lookup";
+        QTest::addRow("%s: named pipe", file) << QStringLiteral("fifo") << settings << prefix + "Not a regular file]";
+        QTest::addRow("%s: link to a device", file)
+            << QStringLiteral("device") << settings << prefix + "Not a regular file]";
+        QTest::addRow("%s: over 16 MB", file)
+            << QStringLiteral("huge") << settings << prefix + "File larger than 16 MB]";
+    }
+}
+
+void tst_SettingsFile::onlyRegularFilesAreRead()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, settings);
+    QFETCH(QByteArray, line);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(settings ? QStringLiteral("RDconfig.ini") : QStringLiteral("RDVlookup.TXT"));
+    if (kind == QLatin1String("fifo"))
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (kind == QLatin1String("device"))
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+    else
+        writeFile(path, "0001 127.0.0.1 2400 " + QByteArray(17 * 1024 * 1024, 'x'));
+
+    // Should the reader open the pipe after all, this writer lets it go on
+    // after two seconds, so that the test fails instead of hanging.
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    std::thread release([&] {
+        std::unique_lock<std::mutex> guard(lock);
+        if (!finished.wait_for(guard, std::chrono::seconds(2), [&] { return done; }) && kind == QLatin1String("fifo")) {
+            const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    });
+
+    QList<QByteArray> reports;
+    WitsTable table;
+    QByteArray address = "old.host";
+    QByteArray port = "1";
+    if (settings)
+        reports = LoadIniFile(dir.path(), table, Evening);
+    else
+        reports = readlookupfile(dir.path(), "0001", address, port, Evening);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        done = true;
+    }
+    finished.notify_one();
+    release.join();
+
+    QCOMPARE(reports, QList<QByteArray>{line});
+    QVERIFY(isEmptySlot(table, 0));
+    if (!settings)
+        QCOMPARE(address, QByteArray());
 }
 
 QTEST_APPLESS_MAIN(tst_SettingsFile)

@@ -201,6 +201,8 @@ void fm_more_data::buildPanel()
         frame->setObjectName(QString::fromLatin1(box.frame));
         frame->setGeometry(twipsRect(box.left, box.top, box.width, box.height));
         auto *label = new QLabel(frame);
+        // Values come from the wire: shown as text, never read as markup.
+        label->setTextFormat(Qt::PlainText);
         label->setObjectName(QString::fromLatin1(box.label));
         label->setGeometry(twipsRect(box.labelLeft, box.labelTop, box.labelWidth, box.labelHeight));
         label->setAlignment(Qt::AlignCenter);
@@ -270,14 +272,16 @@ void fm_more_data::Form_Load()
 {
     // The keep-alive countdown, the data age, the uptime and the WITS
     // countdown start at their start values with the link.
-    attempt([&] {
-        setWindowTitle(QStringLiteral("  Ulmex Instruments Real Time Data Viewer Version ")
-                       + QString::number(RTVIEWER_VERSION_MAJOR));
-    });
+    setWindowTitle(startCaption());
     LoadIniFile();
     connect_busy = false;
     uptime_holdoff = 10;
     showUptime();
+}
+
+QString fm_more_data::startCaption()
+{
+    return QStringLiteral("  Ulmex Instruments Real Time Data Viewer Version ") + QString::number(RTVIEWER_VERSION_MAJOR);
 }
 
 void fm_more_data::showUptime()
@@ -287,6 +291,8 @@ void fm_more_data::showUptime()
 
 void fm_more_data::tmr_delay_Timer()
 {
+    if (m_ended)
+        return;
     // A failing step drops the rest of this tick; the next tick starts afresh.
     try {
         if (uptime_holdoff > 0)

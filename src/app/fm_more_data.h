@@ -140,6 +140,7 @@ private:
     QSize frameDecoration() const;
     void setOuterSizeTwips(int width, int height);
     QString normalCaption(const Reading &reading) const;
+    static QString startCaption();
     void showUptime();
     void endWaits();
     QLabel *panelLabel(const char *name) const;

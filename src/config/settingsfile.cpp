@@ -3,6 +3,7 @@
 #include <exception>
 
 #include <QFile>
+#include <QFileInfo>
 
 #include "config/textfile.h"
 #include "convert/convert.h"
@@ -32,9 +33,17 @@ QString programFilePath(const QString &programDir, const QByteArray &filename)
 
 bool IsFileThere(const QString &programDir, const QByteArray &filename)
 {
+    const QString path = programFilePath(programDir, filename);
+    // Something that is there but is no regular file or folder (a pipe, a
+    // device) is never opened: opening a pipe waits for a writer that may
+    // never come. It counts as present, and the reader then refuses it with
+    // its read error.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile() && !info.isDir())
+        return true;
     // Opening is the test: a file that exists but cannot be read is as good
     // as missing to the readers that ask.
-    QFile file(programFilePath(programDir, filename));
+    QFile file(path);
     return file.open(QIODevice::ReadOnly);
 }
 

@@ -1,5 +1,7 @@
 #include "config/textfile.h"
 
+#include <QFileInfo>
+
 #include "convert/fault.h"
 
 namespace {
@@ -25,6 +27,10 @@ TextFile::TextFile(const QString &path)
 
 void TextFile::open()
 {
+    // Only a regular file is read: a pipe or a device could make the read
+    // wait for ever or never end.
+    if (!QFileInfo(m_file.fileName()).isFile())
+        throw Fault("Not a regular file");
     if (!m_file.open(QIODevice::ReadOnly))
         throw fileFault(m_file);
 }
@@ -36,7 +42,10 @@ bool TextFile::fill()
     if (!m_file.isOpen())
         return false;
     m_buffer = m_file.read(ChunkSize);
+    m_read += m_buffer.size();
     m_pos = 0;
+    if (m_read > MaxBytes)
+        throw Fault("File larger than 16 MB");
     if (m_buffer.isEmpty() && m_file.error() != QFileDevice::NoError)
         throw fileFault(m_file);
     return !m_buffer.isEmpty();

@@ -15,12 +15,17 @@
 class TextFile
 {
 public:
+    // No configuration file comes near this; past it, the reading stops
+    // with a fault instead of filling the memory.
+    static constexpr qint64 MaxBytes = 16 * 1024 * 1024;
+
     explicit TextFile(const QString &path);
 
     TextFile(const TextFile &) = delete;
     TextFile &operator=(const TextFile &) = delete;
 
-    // Opens the file for reading; Fault when it cannot be opened.
+    // Opens the file for reading; Fault when it cannot be opened or is no
+    // regular file.
     void open();
 
     // True when every line has been read. A file that ends with a line end
@@ -39,4 +44,5 @@ private:
     QFile m_file;
     QByteArray m_buffer;
     qsizetype m_pos = 0;
+    qint64 m_read = 0;
 };

@@ -191,20 +191,33 @@ std::int16_t textToInt16(const QByteArray &text)
     return toInt16(leadingNumber(text));
 }
 
+namespace {
+
+// A text whose number lies beyond the range of a double reads as infinity;
+// shown, it would pass for a reading ("inf"), so it is refused instead.
+double finite(double value)
+{
+    if (std::isinf(value))
+        throw Fault::overflow();
+    return value;
+}
+
+} // namespace
+
 QString formatWhole(double value)
 {
     // A half goes away from zero, as an operator reads a rounded reading.
-    return fixed(std::round(value), 0);
+    return fixed(std::round(finite(value)), 0);
 }
 
 QString formatOneDecimal(double value)
 {
-    return fixed(value, 1);
+    return fixed(finite(value), 1);
 }
 
 QString formatThreeDecimals(double value)
 {
-    return fixed(value, 3);
+    return fixed(finite(value), 3);
 }
 
 QString formatWhole(const QByteArray &text)
@@ -223,17 +236,13 @@ QString formatThreeDecimals(const QByteArray &text)
 
 QString formatGeneral(double value)
 {
-    if (value == 0.0)
+    if (finite(value) == 0.0)
         return QStringLiteral("0");
     QString text = QString::number(value, 'g', 15);
     text.replace(QLatin1String("e+"), QLatin1String("E+"));
     text.replace(QLatin1String("e-"), QLatin1String("E-"));
     return withLocalePoint(text);
 }
-
-} // namespace convert
-
-namespace convert {
 
 QByteArray toSingleByte(const QString &text)
 {

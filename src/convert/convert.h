@@ -31,7 +31,8 @@ std::int32_t toInt32(double value);
 std::int16_t textToInt16(const QByteArray &text);
 
 // Number patterns. A text that does not read as a number is shown as it
-// stands, an empty text stays empty.
+// stands, an empty text stays empty. Fault("Overflow") for a value beyond
+// the range of a double (a text such as 1e400).
 QString formatWhole(double value);          // "0"
 QString formatOneDecimal(double value);     // "0.0"
 QString formatThreeDecimals(double value);  // "0.000"
@@ -41,10 +42,6 @@ QString formatThreeDecimals(const QByteArray &text);
 // Shortest general form: up to 15 significant digits, no trailing zeros,
 // exponent form for very large or very small magnitudes.
 QString formatGeneral(double value);
-
-} // namespace convert
-
-namespace convert {
 
 // Text to the single-byte wire form: one byte per character.
 // Fault("Invalid procedure call or argument") for a character above 255.

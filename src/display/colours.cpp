@@ -38,6 +38,16 @@ void setBackColor(QWidget *widget, const QColor &colour)
     palette.setColor(backRole(widget), colour);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
+    // Most styles draw a button's face as a gradient or a texture made from
+    // the palette, or ignore it: a style sheet gives the face the exact
+    // colour whatever the style, with the caption in the button text colour.
+    if (qobject_cast<const QAbstractButton *>(widget)) {
+        widget->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: %2;"
+                                             " border: 1px solid #606060; border-radius: 2px; }"
+                                             "QPushButton:pressed { background-color: %3; }"
+                                             "QPushButton:focus { border: 1px solid #000000; }")
+                                  .arg(colour.name(), buttonText().name(), colour.darker(120).name()));
+    }
 }
 
 void setForeColor(QWidget *widget, const QColor &colour)

@@ -81,33 +81,26 @@ void fm_more_data::populate_moredata(const Reading &reading)
 
 void fm_more_data::clear_display()
 {
-    static const char *const blankedFirst[] = {
-        "lbl_DrillDepth", "lbl_GasUnits", "lbl_Lel", "lbl_Methane", "lbl_Ppm", "lbl_Temp",
-        "lbl_DrilRateMF", "lbl_DrilRateFH", "lbl_Lph", "lbl_Vac", "lbl_Volts", "lbl_vq21",
-        "lbl_vq6", "lbl_cg_num", "lbl_vq6cg", "lbl_vq101", "lbl_h2s_ppm", "lbl_err",
-        "lbl_time", "lbl_date", "lbl_rssi", "lbl_rigvolts", "lbl_rigfreq", "lbl_dcamps",
-        "lbl_samplemot", "lbl_hrmtemp", "lbl_chromvac", "lbl_lag_depth", "lbl_bit_depth",
-    };
-    static const char *const blankedThen[] = {"lbl_packetnum", "lbl_c1", "lbl_c2", "lbl_c3", "lbl_ic4", "lbl_nc4"};
-    static const char *const blankedLast[] = {"lbl_exh", "lbl_col_tmp"};
-    auto blank = [this](const char *name) {
-        attempt([&] { panelLabel(name)->setText(QString()); });
-    };
-
+    // Every box of the reading panel goes blank: what stayed would pass for
+    // a reading of the next unit.
     close_winsock();
-    for (const char *name : blankedFirst)
-        blank(name);
-    attempt([&] { colours::setBackColor(lbl_bit_depth, colours::black()); });
-    attempt([&] { Frame22->setTitle(QStringLiteral("Bit Depth")); });
-    for (const char *name : blankedThen)
-        blank(name);
-    attempt([&] { lbl_err_txt->setText(QStringLiteral("No Errors")); });
-    for (const char *name : blankedLast)
-        blank(name);
-    attempt([&] { wits_info->clear(); });
+    for (const readings::FieldRow &row : readings::fieldTable())
+        attempt([&] { panelLabel(row.label)->setText(QString()); });
+    lbl_bit_depth->setText(QString());
+    colours::setBackColor(lbl_bit_depth, colours::black());
+    Frame22->setTitle(QStringLiteral("Bit Depth"));
+    lbl_err_txt->setText(QStringLiteral("No Errors"));
+    wits_info->clear();
     text_window->clearTraffic();
     twoWayMode(false);
-    m_link->resetUptime();
+    // No alarm and no gas level outlive the unit that reported them: the
+    // next unit's first reading starts the level and the blink afresh.
+    setWindowTitle(startCaption());
+    colours::setBackColor(lbl_err, colours::buttonFace());
+    error_blink = false;
+    m_gasLevel.reset();
+    paintReadingColours();
+    m_link->forgetReadings();
     showUptime();
 }
 

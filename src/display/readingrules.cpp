@@ -1,5 +1,6 @@
 #include "display/readingrules.h"
 
+#include "convert/attempt.h"
 #include "convert/convert.h"
 
 namespace readings {
@@ -109,8 +110,10 @@ GasLevel gasLevel(double shownValue)
 
 GasLevel GasLevelTracker::update(const QByteArray &gasField)
 {
-    // The level is that of the whole number shown, not of the raw field.
-    const GasLevel now = gasLevel(convert::leadingNumber(convert::formatWhole(gasField).toLatin1()));
+    // The level is that of the whole number shown, not of the raw field. A
+    // value that cannot be shown sets no level, as it colours nothing.
+    GasLevel now = GasLevel::Unchanged;
+    attempt([&] { now = gasLevel(convert::leadingNumber(convert::formatWhole(gasField).toLatin1())); });
     if (now != GasLevel::Unchanged)
         m_level = now;
     return m_level;

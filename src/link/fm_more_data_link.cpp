@@ -13,12 +13,18 @@
 
 void fm_more_data::winsock_connect()
 {
-    if (connect_busy)
+    if (connect_busy || m_ended)
         return;
     connect_busy = true;
     QByteArray failure;
     try {
         close_winsock();
+        // A shut-down that ran during the wait has ended the program: the
+        // rest of this connect must not run on the way out.
+        if (m_ended) {
+            connect_busy = false;
+            return;
+        }
         readlookupfile();
         if (server_address.size() < 5) {
             connect_busy = false;
@@ -30,6 +36,10 @@ void fm_more_data::winsock_connect()
         Winsock_state();
         m_link->open(txt_trailer_num->text());
         DelaySeconds(1);
+        if (m_ended) {
+            connect_busy = false;
+            return;
+        }
         Winsock_state();
         disply_text("[" + status_text.toLatin1() + "]");
         connect_busy = false;
@@ -52,7 +62,7 @@ void fm_more_data::close_winsock()
     m_link->close();
     // The tick refreshes the state during each wait as well, so the loop
     // ends at the first pass after the socket reports closed.
-    while (m_link->state() != SocketControl::Closed) {
+    while (m_link->state() != SocketControl::Closed && !m_ended) {
         --counter;
         if (counter == 0)
             break;
@@ -84,11 +94,15 @@ void fm_more_data::cmd_connect_Click()
 
 void fm_more_data::cmd_discon_Click()
 {
+    if (m_ended)
+        return;
     clear_display();
 }
 
 void fm_more_data::txt_trailer_num_KeyPress(std::int16_t key)
 {
+    if (m_ended)
+        return;
     clear_display();
     if (key == 13)
         winsock_connect();

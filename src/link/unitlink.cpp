@@ -81,14 +81,36 @@ void UnitLink::poll()
             incoming_chunk.clear();
         m_stream.incoming_buffer += incoming_chunk;
         emit chunkReceived(incoming_chunk);
-        if (m_stream.incoming_buffer.size() > BufferLimit)
-            m_stream.incoming_buffer.clear();
-    } else if (m_stream.incoming_buffer.isEmpty()) {
+    } else if (!m_backlog) {
         return;
     }
-    // Also on a tick that fetched nothing: packets that arrived together are
-    // shown one per tick rather than waiting for the unit's next send.
-    parse_ulmex_string(m_stream, m_wits, *this);
+    drain();
+}
+
+void UnitLink::drain()
+{
+    // Everything complete is taken now, one parser run after another, each
+    // accepted packet handed on in turn: packets that arrive together are
+    // all kept, and the newest is what the screen shows, with a true age.
+    // A flood is worked off over several polls rather than in one.
+    m_backlog = false;
+    for (int run = 0; run < MaxParserRuns; ++run) {
+        const qsizetype before = m_stream.incoming_buffer.size();
+        parse_ulmex_string(m_stream, m_wits, *this);
+        // The parser only ever takes text away: no change, nothing complete.
+        if (m_stream.incoming_buffer.isEmpty() || m_stream.incoming_buffer.size() == before)
+            break;
+        if (run == MaxParserRuns - 1)
+            m_backlog = true;
+    }
+    // What is left can only be text that never completed.
+    const qsizetype left = m_stream.incoming_buffer.size();
+    if (left > BufferLimit) {
+        m_stream.incoming_buffer.clear();
+        m_backlog = false;
+        emit lineReported(QByteArrayLiteral("[Receive buffer over 5000: ") + QByteArray::number(left)
+                          + QByteArrayLiteral(" characters discarded]"));
+    }
 }
 
 void UnitLink::tick()
@@ -112,9 +134,13 @@ std::int16_t UnitLink::witsTick()
     return m_stream.wits_countdown;
 }
 
-void UnitLink::resetUptime()
+void UnitLink::forgetReadings()
 {
+    for (QByteArray &field : m_stream.data_fields)
+        field.clear();
+    m_stream.error_code = 0;
     m_stream.uptime_percent = 0;
+    m_stream.wits_countdown = 0;
 }
 
 void UnitLink::Winsock_ulmex_DataArrival(std::int32_t bytesTotal)

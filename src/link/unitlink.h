@@ -28,6 +28,9 @@ class UnitLink : public QObject, private ParserEvents
 
 public:
     static constexpr int BufferLimit = 5000;
+    // Parser runs in one poll at most; a flood bigger than this waits for
+    // the next poll instead of holding the window.
+    static constexpr int MaxParserRuns = 1000;
     static constexpr std::int16_t KeepAliveTicks = 1000;
     static constexpr std::int16_t WitsFreshSeconds = 60;
 
@@ -53,8 +56,9 @@ public:
     std::int16_t refreshState();
     std::int16_t state() const { return m_socketState; }
 
-    // One receive poll: fetches what arrived, hands it on as a chunk, keeps
-    // the buffer within its limit and runs the parser.
+    // One receive poll: fetches what arrived and hands it on as a chunk,
+    // runs the parser until nothing complete is left, and then keeps what
+    // remains within the buffer's limit, saying so when it throws text away.
     void poll();
     // One 100 ms tick: ages the data and, every 1000 ticks, sends a
     // keep-alive if the link was connected at the last state read. Fault
@@ -63,8 +67,10 @@ public:
     // One second of the WITS watchdog: counts down to 0 and returns the
     // seconds left.
     std::int16_t witsTick();
-    // The unit's uptime is no longer known (the display was reset).
-    void resetUptime();
+    // Nothing the unit reported stands any more (the display was reset): the
+    // fields of the last packet, its error number, the uptime and the WITS
+    // countdown go back to their start values.
+    void forgetReadings();
 
     void setWitsTable(const WitsTable &table) { m_wits = table; }
 
@@ -80,7 +86,7 @@ signals:
     void stateChanged(std::int16_t state);
     // Everything received, chunk by chunk, exactly as it came.
     void chunkReceived(const QByteArray &chunk);
-    // A line for the traffic window (parse failures).
+    // A line for the traffic window (parse failures, discarded text).
     void lineReported(const QByteArray &line);
     void readingAccepted(const Reading &reading);
     void twoWayModeChanged(bool active);
@@ -91,6 +97,7 @@ signals:
 
 private:
     void Winsock_ulmex_DataArrival(std::int32_t bytesTotal);
+    void drain();
 
     // ParserEvents
     void twoWayMode(bool active) override;
@@ -107,4 +114,5 @@ private:
     QString m_serial;
     std::int16_t m_socketState = 0;
     std::int16_t m_keepaliveCountdown = KeepAliveTicks;
+    bool m_backlog = false;  // the last poll stopped at MaxParserRuns
 };

@@ -71,14 +71,12 @@ void WinsockControl::Close()
     m_peerClosed = false;
     m_failed = false;
     m_closeAsked = true;
-    if (m_socket.state() == QAbstractSocket::ConnectedState) {
-        // Unread data goes with the connection at once, as the operator asked
-        // for it to end, so no later poll can fetch it; what was sent last is
-        // still delivered before the connection goes down.
-        m_socket.close();
-    } else {
-        m_socket.abort();
-    }
+    // A close asked for here is done at once: unread data and whatever is
+    // still unsent go with the connection, as the unit is being left
+    // anyway. Waiting to deliver would leave the state in closing for as
+    // long as a peer that never reads cares to hold it, and that would read
+    // as the unit ending the link and refuse the next connect.
+    m_socket.abort();
 }
 
 void WinsockControl::onError(QAbstractSocket::SocketError error)

@@ -20,13 +20,16 @@ void fm_more_data::Winsock_ulmex_DataArrival(std::int32_t bytesTotal)
 
 void fm_more_data::disply_text(const QByteArray &strText)
 {
+    // After the shut-down nothing more is written to the screen.
+    if (m_ended)
+        return;
     text_window->appendLine(strText);
 }
 
 void fm_more_data::text_window_KeyPress(std::int16_t key)
 {
     attempt([&] {
-        if (m_link->state() == SocketControl::Connected && key >= 0 && key <= 255)
+        if (!m_ended && m_link->state() == SocketControl::Connected && key >= 0 && key <= 255)
             m_link->send(QByteArray(1, static_cast<char>(key)));
     });
 }

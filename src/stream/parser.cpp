@@ -69,13 +69,24 @@ private:
     {
         QByteArray &buffer = m_state.incoming_buffer;
         m_point = 1;
-        const qsizetype open = buffer.indexOf('[');
+        qsizetype open = buffer.indexOf('[');
         m_point = 3;
-        if (open < 0)
-            return;
-        // Only the first "[" is looked at: an unterminated one holds back every
-        // message behind it until a packet or a failure takes it away.
-        const qsizetype close = buffer.indexOf(']', open);
+        qsizetype close = -1;
+        for (;;) {
+            if (open < 0)
+                return;
+            close = buffer.indexOf(']', open);
+            // A message never spans a line end: a "[" whose "]" lies beyond a
+            // CR, or that has a CR and no "]" behind it, is line noise. Taken
+            // for a message, it would swallow the packets behind it.
+            const qsizetype lineEnd = buffer.indexOf(CarriageReturn, open);
+            if (lineEnd < 0 || (close >= 0 && close < lineEnd))
+                break;
+            buffer.remove(open, 1);
+            open = buffer.indexOf('[', open);
+        }
+        // An unterminated "[" with no line end behind it may still be
+        // completed: it holds back every message behind it until then.
         if (close < 0)
             return;
         const QByteArray message = buffer.mid(open, close - open + 1);
@@ -152,6 +163,13 @@ private:
                 std::memcpy(slot.data(), packet + from, static_cast<std::size_t>(to - from));
             from = to + 1;
         }
+        // Only this packet's readings stand: a shorter packet leaves no
+        // slot showing an older one's value, and its checksum field (with
+        // the empty field behind it) is no reading at all.
+        for (qsizetype k = fieldCount + 1; k < StreamState::FieldSlots; ++k)
+            m_state.data_fields[static_cast<std::size_t>(k)].clear();
+        if (lastComma > checksumFrom && packet[checksumFrom] == 'C')
+            m_state.data_fields[static_cast<std::size_t>(fieldCount - 1)].clear();
         m_state.data_age = 0.0;
         m_point = 9;
         m_state.data_fields[1].remove(0, 1);  // the "*" that opened the packet
@@ -234,8 +252,14 @@ private:
         const QByteArray record = buffer.mid(start, end - start);
         m_point = 19;
         const QByteArrayList pieces = record.split(',');
-        // Any record counts as a sign of life, even one without items.
-        m_state.wits_countdown = WitsFreshSeconds;
+        // Only a record that carries items is a sign of WITS data; an empty
+        // one must not keep the WITS button green.
+        for (qsizetype i = WitsHeaderPieces; i < pieces.size(); ++i) {
+            if (pieces.at(i).size() > WitsShortestItem) {
+                m_state.wits_countdown = WitsFreshSeconds;
+                break;
+            }
+        }
 
         for (qsizetype i = WitsHeaderPieces; i < pieces.size(); ++i) {
             const QByteArray &item = pieces.at(i);
@@ -257,8 +281,10 @@ private:
             m_events.witsItem(code, value, line);
         }
 
-        // The CR stays: the next packet's consumption takes it away.
-        buffer.replace(record, QByteArray());
+        // The record leaves, and only the record: other text that happens to
+        // equal it (a lone "^" of an empty record) stays. The CR stays too:
+        // the next packet's consumption takes it away.
+        buffer.remove(start, record.size());
     }
 
     // The whole table is searched and the last match wins, so a code the

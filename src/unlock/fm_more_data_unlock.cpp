@@ -7,6 +7,8 @@
 
 void fm_more_data::cmd_secure_Click()
 {
+    if (m_ended)
+        return;
     if (!m_secure) {
         m_secure = new fm_secure;
         connect(m_secure, &fm_secure::keyMessageReady, this, &fm_more_data::sendKeyMessage);
@@ -23,6 +25,8 @@ const fm_secure *fm_more_data::secureForm() const
 void fm_more_data::sendKeyMessage(const QByteArray &message)
 {
     // Sent whatever the link's state: a refusal is the operator's answer.
+    if (m_ended)
+        return;
     try {
         m_link->send(message);
     } catch (const std::exception &failure) {
