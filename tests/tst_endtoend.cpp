@@ -156,9 +156,11 @@ void tst_EndToEnd::operatorSession()
     QTRY_VERIFY(uptime->text() != QStringLiteral("0%"));
     QVERIFY(uptime->text().endsWith(QLatin1Char('%')));
 
-    // The traffic window shows the raw chunks as they came.
+    // The traffic window shows the raw chunks as they came, once the full
+    // window brings it into view.
     QVERIFY(window.trafficContent().contains("*0001,"));
-    QVERIFY(traffic->toPlainText().contains(QStringLiteral("*0001,")));
+    QTest::mouseClick(child<QPushButton>(&window, "cmd_more_data"), Qt::LeftButton);
+    QTRY_VERIFY(traffic->toPlainText().contains(QStringLiteral("*0001,")));
 
     // A key typed into the traffic window reaches the unit as one byte.
     traffic->setFocus();

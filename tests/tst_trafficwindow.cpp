@@ -99,7 +99,12 @@ private slots:
     void standsAlone();
 
 private:
-    QString shown() const { return m_text->toPlainText(); }
+    // The screen follows the kept text a moment later: brought up to it now.
+    QString shown() const
+    {
+        static_cast<TrafficWindow *>(m_text)->flush();
+        return m_text->toPlainText();
+    }
     void checkShown();
 
     std::unique_ptr<support::WindowFixture> m_fixture;
@@ -264,6 +269,7 @@ void tst_TrafficWindow::caretGoesToTheEnd()
         start.movePosition(QTextCursor::Start);
         m_text->setTextCursor(start);
         m_window->disply_text(text);
+        shown();  // the screen's next update
         QVERIFY(m_text->textCursor().atEnd());
         QCOMPARE(m_text->textCursor().position(), m_text->document()->characterCount() - 1);
     }
@@ -420,6 +426,8 @@ void tst_TrafficWindow::standsAlone()
     QTest::keyClick(&alone, Qt::Key_Up);
     QCOMPARE(typed.size(), 1);
     QCOMPARE(typed.at(0).at(0).value<std::int16_t>(), std::int16_t(3));
+    QVERIFY(alone.toPlainText().isEmpty());
+    alone.flush();
     QVERIFY(alone.toPlainText().endsWith(QStringLiteral("[report]")));
 }
 

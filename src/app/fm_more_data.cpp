@@ -405,6 +405,13 @@ void fm_more_data::contextMenuEvent(QContextMenuEvent *event)
     m_extras->popup(event->globalPos());
 }
 
+void fm_more_data::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    // The full size brings the traffic window into view.
+    text_window->syncWithScreen();
+}
+
 QSize fm_more_data::frameDecoration() const
 {
     // Without a window manager there is no frame to measure; then the frame

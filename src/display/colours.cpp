@@ -34,6 +34,9 @@ QColor buttonText()
 
 void setBackColor(QWidget *widget, const QColor &colour)
 {
+    // Nothing to repaint when the colour stands already.
+    if (widget->autoFillBackground() && backColor(widget) == colour)
+        return;
     QPalette palette = widget->palette();
     palette.setColor(backRole(widget), colour);
     widget->setPalette(palette);
@@ -52,6 +55,8 @@ void setBackColor(QWidget *widget, const QColor &colour)
 
 void setForeColor(QWidget *widget, const QColor &colour)
 {
+    if (foreColor(widget) == colour)
+        return;
     QPalette palette = widget->palette();
     palette.setColor(foreRole(widget), colour);
     widget->setPalette(palette);

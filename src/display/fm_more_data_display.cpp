@@ -50,7 +50,10 @@ void fm_more_data::populate_moredata(const Reading &reading)
             QLabel *target = panelLabel(row.label);
             if (!target)
                 throw std::runtime_error("Object variable not set");
-            target->setText(readings::shownText(row, reading.fields.at(row.index)));
+            // A box whose value stands is left alone: no layout, no repaint.
+            const QString text = readings::shownText(row, reading.fields.at(row.index));
+            if (target->text() != text)
+                target->setText(text);
         }
 
         m_gasLevel.update(reading.fields[5]);
