@@ -79,9 +79,11 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${RTVIEWER_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries come from dpkg-shlibdeps; the panel's fixed layout is drawn
-# for the metrics of Liberation Sans, which no library pulls in.
+# for the metrics of Liberation Sans, which no library pulls in, and the
+# history is written through Qt's SQLite driver, a plugin loaded at run time
+# that dpkg-shlibdeps cannot see.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-liberation)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, libqt6sql6-sqlite")
 
 # The configuration files are the site's: an upgrade keeps the edited copies.
 set(RTVIEWER_CONFFILES "")

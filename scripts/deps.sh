@@ -3,8 +3,10 @@
 # installs them.
 
 # dpkg-dev (dpkg-shlibdeps) and desktop-file-utils make and check the Debian package.
+# The history of readings is a SQLite file read through Qt SQL: qt6-base-dev
+# carries Qt6Sql's CMake files, libqt6sql6-sqlite the driver.
 # qt6-multimedia-dev plays the alert tones.
-RTVIEWER_PACKAGES=(build-essential cmake qt6-base-dev fonts-liberation dpkg-dev desktop-file-utils qt6-multimedia-dev)
+RTVIEWER_PACKAGES=(build-essential cmake qt6-base-dev libqt6sql6-sqlite fonts-liberation dpkg-dev desktop-file-utils qt6-multimedia-dev)
 # clang and its runtimes (libFuzzer, the sanitizers) for the fuzz targets.
 RTVIEWER_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 

@@ -1,17 +1,10 @@
 #include "app/aboutinfo.h"
 
 #include <QDir>
-#include <QStandardPaths>
 #include <QString>
 #include <QtGlobal>
 
 #include "app/version.h"
-
-QString historyDatabasePath()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
-           + QStringLiteral("/history.sqlite3");
-}
 
 QStringList aboutLines(const QString &programDirectory)
 {

@@ -2,11 +2,9 @@
 
 #include <QStringList>
 
-class QString;
+#include "history/historyfile.h"
 
-// Where the viewer keeps the history of readings: a file in the user's own
-// data folder for this program.
-QString historyDatabasePath();
+class QString;
 
 // The lines the About window shows: the version, the commit the build comes
 // from, the Qt version the program runs with, the folder the two

@@ -15,6 +15,7 @@
 
 #include "app/fm_more_data.h"
 #include "support/fakesocket.h"
+#include "support/packets.h"
 
 namespace support {
 
@@ -26,31 +27,6 @@ T *child(const QObject &parent, const char *name)
     if (!found)
         qFatal("no child %s", name);
     return found;
-}
-
-// A body ("*" and fields, each followed by a comma) with the checksum field
-// the unit puts behind it: "C" and the 8-bit sum of every byte in front of
-// it, then the final comma.
-inline QByteArray withChecksum(const QByteArray &body)
-{
-    unsigned total = 0;
-    for (const char c : body)
-        total += static_cast<unsigned char>(c);
-    return body + 'C' + QByteArray::number(total % 256U) + ',';
-}
-
-// A complete data packet of these fields, CR included.
-inline QByteArray packet(const QList<QByteArray> &fields)
-{
-    return withChecksum("*" + fields.join(',') + ",") + '\r';
-}
-
-inline void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        qFatal("cannot write %s", qPrintable(path));
-    file.write(content);
 }
 
 // The timers of the window (and of its link) stop: the test drives the

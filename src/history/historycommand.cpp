@@ -1,0 +1,258 @@
+#include "history/historycommand.h"
+
+#include <limits>
+
+#include <QCommandLineParser>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QIODevice>
+#include <QSaveFile>
+
+#include "history/historyexport.h"
+#include "history/historyfile.h"
+#include "history/historystore.h"
+
+namespace {
+
+constexpr int ExitFailure = 1;
+constexpr int ExitUsage = 2;
+// A command line tool may wait for the viewer to finish its transaction.
+constexpr int LockWaitMs = 5000;
+constexpr int PruneStep = 5000;
+constexpr qint64 DayMs = 24LL * 60 * 60 * 1000;
+
+const char Usage[] =
+    "Usage: rthistory COMMAND [OPTIONS]\n"
+    "\n"
+    "Reads the history of readings that the viewer records.\n"
+    "\n"
+    "Commands:\n"
+    "  units                   each unit with its first and last reading (UTC) and the count\n"
+    "  export --unit SERIAL    one unit's readings over a time range:\n"
+    "         [--from TIME] [--to TIME] [--format csv|raw] [--out FILE]\n"
+    "                          csv: one row per reading, the panel's captions as columns;\n"
+    "                          raw: the packets and WITS records, CR LF after each, for\n"
+    "                          unit-sim --replay. TIME is ISO 8601 (2026-12-08T03:00), UTC\n"
+    "                          unless it carries an offset; from is included, to is not.\n"
+    "                          Without --out the export goes to standard output.\n"
+    "  prune --days N          deletes everything older than N days\n"
+    "  check                   checks the file's integrity\n"
+    "\n"
+    "Options for every command:\n"
+    "  --db PATH               the history file (default: the viewer's own)\n"
+    "  -h, --help              this text\n"
+    "\n"
+    "Exit codes: 0 done, 1 failed (the reason on standard error), 2 bad command line.\n";
+
+struct Context
+{
+    QIODevice &out;
+    QIODevice &err;
+    QString db;
+
+    void print(const QString &text) { out.write(text.toUtf8()); }
+    int failed(const QString &text)
+    {
+        err.write(QStringLiteral("rthistory: %1\n").arg(text).toUtf8());
+        return ExitFailure;
+    }
+    int usage(const QString &text)
+    {
+        err.write(QStringLiteral("rthistory: %1\nTry rthistory --help.\n").arg(text).toUtf8());
+        return ExitUsage;
+    }
+};
+
+// An ISO 8601 time; UTC unless it names its offset.
+std::optional<qint64> parseTime(const QString &text)
+{
+    QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!time.isValid()) {
+        const QDate date = QDate::fromString(text, Qt::ISODate);
+        if (!date.isValid())
+            return std::nullopt;
+        time = date.startOfDay(Qt::UTC);
+    }
+    if (time.timeSpec() == Qt::LocalTime)
+        time.setTimeSpec(Qt::UTC);
+    return time.toMSecsSinceEpoch();
+}
+
+int listUnits(Context &c)
+{
+    HistoryStore store;
+    if (!store.open(c.db, HistoryStore::Access::ReadOnly))
+        return c.failed(store.error().text);
+    const auto units = store.units();
+    if (!units)
+        return c.failed(store.error().text);
+    if (units->empty()) {
+        c.print(QStringLiteral("no readings in %1\n").arg(QDir::toNativeSeparators(c.db)));
+        return 0;
+    }
+    int width = 4;
+    for (const UnitSummary &unit : *units)
+        width = qMax(width, static_cast<int>(unit.unit.size()));
+    c.print(QStringLiteral("%1  %2  %3  readings\n")
+                .arg(QStringLiteral("unit"), -width)
+                .arg(QStringLiteral("first (UTC)"), -24)
+                .arg(QStringLiteral("last (UTC)"), -24));
+    for (const UnitSummary &unit : *units) {
+        c.print(QStringLiteral("%1  %2  %3  %4\n")
+                    .arg(unit.unit, -width)
+                    .arg(historyTimeText(unit.firstMs), -24)
+                    .arg(historyTimeText(unit.lastMs), -24)
+                    .arg(unit.readings));
+    }
+    return 0;
+}
+
+int exportReadings(Context &c, const QCommandLineParser &parser)
+{
+    if (!parser.isSet(QStringLiteral("unit")))
+        return c.usage(QStringLiteral("export needs --unit"));
+    HistoryExport::Range range;
+    range.unit = parser.value(QStringLiteral("unit"));
+    range.fromMs = std::numeric_limits<qint64>::min();
+    range.toMs = std::numeric_limits<qint64>::max();
+    for (const char *name : {"from", "to"}) {
+        const QString option = QLatin1String(name);
+        if (!parser.isSet(option))
+            continue;
+        const std::optional<qint64> time = parseTime(parser.value(option));
+        if (!time)
+            return c.usage(QStringLiteral("--%1 is not an ISO 8601 time: %2").arg(option, parser.value(option)));
+        (option == QStringLiteral("from") ? range.fromMs : range.toMs) = *time;
+    }
+    if (range.fromMs >= range.toMs)
+        return c.usage(QStringLiteral("--from must lie before --to"));
+    const QString format = parser.value(QStringLiteral("format"));
+    if (format != QStringLiteral("csv") && format != QStringLiteral("raw"))
+        return c.usage(QStringLiteral("--format is csv or raw, not %1").arg(format));
+
+    HistoryStore store;
+    if (!store.open(c.db, HistoryStore::Access::ReadOnly))
+        return c.failed(store.error().text);
+    const QString target = parser.value(QStringLiteral("out"));
+    const bool toFile = !target.isEmpty() && target != QStringLiteral("-");
+    // A file appears only complete: a failed export leaves none behind.
+    QSaveFile file(target);
+    if (toFile && !file.open(QIODevice::WriteOnly))
+        return c.failed(QStringLiteral("cannot write %1: %2").arg(target, file.errorString()));
+    HistoryExport job(store, range,
+                      format == QStringLiteral("raw") ? HistoryExport::Format::Raw : HistoryExport::Format::Csv,
+                      toFile ? static_cast<QIODevice &>(file) : c.out);
+    if (!job.run())
+        return c.failed(job.error());
+    if (toFile) {
+        if (!file.commit())
+            return c.failed(QStringLiteral("cannot write %1: %2").arg(target, file.errorString()));
+        c.print(QStringLiteral("%1 rows of %2 written to %3\n")
+                    .arg(job.written())
+                    .arg(range.unit, QDir::toNativeSeparators(target)));
+    }
+    return 0;
+}
+
+int prune(Context &c, const QCommandLineParser &parser)
+{
+    if (!parser.isSet(QStringLiteral("days")))
+        return c.usage(QStringLiteral("prune needs --days"));
+    bool ok = false;
+    const int days = parser.value(QStringLiteral("days")).toInt(&ok);
+    if (!ok || days < 0)
+        return c.usage(QStringLiteral("--days is a whole number of 0 or more, not %1").arg(parser.value(QStringLiteral("days"))));
+    if (!QFile::exists(c.db))
+        return c.failed(QStringLiteral("no history at %1").arg(QDir::toNativeSeparators(c.db)));
+    HistoryStore store;
+    HistoryLimits limits;
+    limits.lockWaitMs = LockWaitMs;
+    if (!store.open(c.db, HistoryStore::Access::ReadWrite, limits))
+        return c.failed(store.error().text);
+    const qint64 cutoff = QDateTime::currentMSecsSinceEpoch() - days * DayMs;
+    qint64 total = 0;
+    for (;;) {
+        const qint64 deleted = store.pruneSome(cutoff, PruneStep);
+        if (deleted < 0)
+            return c.failed(store.error().text);
+        if (deleted == 0)
+            break;
+        total += deleted;
+    }
+    if (total > 0 && !store.returnFreeSpace())
+        return c.failed(store.error().text);
+    c.print(QStringLiteral("%1 rows older than %2 deleted\n").arg(total).arg(historyTimeText(cutoff)));
+    return 0;
+}
+
+int check(Context &c)
+{
+    HistoryStore store;
+    if (!store.open(c.db, HistoryStore::Access::ReadOnly))
+        return c.failed(store.error().text);
+    const auto problems = store.check();
+    if (!problems)
+        return c.failed(store.error().text);
+    if (problems->isEmpty()) {
+        c.print(QStringLiteral("ok\n"));
+        return 0;
+    }
+    c.print(problems->join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    return c.failed(QStringLiteral("%1 is damaged: %2 problems found").arg(QDir::toNativeSeparators(c.db)).arg(problems->size()));
+}
+
+} // namespace
+
+int runHistoryCommand(const QStringList &arguments, QIODevice &out, QIODevice &err)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions({
+        {{QStringLiteral("h"), QStringLiteral("help")}, QString()},
+        {QStringLiteral("db"), QString(), QStringLiteral("path")},
+        {QStringLiteral("unit"), QString(), QStringLiteral("serial")},
+        {QStringLiteral("from"), QString(), QStringLiteral("time")},
+        {QStringLiteral("to"), QString(), QStringLiteral("time")},
+        {QStringLiteral("format"), QString(), QStringLiteral("format"), QStringLiteral("csv")},
+        {QStringLiteral("out"), QString(), QStringLiteral("file")},
+        {QStringLiteral("days"), QString(), QStringLiteral("days")},
+    });
+    Context c{out, err, QString()};
+    if (!parser.parse(arguments))
+        return c.usage(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        c.print(QString::fromLatin1(Usage));
+        return 0;
+    }
+    const QStringList words = parser.positionalArguments();
+    if (words.isEmpty())
+        return c.usage(QStringLiteral("no command given"));
+    if (words.size() > 1)
+        return c.usage(QStringLiteral("unexpected argument: %1").arg(words.at(1)));
+    const QString command = words.first();
+    // Which options each command takes besides --db.
+    const QHash<QString, QStringList> takes = {
+        {QStringLiteral("units"), {}},
+        {QStringLiteral("export"),
+         {QStringLiteral("unit"), QStringLiteral("from"), QStringLiteral("to"), QStringLiteral("format"),
+          QStringLiteral("out")}},
+        {QStringLiteral("prune"), {QStringLiteral("days")}},
+        {QStringLiteral("check"), {}},
+    };
+    if (!takes.contains(command))
+        return c.usage(QStringLiteral("unknown command: %1").arg(command));
+    for (const QString &option : parser.optionNames()) {
+        if (option != QStringLiteral("db") && !takes.value(command).contains(option))
+            return c.usage(QStringLiteral("--%1 does not go with %2").arg(option, command));
+    }
+    c.db = parser.isSet(QStringLiteral("db")) ? parser.value(QStringLiteral("db")) : historyDatabasePath();
+
+    if (command == QStringLiteral("units"))
+        return listUnits(c);
+    if (command == QStringLiteral("export"))
+        return exportReadings(c, parser);
+    if (command == QStringLiteral("prune"))
+        return prune(c, parser);
+    return check(c);
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <array>
+#include <optional>
+#include <vector>
+
+#include <QByteArray>
+#include <QByteArrayList>
+#include <QString>
+
+#include "stream/reading.h"
+
+// The rows of the history, as the recorder gathers them and the store
+// writes them.
+namespace history {
+
+// The numeric columns of a reading: what is charted or searched. Each is
+// filled from one field of the packet, or (field 0) from the bit depth of
+// the latest WITS record. A field that is not a number gives no value.
+struct NumericColumn
+{
+    const char *name;  // column of the readings table
+    int field;         // position in the packet, from 1; 0 for the bit depth
+};
+
+constexpr int NumericColumnCount = 15;
+const std::array<NumericColumn, NumericColumnCount> &numericColumns();
+// The column of that name, or nullptr: column names reach SQL only from the
+// table, never from outside.
+const NumericColumn *numericColumn(const QString &name);
+
+constexpr int ErrorNumberField = 21;
+
+struct ReadingRow
+{
+    qint64 timeMs = 0;
+    QString unit;
+    QByteArray packet;  // the packet's exact text, checksum included
+    std::array<std::optional<double>, NumericColumnCount> values{};
+};
+
+struct WitsRow
+{
+    qint64 timeMs = 0;
+    QString unit;
+    int position = 0;  // the item's place in its record, from 0
+    int code = 0;
+    double value = 0.0;
+};
+
+struct EventRow
+{
+    qint64 timeMs = 0;
+    QString unit;
+    QString kind;
+    QString detail;
+};
+
+// What one transaction writes.
+struct Batch
+{
+    std::vector<ReadingRow> readings;
+    std::vector<WitsRow> witsItems;
+    std::vector<EventRow> events;
+
+    bool empty() const { return readings.empty() && witsItems.empty() && events.empty(); }
+    void clear()
+    {
+        readings.clear();
+        witsItems.clear();
+        events.clear();
+    }
+};
+
+// The row of an accepted packet; bitDepth is the latest WITS bit depth, if
+// one stands.
+ReadingRow readingRow(const Reading &reading, std::optional<double> bitDepth);
+
+// The value of a field when the whole field, blanks aside, is a number.
+std::optional<double> numberIn(const QByteArray &field);
+
+// The fields of a packet's text ("*", fields, checksum field, final comma)
+// as the panel takes them: element k - 1 is field k, the "*" dropped, the
+// checksum field empty.
+QByteArrayList packetFields(const QByteArray &packet);
+
+} // namespace history
