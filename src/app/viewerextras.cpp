@@ -1,11 +1,19 @@
 #include "app/viewerextras.h"
 
 #include <QAction>
+#include <QDateTime>
+#include <QLineEdit>
 #include <QMenu>
+#include <QSettings>
 
 #include "alerts/alertcontroller.h"
 #include "app/aboutbox.h"
 #include "app/fm_more_data.h"
+#include "history/historyexportdialog.h"
+#include "history/historyfile.h"
+#include "history/historyrecorder.h"
+#include "link/unitlink.h"
+#include "stream/trafficwindow.h"
 
 ViewerExtras::ViewerExtras(fm_more_data &window)
     : QObject(&window)
@@ -20,6 +28,24 @@ ViewerExtras::ViewerExtras(fm_more_data &window)
     QAction *sound = addEntry(tr("Alert sound"), QKeySequence(), [this] { m_alerts->setSoundOn(!m_alerts->soundOn()); });
     sound->setCheckable(true);
     sound->setChecked(m_alerts->soundOn());
+
+    // The history: recording is on unless the operator turned it off, and
+    // the number of days kept is a setting ("history/retentionDays").
+    QSettings settings;
+    HistoryRecorder::Options history;
+    history.path = historyDatabasePath();
+    history.retentionDays = qMax(1, settings.value(QStringLiteral("history/retentionDays"), 30).toInt());
+    m_history = new HistoryRecorder(window.link(), history, this);
+    connect(m_history, &HistoryRecorder::reportLine, &window, &fm_more_data::disply_text);
+    connect(&window.trafficWindow(), &TrafficWindow::lineAppended, m_history, &HistoryRecorder::recordReportLine);
+    connect(m_alerts, &AlertController::alertEvent, m_history,
+            [this](const QString &unit, const QString &kind, const QString &text) { m_history->recordEvent(unit, kind, text); });
+    QAction *record = addEntry(tr("Record history"), QKeySequence(), [] {});
+    record->setCheckable(true);
+    record->setChecked(settings.value(QStringLiteral("history/record"), true).toBool());
+    connect(record, &QAction::toggled, this, &ViewerExtras::setHistoryRecording);
+    m_history->setRecording(record->isChecked());
+    addEntry(tr("Export history…"), QKeySequence(Qt::Key_F5), [this] { exportHistory(); });
 }
 
 ViewerExtras::~ViewerExtras()
@@ -38,6 +64,28 @@ QAction *ViewerExtras::addEntry(const QString &text, const QKeySequence &key, st
     connect(action, &QAction::triggered, this, [triggered = std::move(triggered)] { triggered(); });
     m_window.extrasMenu()->addAction(action);
     return action;
+}
+
+void ViewerExtras::setHistoryRecording(bool on)
+{
+    QSettings().setValue(QStringLiteral("history/record"), on);
+    m_history->setRecording(on);
+}
+
+void ViewerExtras::exportHistory()
+{
+    // What the last second gathered belongs in the export too.
+    m_history->flush();
+    const QString path = m_history->options().path;
+    const QLineEdit *serial = m_window.findChild<QLineEdit *>(QStringLiteral("txt_trailer_num"));
+    auto *dialog = new HistoryExportDialog(historyUnits(path), serial ? serial->text() : m_window.link().serial(),
+                                           &m_window);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog, path] {
+        const HistoryExportRequest request = dialog->request(QDateTime::currentMSecsSinceEpoch());
+        runHistoryExport(path, request, &m_window, [this](const QByteArray &line) { m_window.disply_text(line); });
+    });
+    dialog->open();
 }
 
 void ViewerExtras::showAbout()

@@ -8,6 +8,7 @@
 
 class AboutBox;
 class AlertController;
+class HistoryRecorder;
 class QAction;
 class fm_more_data;
 
@@ -18,7 +19,7 @@ class fm_more_data;
 // in the serial box, so no other key may be taken.
 //
 // Function keys in use: F1 About, F3 Acknowledge alerts, F4 Mute for 15
-// minutes.
+// minutes, F5 Export history.
 class ViewerExtras : public QObject
 {
     Q_OBJECT
@@ -33,8 +34,11 @@ public:
 
 private:
     void showAbout();
+    void setHistoryRecording(bool on);
+    void exportHistory();
 
     fm_more_data &m_window;
     QPointer<AboutBox> m_about;
     AlertController *m_alerts = nullptr;
+    HistoryRecorder *m_history = nullptr;
 };

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include "display/readingrules.h"
+#include "history/historyrows.h"
+#include "stream/reading.h"
+
+class HistoryStore;
+class QTimer;
+class UnitLink;
+struct HistoryError;
+
+// Keeps the history of one unit link: every accepted reading, every WITS
+// item, and the events around them ("connected", "disconnected", "unit
+// ended", "link error", "two way", "report" lines, "alarm start" and "alarm
+// end", "gas level" changes, and whatever else the viewer records),
+// gathered as the link reports them and written to the history file in one
+// transaction at most once a second, and when recording stops or the
+// recorder goes.
+//
+// It owns the file. A failure never reaches the caller: it reports one line
+// "[HISTORY ERR: ...]" through reportLine and pauses until the link next
+// connects. A damaged file is moved aside and a new one started. Rows older
+// than the retention are deleted when recording starts and once a day, in
+// small steps between the window's other work.
+class HistoryRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int FlushIntervalMs = 1000;
+    static constexpr int PruneIntervalMs = 24 * 60 * 60 * 1000;
+    static constexpr int PruneSliceRows = 2000;
+    // A file another program holds is tried again at the next flush; after
+    // this many in a row the recorder gives up until the next connect.
+    static constexpr int BusyRetries = 10;
+
+    struct Options
+    {
+        QString path;            // the history file
+        int retentionDays = 30;  // rows older than this many days are deleted
+        qint64 sizeLimitBytes = 0;  // above 0: the file may not grow past it
+    };
+
+    HistoryRecorder(const UnitLink &link, Options options, QObject *parent = nullptr);
+    ~HistoryRecorder() override;
+
+    // On: opens the file (pruning it) and records from now on. Off: writes
+    // what was gathered, closes the file and records nothing more.
+    void setRecording(bool on);
+    bool isRecording() const { return m_recording; }
+    // True after a failure, until the next connect tries again.
+    bool isPaused() const { return m_paused; }
+    const Options &options() const { return m_options; }
+
+    // Writes what was gathered now (before an export reads the file).
+    void flush();
+    // A report line the traffic window has shown.
+    void recordReportLine(const QByteArray &line);
+    // An event another part of the viewer tells (an alert), at timeMs or,
+    // when 0, now.
+    void recordEvent(const QString &unit, const QString &kind, const QString &detail, qint64 timeMs = 0);
+
+signals:
+    void reportLine(const QByteArray &line);
+
+private:
+    bool active() const;
+    void openStore();
+    void report(const QString &description);
+    void pause(QString description);
+    void handleFailure(HistoryError error);
+    void scheduleFlush();
+    void startPrune();
+    void pruneStep();
+    void addEvent(qint64 timeMs, const char *kind, const QString &detail);
+
+    // What the link reports.
+    void linkState(std::int16_t state);
+    void readingAccepted(const Reading &reading);
+    void witsRecordStarted();
+    void witsItemRead(const WitsItem &item);
+    void twoWayMode(bool active);
+
+    const UnitLink &m_link;
+    Options m_options;
+    std::unique_ptr<HistoryStore> m_store;
+    history::Batch m_pending;
+    QTimer *m_flushTimer = nullptr;
+    QTimer *m_pruneTimer = nullptr;
+    QTimer *m_pruneStep = nullptr;
+    bool m_recording = false;
+    bool m_paused = false;
+    int m_busyCount = 0;
+    qint64 m_pruneCutoffMs = 0;
+    qint64 m_prunedRows = 0;
+
+    // What the unit last reported in this connection.
+    std::int16_t m_linkState = 0;
+    std::optional<double> m_bitDepth;
+    double m_alarm = 0.0;
+    bool m_twoWay = false;
+    readings::GasLevelTracker m_gasLevel;
+    qint64 m_witsTimeMs = 0;
+    int m_witsPosition = 0;
+};

@@ -1,0 +1,222 @@
+// The recorder on a unit link without any widget: what it keeps of a
+// session, how it fails, and what it prunes.
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "history/historyrecorder.h"
+#include "history/historystore.h"
+#include "link/unitlink.h"
+#include "support/fakesocket.h"
+#include "support/historysupport.h"
+#include "support/packets.h"
+
+class tst_HistoryRecorder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void keepsTheSession();
+    void failuresReportPauseAndRetry_data();
+    void failuresReportPauseAndRetry();
+    void prunesPastTheRetention();
+
+private:
+    void connectLink();
+    void feed(const QByteArray &bytes);
+    std::unique_ptr<HistoryRecorder> recorder(qint64 sizeLimit = 0);
+
+    QTemporaryDir m_dir;
+    QString m_path;
+    FakeSocket *m_socket = nullptr;
+    std::unique_ptr<UnitLink> m_link;
+};
+
+void tst_HistoryRecorder::init()
+{
+    // A folder of its own for every test and data row.
+    const QString name = QString::fromLatin1(QTest::currentDataTag() ? QTest::currentDataTag() : QTest::currentTestFunction());
+    m_path = m_dir.filePath(QString(name).replace(QLatin1Char(' '), QLatin1Char('_')) + QStringLiteral("/history.sqlite3"));
+    m_socket = new FakeSocket;
+    m_link = std::make_unique<UnitLink>(m_socket);
+    m_link->findChild<QTimer *>(QStringLiteral("tmrDataArrival"))->stop();
+}
+
+void tst_HistoryRecorder::cleanup()
+{
+    m_link.reset();
+}
+
+void tst_HistoryRecorder::connectLink()
+{
+    if (m_socket->state != SocketControl::Closed) {
+        m_link->close();
+        m_link->refreshState();
+    }
+    m_link->open(QStringLiteral("0001"));
+    m_link->refreshState();
+}
+
+void tst_HistoryRecorder::feed(const QByteArray &bytes)
+{
+    m_socket->queue(bytes);
+    m_link->poll();
+}
+
+std::unique_ptr<HistoryRecorder> tst_HistoryRecorder::recorder(qint64 sizeLimit)
+{
+    HistoryRecorder::Options options;
+    options.path = m_path;
+    options.sizeLimitBytes = sizeLimit;
+    return std::make_unique<HistoryRecorder>(*m_link, options);
+}
+
+void tst_HistoryRecorder::keepsTheSession()
+{
+    auto history = recorder();
+    history->setRecording(true);
+    connectLink();
+    const QByteArray yellow = support::packet(support::unitFields("1523.4", "1500", "5"));
+    feed("[OUTPUT ONLY]\r\n^,01,0001,261208,030000,01081520.0\r" + yellow);
+    feed(support::packet(support::unitFields("----.-", "N/A", "E7")));
+    feed(support::packet(support::unitFields("1523.6", "1800", "1203")) + "[TWO WAY]\r\n");
+    history->recordReportLine("[Parse Checksum failed]");
+    m_link->close();
+    m_link->refreshState();
+    // Gathered, not yet written: the transaction waits for the flush.
+    QVERIFY(support::sqlRows(m_path, "SELECT * FROM readings").isEmpty());
+    history->flush();
+
+    QCOMPARE(support::sqlRows(m_path, "SELECT packet FROM readings ORDER BY id").first() + '\r',
+             yellow);
+    // Text in a numeric field is no value, not 0; the error number is read
+    // as the panel reads it.
+    QCOMPARE(support::sqlRows(m_path, "SELECT unit, hole_depth, gas_units, bit_depth, error_number,"
+                                                     " c1 FROM readings ORDER BY id"),
+             QByteArrayList({"0001|1523.4|1500|-|5|301", "0001|-|-|1520|-|301", "0001|1523.6|1800|1520|12|301"}));
+    QCOMPARE(support::sqlRows(m_path, "SELECT item_position, item_code, item_value FROM wits_items"),
+             QByteArrayList({"0|108|1520"}));
+    QCOMPARE(support::sqlRows(m_path, "SELECT kind, detail FROM events ORDER BY id").join(';'),
+             QByteArray("connected|0001 connected;alarm start|5 HIGH SAMPLE FLOW RATE;gas level|yellow at 1500 units;"
+                        "alarm end|5 HIGH SAMPLE FLOW RATE;gas level|green at N/A units;two way|Two Way Active;"
+                        "alarm start|12 HIGH GAS UNITS;gas level|red at 1800 units;report|[Parse Checksum failed];"
+                        "disconnected|0001 disconnected"));
+
+    // Off: nothing more is written.
+    history->setRecording(false);
+    connectLink();
+    feed(yellow);
+    history->flush();
+    QCOMPARE(support::sqlRows(m_path, "SELECT COUNT(*) FROM readings"), QByteArrayList({"3"}));
+}
+
+void tst_HistoryRecorder::failuresReportPauseAndRetry_data()
+{
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<bool>("paused");
+    QTest::newRow("folder is a file") << QByteArray("[HISTORY ERR: cannot create the folder ") << true;
+    QTest::newRow("read-only folder") << QByteArray("[HISTORY ERR: cannot open ") << true;
+    QTest::newRow("corrupt file") << QByteArray("file is not a database; the file was moved to ") << false;
+    QTest::newRow("newer schema") << QByteArray("was written by a newer program (schema 99") << true;
+    QTest::newRow("disk full") << QByteArray("database or disk is full; recording paused until the next connect]")
+                               << true;
+}
+
+void tst_HistoryRecorder::failuresReportPauseAndRetry()
+{
+    QFETCH(QByteArray, expected);
+    QFETCH(bool, paused);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag());
+    const QString folder = QFileInfo(m_path).path();
+    QDir().mkpath(QFileInfo(folder).path());
+    if (tag == QStringLiteral("folder is a file")) {
+        support::writeFile(folder, "not a folder");
+    } else if (tag == QStringLiteral("read-only folder")) {
+        QDir().mkpath(folder);
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+        if (QFile(folder + QStringLiteral("/probe")).open(QIODevice::WriteOnly))
+            QSKIP("this user writes into read-only folders (root)");
+    } else if (tag == QStringLiteral("corrupt file")) {
+        QDir().mkpath(folder);
+        support::writeFile(m_path, QByteArray(8192, 'x'));
+    } else if (tag == QStringLiteral("newer schema")) {
+        HistoryStore store;
+        QVERIFY(store.open(m_path, HistoryStore::Access::ReadWrite));
+        QVERIFY(store.database().exec(QStringLiteral("INSERT INTO schema_version VALUES (99)")).lastError().text().isEmpty());
+    }
+
+    auto history = recorder(tag == QStringLiteral("disk full") ? 48 * 1024 : 0);
+    QSignalSpy lines(history.get(), &HistoryRecorder::reportLine);
+    connectLink();
+    history->setRecording(true);
+    for (int i = 0; i < 400 && lines.isEmpty(); ++i) {
+        feed(support::packet(support::unitFields(QByteArray::number(1000 + i), "900", "0")));
+        history->flush();
+    }
+    QCOMPARE(lines.size(), 1);
+    const QByteArray line = lines.at(0).at(0).toByteArray();
+    QVERIFY2(line.startsWith("[HISTORY ERR: ") && line.contains(expected), line.constData());
+    QCOMPARE(history->isPaused(), paused);
+    if (tag == QStringLiteral("corrupt file")) {
+        QDir dir(folder);
+        QCOMPARE(dir.entryList({QStringLiteral("history.sqlite3.corrupt-*")}).size(), 1);
+        feed(support::packet(support::unitFields("1", "900", "0")));
+        history->flush();
+        QCOMPARE(support::sqlRows(m_path, "SELECT COUNT(*) FROM readings"), QByteArrayList({"1"}));
+        return;
+    }
+
+    // Put right, the recorder takes up again at the next connect; a file
+    // still full is reported again.
+    const bool full = tag == QStringLiteral("disk full");
+    if (!full) {
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::remove(folder);
+        QFile::remove(m_path);
+    }
+    connectLink();
+    feed(support::packet(support::unitFields("1", "900", "0")));
+    history->flush();
+    QCOMPARE(lines.size(), full ? 2 : 1);
+    if (full)
+        return;
+    QVERIFY(!history->isPaused());
+    QCOMPARE(support::sqlRows(m_path, "SELECT COUNT(*) FROM readings"), QByteArrayList({"1"}));
+}
+
+void tst_HistoryRecorder::prunesPastTheRetention()
+{
+    const qint64 day = 24LL * 60 * 60 * 1000;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    {
+        HistoryStore store;
+        QVERIFY(store.open(m_path, HistoryStore::Access::ReadWrite));
+        history::Batch batch;
+        for (int i = 0; i < 2 * HistoryRecorder::PruneSliceRows + 10; ++i) {
+            for (const char *unit : {"0001", "0002"})
+                batch.readings.push_back({now - 40 * day + i, QString::fromLatin1(unit), "*old", {}});
+        }
+        batch.readings.push_back({now - 29 * day, QStringLiteral("0001"), "*kept", {}});
+        batch.witsItems.push_back({now - 31 * day, QStringLiteral("0002"), 0, 108, 1.0});
+        batch.events.push_back({now - 31 * day, QStringLiteral("0002"), QStringLiteral("connected"), QString()});
+        QVERIFY2(store.write(batch), qPrintable(store.error().text));
+    }
+    auto history = recorder();
+    history->setRecording(true);
+    QTRY_COMPARE(support::sqlRows(m_path, "SELECT (SELECT COUNT(*) FROM readings) || ' '"
+                                                         " || (SELECT COUNT(*) FROM wits_items) || ' '"
+                                                         " || (SELECT COUNT(*) FROM events)"),
+                 QByteArrayList({"1 0 0"}));
+    QCOMPARE(support::sqlRows(m_path, "SELECT packet FROM readings"), QByteArrayList({"*kept"}));
+}
+
+QTEST_GUILESS_MAIN(tst_HistoryRecorder)
+#include "tst_historyrecorder.moc"
