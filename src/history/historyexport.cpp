@@ -35,6 +35,17 @@ QByteArray csvRow(const QByteArrayList &fields)
     return row;
 }
 
+// Single-byte text from the wire as UTF-8; nearly always plain ASCII, which
+// is the same bytes.
+QByteArray utf8Of(const QByteArray &latin1)
+{
+    for (const char c : latin1) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return QString::fromLatin1(latin1).toUtf8();
+    }
+    return latin1;
+}
+
 // The text a number is written with in the files: "." as the separator and
 // as few digits as read back to the same value.
 QByteArray numberText(double value)
@@ -168,7 +179,7 @@ bool HistoryExport::flush(QByteArray &chunk)
 void HistoryExport::appendCsvRow(QByteArray &chunk)
 {
     const QByteArrayList fields = history::packetFields(m_readings->value(1).toByteArray());
-    auto field = [&fields](int k) { return QString::fromLatin1(fields.value(k - 1)).toUtf8(); };
+    auto field = [&fields](int k) { return utf8Of(fields.value(k - 1)); };
     QByteArrayList row = {historyTimeText(m_readings->value(0).toLongLong()).toUtf8(), m_range.unit.toUtf8(), field(1)};
     for (const readings::FieldRow &column : readings::fieldTable())
         row.append(field(column.index));

@@ -1,0 +1,103 @@
+// What recording the history costs the viewer at ten packets a second.
+//
+//   bench_recording [seconds] [rounds]
+//
+// A unit link on an in-memory socket is fed as the simulator feeds it at
+// --rate 10: a data packet every 100 ms and a WITS record of ten items every
+// fifth second, taken by the link's own 100 ms poll and parser. In turns of
+// the given length (default 30 s, 2 rounds) the link runs alone, then with
+// the history recorder listening and writing its file (a temporary folder
+// on the same disk as the build), so both are measured in one process under
+// the same load. Each turn prints the process's CPU time (user and system,
+// getrusage) and its share of one core; the last line is the difference.
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "history/historyrecorder.h"
+#include "link/unitlink.h"
+#include "queuesocket.h"
+#include "samplestream.h"
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs the event loop for this long and returns the CPU seconds it took.
+double turn(int seconds)
+{
+    const double before = cpuSeconds();
+    QTimer::singleShot(seconds * 1000, QCoreApplication::instance(), [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
+    return cpuSeconds() - before;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 30;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 2;
+    if (seconds < 1 || rounds < 1) {
+        std::fprintf(stderr, "usage: bench_recording [seconds of 1 or more] [rounds of 1 or more]\n");
+        return 2;
+    }
+
+    auto *socket = new QueueSocket(SocketControl::Connected);
+    UnitLink link(socket);
+    link.open(QStringLiteral("0001"));
+    link.refreshState();
+    int n = 0;
+    qint64 readings = 0;
+    QObject::connect(&link, &UnitLink::readingAccepted, &link, [&readings] { ++readings; });
+    QTimer feed;
+    feed.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&feed, &QTimer::timeout, &link, [&] {
+        socket->incoming += SampleStream::dataPacket(n);
+        if (n % 50 == 0)
+            socket->incoming += SampleStream::witsRecord(n);
+        ++n;
+    });
+    feed.start(100);
+
+    QTemporaryDir dir;
+    HistoryRecorder::Options options;
+    options.path = dir.filePath(QStringLiteral("history.sqlite3"));
+    HistoryRecorder recorder(link, options);
+    QObject::connect(&recorder, &HistoryRecorder::reportLine, [](const QByteArray &line) {
+        std::fprintf(stderr, "%s\n", line.constData());
+    });
+
+    double alone = 0;
+    double recording = 0;
+    std::printf("%-10s %8s %10s %10s %10s\n", "turn", "seconds", "readings", "CPU s", "% of core");
+    for (int round = 0; round < rounds; ++round) {
+        for (const bool on : {false, true}) {
+            recorder.setRecording(on);
+            const qint64 before = readings;
+            const double cpu = turn(seconds);
+            (on ? recording : alone) += cpu;
+            std::printf("%-10s %8d %10lld %10.3f %10.3f\n", on ? "recording" : "alone", seconds, readings - before, cpu,
+                        100.0 * cpu / seconds);
+            std::fflush(stdout);
+        }
+    }
+    recorder.setRecording(false);
+    const double total = static_cast<double>(seconds) * rounds;
+    std::printf("link alone %.3f %% of one core, with the recorder %.3f %%: recording adds %.3f %% of one core\n",
+                100.0 * alone / total, 100.0 * recording / total, 100.0 * (recording - alone) / total);
+    return 0;
+}
