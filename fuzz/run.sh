@@ -101,7 +101,7 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-}
 
 # Per target: the longest input, and the number of runs of the smoke.
 declare -A max_len=([fuzz_receive]=8192 [fuzz_config]=20000 [fuzz_keymessage]=1024)
-declare -A smoke_runs=([fuzz_receive]=800 [fuzz_config]=15000 [fuzz_keymessage]=50000)
+declare -A smoke_runs=([fuzz_receive]=8000 [fuzz_config]=15000 [fuzz_keymessage]=50000)
 
 failed=0
 printf '%-16s %12s %10s %8s %s\n' target executions "exec/s" seconds findings

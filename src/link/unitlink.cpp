@@ -75,16 +75,22 @@ void UnitLink::poll()
         return;
     std::int32_t waiting = 0;
     attempt([&] { waiting = m_socket->BytesReceived(); });
+    if (waiting <= 0 && !m_backlog)
+        return;
+    QByteArray incoming_chunk;
     if (waiting > 0) {
-        QByteArray incoming_chunk;
         if (!attempt([&] { m_socket->GetData(incoming_chunk); }))
             incoming_chunk.clear();
         m_stream.incoming_buffer += incoming_chunk;
         emit chunkReceived(incoming_chunk);
-    } else if (!m_backlog) {
-        return;
     }
-    drain();
+    // Every element ends at a CR or a "]": a chunk without either cannot
+    // complete anything that the last poll left incomplete, so a link that
+    // drips byte by byte costs no parser runs.
+    if (m_backlog || incoming_chunk.contains('\r') || incoming_chunk.contains(']'))
+        drain();
+    else
+        limitBuffer();
 }
 
 void UnitLink::drain()
@@ -103,6 +109,11 @@ void UnitLink::drain()
         if (run == MaxParserRuns - 1)
             m_backlog = true;
     }
+    limitBuffer();
+}
+
+void UnitLink::limitBuffer()
+{
     // What is left can only be text that never completed.
     const qsizetype left = m_stream.incoming_buffer.size();
     if (left > BufferLimit) {

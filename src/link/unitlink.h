@@ -98,6 +98,7 @@ signals:
 private:
     void Winsock_ulmex_DataArrival(std::int32_t bytesTotal);
     void drain();
+    void limitBuffer();
 
     // ParserEvents
     void twoWayMode(bool active) override;
