@@ -2,14 +2,19 @@
 // simulator into a second viewer: the second viewer shows the same readings
 // and WITS items, in the same order.
 
+#include <QAction>
 #include <QFile>
+#include <QMenu>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "app/fm_more_data.h"
+#include "app/viewerextras.h"
 #include "history/historyexport.h"
+#include "history/historyexportdialog.h"
 #include "history/historyrecorder.h"
 #include "history/historystore.h"
 #include "link/unitlink.h"
@@ -50,14 +55,15 @@ class tst_HistoryRoundTrip : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void recordedSessionReplaysTheSame();
+    void menuOffersRecordingAndExport();
 };
 
 void tst_HistoryRoundTrip::recordedSessionReplaysTheSame()
 {
     if (!support::SimProcess::available())
         QSKIP("UNIT_SIM is not set: run through ctest");
-    QStandardPaths::setTestModeEnabled(true);
     QTemporaryDir first;
     QTemporaryDir second;
     const QString database = first.filePath(QStringLiteral("history.sqlite3"));
@@ -84,6 +90,20 @@ void tst_HistoryRoundTrip::recordedSessionReplaysTheSame()
         QVERIFY2(job.run(), qPrintable(job.error()));
     }
 
+    // The window's export: a file and its line, or no file and the failure.
+    QByteArrayList lines;
+    const auto report = [&lines](const QByteArray &line) { lines << line; };
+    const HistoryExport::Range everything{QStringLiteral("0001"), 0, std::numeric_limits<qint64>::max()};
+    const QString csv = first.filePath(QStringLiteral("session.csv"));
+    QVERIFY(runHistoryExport(database, {everything, csv}, nullptr, report));
+    QVERIFY(!runHistoryExport(database, {everything, first.filePath(QStringLiteral("none/x.csv"))}, nullptr, report));
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.at(0), QStringLiteral("[HISTORY: %1 readings of 0001 written to %2]")
+                              .arg(recorded.seen.packets.size())
+                              .arg(csv)
+                              .toLatin1());
+    QVERIFY(lines.at(1).startsWith("[HISTORY ERR: cannot write "));
+
     support::SimProcess replay;
     QVERIFY(replay.start({QStringLiteral("--replay"), raw, QStringLiteral("--replay-rate"), QStringLiteral("2500")}));
     Viewer replayed(second, replay.port());
@@ -91,6 +111,22 @@ void tst_HistoryRoundTrip::recordedSessionReplaysTheSame()
     QTRY_COMPARE_WITH_TIMEOUT(replayed.seen.packets.size(), recorded.seen.packets.size(), 15000);
     QCOMPARE(replayed.seen.packets, recorded.seen.packets);
     QTRY_COMPARE(replayed.seen.witsLines, recorded.seen.witsLines);
+}
+
+void tst_HistoryRoundTrip::menuOffersRecordingAndExport()
+{
+    support::WindowFixture fixture;
+    ViewerExtras extras(fixture.w());
+    QHash<QString, QAction *> entries;
+    for (QAction *action : fixture.w().extrasMenu()->actions())
+        entries.insert(action->text(), action);
+    QAction *record = entries.value(QStringLiteral("Record history"));
+    QVERIFY(record && record->isCheckable() && record->isChecked());
+    QCOMPARE(entries.value(QStringLiteral("Export history…"))->shortcut(), QKeySequence(Qt::Key_F5));
+    record->trigger();
+    QCOMPARE(QSettings().value(QStringLiteral("history/record")), QVariant(false));
+    record->trigger();
+    QCOMPARE(QSettings().value(QStringLiteral("history/record")), QVariant(true));
 }
 
 QTEST_MAIN(tst_HistoryRoundTrip)
