@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QFile>
+#include <QLineEdit>
 #include <QMenu>
 #include <QSettings>
 #include <QSignalSpy>
@@ -127,6 +128,16 @@ void tst_HistoryRoundTrip::menuOffersRecordingAndExport()
     QCOMPARE(QSettings().value(QStringLiteral("history/record")), QVariant(false));
     record->trigger();
     QCOMPARE(QSettings().value(QStringLiteral("history/record")), QVariant(true));
+
+    // The window's way: the dialog asks, the export runs once it has closed.
+    QTemporaryDir dir;
+    entries.value(QStringLiteral("Export history…"))->trigger();
+    auto *dialog = fixture.w().findChild<HistoryExportDialog *>();
+    QVERIFY(dialog);
+    support::child<QLineEdit>(*dialog, "txt_file")->setText(dir.filePath(QStringLiteral("x.csv")));
+    dialog->accept();
+    QTRY_VERIFY(fixture.w().trafficContent().contains("[HISTORY: 0 readings of 0001 written to "));
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("x.csv"))));
 }
 
 QTEST_MAIN(tst_HistoryRoundTrip)

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QSettings>
+#include <QTimer>
 
 #include "alerts/alertcontroller.h"
 #include "app/aboutbox.h"
@@ -83,7 +84,12 @@ void ViewerExtras::exportHistory()
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::accepted, this, [this, dialog, path] {
         const HistoryExportRequest request = dialog->request(QDateTime::currentMSecsSinceEpoch());
-        runHistoryExport(path, request, &m_window, [this](const QByteArray &line) { m_window.disply_text(line); });
+        // The export runs from the event loop, not inside the closing
+        // dialog's signal: its progress handles events, and with them the
+        // dialog's deletion.
+        QTimer::singleShot(0, this, [this, path, request] {
+            runHistoryExport(path, request, &m_window, [this](const QByteArray &line) { m_window.disply_text(line); });
+        });
     });
     dialog->open();
 }
