@@ -99,11 +99,11 @@ QString alarmText(double errorCode)
 GasLevel gasLevel(double shownValue)
 {
     GasLevel level = GasLevel::Unchanged;
-    if (shownValue < 1200)
+    if (shownValue < GreenBelow)
         level = GasLevel::Green;
-    if (shownValue > 1400)
+    if (shownValue > YellowAbove)
         level = GasLevel::Yellow;
-    if (shownValue > 1750)
+    if (shownValue > RedAbove)
         level = GasLevel::Red;
     return level;
 }

@@ -32,6 +32,11 @@ QString alarmText(double errorCode);
 
 enum class GasLevel { Unchanged, Green, Yellow, Red };
 
+// The gas-units levels: green below, yellow above, red above.
+constexpr double GreenBelow = 1200;
+constexpr double YellowAbove = 1400;
+constexpr double RedAbove = 1750;
+
 // The colour the gas-units reading takes for the whole number it shows.
 // Between 1200 and 1400 it keeps its colour, so it does not flicker at a
 // level.

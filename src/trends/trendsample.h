@@ -1,0 +1,65 @@
+#pragma once
+
+#include <array>
+
+#include <QtGlobal>
+
+#include "trends/gasratios.h"
+
+namespace trends {
+
+// What the trends window charts of each reading.
+enum Channel : int {
+    GasUnits,
+    C1,
+    C2,
+    C3,
+    IC4,
+    NC4,
+    IC5,
+    NC5,
+    HoleDepth,
+    LagDepth,
+    BitDepth,
+    Rop,
+    Wetness,
+    Balance,
+    Character,
+    ChannelCount
+};
+
+struct ChannelInfo
+{
+    const char *key;     // in object names and settings
+    const char *name;    // as the window shows it
+    const char *column;  // the history's column it is read from; nullptr for a ratio
+};
+
+const std::array<ChannelInfo, ChannelCount> &channelTable();
+inline const ChannelInfo &channelInfo(Channel channel)
+{
+    return channelTable()[static_cast<std::size_t>(channel)];
+}
+
+// The channels drawn against lag depth as well as against time.
+bool drawnAgainstDepth(Channel channel);
+
+// One reading: its time (UTC milliseconds) and a value for each channel,
+// NaN where it has none.
+struct Sample
+{
+    Sample();
+
+    qint64 timeMs = 0;
+    std::array<double, ChannelCount> values;
+
+    double operator[](Channel channel) const { return values[static_cast<std::size_t>(channel)]; }
+    double &operator[](Channel channel) { return values[static_cast<std::size_t>(channel)]; }
+};
+
+// The chromatograph of the sample: C1 to nC5, none where NaN.
+Chromatograph chromatographOf(const Sample &sample);
+// Fills Wh, Bh and Ch from the sample's chromatograph.
+void addRatios(Sample &sample);
+
+} // namespace trends

@@ -1,0 +1,203 @@
+// The rules under the trends window, without widgets: the gas ratios and
+// their reading in words, and the min-max decimation of long ranges.
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+#include <QTest>
+
+#include "trends/columnextremes.h"
+#include "trends/gasratios.h"
+
+using trends::ColumnExtremes;
+
+namespace {
+
+const double None = std::nan("");
+
+std::optional<double> given(double value)
+{
+    return std::isnan(value) ? std::nullopt : std::optional<double>(value);
+}
+
+} // namespace
+
+class tst_Trends : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void ratios_data();
+    void ratios();
+    void readingsAtTheirLimits();
+    void decimationKeepsEveryExtreme();
+    void decimationBreaksAtGapsAndMerges();
+};
+
+void tst_Trends::ratios_data()
+{
+    // C1, C2, C3, iC4, nC4, iC5, nC5 (NaN: missing), then Wh, Bh, Ch, C1/C2,
+    // C1/C3, C1/C4, C1/C5 (NaN: no value) and the words for Wh, Bh and Ch.
+    QTest::addColumn<QList<double>>("gas");
+    QTest::addColumn<QList<double>>("expected");
+    QTest::addColumn<QByteArrayList>("words");
+    QTest::newRow("wet gas: Wh reads oil, Bh below Wh")
+        << QList<double>{6200, 900, 450, 80, 110, 30, 35}
+        << QList<double>{20.5637, 10.0709, 0.566667, 6.88889, 13.7778, 32.6316, 95.3846}
+        << QByteArrayList{"oil", "", "oil"};
+    QTest::newRow("very dry gas, no C4 or C5")
+        << QList<double>{10000, 20, 5, 0, 0, 0, 0} << QList<double>{0.249377, 2004, 0, 500, 2000, None, None}
+        << QByteArrayList{"very dry gas", "very light dry gas", "gas"};
+    QTest::newRow("productive gas") << QList<double>{1000, 60, 30, 5, 5, 2, 2}
+                                    << QList<double>{9.42029, 24.0909, 0.466667, 16.6667, 33.3333, 100, 250}
+                                    << QByteArrayList{"gas", "", "gas"};
+    QTest::newRow("residual oil") << QList<double>{100, 40, 50, 10, 15, 5, 5}
+                                  << QList<double>{55.5556, 1.64706, 0.7, 2.5, 2, 4, 10}
+                                  << QByteArrayList{"residual oil", "", "oil"};
+    QTest::newRow("all zero: every divisor 0") << QList<double>{0, 0, 0, 0, 0, 0, 0}
+                                               << QList<double>{None, None, None, None, None, None, None}
+                                               << QByteArrayList{"", "", ""};
+    QTest::newRow("C3 zero: Ch and C1/C3 none") << QList<double>{1000, 50, 0, 4, 6, 1, 1}
+                                                << QList<double>{5.83804, 87.5, None, 20, None, 100, 500}
+                                                << QByteArrayList{"gas", "", ""};
+    QTest::newRow("C3 to C5 zero: Bh none") << QList<double>{1000, 50, 0, 0, 0, 0, 0}
+                                            << QList<double>{4.7619, None, None, 20, None, None, None}
+                                            << QByteArrayList{"gas", "", ""};
+    QTest::newRow("C1 zero: Wh 100, Pixler 0, C1/C5 0 over 0") << QList<double>{0, 10, 10, 5, 5, 0, 0}
+                                                  << QList<double>{100, 0.5, 1, 0, 0, 0, None}
+                                                  << QByteArrayList{"residual oil", "", "oil"};
+    QTest::newRow("nC4 missing: C4 and what needs it none") << QList<double>{1000, 60, 30, 5, None, 2, 2}
+                                                            << QList<double>{None, None, None, 16.6667, 33.3333, None, 250}
+                                                            << QByteArrayList{"", "", ""};
+    QTest::newRow("C1 missing") << QList<double>{None, 60, 30, 5, 5, 2, 2}
+                                << QList<double>{None, None, 0.466667, None, None, None, None}
+                                << QByteArrayList{"", "", "gas"};
+    QTest::newRow("C2 below zero counts as missing") << QList<double>{1000, -60, 30, 5, 5, 2, 2}
+                                                     << QList<double>{None, None, 0.466667, None, 33.3333, 100, 250}
+                                                     << QByteArrayList{"", "", "gas"};
+    QTest::newRow("iC5 infinite counts as missing")
+        << QList<double>{1000, 60, 30, 5, 5, std::numeric_limits<double>::infinity(), 2}
+        << QList<double>{None, None, None, 16.6667, 33.3333, 100, None} << QByteArrayList{"", "", ""};
+}
+
+void tst_Trends::ratios()
+{
+    QFETCH(QList<double>, gas);
+    QFETCH(QList<double>, expected);
+    QFETCH(QByteArrayList, words);
+    const trends::GasRatios r = trends::gasRatios(
+        {given(gas[0]), given(gas[1]), given(gas[2]), given(gas[3]), given(gas[4]), given(gas[5]), given(gas[6])});
+    const std::optional<double> got[] = {r.wetness, r.balance, r.character, r.c1c2, r.c1c3, r.c1c4, r.c1c5};
+    for (int i = 0; i < 7; ++i) {
+        const double want = expected[i];
+        if (std::isnan(want)) {
+            QVERIFY2(!got[i], qPrintable(QStringLiteral("ratio %1 is %2, not none").arg(i).arg(got[i].value_or(0))));
+            QCOMPARE(trends::ratioText(got[i]), QStringLiteral("—"));
+        } else {
+            QVERIFY2(got[i] && std::abs(*got[i] - want) <= 1e-4 * std::max(1.0, std::abs(want)),
+                     qPrintable(QStringLiteral("ratio %1 is %2, not %3").arg(i).arg(got[i].value_or(NAN)).arg(want)));
+        }
+    }
+    QCOMPARE(trends::wetnessReading(r.wetness).toUtf8(), words[0]);
+    QCOMPARE(trends::balanceReading(r.balance).toUtf8(), words[1]);
+    QCOMPARE(trends::characterReading(r.character).toUtf8(), words[2]);
+}
+
+void tst_Trends::readingsAtTheirLimits()
+{
+    QCOMPARE(trends::wetnessReading(0.4999), QStringLiteral("very dry gas"));
+    QCOMPARE(trends::wetnessReading(0.5), QStringLiteral("gas"));
+    QCOMPARE(trends::wetnessReading(17.4999), QStringLiteral("gas"));
+    QCOMPARE(trends::wetnessReading(17.5), QStringLiteral("oil"));
+    QCOMPARE(trends::wetnessReading(40.0), QStringLiteral("oil"));
+    QCOMPARE(trends::wetnessReading(40.001), QStringLiteral("residual oil"));
+    QCOMPARE(trends::balanceReading(100.0), QString());
+    QCOMPARE(trends::balanceReading(100.001), QStringLiteral("very light dry gas"));
+    QCOMPARE(trends::characterReading(0.4999), QStringLiteral("gas"));
+    QCOMPARE(trends::characterReading(0.5), QStringLiteral("oil"));
+    QCOMPARE(trends::ratioText(1234.4), QStringLiteral("1234"));
+    QCOMPARE(trends::ratioText(0.56667), QStringLiteral("0.567"));
+}
+
+void tst_Trends::decimationKeepsEveryExtreme()
+{
+    // 24 hours at one reading a second into 1024 columns, with a spike and a
+    // dip of one reading each: the line keeps them and every column's lowest
+    // and highest reading, at most two points a column, in order along x.
+    constexpr int Count = 86400;
+    constexpr double Width = 84.375;
+    std::vector<QPointF> points;
+    for (int i = 0; i < Count; ++i)
+        points.emplace_back(i, 1000 + 300 * std::sin(i / 900.0) + (i % 7) * 3);
+    points[40001].ry() = 5000;
+    points[70007].ry() = -20;
+    // Order does not matter: a depth goes up and down.
+    std::vector<QPointF> shuffled = points;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+    ColumnExtremes decimated(Width);
+    for (const QPointF &point : shuffled)
+        decimated.add(point.x(), point.y());
+    decimated.add(5, std::nan(""));
+
+    const trends::Polyline line = decimated.line(0, Count);
+    QCOMPARE(line.size(), std::size_t(1));
+    const std::vector<QPointF> &drawn = line.front();
+    QVERIFY(drawn.size() <= 2 * 1024);
+    QVERIFY(std::is_sorted(drawn.begin(), drawn.end(), [](QPointF a, QPointF b) { return a.x() < b.x(); }));
+    for (int column = 0; column * Width < Count; ++column) {
+        const double from = column * Width;
+        const double to = from + Width;
+        const auto first = points.begin() + static_cast<long>(std::ceil(from));
+        const auto last = points.begin() + std::min<long>(Count, static_cast<long>(std::ceil(to)));
+        const auto [low, high] =
+            std::minmax_element(first, last, [](QPointF a, QPointF b) { return a.y() < b.y(); });
+        std::vector<double> shown;
+        for (const QPointF &point : drawn) {
+            if (point.x() >= from && point.x() < to)
+                shown.push_back(point.y());
+        }
+        QVERIFY2(shown.size() <= 2 && *std::min_element(shown.begin(), shown.end()) == low->y()
+                     && *std::max_element(shown.begin(), shown.end()) == high->y(),
+                 qPrintable(QString::number(column)));
+    }
+    QVERIFY(std::count(drawn.begin(), drawn.end(), QPointF(40001, 5000)) == 1);
+    QVERIFY(std::count(drawn.begin(), drawn.end(), QPointF(70007, -20)) == 1);
+
+    // A part of the range: its columns and one either side.
+    const trends::Polyline part = decimated.line(43200, 43200 + 10 * Width);
+    QVERIFY(part.front().front().x() < 43200 && part.front().front().x() >= 43200 - 2 * Width);
+    QVERIFY(part.front().back().x() > 43200 + 10 * Width);
+    QVERIFY(part.front().size() <= 2 * 13);
+    const ColumnExtremes::Column *near = decimated.columnNear(43250.5, 0);
+    QVERIFY(near && near->last == points[43284]);
+}
+
+void tst_Trends::decimationBreaksAtGapsAndMerges()
+{
+    ColumnExtremes decimated(1.0);
+    for (int x = 0; x <= 10; ++x)
+        decimated.add(x, x);
+    for (int x = 100; x <= 110; ++x)
+        decimated.add(x, -x);
+    QCOMPARE(decimated.line(0, 110, 20).size(), std::size_t(2));
+    QCOMPARE(decimated.line(0, 110).size(), std::size_t(1));
+    QVERIFY(!decimated.columnNear(50, 3));
+    QCOMPARE(decimated.columnNear(12.5, 3)->last, QPointF(10, 10));
+    decimated.dropBefore(100);
+    QCOMPARE(decimated.minX(), 100.0);
+
+    // Past the limit the columns double in width, and no extreme is lost.
+    ColumnExtremes limited(1.0, 100);
+    for (int x = 0; x < 1000; ++x)
+        limited.add(x, x == 517 ? 999 : x % 10);
+    QVERIFY(limited.columnCount() <= 100);
+    QCOMPARE(limited.width(), 16.0);
+    const std::vector<QPointF> drawn = limited.line(0, 1000).front();
+    QVERIFY(drawn.size() <= 200);
+    QVERIFY(std::count(drawn.begin(), drawn.end(), QPointF(517, 999)) == 1);
+    QCOMPARE(limited.columnNear(515, 0)->last, QPointF(527, 7));
+}
+
+QTEST_APPLESS_MAIN(tst_Trends)
+#include "tst_trends.moc"
