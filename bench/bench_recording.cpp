@@ -11,40 +11,14 @@
 // the same load. Each turn prints the process's CPU time (user and system,
 // getrusage) and its share of one core; the last line is the difference.
 
-#include <sys/resource.h>
-
 #include <cstdio>
 #include <cstdlib>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QTimer>
 
+#include "fedlink.h"
 #include "history/historyrecorder.h"
-#include "link/unitlink.h"
-#include "queuesocket.h"
-#include "samplestream.h"
-
-namespace {
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// Runs the event loop for this long and returns the CPU seconds it took.
-double turn(int seconds)
-{
-    const double before = cpuSeconds();
-    QTimer::singleShot(seconds * 1000, QCoreApplication::instance(), [] { QCoreApplication::exit(0); });
-    QCoreApplication::exec();
-    return cpuSeconds() - before;
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -56,27 +30,12 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    auto *socket = new QueueSocket(SocketControl::Connected);
-    UnitLink link(socket);
-    link.open(QStringLiteral("0001"));
-    link.refreshState();
-    int n = 0;
-    qint64 readings = 0;
-    QObject::connect(&link, &UnitLink::readingAccepted, &link, [&readings] { ++readings; });
-    QTimer feed;
-    feed.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&feed, &QTimer::timeout, &link, [&] {
-        socket->incoming += SampleStream::dataPacket(n);
-        if (n % 50 == 0)
-            socket->incoming += SampleStream::witsRecord(n);
-        ++n;
-    });
-    feed.start(100);
+    FedLink fed;
 
     QTemporaryDir dir;
     HistoryRecorder::Options options;
     options.path = dir.filePath(QStringLiteral("history.sqlite3"));
-    HistoryRecorder recorder(link, options);
+    HistoryRecorder recorder(fed.link(), options);
     QObject::connect(&recorder, &HistoryRecorder::reportLine, [](const QByteArray &line) {
         std::fprintf(stderr, "%s\n", line.constData());
     });
@@ -87,10 +46,10 @@ int main(int argc, char *argv[])
     for (int round = 0; round < rounds; ++round) {
         for (const bool on : {false, true}) {
             recorder.setRecording(on);
-            const qint64 before = readings;
-            const double cpu = turn(seconds);
+            const qint64 before = fed.readings();
+            const double cpu = cpuOfTurn(seconds);
             (on ? recording : alone) += cpu;
-            std::printf("%-10s %8d %10lld %10.3f %10.3f\n", on ? "recording" : "alone", seconds, readings - before, cpu,
+            std::printf("%-10s %8d %10lld %10.3f %10.3f\n", on ? "recording" : "alone", seconds, fed.readings() - before, cpu,
                         100.0 * cpu / seconds);
             std::fflush(stdout);
         }
