@@ -383,7 +383,9 @@ for r in "${runs[@]}"; do
     from=$bin
     case "$r" in before-*) from=$bbin ;; esac
     dir=$(viewer_dir "viewer-$r" "${port[$r]}" "$from")
-    DISPLAY=${dispof[$r]} /usr/bin/time -v -o "$results/time.$r.txt" "$dir/rtviewer" >"$results/rtviewer.$r.log" 2>&1 &
+    # Each viewer keeps its settings and its history in its own folder.
+    DISPLAY=${dispof[$r]} XDG_CONFIG_HOME=$dir/config XDG_DATA_HOME=$dir/data \
+        /usr/bin/time -v -o "$results/time.$r.txt" "$dir/rtviewer" >"$results/rtviewer.$r.log" 2>&1 &
     tpid[$r]=$!
     started+=("${tpid[$r]}")
     vpid[$r]=""
@@ -510,7 +512,9 @@ if [ "$sweep" = 1 ]; then
         for b in "${order[@]}"; do
             driver=$bin/bench_sweep
             [ "$b" = before ] && driver=$bbin/bench_sweep
-            DISPLAY=$sweep_display "${prio[@]}" timeout $(( sweep_seconds + 60 )) "$driver" --port "$sim_port" \
+            home=$results/home-sweep-$b-$r
+            DISPLAY=$sweep_display XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data \
+                "${prio[@]}" timeout $(( sweep_seconds + 60 )) "$driver" --port "$sim_port" \
                 --seconds "$sweep_seconds" >"$results/sweep.$b.$r.txt" 2>"$results/sweep.$b.$r.log" \
                 || echo "failed=1" >>"$results/sweep.$b.$r.txt"
         done
@@ -610,11 +614,11 @@ side_row() {  # run, label, target (empty for none), limit
 # The sweep: one table per build.
 sweep_table() {  # build
     local b=$1 r
-    echo "| Packets/s asked | Arrived (a second) | Taken by the panel | Screen behind the newest packet: median / 95 % / worst | Status line said (most) | True age of the panel's data: median / worst | Status line off by (worst) | Met |"
-    echo "|---|---|---|---|---|---|---|---|"
+    echo "| Packets/s asked | Arrived (a second) | Taken by the panel | Screen behind the newest packet: median / 95 % / worst | Status line said (most) | True age of the panel's data: median / worst | Status line off by (worst) | Viewer's CPU | Met |"
+    echo "|---|---|---|---|---|---|---|---|---|"
     for r in $rates; do
         if [ "$(sv "$b" "$r" failed)" = 1 ] || [ "$(sv "$b" "$r" sent)" = nan ]; then
-            echo "| $r | failed (see sweep.$b.$r.log) | | | | | | |"
+            echo "| $r | failed (see sweep.$b.$r.log) | | | | | | | |"
             continue
         fi
         local sent shown age said truth off met
@@ -632,7 +636,7 @@ sweep_table() {  # build
         met=$(yesno "$(awk -v s="$(sv "$b" "$r" sent)" -v t="$(sv "$b" "$r" shown)" -v a="$(sv "$b" "$r" screen_age_max_ms)" \
             -v n="$(sv "$b" "$r" never_painted)" -v e="$(sv "$b" "$r" status_error_worst_s)" \
             'BEGIN {e = e < 0 ? -e : e; print (s == t && n == 0 && a != "nan" && a <= 150 && e != "nan" && e < 1)}')")
-        echo "| $r | $sent | $shown | $age | $said | $truth | $off | $met |"
+        echo "| $r | $sent | $shown | $age | $said | $truth | $off | $(fmt "$(sv "$b" "$r" cpu_percent)" '%.2f') % | $met |"
     done
 }
 if [ "$sweep" = 1 ]; then
