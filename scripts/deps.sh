@@ -6,7 +6,9 @@
 # The history of readings is a SQLite file read through Qt SQL: qt6-base-dev
 # carries Qt6Sql's CMake files, libqt6sql6-sqlite the driver.
 # qt6-multimedia-dev plays the alert tones.
-RTVIEWER_PACKAGES=(build-essential cmake qt6-base-dev libqt6sql6-sqlite fonts-liberation dpkg-dev desktop-file-utils qt6-multimedia-dev)
+# qt6-charts-dev draws the trends window; its CMake package needs Qt OpenGL's
+# (libqt6opengl6-dev).
+RTVIEWER_PACKAGES=(build-essential cmake qt6-base-dev libqt6sql6-sqlite fonts-liberation dpkg-dev desktop-file-utils qt6-multimedia-dev qt6-charts-dev libqt6opengl6-dev)
 # clang and its runtimes (libFuzzer, the sanitizers) for the fuzz targets.
 RTVIEWER_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 

@@ -15,6 +15,7 @@
 #include "history/historyrecorder.h"
 #include "link/unitlink.h"
 #include "stream/trafficwindow.h"
+#include "trends/trendswindow.h"
 
 ViewerExtras::ViewerExtras(fm_more_data &window)
     : QObject(&window)
@@ -22,6 +23,7 @@ ViewerExtras::ViewerExtras(fm_more_data &window)
 {
     setObjectName(QStringLiteral("ViewerExtras"));
     addEntry(tr("About…"), QKeySequence(Qt::Key_F1), [this] { showAbout(); });
+    addEntry(tr("Trends…"), QKeySequence(Qt::Key_F2), [this] { showTrends(); });
 
     m_alerts = new AlertController(window, AlertOptions(), this);
     addEntry(tr("Acknowledge alerts"), QKeySequence(Qt::Key_F3), [this] { m_alerts->acknowledge(); });
@@ -52,6 +54,7 @@ ViewerExtras::ViewerExtras(fm_more_data &window)
 ViewerExtras::~ViewerExtras()
 {
     delete m_about.data();
+    delete m_trends.data();
 }
 
 QAction *ViewerExtras::addEntry(const QString &text, const QKeySequence &key, std::function<void()> triggered)
@@ -92,6 +95,22 @@ void ViewerExtras::exportHistory()
         });
     });
     dialog->open();
+}
+
+void ViewerExtras::showTrends()
+{
+    if (!m_trends) {
+        TrendsOptions options;
+        options.historyPath = m_history->options().path;
+        options.beforeReading = [this] { m_history->flush(); };
+        options.chosenUnit = [this] {
+            const QLineEdit *serial = m_window.findChild<QLineEdit *>(QStringLiteral("txt_trailer_num"));
+            return serial ? serial->text() : m_window.link().serial();
+        };
+        m_trends = new TrendsWindow(m_window.link(), options);
+        m_trends->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_trends->present();
 }
 
 void ViewerExtras::showAbout()

@@ -10,6 +10,7 @@ class AboutBox;
 class AlertController;
 class HistoryRecorder;
 class QAction;
+class TrendsWindow;
 class fm_more_data;
 
 // Everything the viewer offers beside the reading panel, composed around the
@@ -18,8 +19,8 @@ class fm_more_data;
 // character keys belong to the unit in the traffic window and drop the link
 // in the serial box, so no other key may be taken.
 //
-// Function keys in use: F1 About, F3 Acknowledge alerts, F4 Mute for 15
-// minutes, F5 Export history.
+// Function keys in use: F1 About, F2 Trends, F3 Acknowledge alerts, F4 Mute
+// for 15 minutes, F5 Export history.
 class ViewerExtras : public QObject
 {
     Q_OBJECT
@@ -36,9 +37,11 @@ private:
     void showAbout();
     void setHistoryRecording(bool on);
     void exportHistory();
+    void showTrends();
 
     fm_more_data &m_window;
     QPointer<AboutBox> m_about;
     AlertController *m_alerts = nullptr;
     HistoryRecorder *m_history = nullptr;
+    QPointer<TrendsWindow> m_trends;
 };

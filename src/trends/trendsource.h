@@ -1,0 +1,66 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <QString>
+
+#include "trends/trendsample.h"
+
+class HistoryStore;
+class QSqlQuery;
+struct Reading;
+
+// Where the trends come from: the readings the unit link accepts, and the
+// history file.
+namespace trends {
+
+// A reading the link accepted, with the latest WITS bit depth if one
+// stands. A field that is not a number gives no value, as in the history.
+Sample sampleOf(const Reading &reading, std::optional<double> bitDepth);
+
+// What is marked on the time axis: the unit's alarms and the viewer's
+// alerts starting, and the link's events.
+struct EventMark
+{
+    enum class Kind { Alarm, Link };
+
+    qint64 timeMs = 0;
+    Kind kind = Kind::Link;
+    QString text;
+};
+
+// The marks of a unit in a time range, in order of time; none on failure,
+// with the reason in error.
+std::optional<std::vector<EventMark>> historyEvents(HistoryStore &store, const QString &unit, qint64 fromMs,
+                                                    qint64 toMs, QString *error);
+
+// A unit's readings over a time range (from included, to excluded) read
+// from the history a slice at a time, in order of time, so a window stays
+// responsive while a long range comes in. The store must stay open while
+// it reads.
+class HistoryReadings
+{
+public:
+    HistoryReadings(HistoryStore &store, const QString &unit, qint64 fromMs, qint64 toMs);
+    ~HistoryReadings();
+    HistoryReadings(const HistoryReadings &) = delete;
+    HistoryReadings &operator=(const HistoryReadings &) = delete;
+
+    // Hands up to maxRows more readings to take. False on failure, with the
+    // reason in error(); done() once every reading was handed on.
+    bool readSome(int maxRows, const std::function<void(const Sample &)> &take);
+    bool done() const { return m_done; }
+    qint64 read() const { return m_read; }
+    const QString &error() const { return m_error; }
+
+private:
+    std::unique_ptr<QSqlQuery> m_query;
+    bool m_done = false;
+    qint64 m_read = 0;
+    QString m_error;
+};
+
+} // namespace trends

@@ -1,0 +1,189 @@
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <QString>
+#include <QWidget>
+
+#include "display/readingrules.h"
+#include "trends/trenddata.h"
+#include "trends/trendsource.h"
+
+class HistoryStore;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QGridLayout;
+class QLabel;
+class QScrollBar;
+class QSplitter;
+class QStackedWidget;
+class QTimer;
+class QToolButton;
+class TrendChart;
+class UnitLink;
+struct Reading;
+struct WitsItem;
+
+// What the trends window is given by the viewer.
+struct TrendsOptions
+{
+    QString historyPath;  // the history file, only ever read
+    // Writes what the recorder has gathered, before the window reads the
+    // file; may be empty.
+    std::function<void()> beforeReading;
+    // The unit in the main window's serial box.
+    std::function<QString()> chosenUnit;
+};
+
+// The trends window fm_trends: the last hours of one unit at a glance. Gas
+// units over the gas levels, the chromatograph, the gas ratios and the
+// depths with the ROP against time, or gas, chromatograph and ratios against
+// lag depth as a mud log is read; the latest values with the usual reading
+// of the ratios, and the values under a cursor. It fills from the history
+// file when it opens (a slice at a time, so the viewer stays responsive) and
+// then follows the readings the unit link accepts; it shows the unit in the
+// serial box unless the operator picks another recorded unit. It opens the
+// history read-only and never disturbs recording. Its geometry and the
+// operator's choices are remembered.
+class TrendsWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    enum Range { TenMinutes, OneHour, SixHours, OneDay, Everything };
+    static constexpr int LoadSliceRows = 20000;
+    static constexpr int RefreshMs = 1000;
+    // Live readings kept for the next reading of the history, which may not
+    // hold them (recording off).
+    static constexpr std::size_t LiveKept = 36000;
+
+    TrendsWindow(const UnitLink &link, TrendsOptions options, QWidget *parent = nullptr);
+    ~TrendsWindow() override;
+
+    // Shows the window, raised, and (re)reads the history of the unit in
+    // the serial box, unless the operator chose another unit here.
+    void present();
+    void showUnit(const QString &unit);
+    const QString &unit() const { return m_unit; }
+    void setRange(Range range);
+    Range range() const { return m_range; }
+    void setAgainstDepth(bool on);
+    bool againstDepth() const { return m_againstDepth; }
+    // Following the live readings at the right edge of the time axis.
+    bool following() const { return m_live; }
+    bool loading() const { return m_loading != nullptr; }
+
+    const TrendChart *chart(const char *name) const;
+
+signals:
+    // The charts show the history read for the view and what came live.
+    void chartsUpdated();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void buildControls();
+    void buildCharts();
+    void buildValues();
+    void restoreSettings();
+    void saveSettings() const;
+    TrendChart *addChart(const char *name, bool time);
+
+    // Reading the history.
+    bool openStore();
+    void reload();
+    void reloadSoon();
+    void loadStep();
+    void loadFinished(const QString &problem);
+    void fetchNewEvents();
+    void fillUnits();
+
+    // What the link reports.
+    void readingAccepted(const Reading &reading);
+    void witsItemRead(const WitsItem &item);
+    void linkState(std::int16_t state);
+
+    // The view.
+    void tick();
+    int columns() const;
+    void setTimeView(double from, double to, bool live);
+    void followNow();
+    void zoom(double factor, std::optional<double> around);
+    void pan(double share);
+    void scrolled(int value);
+    void refreshCharts();
+    void refreshTimeCharts();
+    void refreshDepthCharts();
+    // Each chart shows from to to along its place axis, its lines broken
+    // where the readings are more than gap apart.
+    void drawCharts(const std::vector<TrendChart *> &charts, double from, double to, double gap);
+    std::pair<double, double> depthView() const;
+    void setCursorPlace(std::optional<double> place);
+    void showLatest();
+    void showCursor();
+    std::vector<TrendChart *> shownCharts() const;
+    void lineToggled(trends::Channel channel, bool shown);
+
+    const UnitLink &m_link;
+    TrendsOptions m_options;
+
+    // Controls.
+    QComboBox *cbo_unit = nullptr;
+    QButtonGroup *m_rangeButtons = nullptr;
+    QCheckBox *chk_depth = nullptr;
+    QToolButton *cmd_live = nullptr;
+    QLabel *lbl_status = nullptr;
+    QSplitter *m_split = nullptr;
+    QStackedWidget *m_pages = nullptr;
+    QScrollBar *scr_time = nullptr;
+    std::vector<TrendChart *> m_timeCharts;
+    std::vector<TrendChart *> m_depthCharts;
+    QGridLayout *m_values = nullptr;
+    QTimer *m_refresh = nullptr;
+    QTimer *m_loadStep = nullptr;
+    QTimer *m_reloadSoon = nullptr;
+
+    // The unit and the view.
+    QString m_unit;
+    bool m_followBox = true;
+    Range m_range = OneHour;
+    bool m_againstDepth = false;
+    bool m_live = true;
+    // The span followed live when the operator zoomed while following.
+    std::optional<double> m_liveSpan;
+    double m_viewFrom = 0.0;
+    double m_viewTo = 1.0;
+    std::optional<std::pair<double, double>> m_depthZoom;
+    std::optional<double> m_cursor;
+    qint64 m_firstMs = 0;
+    std::vector<bool> m_hidden;
+
+    // The data.
+    std::unique_ptr<HistoryStore> m_store;
+    std::unique_ptr<trends::HistoryReadings> m_loading;
+    trends::TrendData m_data;
+    double m_loadFrom = 0.0;
+    double m_loadTo = 0.0;
+    std::deque<trends::Sample> m_liveKept;
+    std::vector<trends::EventMark> m_events;
+    qint64 m_eventsUntilMs = 0;
+    int m_ticks = 0;
+    bool m_changed = false;     // the view shows something new
+    bool m_newReading = false;  // the latest values have changed
+    qint64 m_drawnAtMs = 0;
+    std::optional<double> m_bitDepth;
+    readings::GasLevel m_gasLevel = readings::GasLevel::Unchanged;
+
+    // A drag in progress.
+    std::optional<QPoint> m_dragFrom;
+    std::pair<double, double> m_dragView;
+    bool m_dragged = false;
+};

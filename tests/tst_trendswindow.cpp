@@ -1,0 +1,169 @@
+// The trends window on a small recorded history: the points its charts
+// draw, a reading that comes live, the depth view and another unit.
+
+#include <cmath>
+#include <map>
+
+#include <QDateTime>
+#include <QLabel>
+#include <QScatterSeries>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "history/historystore.h"
+#include "link/unitlink.h"
+#include "support/fakesocket.h"
+#include "support/historysupport.h"
+#include "support/packets.h"
+#include "trends/trendchart.h"
+#include "trends/trendswindow.h"
+
+using namespace trends;
+
+namespace {
+
+constexpr int Readings = 40;
+constexpr int Missing = 7;  // this reading's gas units are no number
+
+history::ReadingRow row(const char *unit, qint64 timeMs, std::map<QString, double> values)
+{
+    history::ReadingRow made;
+    made.timeMs = timeMs;
+    made.unit = QString::fromLatin1(unit);
+    made.packet = "*";
+    for (std::size_t i = 0; i < history::numericColumns().size(); ++i) {
+        const auto found = values.find(QLatin1String(history::numericColumns()[i].name));
+        if (found != values.end())
+            made.values[i] = found->second;
+    }
+    return made;
+}
+
+std::vector<QPointF> joined(const std::vector<std::vector<QPointF>> &parts)
+{
+    std::vector<QPointF> all;
+    for (const auto &part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+} // namespace
+
+class tst_TrendsWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings().clear();
+        QSettings().setValue(QStringLiteral("trends/range"), TrendsWindow::TenMinutes);
+    }
+    void drawsTheHistoryThenFollowsTheLink();
+};
+
+void tst_TrendsWindow::drawsTheHistoryThenFollowsTheLink()
+{
+    // Unit 0001: a reading every 10 s over the last 7 minutes, gas rising
+    // through every level; unit 0002: five readings.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
+    const qint64 start = QDateTime::currentMSecsSinceEpoch() - 400 * 1000;
+    auto timeOf = [start](int i) { return static_cast<double>(start + i * 10000); };
+    auto gasOf = [](int i) { return 500.0 + 40 * i; };
+    history::Batch batch;
+    for (int i = 0; i < Readings; ++i) {
+        std::map<QString, double> values{{QStringLiteral("c1"), 10 * gasOf(i)}, {QStringLiteral("c2"), gasOf(i)},
+                                         {QStringLiteral("c3"), gasOf(i) / 2},   {QStringLiteral("ic4"), 10},
+                                         {QStringLiteral("nc4"), 10},            {QStringLiteral("ic5"), 5},
+                                         {QStringLiteral("nc5"), 5},             {QStringLiteral("lag_depth"), 5000.0 + i}};
+        if (i != Missing)
+            values[QStringLiteral("gas_units")] = gasOf(i);
+        batch.readings.push_back(row("0001", static_cast<qint64>(timeOf(i)), values));
+    }
+    for (int i = 0; i < 5; ++i)
+        batch.readings.push_back(row("0002", static_cast<qint64>(timeOf(i)), {{QStringLiteral("gas_units"), 3000}}));
+    batch.events = {{start - 1000, QStringLiteral("0001"), QStringLiteral("connected"), QStringLiteral("0001 connected")},
+                    {static_cast<qint64>(timeOf(5)), QStringLiteral("0001"), QStringLiteral("alarm start"),
+                     QStringLiteral("5 HIGH SAMPLE FLOW RATE")},
+                    {static_cast<qint64>(timeOf(6)), QStringLiteral("0001"), QStringLiteral("report"),
+                     QStringLiteral("[Parse Checksum failed]")}};
+    {
+        HistoryStore store;
+        QVERIFY(store.open(path, HistoryStore::Access::ReadWrite));
+        QVERIFY(store.write(batch));
+    }
+
+    auto *socket = new FakeSocket;
+    UnitLink link(socket);
+    link.findChild<QTimer *>(QStringLiteral("tmrDataArrival"))->stop();
+    link.open(QStringLiteral("0001"));
+    link.refreshState();
+    TrendsWindow window(link, {path, {}, [] { return QStringLiteral("0001"); }});
+    QSignalSpy updated(&window, &TrendsWindow::chartsUpdated);
+    window.present();
+    QVERIFY(updated.wait());
+    QCOMPARE(window.unit(), QStringLiteral("0001"));
+
+    // Every reading its own point; the one without gas units is no point.
+    const TrendChart *gas = window.chart("cht_gas");
+    std::vector<std::vector<QPointF>> expected(1);
+    for (int i = 0; i < Readings; ++i) {
+        if (i != Missing)
+            expected[0].emplace_back(timeOf(i), gasOf(i));
+    }
+    QCOMPARE(gas->drawnParts(GasUnits), expected);
+    const std::vector<QPointF> c1 = joined(window.chart("cht_chromatograph")->drawnParts(C1));
+    QCOMPARE(c1.size(), std::size_t(Readings));
+    QCOMPARE(c1.back(), QPointF(timeOf(Readings - 1), 10 * gasOf(Readings - 1)));
+    const std::vector<QPointF> wetness = joined(window.chart("cht_ratios")->drawnParts(Wetness));
+    const double c4 = 20;
+    const double c5 = 10;
+    const double wet = gasOf(0) + gasOf(0) / 2 + c4 + c5;
+    QCOMPARE(wetness.size(), std::size_t(Readings));
+    QCOMPARE(wetness.front().y(), wet / (10 * gasOf(0) + wet) * 100);
+    // The alarm and the connect are marked; report lines are not.
+    int alarms = 0;
+    int links = 0;
+    for (QAbstractSeries *series : gas->chart()->series()) {
+        if (auto *marks = qobject_cast<QScatterSeries *>(series))
+            (marks->name() == QStringLiteral("Alarms") ? alarms : links) += marks->count();
+    }
+    QCOMPARE(alarms, 1);
+    QCOMPARE(links, 1);
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lbl_latest_gas"))->text(), QStringLiteral("2060"));
+
+    // A reading the link accepts joins the charts.
+    QList<QByteArray> fields = support::unitFields("5070.0", "777", "0");
+    fields[36] = "5040";
+    socket->queue(support::packet(fields));
+    link.poll();
+    QTRY_COMPARE(joined(gas->drawnParts(GasUnits)).back().y(), 777.0);
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lbl_latest_gas"))->text(), QStringLiteral("777"));
+
+    // Against lag depth, depth downwards: gas units across, one point per
+    // reading with gas units.
+    window.setAgainstDepth(true);
+    QVERIFY(updated.wait());
+    const std::vector<QPointF> log = joined(window.chart("dpt_gas")->drawnParts(GasUnits));
+    QCOMPARE(log.size(), std::size_t(Readings));
+    QCOMPARE(log.front(), QPointF(gasOf(0), 5000));
+    QCOMPARE(log.back(), QPointF(777, 5040));
+
+    // Another recorded unit on request.
+    window.setAgainstDepth(false);
+    QVERIFY(updated.wait());
+    window.showUnit(QStringLiteral("0002"));
+    QVERIFY(updated.wait());
+    const std::vector<QPointF> other = joined(gas->drawnParts(GasUnits));
+    QCOMPARE(other.size(), std::size_t(5));
+    QCOMPARE(other.front(), QPointF(timeOf(0), 3000));
+}
+
+QTEST_MAIN(tst_TrendsWindow)
+#include "tst_trendswindow.moc"
