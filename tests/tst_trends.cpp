@@ -64,7 +64,7 @@ void tst_Trends::ratios_data()
     QTest::newRow("C3 to C5 zero: Bh none") << QList<double>{1000, 50, 0, 0, 0, 0, 0}
                                             << QList<double>{4.7619, None, None, 20, None, None, None}
                                             << QByteArrayList{"gas", "", ""};
-    QTest::newRow("C1 zero: Wh 100, Pixler 0, C1/C5 0 over 0") << QList<double>{0, 10, 10, 5, 5, 0, 0}
+    QTest::newRow("C1 zero: Wh 100, methane ratios 0, C1/C5 0 over 0") << QList<double>{0, 10, 10, 5, 5, 0, 0}
                                                   << QList<double>{100, 0.5, 1, 0, 0, 0, None}
                                                   << QByteArrayList{"residual oil", "", "oil"};
     QTest::newRow("nC4 missing: C4 and what needs it none") << QList<double>{1000, 60, 30, 5, None, 2, 2}

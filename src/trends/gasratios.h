@@ -4,14 +4,14 @@
 
 #include <QString>
 
-// The gas ratios a mud logger reads from the chromatograph's C1 to C5, after
-// Haworth, Sellens and Whittaker (AAPG Bulletin 69(8), 1985) and Pixler,
-// with C4 = iC4 + nC4 and C5 = iC5 + nC5:
+// The gas ratios a mud logger reads from the chromatograph's C1 to C5, as
+// published for reading the fluid from mud gas, with C4 = iC4 + nC4 and
+// C5 = iC5 + nC5:
 //
 //   wetness   Wh = (C2 + C3 + C4 + C5) / (C1 + C2 + C3 + C4 + C5) x 100
 //   balance   Bh = (C1 + C2) / (C3 + C4 + C5)
 //   character Ch = (C4 + C5) / C3
-//   Pixler    C1/C2, C1/C3, C1/C4, C1/C5
+//   methane   C1/C2, C1/C3, C1/C4, C1/C5
 //
 // A ratio has no value when one of its inputs is missing, not a finite
 // number or below zero (a concentration cannot be), or when its divisor is

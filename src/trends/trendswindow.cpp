@@ -82,12 +82,12 @@ const LineLook Lines[] = {
     {Rop, "depths", "ROP (ft/hr)", QColor(120, 60, 170), Qt::SolidLine, 1},
 };
 
-// The rows of the values beside the charts: a channel, or a Pixler ratio.
+// The rows of the values beside the charts: a channel, or a methane ratio.
 struct ValueRow
 {
     const char *key;
     const char *name;
-    int channel;  // -1 for a Pixler ratio
+    int channel;  // -1 for a methane ratio
 };
 
 const ValueRow ValueRows[] = {
@@ -142,7 +142,7 @@ QString valueText(Channel channel, double value)
     }
 }
 
-QString pixlerText(const GasRatios &ratios, const char *key)
+QString methaneRatioText(const GasRatios &ratios, const char *key)
 {
     const QLatin1String name(key);
     if (name == QLatin1String("c1c2"))
@@ -940,7 +940,7 @@ void TrendsWindow::showLatest()
     const GasRatios ratios = latest ? gasRatios(chromatographOf(*latest)) : GasRatios();
     for (const ValueRow &row : ValueRows) {
         if (row.channel < 0)
-            set(row.key, pixlerText(ratios, row.key));
+            set(row.key, methaneRatioText(ratios, row.key));
         else
             set(row.key, latest ? valueText(static_cast<Channel>(row.channel), (*latest)[static_cast<Channel>(row.channel)])
                                 : QStringLiteral("—"));
@@ -986,7 +986,7 @@ void TrendsWindow::showCursor()
     const GasRatios ratios = gasRatios(chromatographOf(under));
     for (const ValueRow &row : ValueRows) {
         if (row.channel < 0)
-            set(row.key, pixlerText(ratios, row.key));
+            set(row.key, methaneRatioText(ratios, row.key));
         else
             set(row.key, valueText(static_cast<Channel>(row.channel), under[static_cast<Channel>(row.channel)]));
     }
