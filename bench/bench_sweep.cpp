@@ -1,7 +1,7 @@
 // Drives the real main window at one packet rate for the rate sweep of
 // bench/run.sh and prints what an operator would have seen:
 //
-//   bench_sweep --port P [--seconds 20] [--settle 2] [--compact]
+//   bench_sweep --port P [--seconds 20] [--settle 2] [--compact] [--trace FILE]
 //
 // P is the port of a unit-sim. The driver puts a relay of its own between
 // the simulator and the window: a thread with plain sockets, outside Qt's
@@ -346,6 +346,8 @@ int main(int argc, char **argv)
     options.addOption({QStringLiteral("settle"), QStringLiteral("Seconds from the first packet to the window (default 2)."),
                        QStringLiteral("seconds"), QStringLiteral("2")});
     options.addOption({QStringLiteral("compact"), QStringLiteral("Keep the window as it starts (no More Data).")});
+    options.addOption({QStringLiteral("trace"), QStringLiteral("Write every arrival, packet taken and paint to this file."),
+                       QStringLiteral("file")});
     options.addHelpOption();
     options.process(app);
     const int simPort = options.value(QStringLiteral("port")).toInt();
@@ -540,6 +542,22 @@ int main(int argc, char **argv)
         error.push_back(age - sample.said);
         if (std::fabs(error.back()) > std::fabs(worstError))
             worstError = error.back();
+    }
+
+    if (options.isSet(QStringLiteral("trace"))) {
+        // One line an event, times in ms from the start of the measuring
+        // window: "arrived N", "taken N", "painted N".
+        QFile trace(options.value(QStringLiteral("trace")));
+        if (trace.open(QIODevice::WriteOnly | QIODevice::Text)) {
+            auto write = [&](const char *what, const std::vector<Stamp> &stamps) {
+                for (const Stamp &stamp : stamps)
+                    trace.write(QByteArray::number((stamp.ns - t0) / 1e6, 'f', 3) + ' ' + what + ' '
+                                + QByteArray::number(stamp.number) + '\n');
+            };
+            write("arrived", arrivals);
+            write("taken", accepted);
+            write("painted", paints);
+        }
     }
 
     const double windowSeconds = (t1 - t0) / 1e9;
