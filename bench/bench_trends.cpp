@@ -7,9 +7,9 @@
 //
 // open: a history file holding 24 hours of unit 0001 at one reading a second
 // up to now (86,400 readings, the gas swinging through every level, an alarm
-// every 80 s) is written in a temporary folder. Each run then opens a new
-// trends window on it as the viewer does, and times from the call that
-// opens it to every chart read, drawn and painted; then it times one more
+// every 80 s) is written in a temporary folder. Each run then makes and
+// opens a new trends window on it as the viewer does on F2, and times from
+// making it to every chart read, drawn and painted; then it times one more
 // repaint of the whole window, which is what decimation keeps small. The
 // window is rebuilt from nothing each run: nothing is cached between runs
 // but the file system's pages.
@@ -127,18 +127,22 @@ struct Took
     double cpuMs = 0;
 };
 
-// Opens the window and waits until its charts show what it read.
-Took openWindow(TrendsWindow &window)
+// Makes and opens the window as F2 does, and waits until its charts show
+// what it read, painted.
+TrendsWindow *openWindow(const UnitLink &link, const TrendsOptions &options, Took *took = nullptr)
 {
     const double cpu = processCpuSeconds();
     QElapsedTimer clock;
     clock.start();
+    auto *window = new TrendsWindow(link, options);
     QEventLoop loop;
-    QObject::connect(&window, &TrendsWindow::chartsUpdated, &loop, &QEventLoop::quit);
-    window.present();
+    QObject::connect(window, &TrendsWindow::chartsUpdated, &loop, &QEventLoop::quit);
+    window->present();
     loop.exec();
-    window.repaint();
-    return {clock.nsecsElapsed() / 1e6, (processCpuSeconds() - cpu) * 1000};
+    window->repaint();
+    if (took)
+        *took = {clock.nsecsElapsed() / 1e6, (processCpuSeconds() - cpu) * 1000};
+    return window;
 }
 
 int open(int runs)
@@ -157,8 +161,8 @@ int open(int runs)
     std::vector<double> repaints;
     std::printf("%-6s %12s %12s %14s %16s\n", "run", "open ms", "CPU ms", "repaint ms", "gas points");
     for (int run = 0; run < runs; ++run) {
-        auto *window = new TrendsWindow(link, optionsFor(path, nullptr));
-        const Took took = openWindow(*window);
+        Took took;
+        TrendsWindow *window = openWindow(link, optionsFor(path, nullptr), &took);
         opens.push_back(took.wallMs);
         cpus.push_back(took.cpuMs);
         QElapsedTimer paint;
@@ -194,10 +198,8 @@ int follow(int seconds, int rounds)
     for (int round = 0; round < rounds; ++round) {
         for (const bool shown : {false, true}) {
             TrendsWindow *window = nullptr;
-            if (shown) {
-                window = new TrendsWindow(fed.link(), optionsFor(history.path, &recorder));
-                openWindow(*window);
-            }
+            if (shown)
+                window = openWindow(fed.link(), optionsFor(history.path, &recorder));
             const qint64 before = fed.readings();
             const double cpu = cpuOfTurn(seconds);
             (shown ? open : closed) += cpu;

@@ -357,7 +357,7 @@ void TrendChart::fitScale(int scale, const std::vector<std::pair<trends::Channel
         }
     }
     // Ends on round values, as the ticks between them.
-    const int count = std::max(2, (m_place == Place::Time ? height() : width()) / 60);
+    const int count = std::max(4, (m_place == Place::Time ? height() : width()) / 45);
     const double step = roundStep((top - bottom) / count);
     if (shape.fitLow || bottom < shape.low)
         bottom = std::floor(bottom / step) * step;

@@ -99,6 +99,21 @@ std::optional<std::vector<EventMark>> historyEvents(HistoryStore &store, const Q
     return events;
 }
 
+std::optional<std::vector<RecordedUnit>> recordedUnits(HistoryStore &store)
+{
+    QSqlQuery query(store.database());
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT u.unit, (SELECT MIN(time_ms) FROM readings r WHERE r.unit = u.unit)"
+                                   " FROM units u ORDER BY u.unit")))
+        return std::nullopt;
+    std::vector<RecordedUnit> units;
+    while (query.next()) {
+        if (!query.isNull(1))
+            units.push_back({query.value(0).toString(), query.value(1).toLongLong()});
+    }
+    return units;
+}
+
 HistoryReadings::HistoryReadings(HistoryStore &store, const QString &unit, qint64 fromMs, qint64 toMs)
     : m_query(std::make_unique<QSqlQuery>(store.database()))
 {

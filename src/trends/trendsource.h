@@ -37,6 +37,17 @@ struct EventMark
 std::optional<std::vector<EventMark>> historyEvents(HistoryStore &store, const QString &unit, qint64 fromMs,
                                                     qint64 toMs, QString *error);
 
+// A unit with readings in the history, and the time of its first one.
+struct RecordedUnit
+{
+    QString unit;
+    qint64 firstMs = 0;
+};
+
+// Every unit with readings, in order of the unit; none on failure. Each
+// costs a look-up in the index, however long its history.
+std::optional<std::vector<RecordedUnit>> recordedUnits(HistoryStore &store);
+
 // A unit's readings over a time range (from included, to excluded) read
 // from the history a slice at a time, in order of time, so a window stays
 // responsive while a long range comes in. The store must stay open while

@@ -337,12 +337,12 @@ void TrendsWindow::buildCharts()
     timeLayout->addWidget(scr_time);
     m_pages->addWidget(timePage);
 
-    auto *depthPage = new QWidget(m_pages);
-    auto *depthLayout = new QHBoxLayout(depthPage);
-    depthLayout->setContentsMargins(0, 0, 0, 0);
-    for (const char *name : {"gas", "chromatograph", "ratios"})
-        depthLayout->addWidget(addChart(name, false), 1);
-    m_pages->addWidget(depthPage);
+    // The depth charts are made when first shown: most openings never need
+    // them.
+    m_depthPage = new QWidget(m_pages);
+    new QHBoxLayout(m_depthPage);
+    m_depthPage->layout()->setContentsMargins(0, 0, 0, 0);
+    m_pages->addWidget(m_depthPage);
     m_split->addWidget(m_pages);
 }
 
@@ -397,9 +397,6 @@ void TrendsWindow::restoreSettings()
     const int range = settings.value(QStringLiteral("range"), static_cast<int>(OneHour)).toInt();
     m_range = range >= TenMinutes && range <= Everything ? static_cast<Range>(range) : OneHour;
     m_rangeButtons->button(m_range)->setChecked(true);
-    m_againstDepth = settings.value(QStringLiteral("againstDepth"), false).toBool();
-    chk_depth->setChecked(m_againstDepth);
-    m_pages->setCurrentIndex(m_againstDepth ? 1 : 0);
     const QStringList hidden = settings.value(QStringLiteral("hidden")).toStringList();
     for (int c = 0; c < ChannelCount; ++c) {
         const auto channel = static_cast<Channel>(c);
@@ -407,10 +404,11 @@ void TrendsWindow::restoreSettings()
             m_hidden[static_cast<std::size_t>(c)] = true;
             for (TrendChart *chart : m_timeCharts)
                 chart->setLineShown(channel, false);
-            for (TrendChart *chart : m_depthCharts)
-                chart->setLineShown(channel, false);
         }
     }
+    m_againstDepth = settings.value(QStringLiteral("againstDepth"), false).toBool();
+    chk_depth->setChecked(m_againstDepth);
+    showPage();
     cmd_live->setChecked(m_live);
 }
 
@@ -439,6 +437,21 @@ void TrendsWindow::closeEvent(QCloseEvent *event)
 const TrendChart *TrendsWindow::chart(const char *name) const
 {
     return findChild<TrendChart *>(QString::fromLatin1(name));
+}
+
+void TrendsWindow::showPage()
+{
+    if (m_againstDepth && m_depthCharts.empty()) {
+        for (const char *name : {"gas", "chromatograph", "ratios"}) {
+            TrendChart *chart = addChart(name, false);
+            static_cast<QHBoxLayout *>(m_depthPage->layout())->addWidget(chart, 1);
+            for (int c = 0; c < ChannelCount; ++c) {
+                if (m_hidden[static_cast<std::size_t>(c)])
+                    chart->setLineShown(static_cast<Channel>(c), false);
+            }
+        }
+    }
+    m_pages->setCurrentIndex(m_againstDepth ? 1 : 0);
 }
 
 std::vector<TrendChart *> TrendsWindow::shownCharts() const
@@ -494,7 +507,7 @@ void TrendsWindow::setAgainstDepth(bool on)
         return;
     m_againstDepth = on;
     chk_depth->setChecked(on);
-    m_pages->setCurrentIndex(on ? 1 : 0);
+    showPage();
     m_cursor.reset();
     saveSettings();
     reload();
@@ -536,18 +549,18 @@ bool TrendsWindow::openStore()
 void TrendsWindow::fillUnits()
 {
     QStringList units;
-    std::vector<UnitSummary> known;
+    std::vector<RecordedUnit> known;
     if (m_store) {
-        if (auto summaries = m_store->units())
-            known = std::move(*summaries);
+        if (auto recorded = recordedUnits(*m_store))
+            known = std::move(*recorded);
     }
     // With no unit in the serial box, the first one recorded.
     if (m_unit.isEmpty() && !known.empty())
         m_unit = known.front().unit;
-    for (const UnitSummary &summary : known) {
-        units << summary.unit;
-        if (summary.unit == m_unit)
-            m_firstMs = std::min(m_firstMs, summary.firstMs);
+    for (const RecordedUnit &recorded : known) {
+        units << recorded.unit;
+        if (recorded.unit == m_unit)
+            m_firstMs = std::min(m_firstMs, recorded.firstMs);
     }
     if (!m_unit.isEmpty() && !units.contains(m_unit))
         units.prepend(m_unit);
@@ -646,6 +659,11 @@ void TrendsWindow::loadStep()
 void TrendsWindow::loadFinished(const QString &problem)
 {
     m_loading.reset();
+    // The bit depth the history last kept stands until the next WITS record,
+    // while the link counts it fresh.
+    const std::optional<trends::Sample> &latest = m_data.latest();
+    if (!m_bitDepth && latest && !std::isnan((*latest)[BitDepth]) && m_link.witsCountdown() > 0)
+        m_bitDepth = (*latest)[BitDepth];
     lbl_status->setText(problem);
     refreshCharts();
     emit chartsUpdated();

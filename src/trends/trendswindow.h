@@ -96,6 +96,8 @@ private:
     void restoreSettings();
     void saveSettings() const;
     TrendChart *addChart(const char *name, bool time);
+    // The time or the depth charts, as chosen.
+    void showPage();
 
     // Reading the history.
     bool openStore();
@@ -143,6 +145,7 @@ private:
     QLabel *lbl_status = nullptr;
     QSplitter *m_split = nullptr;
     QStackedWidget *m_pages = nullptr;
+    QWidget *m_depthPage = nullptr;
     QScrollBar *scr_time = nullptr;
     std::vector<TrendChart *> m_timeCharts;
     std::vector<TrendChart *> m_depthCharts;
