@@ -17,7 +17,8 @@
 // follow: a unit link on an in-memory socket is fed as unit-sim feeds it at
 // --rate 10 (a packet every 100 ms, a WITS record every fifth second, taken
 // by the link's own poll and parser) with the history recorder writing its
-// file, as in the viewer. In turns of the given length (default 30 s, 2
+// file, as in the viewer; the file starts with the day above, so the
+// window's view is full from the start. In turns of the given length (default 30 s, 2
 // rounds) the trends window is closed, then open and following; each turn
 // prints the process's CPU time (user and system, getrusage) and its share
 // of one core, and the last line the difference.
@@ -185,10 +186,14 @@ int open(int runs)
 
 int follow(int seconds, int rounds)
 {
-    FedLink fed;
+    // The history already holds a day, so the view is full from the first
+    // turn on, as on a rig that has been recording.
     QTemporaryDir dir;
     HistoryRecorder::Options history;
     history.path = dir.filePath(QStringLiteral("history.sqlite3"));
+    if (!writeDay(history.path, QDateTime::currentMSecsSinceEpoch()))
+        return 1;
+    FedLink fed;
     HistoryRecorder recorder(fed.link(), history);
     recorder.setRecording(true);
 

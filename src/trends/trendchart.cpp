@@ -60,12 +60,13 @@ void roundTicks(QValueAxis *axis, double span, int count)
     axis->setTickInterval(roundStep(span / count));
 }
 
-// Grid lines as plain, thin, solid lines: a dashed or wide pen costs the
-// painter many times more, on every repaint of a live chart.
+// Grid lines as plain, thin, solid lines, and few of them: each is drawn
+// anew, smoothed, on every repaint of a live chart, and they are most of
+// its cost. A logarithmic axis marks its minor steps with ticks only.
 void plainGrid(QAbstractAxis *axis)
 {
     axis->setGridLinePen(QPen(QColor(222, 222, 222), 1));
-    axis->setMinorGridLinePen(QPen(QColor(240, 240, 240), 1));
+    axis->setMinorGridLineVisible(false);
 }
 
 QString tickLabel(qint64 ms, qint64 step)
@@ -137,6 +138,8 @@ int TrendChart::addScale(const Scale &scale, Qt::Alignment side)
     }
     axis->setTitleText(scale.title);
     plainGrid(axis);
+    // One grid per chart: a second scale's lines would cross the first's.
+    axis->setGridLineVisible(m_scales.empty());
     axis->setTitleFont(smallerFont(font(), 1));
     axis->setLabelsFont(smallerFont(font(), 1));
     chart()->addAxis(axis, side);
@@ -157,7 +160,10 @@ void TrendChart::addLine(trends::Channel channel, const QString &name, const QCo
     Line added;
     added.channel = channel;
     added.name = name;
-    added.pen = QPen(colour, 1.6, style);
+    // One pixel wide: a wider line goes through the painter's outline
+    // stroker, which costs a live chart several times more.
+    added.pen = QPen(colour, 1, style);
+    added.pen.setCosmetic(true);
     added.scale = scale;
     m_lines.push_back(added);
     newPart(m_lines.back());
@@ -311,7 +317,7 @@ void TrendChart::placeTimeTicks()
     axis->setRange(m_from, m_to);
 }
 
-void TrendChart::fitScale(int scale, const std::vector<std::pair<trends::Channel, trends::Polyline>> &lines)
+void TrendChart::fitScale(int scale, const Lines &lines)
 {
     const auto &[shape, axis] = m_scales[static_cast<std::size_t>(scale)];
     double low = std::numeric_limits<double>::infinity();
@@ -377,7 +383,22 @@ QPointF TrendChart::drawnPoint(const QPointF &point, int scale) const
     return m_place == Place::Time ? QPointF(point.x(), value) : QPointF(value, point.x());
 }
 
-void TrendChart::setLines(const std::vector<std::pair<trends::Channel, trends::Polyline>> &lines)
+void TrendChart::draw(double from, double to, const Lines &lines)
+{
+    // Every change of an axis lays out every line of the chart again, so
+    // the lines are emptied first: the axes then move over nothing, and the
+    // new points are laid out once.
+    for (Line &line : m_lines) {
+        for (QLineSeries *part : line.parts) {
+            if (part->count() > 0)
+                part->clear();
+        }
+    }
+    setPlaceRange(from, to);
+    setLines(lines);
+}
+
+void TrendChart::setLines(const Lines &lines)
 {
     for (std::size_t scale = 0; scale < m_scales.size(); ++scale)
         fitScale(static_cast<int>(scale), lines);
@@ -405,8 +426,11 @@ void TrendChart::setLines(const std::vector<std::pair<trends::Channel, trends::P
 
 void TrendChart::setMarks(const std::vector<double> &alarms, const std::vector<double> &links)
 {
-    if (!m_alarms)
+    // Each mark is an item of its own, laid out again whenever it is set.
+    if (!m_alarms || (alarms == m_alarmTimes && links == m_linkTimes))
         return;
+    m_alarmTimes = alarms;
+    m_linkTimes = links;
     auto points = [](const std::vector<double> &times) {
         QList<QPointF> list;
         for (const double time : times)

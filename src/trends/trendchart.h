@@ -64,11 +64,12 @@ public:
     // row, so that their place axes line up.
     void setPlotInsets(const QMargins &insets);
 
-    void setPlaceRange(double from, double to);
+    using Lines = std::vector<std::pair<trends::Channel, trends::Polyline>>;
+    // Shows from to to along the place axis and these lines of the channels,
+    // fitted into their scales.
+    void draw(double from, double to, const Lines &lines);
     double placeFrom() const { return m_from; }
     double placeTo() const { return m_to; }
-    // The lines of the channels, fitted into their scales.
-    void setLines(const std::vector<std::pair<trends::Channel, trends::Polyline>> &lines);
     void setMarks(const std::vector<double> &alarms, const std::vector<double> &links);
 
     void setCursorPlace(std::optional<double> place);
@@ -103,8 +104,10 @@ private:
     };
 
     QLineSeries *newPart(Line &line);
+    void setPlaceRange(double from, double to);
+    void setLines(const Lines &lines);
     void attach(QAbstractSeries *series, QAbstractAxis *valueAxis);
-    void fitScale(int scale, const std::vector<std::pair<trends::Channel, trends::Polyline>> &lines);
+    void fitScale(int scale, const Lines &lines);
     QPointF drawnPoint(const QPointF &point, int scale) const;
     void placeTimeTicks();
     void placeCursor();
@@ -118,6 +121,8 @@ private:
     QScatterSeries *m_alarms = nullptr;
     QScatterSeries *m_links = nullptr;
     QValueAxis *m_markAxis = nullptr;
+    std::vector<double> m_alarmTimes;
+    std::vector<double> m_linkTimes;
     QGraphicsLineItem *m_cursor = nullptr;
     std::optional<double> m_cursorPlace;
     double m_from = 0.0;

@@ -49,6 +49,7 @@ constexpr double LeastSpanMs = 30 * 1000.0;
 constexpr double GapMs = 30 * 1000.0;
 // The operator's pointer reaches this many columns either side.
 constexpr int CursorReach = 4;
+constexpr int MarkPixels = 8;
 constexpr int EventsEveryTicks = 5;
 constexpr qint64 EventsOverlapMs = 30 * 1000;
 constexpr int ReloadDelayMs = 250;
@@ -877,15 +878,16 @@ void TrendsWindow::refreshTimeCharts()
 {
     const double width = m_data.channel(GasUnits).width();
     drawCharts(m_timeCharts, m_viewFrom, m_viewTo, std::max(GapMs, 3 * width));
-    // At most one mark of each kind per pixel column.
+    // At most one mark of each kind in a stretch as wide as a mark, the
+    // stretches fixed in time, so that a moving view keeps its marks.
     std::vector<double> alarms;
     std::vector<double> links;
-    const double pixel = (m_viewTo - m_viewFrom) / columns();
+    const double stretch = (m_viewTo - m_viewFrom) / columns() * MarkPixels;
     for (const EventMark &event : m_events) {
         if (event.timeMs < m_viewFrom || event.timeMs > m_viewTo)
             continue;
         std::vector<double> &marks = event.kind == EventMark::Kind::Alarm ? alarms : links;
-        if (marks.empty() || event.timeMs - marks.back() >= pixel)
+        if (marks.empty() || std::floor(event.timeMs / stretch) != std::floor(marks.back() / stretch))
             marks.push_back(static_cast<double>(event.timeMs));
     }
     m_timeCharts.front()->setMarks(alarms, links);
@@ -928,14 +930,13 @@ void TrendsWindow::refreshDepthCharts()
 void TrendsWindow::drawCharts(const std::vector<TrendChart *> &charts, double from, double to, double gap)
 {
     for (TrendChart *chart : charts) {
-        chart->setPlaceRange(from, to);
-        std::vector<std::pair<Channel, Polyline>> lines;
+        TrendChart::Lines lines;
         for (int c = 0; c < ChannelCount; ++c) {
             const auto channel = static_cast<Channel>(c);
             if (chart->hasLine(channel))
                 lines.emplace_back(channel, m_data.channel(channel).line(from, to, gap));
         }
-        chart->setLines(lines);
+        chart->draw(from, to, lines);
     }
 }
 
