@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test headless: first the
-# normal build, then the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer (build-asan/), then a short fuzz run of every
-# libFuzzer target (build-fuzz/, clang).
+# Installs what is missing, builds, and runs every test headless: the normal
+# build and its suite, the same suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer (build-asan/), a short fuzz run of every
+# libFuzzer target (build-fuzz/, clang), and a check of the Debian package.
+#
+# The suites mostly wait (timers, sockets, the simulator), so each one runs
+# while the next build compiles beside it at a lower priority: the tests get
+# the processor when they need it, the compiler takes the rest.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -11,6 +15,8 @@ ensure_fuzz_deps
 
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
+test_jobs=$((jobs * 3))
+total_start=$(date +%s)
 
 stage() {
     echo "==> $1"
@@ -20,11 +26,39 @@ stage_done() {
     echo "==> $1 took $(($(date +%s) - stage_start)) s"
 }
 
-stage "build and tests"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRTVIEWER_BENCH=OFF
+# Runs a suite in the background, its output kept in a file until it ends.
+suite_pid=
+start_suite() {
+    local dir=$1
+    shift
+    "$@" ctest --test-dir "$dir" --output-on-failure -j"$test_jobs" >"$dir/ctest.log" 2>&1 &
+    suite_pid=$!
+}
+finish_suite() {
+    local dir=$1 status=0
+    wait "$suite_pid" || status=$?
+    grep -E "tests passed|tests failed|\*\*\*|Failed|Total Test time" "$dir/ctest.log" || true
+    if [ "$status" -ne 0 ]; then
+        cat "$dir/ctest.log"
+        echo "==> the suite in $dir failed" >&2
+        exit "$status"
+    fi
+}
+quiet_build() {
+    local dir=$1 status=0
+    shift
+    nice -n 15 cmake --build "$dir" -j"$jobs" "$@" >"$dir/build.log" 2>&1 || status=$?
+    if [ "$status" -ne 0 ]; then
+        tail -40 "$dir/build.log"
+        echo "==> the build in $dir failed" >&2
+        exit "$status"
+    fi
+}
+
+stage "build"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DRTVIEWER_BENCH=OFF
 cmake --build build -j"$jobs"
-ctest --test-dir build --output-on-failure -j"$jobs"
-stage_done "build and tests"
+stage_done "build"
 
 # Every sanitizer report ends the test that made it: AddressSanitizer and
 # LeakSanitizer by default, UndefinedBehaviorSanitizer because the build has
@@ -32,15 +66,31 @@ stage_done "build and tests"
 # tests/lsan.supp, which lists the system libraries' own leaks. A signal
 # connected to a lambda that outlived its test's locals is caught by the
 # stack-use-after-return check, which costs nothing measurable here.
-stage "sanitizer build and tests"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRTVIEWER_SANITIZE=ON -DRTVIEWER_BENCH=OFF
-cmake --build build-asan -j"$jobs"
-ASAN_OPTIONS=detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
-    UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-asan --output-on-failure -j"$jobs"
-stage_done "sanitizer build and tests"
+stage "tests, and the sanitizer build beside them"
+start_suite build
+# The sanitizers need no optimisation to find what they find, and line tables
+# are enough for their reports; the simulator is the one just built.
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g1" \
+    -DRTVIEWER_SANITIZE=ON -DRTVIEWER_BENCH=OFF -DRTVIEWER_UNIT_SIM="$PWD/build/bin/unit-sim" >/dev/null
+quiet_build build-asan
+finish_suite build
+stage_done "tests, and the sanitizer build beside them"
+
+stage "sanitizer tests, and the fuzz build beside them"
+start_suite build-asan env ASAN_OPTIONS=detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
+    UBSAN_OPTIONS=print_stacktrace=1
+nice -n 15 fuzz/run.sh --build-only
+finish_suite build-asan
+stage_done "sanitizer tests, and the fuzz build beside them"
 
 # A fixed seed and a fixed number of runs per target; fuzz/run.sh without
 # --smoke runs them for as long as asked.
 stage "fuzz smoke"
 fuzz/run.sh --smoke
 stage_done "fuzz smoke"
+
+stage "package check"
+scripts/check-package.sh build
+stage_done "package check"
+
+echo "==> all stages took $(($(date +%s) - total_start)) s"

@@ -6,6 +6,7 @@
 #                                      fixed number of runs, under a minute in all
 #   fuzz/run.sh --capture-seeds        record unit-sim traffic (every fault mode)
 #                                      as seeds of fuzz_receive
+#   fuzz/run.sh --build-only           build the targets and run nothing
 #
 # Every target runs under AddressSanitizer and UndefinedBehaviorSanitizer.
 # The seeds in fuzz/corpus/<target>/ are read, never written: what a run
@@ -28,6 +29,9 @@ if [ "${1:-}" = "--smoke" ]; then
     shift
 elif [ "${1:-}" = "--capture-seeds" ]; then
     mode=capture
+    shift
+elif [ "${1:-}" = "--build-only" ]; then
+    mode=build
     shift
 elif [[ "${1:-}" =~ ^[0-9]+$ ]]; then
     seconds=$1
@@ -93,6 +97,7 @@ if [ "$mode" = capture ]; then
 fi
 
 cmake --build "$build" --target "${targets[@]}" -j"$jobs" >/dev/null
+[ "$mode" = build ] && exit 0
 
 export QT_QPA_PLATFORM=offscreen
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0

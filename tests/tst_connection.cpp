@@ -26,18 +26,7 @@ QTimer *timer(fm_more_data &w, const char *name)
 
 using support::child;
 
-// Replaces the 100 ms tick by one that runs whenever the event loop is idle,
-// so the one-second waits of the sequences pass in a moment. For scripted
-// sockets only: a real connection needs real time.
-std::unique_ptr<QTimer> fastTicks(fm_more_data &w)
-{
-    timer(w, "tmr_delay")->stop();
-    auto driver = std::make_unique<QTimer>();
-    driver->setInterval(0);
-    QObject::connect(driver.get(), &QTimer::timeout, &w, [&w] { w.tmr_delay_Timer(); });
-    driver->start();
-    return driver;
-}
+using support::fastTicks;
 
 int countOf(const QByteArray &haystack, const QByteArray &needle)
 {

@@ -486,18 +486,11 @@ void tst_Lifecycle::shutDown_closingTwiceRunsOnceInBoundedTime()
 
 void tst_Lifecycle::shutDown_whileConnecting()
 {
-    QFile lookup(m_dir->filePath(QStringLiteral("RDVlookup.TXT")));
-    QVERIFY(lookup.open(QIODevice::WriteOnly));
-    lookup.write("0001 127.0.0.1 2400\r\n");
-    lookup.close();
+    support::writeFile(m_dir->filePath(QStringLiteral("RDVlookup.TXT")), "0001 127.0.0.1 2400\r\n");
     auto *fake = new FakeSocket;
     fm_more_data w(options(fake));
     w.show();
-    timer(w, "tmr_delay")->stop();
-    QTimer driver;
-    driver.setInterval(0);
-    connect(&driver, &QTimer::timeout, &w, [&w] { w.tmr_delay_Timer(); });
-    driver.start();
+    auto driver = support::fastTicks(w);
     int ends = 0;
     setEnd([&] { ++ends; });
 
@@ -505,7 +498,7 @@ void tst_Lifecycle::shutDown_whileConnecting()
     bool accepted = false;
     QTimer::singleShot(0, &w, [&] { accepted = w.close(); });
     w.cmd_connect_Click();
-    driver.stop();
+    driver->stop();
 
     QVERIFY(accepted);
     QCOMPARE(ends, 1);
@@ -525,17 +518,13 @@ void tst_Lifecycle::shutDown_interruptedConnectGoesNoFurther()
     fake->closeState = SocketControl::Connected;
     fm_more_data w(options(fake));
     w.show();
-    timer(w, "tmr_delay")->stop();
-    QTimer driver;
-    driver.setInterval(0);
-    connect(&driver, &QTimer::timeout, &w, [&w] { w.tmr_delay_Timer(); });
-    driver.start();
+    auto driver = support::fastTicks(w);
     int ends = 0;
     setEnd([&] { ++ends; });
 
     QTimer::singleShot(0, &w, [&] { w.close(); });
     w.cmd_connect_Click();
-    driver.stop();
+    driver->stop();
 
     QCOMPARE(ends, 1);
     QCOMPARE(fake->connectCalls, 0);

@@ -45,6 +45,19 @@ inline void ticks(fm_more_data &w, int count)
         w.tmr_delay_Timer();
 }
 
+// Replaces the 100 ms tick by one that runs whenever the event loop is idle,
+// so the one-second waits of the sequences pass in a moment. For scripted
+// sockets only: a real connection needs real time.
+inline std::unique_ptr<QTimer> fastTicks(fm_more_data &w)
+{
+    child<QTimer>(w, "tmr_delay")->stop();
+    auto driver = std::make_unique<QTimer>();
+    driver->setInterval(0);
+    QObject::connect(driver.get(), &QTimer::timeout, &w, [&w] { w.tmr_delay_Timer(); });
+    driver->start();
+    return driver;
+}
+
 // Options for a window on this socket, reading its files from dir and
 // ending the process with a call of endProcess (nothing when none).
 inline ViewerOptions windowOptions(const QTemporaryDir &dir, SocketControl *socket,
