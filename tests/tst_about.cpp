@@ -18,8 +18,8 @@ private slots:
         const QString text = aboutLines(QStringLiteral("/opt/rtviewer/bin")).join(QLatin1Char('\n'));
         for (const char *part : {RTVIEWER_VERSION, RTVIEWER_COMMIT, qVersion(), "/opt/rtviewer/bin"})
             QVERIFY2(text.contains(QLatin1String(part)), part);
-        QCOMPARE(historyDatabasePath(), QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
-                                            + QStringLiteral("/history.sqlite3"));
+        QCOMPARE(historyDatabasePath(), QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                                           + QStringLiteral("/rtviewer/history.sqlite3"));
         QVERIFY(text.contains(historyDatabasePath()));
     }
 

@@ -6,8 +6,10 @@
 
 QString historyDatabasePath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
-           + QStringLiteral("/history.sqlite3");
+    // Named here rather than taken from the application's names, so that the
+    // viewer and rthistory find the same file whatever else they set.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+           + QStringLiteral("/rtviewer/history.sqlite3");
 }
 
 QString moveHistoryAside(const QString &path, qint64 nowMs)
