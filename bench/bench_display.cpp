@@ -59,7 +59,7 @@ public:
     void twoWayMode(bool) override {}
     void uptimeReported(double) override {}
     void packetAccepted() override {}
-    void witsCleared() override {}
+    void witsCleared(const QByteArray &) override {}
     void witsItem(std::int16_t, double, const QString &) override {}
     void reportLine(const QByteArray &) override {}
 };

@@ -37,7 +37,7 @@ public:
 
     void twoWayMode(bool) override { ++modes; }
     void packetAccepted() override { ++packets; }
-    void witsCleared() override {}
+    void witsCleared(const QByteArray &) override {}
     void uptimeReported(double) override {}
     void witsItem(std::int16_t, double, const QString &) override { ++witsLines; }
     void reportLine(const QByteArray &) override { ++reports; }

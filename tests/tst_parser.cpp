@@ -36,7 +36,7 @@ public:
     }
     void uptimeReported(double) override {}
     void packetAccepted() override { note(QStringLiteral("accepted")); }
-    void witsCleared() override { note(QStringLiteral("wits cleared")); }
+    void witsCleared(const QByteArray &) override { note(QStringLiteral("wits cleared")); }
     void witsItem(std::int16_t code, double value, const QString &line) override
     {
         note(QStringLiteral("wits line ") + line);

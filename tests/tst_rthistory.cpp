@@ -54,6 +54,8 @@ void tst_RtHistory::initTestCase()
     batch.readings.push_back({Start, QStringLiteral("0002"), m_packets.at(0), {}});
     batch.witsItems.push_back({Start + 500, QStringLiteral("0001"), 0, 108, 1520.5});
     batch.witsItems.push_back({Start + 500, QStringLiteral("0001"), 1, 110, 1520.25});
+    // Unit 0002's record was kept as received.
+    batch.witsRecords.push_back({Start + 500, QStringLiteral("0002"), "^x,y,z,,9,01081520.50"});
     QVERIFY(store.write(batch));
     support::writeFile(m_dir.filePath(QStringLiteral("damaged.sqlite3")), QByteArray(4096, 'x'));
 }
@@ -132,8 +134,16 @@ void tst_RtHistory::exportsCsvAndRaw()
                   QStringLiteral("raw")},
                  &raw),
              0);
+    // Unit 0001's record has only its items (a file from before the records
+    // were kept): it is rebuilt from them. Unit 0002's comes back byte for byte.
     QCOMPARE(raw, m_packets.at(0) + "\r\n^,01,0001,261208,000000,01081520.5,01101520.25\r\n" + m_packets.at(1) + "\r\n"
                       + m_packets.at(2) + "\r\n");
+    raw.clear();
+    QCOMPARE(run({QStringLiteral("export"), QStringLiteral("--unit"), QStringLiteral("0002"), QStringLiteral("--format"),
+                  QStringLiteral("raw")},
+                 &raw),
+             0);
+    QCOMPARE(raw, m_packets.at(0) + "\r\n^x,y,z,,9,01081520.50\r\n");
 }
 
 QTEST_GUILESS_MAIN(tst_RtHistory)

@@ -116,9 +116,17 @@ bool HistoryExport::start()
     };
     if (!open(m_readings, QStringLiteral("time_ms, packet, bit_depth"), QStringLiteral("readings")))
         return false;
-    if (m_format == Format::Raw
-        && !open(m_wits, QStringLiteral("time_ms, item_position, item_code, item_value"), QStringLiteral("wits_items")))
-        return false;
+    // The WITS records as they were received; a file written before they
+    // were kept has only their items, from which the records are rebuilt.
+    if (m_format == Format::Raw) {
+        const qint64 before = m_total;
+        if (!open(m_wits, QStringLiteral("time_ms, record"), QStringLiteral("wits_records")))
+            return false;
+        m_witsRebuilt = m_total == before;
+        if (m_witsRebuilt
+            && !open(m_wits, QStringLiteral("time_ms, item_position, item_code, item_value"), QStringLiteral("wits_items")))
+            return false;
+    }
     m_readingPending = m_readings->next();
     m_witsPending = m_wits && m_wits->next();
     QByteArray header;
@@ -190,6 +198,12 @@ void HistoryExport::appendCsvRow(QByteArray &chunk)
 
 void HistoryExport::appendWitsRecord(QByteArray &chunk, int &rows)
 {
+    if (!m_witsRebuilt) {
+        chunk += m_wits->value(1).toByteArray() + LineEnd;
+        ++rows;
+        m_witsPending = m_wits->next();
+        return;
+    }
     // The items of one record share the time it was read at and count their
     // places from 0. The header pieces are not kept: the record type, the
     // unit and the time stand in for them, which is all a reader looks at.

@@ -68,6 +68,7 @@ private:
     std::unique_ptr<QSqlQuery> m_wits;
     bool m_readingPending = false;
     bool m_witsPending = false;
+    bool m_witsRebuilt = false;  // a file from before the records were kept
     bool m_done = false;
     qint64 m_total = 0;
     qint64 m_written = 0;

@@ -292,10 +292,14 @@ void HistoryRecorder::readingAccepted(const Reading &reading)
                                                       QString::fromLatin1(reading.fields[5])));
 }
 
-void HistoryRecorder::witsRecordStarted()
+void HistoryRecorder::witsRecordStarted(const QByteArray &record)
 {
     m_witsTimeMs = now();
     m_witsPosition = 0;
+    if (!active())
+        return;
+    m_pending.witsRecords.push_back({m_witsTimeMs, m_link.serial(), record});
+    scheduleFlush();
 }
 
 void HistoryRecorder::witsItemRead(const WitsItem &item)

@@ -85,7 +85,7 @@ private:
     // What the link reports.
     void linkState(std::int16_t state);
     void readingAccepted(const Reading &reading);
-    void witsRecordStarted();
+    void witsRecordStarted(const QByteArray &record);
     void witsItemRead(const WitsItem &item);
     void twoWayMode(bool active);
 

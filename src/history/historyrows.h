@@ -48,6 +48,15 @@ struct WitsRow
     double value = 0.0;
 };
 
+// A WITS record as received, kept so that a raw export gives it back
+// byte for byte.
+struct WitsRecordRow
+{
+    qint64 timeMs = 0;
+    QString unit;
+    QByteArray record;
+};
+
 struct EventRow
 {
     qint64 timeMs = 0;
@@ -61,13 +70,15 @@ struct Batch
 {
     std::vector<ReadingRow> readings;
     std::vector<WitsRow> witsItems;
+    std::vector<WitsRecordRow> witsRecords;
     std::vector<EventRow> events;
 
-    bool empty() const { return readings.empty() && witsItems.empty() && events.empty(); }
+    bool empty() const { return readings.empty() && witsItems.empty() && witsRecords.empty() && events.empty(); }
     void clear()
     {
         readings.clear();
         witsItems.clear();
+        witsRecords.clear();
         events.clear();
     }
 };

@@ -42,10 +42,17 @@ std::vector<Migration> migrations()
                          " kind TEXT NOT NULL, detail TEXT NOT NULL)")
               .arg(id),
           QStringLiteral("CREATE INDEX events_unit_time ON events (unit, time_ms)")}},
+        // The WITS records as received, for a raw export that gives them back
+        // byte for byte.
+        {2,
+         {QStringLiteral("CREATE TABLE wits_records (id %1, time_ms BIGINT NOT NULL, unit TEXT NOT NULL,"
+                         " record %2 NOT NULL)")
+              .arg(id, sqldialect::bytesType()),
+          QStringLiteral("CREATE INDEX wits_records_unit_time ON wits_records (unit, time_ms)")}},
     };
 }
 
-const char *const PrunedTables[] = {"readings", "wits_items", "events"};
+const char *const PrunedTables[] = {"readings", "wits_items", "wits_records", "events"};
 
 QVariant optionalValue(const std::optional<double> &value)
 {
@@ -117,6 +124,7 @@ void HistoryStore::close()
 {
     m_insertReading.reset();
     m_insertWits.reset();
+    m_insertWitsRecord.reset();
     m_insertEvent.reset();
     m_insertUnit.reset();
     m_knownUnits.clear();
@@ -223,6 +231,8 @@ bool HistoryStore::prepareStatements()
     return prepare(m_insertReading, QStringLiteral("INSERT INTO readings (%1) VALUES (%2)").arg(columns, marks))
            && prepare(m_insertWits, QStringLiteral("INSERT INTO wits_items (time_ms, unit, item_position, item_code,"
                                                    " item_value) VALUES (?, ?, ?, ?, ?)"))
+           && prepare(m_insertWitsRecord,
+                      QStringLiteral("INSERT INTO wits_records (time_ms, unit, record) VALUES (?, ?, ?)"))
            && prepare(m_insertEvent,
                       QStringLiteral("INSERT INTO events (time_ms, unit, kind, detail) VALUES (?, ?, ?, ?)"))
            && prepare(m_insertUnit, sqldialect::insertIfAbsent(QStringLiteral("units"), QStringLiteral("unit")));
@@ -268,6 +278,14 @@ bool HistoryStore::write(const history::Batch &batch)
         m_insertWits->bindValue(3, it->code);
         m_insertWits->bindValue(4, it->value);
         ok = run(*m_insertWits);
+    }
+    for (auto it = batch.witsRecords.begin(); ok && it != batch.witsRecords.end(); ++it) {
+        if (!(ok = unit(it->unit)))
+            break;
+        m_insertWitsRecord->bindValue(0, it->timeMs);
+        m_insertWitsRecord->bindValue(1, textValue(it->unit));
+        m_insertWitsRecord->bindValue(2, it->record);
+        ok = run(*m_insertWitsRecord);
     }
     for (auto it = batch.events.begin(); ok && it != batch.events.end(); ++it) {
         if (!(ok = unit(it->unit)))

@@ -56,7 +56,7 @@ struct Sample
 class HistoryStore
 {
 public:
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
     enum class Access { ReadWrite, ReadOnly };
 
     HistoryStore();
@@ -109,6 +109,7 @@ private:
     HistoryError m_error;
     std::unique_ptr<QSqlQuery> m_insertReading;
     std::unique_ptr<QSqlQuery> m_insertWits;
+    std::unique_ptr<QSqlQuery> m_insertWitsRecord;
     std::unique_ptr<QSqlQuery> m_insertEvent;
     std::unique_ptr<QSqlQuery> m_insertUnit;
     QStringList m_knownUnits;

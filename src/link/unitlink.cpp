@@ -181,9 +181,9 @@ void UnitLink::packetAccepted()
     emit readingAccepted(reading);
 }
 
-void UnitLink::witsCleared()
+void UnitLink::witsCleared(const QByteArray &record)
 {
-    emit witsRecordStarted();
+    emit witsRecordStarted(record);
 }
 
 void UnitLink::witsItem(std::int16_t code, double value, const QString &line)

@@ -91,8 +91,9 @@ signals:
     void readingAccepted(const Reading &reading);
     void twoWayModeChanged(bool active);
     void uptimeChanged(double percent);
-    // A complete WITS record starts: what the last one listed is void.
-    void witsRecordStarted();
+    // A complete WITS record starts (its text as received, from the "^" to
+    // the byte before its CR): what the last one listed is void.
+    void witsRecordStarted(const QByteArray &record);
     void witsItemRead(const WitsItem &item);
 
 private:
@@ -104,7 +105,7 @@ private:
     void twoWayMode(bool active) override;
     void uptimeReported(double percent) override;
     void packetAccepted() override;
-    void witsCleared() override;
+    void witsCleared(const QByteArray &record) override;
     void witsItem(std::int16_t code, double value, const QString &line) override;
     void reportLine(const QByteArray &line) override;
 

@@ -247,9 +247,9 @@ private:
             return;
 
         m_point = 17;
-        m_events.witsCleared();
-        m_point = 18;
         const QByteArray record = buffer.mid(start, end - start);
+        m_events.witsCleared(record);
+        m_point = 18;
         m_point = 19;
         const QByteArrayList pieces = record.split(',');
         // Only a record that carries items is a sign of WITS data; an empty

@@ -18,8 +18,9 @@ public:
     virtual void uptimeReported(double percent) = 0;
     // A packet was accepted: data_fields, error_code and packet_text hold it.
     virtual void packetAccepted() = 0;
-    // A complete WITS record was found: the list is cleared before its items.
-    virtual void witsCleared() = 0;
+    // A complete WITS record was found, as received from its "^" to the byte
+    // before its CR: the list is cleared before its items.
+    virtual void witsCleared(const QByteArray &record) = 0;
     // One item of that record: its code, its value and the list line.
     virtual void witsItem(std::int16_t code, double value, const QString &line) = 0;
     // One report line for the traffic window.
