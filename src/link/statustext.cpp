@@ -1,29 +1,30 @@
 #include "link/statustext.h"
 
 #include "convert/convert.h"
+#include "link/socketcontrol.h"
 
 QString statusWording(std::int16_t state, const QString &serial)
 {
     switch (state) {
-    case 0:
+    case SocketControl::Closed:
         return serial + QStringLiteral(" Connection is closed. ");
-    case 1:
+    case SocketControl::Open:
         return serial + QStringLiteral(" Connection is open. ");
-    case 2:
+    case SocketControl::Listening:
         return serial + QStringLiteral(" Connection is listening. ");
-    case 3:
+    case SocketControl::ConnectionPending:
         return QStringLiteral("Connection Pending. ");
-    case 4:
+    case SocketControl::ResolvingHost:
         return QStringLiteral("Resolving host. ");
-    case 5:
+    case SocketControl::HostResolved:
         return QStringLiteral("Host resolved. ");
-    case 6:
+    case SocketControl::Connecting:
         return serial + QStringLiteral(" is connecting to server. ");
-    case 7:
+    case SocketControl::Connected:
         return serial + QStringLiteral(" is connected to server. ");
-    case 8:
+    case SocketControl::Closing:
         return serial + QStringLiteral(" is closing the connection. ");
-    case 9:
+    case SocketControl::Error:
         return serial + QStringLiteral(" is in error. ");
     default:
         return QStringLiteral(" Unknown state ");
@@ -32,7 +33,7 @@ QString statusWording(std::int16_t state, const QString &serial)
 
 QString statusLine(std::int16_t state, const QString &wording, double dataAge)
 {
-    if (state != 7)
+    if (state != SocketControl::Connected)
         return wording;
     return wording + QStringLiteral(" The data is ") + convert::formatWhole(dataAge) + QStringLiteral(" seconds old");
 }
