@@ -34,23 +34,30 @@ QColor buttonText()
 
 void setBackColor(QWidget *widget, const QColor &colour)
 {
-    // Nothing to repaint when the colour stands already.
-    if (widget->autoFillBackground() && backColor(widget) == colour)
+    // Most styles draw a button's face as a gradient or a texture made from
+    // the palette, or ignore it: a style sheet gives the face the exact
+    // colour whatever the style, with the caption in the button text colour.
+    const bool button = qobject_cast<const QAbstractButton *>(widget) != nullptr;
+    const QString sheet = button ? QStringLiteral("QPushButton { background-color: %1; color: %2;"
+                                                  " border: 1px solid #606060; border-radius: 2px; }"
+                                                  "QPushButton:pressed { background-color: %3; }"
+                                                  "QPushButton:focus { border: 1px solid #000000; }")
+                                       .arg(colour.name(), buttonText().name(), colour.darker(120).name())
+                                 : QString();
+    // Nothing to repaint when the colour stands already. A style sheet set
+    // again, even the same one, restyles and repaints the button, and the
+    // WITS button is set every second. (The style sheet's style takes the
+    // button's background filling over, so only its sheet tells.)
+    const bool stands = button ? widget->styleSheet() == sheet
+                               : widget->autoFillBackground() && backColor(widget) == colour;
+    if (stands)
         return;
     QPalette palette = widget->palette();
     palette.setColor(backRole(widget), colour);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
-    // Most styles draw a button's face as a gradient or a texture made from
-    // the palette, or ignore it: a style sheet gives the face the exact
-    // colour whatever the style, with the caption in the button text colour.
-    if (qobject_cast<const QAbstractButton *>(widget)) {
-        widget->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: %2;"
-                                             " border: 1px solid #606060; border-radius: 2px; }"
-                                             "QPushButton:pressed { background-color: %3; }"
-                                             "QPushButton:focus { border: 1px solid #000000; }")
-                                  .arg(colour.name(), buttonText().name(), colour.darker(120).name()));
-    }
+    if (button)
+        widget->setStyleSheet(sheet);
 }
 
 void setForeColor(QWidget *widget, const QColor &colour)
