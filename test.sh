@@ -55,8 +55,13 @@ quiet_build() {
     fi
 }
 
+# Both builds compile each library in a few large units (CMake's unity
+# build): the Qt headers are read once per unit instead of once per file,
+# which saves about a quarter of the compile. ./run.sh and a developer's own
+# build compile file by file, so a missing include still shows there.
 stage "build"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DRTVIEWER_BENCH=OFF
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DRTVIEWER_BENCH=OFF \
+    -DCMAKE_UNITY_BUILD=ON
 cmake --build build -j"$jobs"
 stage_done "build"
 
@@ -71,7 +76,8 @@ start_suite build
 # The sanitizers need no optimisation to find what they find, and line tables
 # are enough for their reports; the simulator is the one just built.
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g1" \
-    -DRTVIEWER_SANITIZE=ON -DRTVIEWER_BENCH=OFF -DRTVIEWER_UNIT_SIM="$PWD/build/bin/unit-sim" >/dev/null
+    -DRTVIEWER_SANITIZE=ON -DRTVIEWER_BENCH=OFF -DRTVIEWER_UNIT_SIM="$PWD/build/bin/unit-sim" \
+    -DCMAKE_UNITY_BUILD=ON >/dev/null
 quiet_build build-asan
 finish_suite build
 stage_done "tests, and the sanitizer build beside them"
@@ -84,13 +90,20 @@ finish_suite build-asan
 stage_done "sanitizer tests, and the fuzz build beside them"
 
 # A fixed seed and a fixed number of runs per target; fuzz/run.sh without
-# --smoke runs them for as long as asked.
-stage "fuzz smoke"
-fuzz/run.sh --smoke
-stage_done "fuzz smoke"
-
-stage "package check"
-scripts/check-package.sh build
-stage_done "package check"
+# --smoke runs them for as long as asked. The package is made and inspected
+# beside it: each keeps one core busy.
+stage "fuzz smoke, and the package check beside it"
+scripts/check-package.sh build >build/package-check.log 2>&1 &
+package_pid=$!
+fuzz_status=0
+fuzz/run.sh --smoke || fuzz_status=$?
+package_status=0
+wait "$package_pid" || package_status=$?
+cat build/package-check.log
+if [ "$fuzz_status" -ne 0 ] || [ "$package_status" -ne 0 ]; then
+    echo "==> the fuzz smoke (exit $fuzz_status) or the package check (exit $package_status) failed" >&2
+    exit 1
+fi
+stage_done "fuzz smoke, and the package check beside it"
 
 echo "==> all stages took $(($(date +%s) - total_start)) s"

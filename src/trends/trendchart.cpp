@@ -17,16 +17,15 @@
 
 namespace {
 
-constexpr qint64 SecondMs = 1000;
-constexpr qint64 MinuteMs = 60 * SecondMs;
-constexpr qint64 HourMs = 60 * MinuteMs;
-constexpr qint64 DayMs = 24 * HourMs;
 // Round steps between the labels of a time axis.
-constexpr qint64 TimeSteps[] = {SecondMs,       2 * SecondMs,  5 * SecondMs,  10 * SecondMs, 15 * SecondMs,
-                                30 * SecondMs,  MinuteMs,      2 * MinuteMs,  5 * MinuteMs,  10 * MinuteMs,
-                                15 * MinuteMs,  30 * MinuteMs, HourMs,        2 * HourMs,    3 * HourMs,
-                                6 * HourMs,     12 * HourMs,   DayMs,         2 * DayMs,     7 * DayMs,
-                                14 * DayMs,     28 * DayMs};
+constexpr qint64 Second = trends::SecondMs;
+constexpr qint64 Minute = trends::MinuteMs;
+constexpr qint64 Hour = trends::HourMs;
+constexpr qint64 Day = trends::DayMs;
+constexpr qint64 TimeSteps[] = {Second,     2 * Second, 5 * Second, 10 * Second, 15 * Second, 30 * Second,
+                                Minute,     2 * Minute, 5 * Minute, 10 * Minute, 15 * Minute, 30 * Minute,
+                                Hour,       2 * Hour,   3 * Hour,   6 * Hour,    12 * Hour,   Day,
+                                2 * Day,    7 * Day,    14 * Day,   28 * Day};
 // Pixels a label of a time axis needs.
 constexpr int TimeLabelPixels = 95;
 constexpr double MarkHeight = 0.06;
@@ -72,9 +71,9 @@ void plainGrid(QAbstractAxis *axis)
 QString tickLabel(qint64 ms, qint64 step)
 {
     const QDateTime time = QDateTime::fromMSecsSinceEpoch(ms);
-    if (step < MinuteMs)
+    if (step < Minute)
         return time.toString(QStringLiteral("HH:mm:ss"));
-    if (step < DayMs && time.time() != QTime(0, 0))
+    if (step < Day && time.time() != QTime(0, 0))
         return time.toString(QStringLiteral("HH:mm"));
     return time.toString(QStringLiteral("d MMM"));
 }
@@ -291,7 +290,7 @@ void TrendChart::placeTimeTicks()
         }
     }
     // Ticks fall on round times of the local clock.
-    const qint64 offset = QDateTime::fromMSecsSinceEpoch(from).offsetFromUtc() * SecondMs;
+    const qint64 offset = QDateTime::fromMSecsSinceEpoch(from).offsetFromUtc() * Second;
     const qint64 localFrom = from + offset;
     const qint64 first = (localFrom / step + (localFrom % step > 0 ? 1 : 0)) * step - offset;
     std::vector<std::pair<QString, qint64>> ticks;

@@ -8,6 +8,12 @@
 
 namespace trends {
 
+// Lengths of time in milliseconds, the unit of the time axis.
+inline constexpr qint64 SecondMs = 1000;
+inline constexpr qint64 MinuteMs = 60 * SecondMs;
+inline constexpr qint64 HourMs = 60 * MinuteMs;
+inline constexpr qint64 DayMs = 24 * HourMs;
+
 // What the trends window charts of each reading.
 enum Channel : int {
     GasUnits,

@@ -36,8 +36,6 @@ using namespace trends;
 
 namespace {
 
-constexpr qint64 MinuteMs = 60 * 1000;
-constexpr qint64 HourMs = 60 * MinuteMs;
 constexpr std::int16_t BitDepthCode = 108;
 constexpr qint64 RangeSpans[] = {10 * MinuteMs, HourMs, 6 * HourMs, 24 * HourMs, 0};
 const char *const RangeNames[] = {"10 min", "1 h", "6 h", "24 h", "All"};
