@@ -76,7 +76,11 @@ void fm_more_data::Winsock_state()
     status_text = QStringLiteral(" Unknown state ");
     const std::int16_t state = m_link->refreshState();
     status_text = statusWording(state, txt_trailer_num->text());
-    txt_tcp_status->setText(statusLine(state, status_text, m_link->dataAge()));
+    // Set every tick, but changed at most once a second: the same text set
+    // again would be laid out and drawn again for nothing.
+    const QString line = statusLine(state, status_text, m_link->dataAge());
+    if (txt_tcp_status->text() != line)
+        txt_tcp_status->setText(line);
 }
 
 void fm_more_data::readlookupfile()
