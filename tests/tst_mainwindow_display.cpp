@@ -692,9 +692,12 @@ void tst_MainWindowDisplay::overflowingNumberStopsTheFill()
 }
 
 // The coloured buttons show their exact colour over most of their face,
-// whatever the style would make of a palette colour.
+// whatever the style would make of a palette colour, and keep the panel's
+// font when their colour changes on the shown window.
 void tst_MainWindowDisplay::colouredButtonsAreSolid()
 {
+    m_w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_w));
     m_fixture->feed(QByteArrayLiteral("[TWO WAY]"));
     const struct
     {
@@ -709,6 +712,8 @@ void tst_MainWindowDisplay::colouredButtonsAreSolid()
         QVERIFY(theStyle);
         for (const auto &button : buttons) {
             auto *b = child<QPushButton>(*m_w, button.name);
+            QCOMPARE(b->font().families(), m_w->font().families());
+            QCOMPARE(b->font().pointSizeF(), m_w->font().pointSizeF());
             b->setStyle(theStyle.get());
             const QImage face = b->grab().toImage();
             int exact = 0;

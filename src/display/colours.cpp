@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFont>
 #include <QPalette>
 #include <QWidget>
 
@@ -56,8 +57,14 @@ void setBackColor(QWidget *widget, const QColor &colour)
     palette.setColor(backRole(widget), colour);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
-    if (button)
+    if (button) {
+        // A style sheet set on a shown button resolves its font again and
+        // drops the panel font's list of families on the way, so the caption
+        // would change to the default face: the button keeps the font it had.
+        const QFont font = widget->font();
         widget->setStyleSheet(sheet);
+        widget->setFont(font);
+    }
 }
 
 void setForeColor(QWidget *widget, const QColor &colour)
