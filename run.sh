@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 source scripts/deps.sh
 ensure_deps
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRTVIEWER_BENCH=OFF >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRTVIEWER_BENCH=OFF -DCMAKE_UNITY_BUILD=OFF >/dev/null
 cmake --build build -j"$(nproc)" --target rtviewer unit-sim
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
