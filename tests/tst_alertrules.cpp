@@ -50,6 +50,48 @@ private slots:
                "[ALERT END: HIGH GAS UNITS 0001] [ALERT MUTE END] [ALERT: VERY HIGH GAS UNITS 0001] C!";
         QTest::newRow("a new link starts the gas level afresh")
             << 30 << "s7 r1500 s0 s7 r1300" << "[ALERT: HIGH GAS UNITS 0001] W! [ALERT END: HIGH GAS UNITS 0001]";
+        QTest::newRow("gas that is no number neither ends nor restarts an alert")
+            << 30 << "s7 r1900 rN/A r---- r r1900 r1300 r1100"
+            << "[ALERT: VERY HIGH GAS UNITS 0001] C! [ALERT END: VERY HIGH GAS UNITS 0001]";
+        QTest::newRow("acknowledged stays acknowledged across a gap in the gas")
+            << 30 << "s7 r1900 ack rN/A +5 r1900 +5"
+            << "[ALERT: VERY HIGH GAS UNITS 0001] C! [ALERT ACK]";
+    }
+
+    // The level rule the alerts share with the panel and the history, packet
+    // by packet: the level after each gas-units field, "none" for a field
+    // that is no reading.
+    void gasLevelTracker_data()
+    {
+        QTest::addColumn<QByteArrayList>("fields");
+        QTest::addColumn<QString>("levels");
+
+        QTest::newRow("held from 1200 to 1400") << QByteArrayList{"1300", "1500", "1300", "1199.4", "1300"}
+                                                << "unchanged yellow yellow green green";
+        QTest::newRow("no number clears the hold")
+            << QByteArrayList{"1900", "N/A", "1300", "1900", "----", "", " \t", "1100"}
+            << "red none unchanged red none none none green";
+        QTest::newRow("too large to show is no reading") << QByteArrayList{"1500", "1e400", "1300"}
+                                                         << "yellow none unchanged";
+        QTest::newRow("a leading number counts, blanks aside")
+            << QByteArrayList{"  1800 ppm", "0", "-5"} << "red green green";
+    }
+
+    void gasLevelTracker()
+    {
+        QFETCH(QByteArrayList, fields);
+        QFETCH(QString, levels);
+
+        static const char *const names[] = {"unchanged", "green", "yellow", "red", "none"};
+        readings::GasLevelTracker tracker;
+        QStringList seen;
+        for (const QByteArray &field : fields) {
+            const readings::GasLevel level = tracker.update(field);
+            seen << QLatin1String(names[static_cast<int>(level)]);
+            if (level == readings::GasLevel::NoReading)
+                QCOMPARE(tracker.level(), readings::GasLevel::Unchanged);
+        }
+        QCOMPARE(seen.join(QLatin1Char(' ')), levels);
     }
 
     void transitions()

@@ -25,6 +25,7 @@ private slots:
     void cleanup();
 
     void keepsTheSession();
+    void gasWithoutNumberRecordsNoLevel();
     void failuresReportPauseAndRetry_data();
     void failuresReportPauseAndRetry();
     void prunesPastTheRetention();
@@ -106,7 +107,7 @@ void tst_HistoryRecorder::keepsTheSession()
              QByteArrayList({"0|108|1520"}));
     QCOMPARE(support::sqlRows(m_path, "SELECT kind, detail FROM events ORDER BY id").join(';'),
              QByteArray("connected|0001 connected;alarm start|5 HIGH SAMPLE FLOW RATE;gas level|yellow at 1500 units;"
-                        "alarm end|5 HIGH SAMPLE FLOW RATE;gas level|green at N/A units;two way|Two Way Active;"
+                        "alarm end|5 HIGH SAMPLE FLOW RATE;two way|Two Way Active;"
                         "alarm start|12 HIGH GAS UNITS;gas level|red at 1800 units;report|[Parse Checksum failed];"
                         "disconnected|0001 disconnected"));
 
@@ -116,6 +117,20 @@ void tst_HistoryRecorder::keepsTheSession()
     feed(yellow);
     history->flush();
     QCOMPARE(support::sqlRows(m_path, "SELECT COUNT(*) FROM readings"), QByteArrayList({"3"}));
+}
+
+void tst_HistoryRecorder::gasWithoutNumberRecordsNoLevel()
+{
+    auto history = recorder();
+    history->setRecording(true);
+    connectLink();
+    for (const QByteArray gas : {"1900", "N/A", "", "1900", "----", "1300", "1100"})
+        feed(support::packet(support::unitFields("1523.4", gas, "0")));
+    history->flush();
+    // Red once: the readings without a number are no level of their own,
+    // and the red that follows them is no new one.
+    QCOMPARE(support::sqlRows(m_path, "SELECT detail FROM events WHERE kind = 'gas level' ORDER BY id"),
+             QByteArrayList({"red at 1900 units", "green at 1100 units"}));
 }
 
 void tst_HistoryRecorder::failuresReportPauseAndRetry_data()

@@ -360,6 +360,11 @@ void tst_MainWindowDisplay::gasColour_data()
         << QList<QByteArray>{"1500", "1200", "1400", "1199"} << texts({"1500", "1200", "1400", "1199"})
         << texts({"yellow", "yellow", "yellow", "green"});
     QTest::newRow("zero") << QList<QByteArray>{"0"} << texts({"0"}) << texts({"green"});
+    // No number is no reading: not green, and the hold starts afresh.
+    QTest::newRow("no number: white, then afresh")
+        << QList<QByteArray>{"1900", "N/A", "1300", "1900", "----", "", "1100"}
+        << texts({"1900", "N/A", "1300", "1900", "----", "", "1100"})
+        << texts({"red", "white", "white", "red", "white", "white", "green"});
 }
 
 void tst_MainWindowDisplay::gasColour()

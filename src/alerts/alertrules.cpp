@@ -100,8 +100,10 @@ AlertRules::Events AlertRules::reading(const Reading &reading, qint64 nowMs)
     m_quietSinceMs = nowMs;
     m_lost = false;
     end(events, Kind::NoData);
-    m_gas.update(reading.fields[GasUnitsField]);
-    followGas(events, reading.serial);
+    // Gas units that are no number say nothing of the gas: an alert in
+    // progress goes on, and is not started again by the next high reading.
+    if (m_gas.update(reading.fields[GasUnitsField]) != readings::GasLevel::NoReading)
+        followGas(events, reading.serial);
     followAlarm(events, reading.errorCode, reading.serial);
     return events;
 }
@@ -113,8 +115,12 @@ void AlertRules::followGas(Events &events, const QString &unit)
     if (m_gas.level() == readings::GasLevel::Red) {
         wanted.level = Level::Critical;
         wanted.text = QStringLiteral("VERY HIGH GAS UNITS");
-    } else if (m_gas.level() != readings::GasLevel::Yellow) {
+    } else if (m_gas.level() == readings::GasLevel::Green) {
         end(events, Kind::GasLevel);
+        return;
+    } else if (m_gas.level() != readings::GasLevel::Yellow) {
+        // No level yet (the hold after a reading with no number): only a
+        // reading that shows green ends a gas alert.
         return;
     }
     if (now && now->level == wanted.level)

@@ -157,6 +157,11 @@ double leadingNumber(const QByteArray &text)
     return valueOf(scanNumber(text));
 }
 
+bool hasLeadingNumber(const QByteArray &text)
+{
+    return scanNumber(text).hasDigits;
+}
+
 bool isNumeric(const QByteArray &text)
 {
     const Scan scan = scanNumber(text);

@@ -16,6 +16,10 @@ namespace convert {
 // first character that cannot continue the number. No number gives 0.
 double leadingNumber(const QByteArray &text);
 
+// True when the text begins with a number, blanks aside: the cases in which
+// leadingNumber() reads one rather than giving 0 for none.
+bool hasLeadingNumber(const QByteArray &text);
+
 // True when the whole text, blanks aside, reads as one number.
 bool isNumeric(const QByteArray &text);
 

@@ -19,7 +19,8 @@
 
 namespace {
 
-// The gas-units text colour for a level; white until a packet sets one.
+// The gas-units text colour for a level; white until a packet sets one, and
+// again after a packet whose gas units are no number.
 QColor gasColour(readings::GasLevel level)
 {
     switch (level) {
@@ -30,6 +31,7 @@ QColor gasColour(readings::GasLevel level)
     case readings::GasLevel::Red:
         return colours::red();
     case readings::GasLevel::Unchanged:
+    case readings::GasLevel::NoReading:
         break;
     }
     return colours::white();

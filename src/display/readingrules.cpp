@@ -110,10 +110,14 @@ GasLevel gasLevel(double shownValue)
 
 GasLevel GasLevelTracker::update(const QByteArray &gasField)
 {
-    // The level is that of the whole number shown, not of the raw field. A
-    // value that cannot be shown sets no level, as it colours nothing.
-    GasLevel now = GasLevel::Unchanged;
-    attempt([&] { now = gasLevel(convert::leadingNumber(convert::formatWhole(gasField).toLatin1())); });
+    // The level is that of the whole number shown, not of the raw field.
+    QByteArray shown;
+    if (!attempt([&] { shown = convert::formatWhole(gasField).toLatin1(); })
+        || !convert::hasLeadingNumber(shown)) {
+        m_level = GasLevel::Unchanged;
+        return GasLevel::NoReading;
+    }
+    const GasLevel now = gasLevel(convert::leadingNumber(shown));
     if (now != GasLevel::Unchanged)
         m_level = now;
     return m_level;

@@ -30,7 +30,9 @@ QString shownText(const FieldRow &row, const QByteArray &field);
 // "UNKNOWN ALARM" for any other value above zero.
 QString alarmText(double errorCode);
 
-enum class GasLevel { Unchanged, Green, Yellow, Red };
+// Unchanged: no level set, or the reading keeps the one it had. NoReading:
+// only GasLevelTracker::update() gives it, for a field with no number.
+enum class GasLevel { Unchanged, Green, Yellow, Red, NoReading };
 
 // The gas-units levels: green below, yellow above, red above.
 constexpr double GreenBelow = 1200;
@@ -45,10 +47,16 @@ GasLevel gasLevel(double shownValue);
 // The level of the gas-units reading from packet to packet, as the panel
 // colours it: the level of the whole number shown, held from 1200 to 1400
 // inclusive. Unchanged until a packet sets a level.
+//
+// A field that shows no number ("N/A", "----", empty, or one too large to
+// show) is no reading at all, not a reading of 0: it says nothing of the
+// gas, so it must not pass for a safe level. It clears the level, and the
+// hold starts afresh with the next number.
 class GasLevelTracker
 {
 public:
-    // The level after a packet with this gas-units field.
+    // The level after a packet with this gas-units field, or NoReading (the
+    // level is then Unchanged).
     GasLevel update(const QByteArray &gasField);
     GasLevel level() const { return m_level; }
     void reset() { m_level = GasLevel::Unchanged; }

@@ -34,6 +34,7 @@ const char *levelName(readings::GasLevel level)
     case readings::GasLevel::Red:
         return "red";
     case readings::GasLevel::Unchanged:
+    case readings::GasLevel::NoReading:
         break;
     }
     return "none";
@@ -245,6 +246,7 @@ void HistoryRecorder::linkState(std::int16_t state)
         m_alarm = 0.0;
         m_twoWay = false;
         m_gasLevel.reset();
+        m_gasRecorded = readings::GasLevel::Unchanged;
         if (m_recording && m_paused) {
             m_paused = false;
             openStore();
@@ -284,12 +286,15 @@ void HistoryRecorder::readingAccepted(const Reading &reading)
             addEvent(reading.acceptedAtMs, "alarm start", alarmDetail(alarm));
         m_alarm = alarm;
     }
-    const readings::GasLevel before = m_gasLevel.level();
+    // A reading with no number records no level, so the history does not
+    // show the gas going to none and back between two alike levels.
     const readings::GasLevel level = m_gasLevel.update(reading.fields[5]);
-    if (level != before)
+    if (level != readings::GasLevel::NoReading && level != readings::GasLevel::Unchanged && level != m_gasRecorded) {
+        m_gasRecorded = level;
         addEvent(reading.acceptedAtMs, "gas level",
                  QStringLiteral("%1 at %2 units").arg(QLatin1String(levelName(level)),
                                                       QString::fromLatin1(reading.fields[5])));
+    }
 }
 
 void HistoryRecorder::witsRecordStarted(const QByteArray &record)

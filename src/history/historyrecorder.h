@@ -108,6 +108,7 @@ private:
     double m_alarm = 0.0;
     bool m_twoWay = false;
     readings::GasLevelTracker m_gasLevel;
+    readings::GasLevel m_gasRecorded = readings::GasLevel::Unchanged;
     qint64 m_witsTimeMs = 0;
     int m_witsPosition = 0;
 };

@@ -963,9 +963,11 @@ void TrendsWindow::showLatest()
                                 : QStringLiteral("—"));
     }
     // The gas units in the panel's colour for their level, held from 1200
-    // to 1400 as there.
+    // to 1400 as there; a reading with no number clears it, as there.
     if (auto *gas = findChild<QLabel *>(QStringLiteral("lbl_latest_gas"))) {
-        if (latest && !std::isnan((*latest)[GasUnits])) {
+        if (latest && std::isnan((*latest)[GasUnits])) {
+            m_gasLevel = readings::GasLevel::Unchanged;
+        } else if (latest) {
             const readings::GasLevel level = readings::gasLevel(std::round((*latest)[GasUnits]));
             if (level != readings::GasLevel::Unchanged)
                 m_gasLevel = level;
