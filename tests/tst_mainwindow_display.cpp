@@ -101,6 +101,8 @@ private slots:
     void burstOfPacketsIsTakenWhole();
     void markupShownLiterally();
     void overflowingNumberStopsTheFill();
+    void overflowLeavesNothingOfThePacketBefore_data();
+    void overflowLeavesNothingOfThePacketBefore();
     void colouredButtonsAreSolid();
 
     void bitDepthBesideHoleDepth();
@@ -694,6 +696,54 @@ void tst_MainWindowDisplay::overflowingNumberStopsTheFill()
     QCOMPARE(m_w->label(QStringLiteral("lbl_GasUnits"))->text(), QString());
     QCOMPARE(m_w->label(QStringLiteral("lbl_Lel"))->text(), QString());
     QCOMPARE(colours::foreColor(m_w->label(QStringLiteral("lbl_GasUnits"))), colours::white());
+}
+
+void tst_MainWindowDisplay::overflowLeavesNothingOfThePacketBefore_data()
+{
+    QTest::addColumn<int>("faulted");     // the field that overflows in the second packet
+    QTest::addColumn<QString>("colour");  // of the gas units after it
+
+    QTest::newRow("gas units") << 5 << "white";
+    QTest::newRow("ROP Mn/Ft, after the gas units") << 10 << "green";
+}
+
+// Packet A fills every box, with red gas and the error blink at "  ERROR";
+// packet B stops on a field too large to show. Every box shows B's value
+// or nothing, never A's, and the gas colour is B's level or none.
+void tst_MainWindowDisplay::overflowLeavesNothingOfThePacketBefore()
+{
+    QFETCH(int, faulted);
+    QFETCH(QString, colour);
+
+    auto fields = [](char which, QByteArray gas, QByteArray rop, QByteArray error) {
+        QList<QByteArray> all;
+        for (int k = 1; k <= 40; ++k)
+            all << which + QByteArray::number(k);
+        all[4] = gas;
+        all[9] = rop;
+        all[20] = error;
+        return all;
+    };
+    const QList<QByteArray> a = fields('A', "1800", "12.5", "5");
+    QList<QByteArray> b = fields('B', "1100", "3", "0");
+    b[faulted - 1] = "1e400";
+    m_fixture->feed(packet(a) + packet(a));
+    QCOMPARE(m_w->windowTitle(), QStringLiteral("  ERROR"));
+    m_fixture->feed(packet(b));
+
+    QVERIFY(m_w->trafficContent().endsWith("[POPULATE CHART ERR: Overflow]"));
+    for (const contract::Box &box : contract::boxes()) {
+        if (box.field == 0)
+            continue;
+        const QString expected = box.field < faulted ? QString::fromLatin1(b[box.field - 1]) : QString();
+        QCOMPARE(m_w->label(QString::fromLatin1(box.label))->text(), expected);
+    }
+    const QLabel *gas = m_w->label(QStringLiteral("lbl_GasUnits"));
+    QCOMPARE(colours::foreColor(gas), namedColour(colour));
+    // Neither A's caption, nor its alarm, nor its blink.
+    QCOMPARE(m_w->windowTitle(), QStringLiteral("  B1 B3"));
+    QCOMPARE(m_w->label(QStringLiteral("lbl_err_txt"))->text(), QString());
+    QCOMPARE(colours::backColor(m_w->label(QStringLiteral("lbl_err"))), colours::buttonFace());
 }
 
 // The coloured buttons show their exact colour over most of their face,

@@ -141,6 +141,8 @@ private:
     QSize frameDecoration() const;
     void setOuterSizeTwips(int width, int height);
     QString normalCaption(const Reading &reading) const;
+    void showPartly(const Reading &reading, std::size_t shownRows);
+    void showGasLevel(const QByteArray &gasField);
     static QString startCaption();
     void showUptime();
     void endWaits();

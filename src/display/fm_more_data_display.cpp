@@ -47,20 +47,20 @@ QString fm_more_data::normalCaption(const Reading &reading) const
 
 void fm_more_data::populate_moredata(const Reading &reading)
 {
+    const auto &table = readings::fieldTable();
+    std::size_t row = 0;  // the row being shown, for a fault to stop at
     try {
-        for (const readings::FieldRow &row : readings::fieldTable()) {
-            QLabel *target = panelLabel(row.label);
+        for (; row < table.size(); ++row) {
+            QLabel *target = panelLabel(table[row].label);
             if (!target)
                 throw std::runtime_error("Object variable not set");
             // A box whose value stands is left alone: no layout, no repaint.
-            const QString text = readings::shownText(row, reading.fields.at(row.index));
+            const QString text = readings::shownText(table[row], reading.fields.at(table[row].index));
             if (target->text() != text)
                 target->setText(text);
         }
 
-        m_gasLevel.update(reading.fields[5]);
-        if (!m_stale)
-            colours::setForeColor(lbl_GasUnits, gasColour(m_gasLevel.level()));
+        showGasLevel(reading.fields[5]);
 
         // The blink advances one phase per packet while the error lasts.
         if (reading.errorCode > 0) {
@@ -80,8 +80,36 @@ void fm_more_data::populate_moredata(const Reading &reading)
             lbl_err_txt->setText(QStringLiteral("No Errors"));
         }
     } catch (const std::exception &fault) {
+        showPartly(reading, row);
         disply_text(QByteArrayLiteral("[POPULATE CHART ERR: ") + QByteArray(fault.what()) + "]");
     }
+}
+
+void fm_more_data::showPartly(const Reading &reading, std::size_t shownRows)
+{
+    // A packet shown only up to a fault: the boxes it did not reach would
+    // go on showing the previous packet's values beside this one's time, so
+    // they are emptied, and nothing else of the previous packet stays
+    // (its gas level, its alarm, its caption).
+    const auto &table = readings::fieldTable();
+    bool gasShown = false;
+    for (std::size_t row = 0; row < table.size(); ++row) {
+        if (row < shownRows)
+            gasShown = gasShown || panelLabel(table[row].label) == lbl_GasUnits;
+        else
+            attempt([&] { panelLabel(table[row].label)->setText(QString()); });
+    }
+    attempt([&] { showGasLevel(gasShown ? reading.fields[5] : QByteArray()); });
+    setWindowTitle(normalCaption(reading));
+    colours::setBackColor(lbl_err, colours::buttonFace());
+    lbl_err_txt->setText(QString());
+}
+
+void fm_more_data::showGasLevel(const QByteArray &gasField)
+{
+    m_gasLevel.update(gasField);
+    if (!m_stale)
+        colours::setForeColor(lbl_GasUnits, gasColour(m_gasLevel.level()));
 }
 
 void fm_more_data::clear_display()
