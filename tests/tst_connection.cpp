@@ -70,6 +70,7 @@ private slots:
 
     void keyDuringTheConnectWait_data();
     void keyDuringTheConnectWait();
+    void keysDuringTheCloseWaitKeepTheirOrder();
 
     // Against a peer on this machine.
     void connects_data();
@@ -279,6 +280,46 @@ void tst_Connection::keyDuringTheConnectWait()
     QCOMPARE(w.trafficContent(), report);
     QCOMPARE(w.socketState(), std::int16_t(0));
     QCOMPARE(w.connectBusy(), false);
+}
+
+// Connected to 0002, the operator holds BackSpace down, then types 0001 and
+// Enter: all of it typed while the first key's close still waits. Each key
+// still drops the link, and the box takes the keys in the order typed, so
+// the connect goes to 0001's server.
+void tst_Connection::keysDuringTheCloseWaitKeepTheirOrder()
+{
+    writeLookup("0001 127.0.0.1 2401\r\n0002 127.0.0.1 2402\r\n");
+    auto *fake = new FakeSocket;
+    fm_more_data w(options(fake));
+    const auto ticks = fastTicks(w);
+    auto *serial = child<QLineEdit>(w, "txt_trailer_num");
+    serial->setText(QStringLiteral("0002"));
+    w.cmd_connect_Click();
+    QCOMPARE(fake->remotePort, 2402);
+    QCOMPARE(w.socketState(), std::int16_t(SocketControl::Connected));
+    fake->log.clear();
+
+    QList<std::pair<int, QString>> keys;
+    for (int i = 0; i < 6; ++i)
+        keys.append({Qt::Key_Backspace, QString()});
+    for (const char digit : {'0', '0', '0', '1'})
+        keys.append({Qt::Key_0 + (digit - '0'), QString(QLatin1Char(digit))});
+    keys.append({Qt::Key_Return, QStringLiteral("\r")});
+    // Posted, so that all but the first arrive inside the first one's wait.
+    for (const auto &[key, text] : keys) {
+        QCoreApplication::postEvent(serial, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
+        QCoreApplication::postEvent(serial, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, text));
+    }
+    QTRY_VERIFY(fake->log.contains(QStringLiteral("Connect")) && !w.connectBusy());
+
+    QCOMPARE(serial->text(), QStringLiteral("0001"));
+    // The first key closed the link; one connect, to 0001's server, after
+    // Enter's reset emptied the traffic window.
+    QCOMPARE(fake->log, (QStringList{QStringLiteral("Close"), QStringLiteral("RemoteHost 127.0.0.1"),
+                                     QStringLiteral("LocalPort 0"), QStringLiteral("RemotePort 2401"),
+                                     QStringLiteral("Connect")}));
+    QCOMPARE(w.socketState(), std::int16_t(SocketControl::Connected));
+    QCOMPARE(w.trafficContent(), QByteArrayLiteral("\r\n[0001 is connected to server. ]"));
 }
 
 void tst_Connection::connects_data()

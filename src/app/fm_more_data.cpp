@@ -387,13 +387,37 @@ void fm_more_data::closeEvent(QCloseEvent *event)
 
 bool fm_more_data::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == txt_trailer_num && event->type() == QEvent::KeyPress) {
-        const int code = keyCharCode(static_cast<QKeyEvent *>(event));
-        // The key still reaches the box after the handler.
-        if (code >= 0)
-            txt_trailer_num_KeyPress(static_cast<std::int16_t>(code));
+    if (watched != txt_trailer_num || event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    auto *key = static_cast<QKeyEvent *>(event);
+    // A key's handler closes the link and waits, and the waits handle input:
+    // a key typed meanwhile would be handled, and reach the box, before the
+    // one still being handled. So keys typed during a key's handling are
+    // held, and each goes through its handler and into the box in turn.
+    if (m_typing) {
+        m_heldKeys.emplace_back(key->clone());
+        return true;
     }
-    return QWidget::eventFilter(watched, event);
+    m_typing = true;
+    typeSerialKey(key);
+    while (!m_heldKeys.empty() && !m_ended) {
+        const std::unique_ptr<QKeyEvent> next = std::move(m_heldKeys.front());
+        m_heldKeys.pop_front();
+        typeSerialKey(next.get());
+    }
+    m_heldKeys.clear();
+    m_typing = false;
+    return true;
+}
+
+void fm_more_data::typeSerialKey(QKeyEvent *key)
+{
+    const int code = keyCharCode(key);
+    if (code >= 0)
+        txt_trailer_num_KeyPress(static_cast<std::int16_t>(code));
+    // The key still reaches the box, after the handler.
+    if (!m_ended)
+        static_cast<QObject *>(txt_trailer_num)->event(key);
 }
 
 void fm_more_data::contextMenuEvent(QContextMenuEvent *event)

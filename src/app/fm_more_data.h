@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include <QByteArray>
@@ -16,6 +18,7 @@
 
 class QEventLoop;
 class QGroupBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -146,6 +149,7 @@ private:
     static QString startCaption();
     void showUptime();
     void endWaits();
+    void typeSerialKey(QKeyEvent *key);
     QLabel *panelLabel(const char *name) const;
 
     // What the link reports.
@@ -195,6 +199,10 @@ private:
 
     // The nested event loops of the waits now running, innermost last.
     std::vector<QEventLoop *> m_waits;
+    // Keys typed into the serial box while an earlier one is handled, in
+    // the order typed.
+    bool m_typing = false;
+    std::deque<std::unique_ptr<QKeyEvent>> m_heldKeys;
     bool m_unloading = false;
     bool m_ended = false;
 };
