@@ -7,8 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QIODevice>
-#include <QSaveFile>
 
+#include "files/safefile.h"
 #include "history/historyexport.h"
 #include "history/historyfile.h"
 #include "history/historystore.h"
@@ -35,8 +35,12 @@ const char Usage[] =
     "                          raw: the packets and WITS records, CR LF after each, for\n"
     "                          unit-sim --replay. TIME is ISO 8601 (2026-12-08T03:00), UTC\n"
     "                          unless it carries an offset; from is included, to is not.\n"
-    "                          Without --out the export goes to standard output.\n"
-    "  prune --days N          deletes everything older than N days\n"
+    "                          Without --out, or with --out -, the export goes to\n"
+    "                          standard output. The CSV writes control characters\n"
+    "                          as their pictures and puts an apostrophe before a\n"
+    "                          field a spreadsheet would run as a formula.\n"
+    "  prune --days N [--yes]  deletes everything older than N days; --yes is needed\n"
+    "                          when that is more than a day of a unit's readings\n"
     "  check                   checks the file's integrity\n"
     "\n"
     "Options for every command:\n"
@@ -77,6 +81,18 @@ std::optional<qint64> parseTime(const QString &text)
     if (time.timeSpec() == Qt::LocalTime)
         time.setTimeSpec(Qt::UTC);
     return time.toMSecsSinceEpoch();
+}
+
+// Where an export found nothing, in words.
+QString rangeText(const HistoryExport::Range &range, const QString &db)
+{
+    QString text = QStringLiteral("in ") + QDir::toNativeSeparators(db);
+    const bool from = range.fromMs != std::numeric_limits<qint64>::min();
+    if (from)
+        text += QStringLiteral(" from ") + historyTimeText(range.fromMs);
+    if (range.toMs != std::numeric_limits<qint64>::max())
+        text += (from ? QStringLiteral(" to ") : QStringLiteral(" before ")) + historyTimeText(range.toMs);
+    return text;
 }
 
 int listUnits(Context &c)
@@ -136,18 +152,25 @@ int exportReadings(Context &c, const QCommandLineParser &parser)
         return c.failed(store.error().text);
     const QString target = parser.value(QStringLiteral("out"));
     const bool toFile = !target.isEmpty() && target != QStringLiteral("-");
-    // A file appears only complete: a failed export leaves none behind.
-    QSaveFile file(target);
-    if (toFile && !file.open(QIODevice::WriteOnly))
-        return c.failed(QStringLiteral("cannot write %1: %2").arg(target, file.errorString()));
+    // A file appears only complete: a failed export leaves none behind. It
+    // never takes the place of the history it is read from.
+    SafeFile file(target, {c.db});
+    if (toFile && !file.open())
+        return c.failed(file.error());
     HistoryExport job(store, range,
                       format == QStringLiteral("raw") ? HistoryExport::Format::Raw : HistoryExport::Format::Csv,
-                      toFile ? static_cast<QIODevice &>(file) : c.out);
+                      toFile ? file.device() : c.out);
+    if (!job.start())
+        return c.failed(job.error());
+    if (job.total() == 0) {
+        file.cancel();
+        return c.failed(QStringLiteral("no readings of %1 %2").arg(range.unit, rangeText(range, c.db)));
+    }
     if (!job.run())
         return c.failed(job.error());
     if (toFile) {
         if (!file.commit())
-            return c.failed(QStringLiteral("cannot write %1: %2").arg(target, file.errorString()));
+            return c.failed(file.error());
         c.print(QStringLiteral("%1 rows of %2 written to %3\n")
                     .arg(job.written())
                     .arg(range.unit, QDir::toNativeSeparators(target)));
@@ -171,6 +194,25 @@ int prune(Context &c, const QCommandLineParser &parser)
     if (!store.open(c.db, HistoryStore::Access::ReadWrite, limits))
         return c.failed(store.error().text);
     const qint64 cutoff = QDateTime::currentMSecsSinceEpoch() - days * DayMs;
+    // A slip of the fingers (--days 1 for 10) must not take days of
+    // readings: more than a day of any unit's goes only when asked twice.
+    if (!parser.isSet(QStringLiteral("yes"))) {
+        const auto doomed = store.units(cutoff);
+        if (!doomed)
+            return c.failed(store.error().text);
+        QStringList large;
+        for (const UnitSummary &unit : *doomed) {
+            const qint64 span = unit.lastMs - unit.firstMs;
+            if (span > DayMs)
+                large << QStringLiteral("%1 days of %2 (%3 readings)")
+                             .arg(QString::number(double(span) / DayMs, 'f', 1), unit.unit)
+                             .arg(unit.readings);
+        }
+        if (!large.isEmpty())
+            return c.failed(QStringLiteral("prune --days %1 would delete %2; add --yes to delete them")
+                                .arg(days)
+                                .arg(large.join(QStringLiteral(", "))));
+    }
     qint64 total = 0;
     for (;;) {
         const qint64 deleted = store.pruneSome(cutoff, PruneStep);
@@ -217,6 +259,7 @@ int runHistoryCommand(const QStringList &arguments, QIODevice &out, QIODevice &e
         {QStringLiteral("format"), QString(), QStringLiteral("format"), QStringLiteral("csv")},
         {QStringLiteral("out"), QString(), QStringLiteral("file")},
         {QStringLiteral("days"), QString(), QStringLiteral("days")},
+        {QStringLiteral("yes"), QString()},
     });
     Context c{out, err, QString()};
     if (!parser.parse(arguments))
@@ -237,7 +280,7 @@ int runHistoryCommand(const QStringList &arguments, QIODevice &out, QIODevice &e
         {QStringLiteral("export"),
          {QStringLiteral("unit"), QStringLiteral("from"), QStringLiteral("to"), QStringLiteral("format"),
           QStringLiteral("out")}},
-        {QStringLiteral("prune"), {QStringLiteral("days")}},
+        {QStringLiteral("prune"), {QStringLiteral("days"), QStringLiteral("yes")}},
         {QStringLiteral("check"), {}},
     };
     if (!takes.contains(command))

@@ -7,6 +7,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include "convert/visibletext.h"
 #include "display/readingrules.h"
 #include "history/historyrows.h"
 #include "history/historystore.h"
@@ -35,15 +36,59 @@ QByteArray csvRow(const QByteArrayList &fields)
     return row;
 }
 
-// Single-byte text from the wire as UTF-8; nearly always plain ASCII, which
-// is the same bytes.
-QByteArray utf8Of(const QByteArray &latin1)
+// A decimal number as a spreadsheet reads one: a sign, digits with at most
+// one point, an exponent, nothing else.
+bool isPlainNumber(const QByteArray &text)
 {
-    for (const char c : latin1) {
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return QString::fromLatin1(latin1).toUtf8();
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    auto digits = [&] {
+        const qsizetype from = i;
+        while (i < n && text.at(i) >= '0' && text.at(i) <= '9')
+            ++i;
+        return i - from;
+    };
+    if (i < n && (text.at(i) == '+' || text.at(i) == '-'))
+        ++i;
+    qsizetype count = digits();
+    if (i < n && text.at(i) == '.') {
+        ++i;
+        count += digits();
     }
-    return latin1;
+    if (count == 0)
+        return false;
+    if (i < n && (text.at(i) == 'e' || text.at(i) == 'E')) {
+        ++i;
+        if (i < n && (text.at(i) == '+' || text.at(i) == '-'))
+            ++i;
+        if (digits() == 0)
+            return false;
+    }
+    return i == n;
+}
+
+// A CSV cell of single-byte text from the wire, as UTF-8. Control
+// characters are written as the pictures the traffic window shows for them:
+// a NUL or an escape in a file meant for people and spreadsheets breaks the
+// programs that read it. A spreadsheet takes a cell that begins with "=",
+// "+", "-", "@", a tab or a CR for a formula and runs it, so such a cell,
+// unless it is a plain number, is written behind an apostrophe, the
+// spreadsheet's mark of text.
+QByteArray csvCell(const QByteArray &latin1)
+{
+    bool plain = true;
+    for (const char c : latin1) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u >= 0x7F) {
+            plain = false;
+            break;
+        }
+    }
+    QByteArray cell = plain ? latin1 : convert::visibleText(latin1, convert::LineEnds::Picture).toUtf8();
+    static const QByteArray FormulaStarts = QByteArrayLiteral("=+-@\t\r");
+    if (!latin1.isEmpty() && FormulaStarts.contains(latin1.at(0)) && !isPlainNumber(latin1))
+        cell.prepend('\'');
+    return cell;
 }
 
 // The text a number is written with in the files: "." as the separator and
@@ -93,6 +138,7 @@ bool HistoryExport::failQuery(const QSqlQuery &query)
 bool HistoryExport::start()
 {
     m_error.clear();
+    m_started = true;
     m_done = false;
     m_written = 0;
     m_total = 0;
@@ -167,7 +213,7 @@ bool HistoryExport::writeSome(int maxRows)
 
 bool HistoryExport::run()
 {
-    if (!start())
+    if (!m_started && !start())
         return false;
     while (!m_done) {
         if (!writeSome(10000))
@@ -187,8 +233,9 @@ bool HistoryExport::flush(QByteArray &chunk)
 void HistoryExport::appendCsvRow(QByteArray &chunk)
 {
     const QByteArrayList fields = history::packetFields(m_readings->value(1).toByteArray());
-    auto field = [&fields](int k) { return utf8Of(fields.value(k - 1)); };
-    QByteArrayList row = {historyTimeText(m_readings->value(0).toLongLong()).toUtf8(), m_range.unit.toUtf8(), field(1)};
+    auto field = [&fields](int k) { return csvCell(fields.value(k - 1)); };
+    QByteArrayList row = {historyTimeText(m_readings->value(0).toLongLong()).toUtf8(), csvCell(m_range.unit.toLatin1()),
+                          field(1)};
     for (const readings::FieldRow &column : readings::fieldTable())
         row.append(field(column.index));
     const QVariant bitDepth = m_readings->value(2);

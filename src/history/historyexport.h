@@ -15,7 +15,9 @@ class QSqlQuery;
 // - Csv: a header row, then one row per reading in order of time: the time
 //   accepted (ISO 8601, UTC), the serial number, then every field of the
 //   packet under the caption the panel gives it, and the bit depth. UTF-8,
-//   CR LF line ends, fields quoted where they must be.
+//   CR LF line ends, fields quoted where they must be, control characters
+//   as their visible pictures, and an apostrophe before a field that a
+//   spreadsheet would run as a formula.
 // - Raw: the packets in order of time, each as its exact text, with the WITS
 //   records between them rebuilt from their items, CR LF after each: what a
 //   simulator replays to a viewer.
@@ -47,7 +49,8 @@ public:
     qint64 written() const { return m_written; }
     const QString &error() const { return m_error; }
 
-    // Everything at once, for a program without a window.
+    // Everything at once (or all that is left after start()), for a program
+    // without a window.
     bool run();
 
     // The CSV header row (without its line end).
@@ -69,6 +72,7 @@ private:
     bool m_readingPending = false;
     bool m_witsPending = false;
     bool m_witsRebuilt = false;  // a file from before the records were kept
+    bool m_started = false;
     bool m_done = false;
     qint64 m_total = 0;
     qint64 m_written = 0;

@@ -11,11 +11,14 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include "files/safefile.h"
+
 namespace {
 
 struct Migration
 {
     int version;
+    QStringList tables;  // the tables the step makes
     QStringList statements;
 };
 
@@ -30,6 +33,7 @@ std::vector<Migration> migrations()
         numeric += QStringLiteral(", %1 DOUBLE PRECISION").arg(QLatin1String(column.name));
     return {
         {1,
+         {QStringLiteral("units"), QStringLiteral("readings"), QStringLiteral("wits_items"), QStringLiteral("events")},
          {QStringLiteral("CREATE TABLE units (unit TEXT NOT NULL PRIMARY KEY)"),
           QStringLiteral("CREATE TABLE readings (id %1, time_ms BIGINT NOT NULL, unit TEXT NOT NULL, packet %2 NOT NULL%3)")
               .arg(id, sqldialect::bytesType(), numeric),
@@ -45,6 +49,7 @@ std::vector<Migration> migrations()
         // The WITS records as received, for a raw export that gives them back
         // byte for byte.
         {2,
+         {QStringLiteral("wits_records")},
          {QStringLiteral("CREATE TABLE wits_records (id %1, time_ms BIGINT NOT NULL, unit TEXT NOT NULL,"
                          " record %2 NOT NULL)")
               .arg(id, sqldialect::bytesType()),
@@ -90,6 +95,14 @@ bool HistoryStore::open(const QString &path, Access access, const HistoryLimits 
     if (!sqldialect::driverAvailable())
         return fail(sqldialect::Failure::Other,
                     QStringLiteral("the database driver %1 is not installed").arg(sqldialect::driverName()));
+    // The engine would open a named pipe and wait on it for good, and
+    // write its pages into a device.
+    for (const QString &file : files::withJournals(path)) {
+        const QString refusal = files::openRefusal(file);
+        if (!refusal.isEmpty())
+            return fail(sqldialect::Failure::Other,
+                        QStringLiteral("cannot open %1: %2").arg(QDir::toNativeSeparators(file), refusal));
+    }
     if (readOnly && !QFileInfo::exists(path))
         return fail(sqldialect::Failure::Other, QStringLiteral("no history at %1").arg(QDir::toNativeSeparators(path)));
     const QString folder = QFileInfo(path).absolutePath();
@@ -97,27 +110,54 @@ bool HistoryStore::open(const QString &path, Access access, const HistoryLimits 
         return fail(sqldialect::Failure::Other,
                     QStringLiteral("cannot create the folder %1").arg(QDir::toNativeSeparators(folder)));
 
-    m_db = QSqlDatabase::addDatabase(sqldialect::driverName(), m_connection);
-    m_db.setDatabaseName(path);
-    m_db.setConnectOptions(sqldialect::connectOptions(readOnly, limits.lockWaitMs));
-    QSqlError sessionError;
-    if (!m_db.open())
-        return fail(QStringLiteral("cannot open"), m_db.lastError());
-    if (!sqldialect::prepareSession(m_db, readOnly, limits.sizeBytes, &sessionError))
-        return fail(QStringLiteral("cannot open"), sessionError);
-    if (readOnly) {
-        const std::optional<int> version = schemaVersion();
-        if (!version)
-            return false;
-        if (*version < 1 || *version > SchemaVersion)
-            return fail(sqldialect::Failure::Other,
-                        QStringLiteral("%1 has schema %2; this program reads 1 to %3")
-                            .arg(QDir::toNativeSeparators(path))
-                            .arg(*version)
-                            .arg(SchemaVersion));
-        return true;
+    QSqlError openError;
+    if (!connectTo(path, readOnly, limits.lockWaitMs, false, &openError)) {
+        // A write-ahead file on a read-only medium cannot be read the usual
+        // way, which shares an index file beside it with the writers; where
+        // that file cannot be made, the file is read as it lies.
+        if (!readOnly || !sqldialect::cannotShareReads(openError)
+            || !connectTo(path, readOnly, limits.lockWaitMs, true, &openError))
+            return fail(QStringLiteral("cannot open"), openError);
     }
-    return migrate() && prepareStatements();
+    // Another program's database is refused before anything in it changes,
+    // its journal included.
+    const std::optional<int> version = schemaVersion();
+    if (!version)
+        return false;
+    if (*version > SchemaVersion)
+        return fail(sqldialect::Failure::Other,
+                    QStringLiteral("%1 was written by a newer program (schema %2, this one knows %3)")
+                        .arg(QDir::toNativeSeparators(path))
+                        .arg(*version)
+                        .arg(SchemaVersion));
+    if (readOnly)
+        return *version >= 1
+               || fail(sqldialect::Failure::Other,
+                       QStringLiteral("%1 holds no history yet").arg(QDir::toNativeSeparators(path)));
+    QSqlError sessionError;
+    if (!sqldialect::prepareSession(m_db, limits.sizeBytes, &sessionError))
+        return fail(QStringLiteral("cannot open"), sessionError);
+    return migrate(*version) && prepareStatements();
+}
+
+bool HistoryStore::connectTo(const QString &path, bool readOnly, int lockWaitMs, bool asItLies, QSqlError *error)
+{
+    close();
+    m_db = QSqlDatabase::addDatabase(sqldialect::driverName(), m_connection);
+    m_db.setDatabaseName(asItLies ? sqldialect::unchangingFileName(path) : path);
+    m_db.setConnectOptions(sqldialect::connectOptions(readOnly, lockWaitMs, asItLies));
+    if (!m_db.open()) {
+        *error = m_db.lastError();
+        close();
+        return false;
+    }
+    // The first statement reads the file's header, so a file that is not a
+    // database fails here rather than later.
+    if (!sqldialect::readHeader(m_db, error)) {
+        close();
+        return false;
+    }
+    return true;
 }
 
 void HistoryStore::close()
@@ -168,32 +208,38 @@ std::optional<int> HistoryStore::schemaVersion()
         }
         return 0;
     }
-    if (!tables.contains(QStringLiteral("schema_version"))) {
-        fail(sqldialect::Failure::Other,
-             QStringLiteral("%1 is not a history file").arg(QDir::toNativeSeparators(m_path)));
+    auto notHistory = [this] {
+        fail(sqldialect::Failure::Other, QStringLiteral("%1 is not a history file").arg(QDir::toNativeSeparators(m_path)));
         return std::nullopt;
-    }
+    };
+    if (!tables.contains(QStringLiteral("schema_version")))
+        return notHistory();
     QSqlQuery query(m_db);
     if (!query.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) || !query.next()) {
         fail(QStringLiteral("cannot read"), query.lastError());
         return std::nullopt;
     }
-    return query.value(0).toInt();
+    const int version = query.value(0).toInt();
+    query.finish();
+    if (version < 1)
+        return notHistory();
+    // The tables of every schema up to the one it claims: a table of that
+    // name alone does not make a history.
+    for (const Migration &step : migrations()) {
+        if (step.version > version)
+            break;
+        for (const QString &table : step.tables) {
+            if (!tables.contains(table))
+                return notHistory();
+        }
+    }
+    return version;
 }
 
-bool HistoryStore::migrate()
+bool HistoryStore::migrate(int version)
 {
-    const std::optional<int> version = schemaVersion();
-    if (!version)
-        return false;
-    if (*version > SchemaVersion)
-        return fail(sqldialect::Failure::Other,
-                    QStringLiteral("%1 was written by a newer program (schema %2, this one knows %3)")
-                        .arg(QDir::toNativeSeparators(m_path))
-                        .arg(*version)
-                        .arg(SchemaVersion));
     for (const Migration &step : migrations()) {
-        if (step.version <= *version)
+        if (step.version <= version)
             continue;
         if (!m_db.transaction())
             return fail(QStringLiteral("cannot update"), m_db.lastError());
@@ -306,16 +352,18 @@ bool HistoryStore::write(const history::Batch &batch)
     return true;
 }
 
-std::optional<std::vector<UnitSummary>> HistoryStore::units()
+std::optional<std::vector<UnitSummary>> HistoryStore::units(qint64 beforeMs)
 {
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
     // Each aggregate runs on the (unit, time) index of one unit.
-    if (!query.exec(QStringLiteral("SELECT u.unit,"
-                                   " (SELECT MIN(time_ms) FROM readings r WHERE r.unit = u.unit),"
-                                   " (SELECT MAX(time_ms) FROM readings r WHERE r.unit = u.unit),"
-                                   " (SELECT COUNT(*) FROM readings r WHERE r.unit = u.unit)"
-                                   " FROM units u ORDER BY u.unit"))) {
+    query.prepare(QStringLiteral("SELECT u.unit,"
+                                 " (SELECT MIN(time_ms) FROM readings r WHERE r.unit = u.unit AND time_ms < :before),"
+                                 " (SELECT MAX(time_ms) FROM readings r WHERE r.unit = u.unit AND time_ms < :before),"
+                                 " (SELECT COUNT(*) FROM readings r WHERE r.unit = u.unit AND time_ms < :before)"
+                                 " FROM units u ORDER BY u.unit"));
+    query.bindValue(QStringLiteral(":before"), beforeMs);
+    if (!query.exec()) {
         fail(QStringLiteral("cannot read"), query.lastError());
         return std::nullopt;
     }
@@ -427,10 +475,13 @@ std::optional<QStringList> HistoryStore::check()
         return std::nullopt;
     }
     QStringList problems;
+    // A row may name several problems, one a line, under a heading that
+    // names the database they were found in.
     while (query.next()) {
-        const QString line = query.value(0).toString();
-        if (line != QStringLiteral("ok"))
-            problems.append(line);
+        for (const QString &line : query.value(0).toString().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            if (line != QStringLiteral("ok") && !line.startsWith(QStringLiteral("*** ")))
+                problems.append(line);
+        }
     }
     if (query.lastError().isValid()) {
         fail(QStringLiteral("cannot check"), query.lastError());

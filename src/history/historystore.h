@@ -1,5 +1,6 @@
 #pragma once
 
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -65,7 +66,9 @@ public:
     HistoryStore &operator=(const HistoryStore &) = delete;
 
     // Opens the file, creating it (and its folder) for ReadWrite when it is
-    // missing; a ReadOnly open of a missing file fails.
+    // missing; a ReadOnly open of a missing file fails, and one of a file
+    // on a read-only medium reads it as it lies. Only a regular file is
+    // opened, and a file that is not a history is left as it was.
     bool open(const QString &path, Access access, const HistoryLimits &limits = HistoryLimits());
     void close();
     bool isOpen() const { return m_db.isOpen(); }
@@ -75,8 +78,8 @@ public:
     // Writes the whole batch in one transaction, or nothing of it.
     bool write(const history::Batch &batch);
 
-    // Every unit with readings, in order of the unit.
-    std::optional<std::vector<UnitSummary>> units();
+    // Every unit with readings (before beforeMs), in order of the unit.
+    std::optional<std::vector<UnitSummary>> units(qint64 beforeMs = std::numeric_limits<qint64>::max());
     // One numeric column of a unit's readings over a time range, in order
     // of time; the column is one of history::numericColumns().
     std::optional<std::vector<Sample>> series(const QString &unit, const QString &column, qint64 fromMs, qint64 toMs);
@@ -96,8 +99,9 @@ public:
     QSqlDatabase database() const { return m_db; }
 
 private:
+    bool connectTo(const QString &path, bool readOnly, int lockWaitMs, bool asItLies, QSqlError *error);
     bool exec(const QString &statement);
-    bool migrate();
+    bool migrate(int version);
     std::optional<int> schemaVersion();
     bool prepareStatements();
     bool fail(const QString &what, const QSqlError &error);

@@ -1,8 +1,10 @@
 #include "history/sqldialect.h"
 
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUrl>
 #include <QVariant>
 
 namespace sqldialect {
@@ -14,6 +16,7 @@ constexpr int SqliteBusy = 5;
 constexpr int SqliteLocked = 6;
 constexpr int SqliteCorrupt = 11;
 constexpr int SqliteFull = 13;
+constexpr int SqliteCantOpen = 14;
 constexpr int SqliteNotADatabase = 26;
 
 // Runs a statement to its end: a statement left open would hold a read
@@ -42,22 +45,38 @@ bool driverAvailable()
     return QSqlDatabase::isDriverAvailable(driverName());
 }
 
-QString connectOptions(bool readOnly, int lockWaitMs)
+QString connectOptions(bool readOnly, int lockWaitMs, bool asItLies)
 {
     QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(qMax(0, lockWaitMs));
     if (readOnly)
         options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+    if (asItLies)
+        options += QStringLiteral(";QSQLITE_OPEN_URI");
     return options;
 }
 
-bool prepareSession(QSqlDatabase &db, bool readOnly, qint64 sizeLimitBytes, QSqlError *error)
+QString unchangingFileName(const QString &path)
 {
-    // The first statement reads the file's header, so a file that is not a
-    // database fails here rather than at the first write.
-    if (!run(db, QStringLiteral("PRAGMA schema_version"), error))
-        return false;
-    if (readOnly)
-        return true;
+    // Neither locks nor the shared index: the engine takes the file for one
+    // that nobody changes.
+    return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded)
+           + QStringLiteral("?mode=ro&immutable=1");
+}
+
+bool cannotShareReads(const QSqlError &error)
+{
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok) & 0xff;
+    return ok && code == SqliteCantOpen;
+}
+
+bool readHeader(QSqlDatabase &db, QSqlError *error)
+{
+    return run(db, QStringLiteral("PRAGMA schema_version"), error);
+}
+
+bool prepareSession(QSqlDatabase &db, qint64 sizeLimitBytes, QSqlError *error)
+{
     // A new file first gets the layout that lets pruned pages be handed back
     // to the file system a few at a time, instead of by rewriting the whole
     // file; it can only be chosen before anything is written.

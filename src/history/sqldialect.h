@@ -23,16 +23,29 @@ QString driverName();
 bool driverAvailable();
 
 // Options given to the driver before opening: how long a statement waits
-// for a lock another program holds before it fails as busy.
-QString connectOptions(bool readOnly, int lockWaitMs);
+// for a lock another program holds before it fails as busy; with asItLies
+// the name is unchangingFileName()'s.
+QString connectOptions(bool readOnly, int lockWaitMs, bool asItLies = false);
 
-// Tunes a connection just opened: for a new file the page layout, then a
-// write-ahead journal, a full sync of every commit (a crash or a power cut
-// loses at most the transaction being written) and, when sizeLimitBytes is
-// above 0, a ceiling on the file size.
-// False with the error set when the file refuses (a damaged file is noticed
-// here).
-bool prepareSession(QSqlDatabase &db, bool readOnly, qint64 sizeLimitBytes, QSqlError *error);
+// The name under which a file is read as it lies, without locks and without
+// the files the engine keeps beside it: for a file on a read-only medium,
+// which nobody can be writing.
+QString unchangingFileName(const QString &path);
+
+// True when a read-only open failed because the engine could not make the
+// files it shares with writers (a read-only medium).
+bool cannotShareReads(const QSqlError &error);
+
+// Reads the file's header, so that a file that is not a database fails at
+// once. Changes nothing.
+bool readHeader(QSqlDatabase &db, QSqlError *error);
+
+// Tunes a connection for writing, once the file is known to be a history:
+// for a new file the page layout, then a write-ahead journal, a full sync of
+// every commit (a crash or a power cut loses at most the transaction being
+// written) and, when sizeLimitBytes is above 0, a ceiling on the file size.
+// False with the error set when the file refuses.
+bool prepareSession(QSqlDatabase &db, qint64 sizeLimitBytes, QSqlError *error);
 
 // The row key (an integer the engine assigns) and the type of raw bytes.
 QString idColumn();
