@@ -3,7 +3,9 @@
 // and WITS items, in the same order.
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSettings>
@@ -18,7 +20,9 @@
 #include "history/historyexportdialog.h"
 #include "history/historyrecorder.h"
 #include "history/historystore.h"
+#include "config/usersettings.h"
 #include "link/unitlink.h"
+#include "support/historysupport.h"
 #include "support/simprocess.h"
 #include "support/testsupport.h"
 
@@ -59,6 +63,8 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void recordedSessionReplaysTheSame();
     void menuOffersRecordingAndExport();
+    void settingsThatDoNotServe_data();
+    void settingsThatDoNotServe();
 };
 
 void tst_HistoryRoundTrip::recordedSessionReplaysTheSame()
@@ -138,6 +144,67 @@ void tst_HistoryRoundTrip::menuOffersRecordingAndExport()
     dialog->accept();
     QTRY_VERIFY(fixture.w().trafficContent().contains("[HISTORY: 0 readings of 0001 written to "));
     QVERIFY(QFile::exists(dir.filePath(QStringLiteral("x.csv"))));
+}
+
+// The viewer starts whatever lies at its settings file, says once what is
+// wrong there, and keeps its history for 30 days where the retention does
+// not read: a typing slip must not delete days of readings.
+void tst_HistoryRoundTrip::settingsThatDoNotServe_data()
+{
+    QTest::addColumn<QByteArray>("content");  // "FIFO" for a named pipe there
+    QTest::addColumn<int>("retention");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("ten days") << QByteArray("[history]\nretentionDays=10\n") << 10 << QByteArray();
+    QTest::newRow("unit typed after") << QByteArray("[history]\nretentionDays=30d\n") << 30
+                                      << QByteArray("[SETTINGS ERR: history/retentionDays=30d is not a whole number"
+                                                    " of at least 1; 30 is used]");
+    QTest::newRow("zero") << QByteArray("[history]\nretentionDays=0\n") << 30
+                          << QByteArray("[SETTINGS ERR: history/retentionDays=0 is not");
+    QTest::newRow("stale limit") << QByteArray("[alerts]\nstaleSeconds=abc\n") << 30
+                                 << QByteArray("[SETTINGS ERR: alerts/staleSeconds=abc is not a whole number of at"
+                                               " least 0; 30 is used]");
+    QTest::newRow("named pipe") << QByteArray("FIFO") << 30
+                                << QByteArray(": not a regular file (a named pipe); the defaults are used and nothing"
+                                              " is saved]");
+}
+
+void tst_HistoryRoundTrip::settingsThatDoNotServe()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, retention);
+    QFETCH(QByteArray, line);
+    const QString path = userSettingsPath();
+    QFile::remove(path);
+    QDir().mkpath(QFileInfo(path).path());
+    if (content == "FIFO")
+        QVERIFY(support::makeFifo(path));
+    else
+        support::writeFile(path, content);
+    {
+        support::HangGuard guard;
+        support::WindowFixture fixture;
+        {
+            ViewerExtras extras(fixture.w());
+            const auto *recorder = extras.findChild<HistoryRecorder *>(QStringLiteral("HistoryRecorder"));
+            QVERIFY(recorder);
+            QCOMPARE(recorder->options().retentionDays, retention);
+            // Recording turned off and on again writes the setting, where
+            // it may.
+            QAction *record = nullptr;
+            for (QAction *action : fixture.w().extrasMenu()->actions()) {
+                if (action->text() == QStringLiteral("Record history"))
+                    record = action;
+            }
+            QVERIFY(record);
+            record->trigger();
+            record->trigger();
+        }
+        const QByteArray traffic = fixture.w().trafficContent();
+        QCOMPARE(traffic.count("[SETTINGS ERR: "), line.isEmpty() ? 0 : 1);
+        QVERIFY2(traffic.contains(line), traffic.constData());
+    }
+    QCOMPARE(support::kindAt(path), content == "FIFO" ? QByteArray("fifo") : QByteArray("file"));
+    QFile::remove(path);
 }
 
 QTEST_MAIN(tst_HistoryRoundTrip)

@@ -15,7 +15,9 @@
 #include "config/lookupfile.h"
 #include "config/settingsfile.h"
 #include "config/textfile.h"
+#include "config/usersettings.h"
 #include "config/witstable.h"
+#include "support/historysupport.h"
 
 namespace {
 
@@ -55,6 +57,10 @@ private slots:
     void shippedSample();
     void onlyRegularFilesAreRead_data();
     void onlyRegularFilesAreRead();
+    void userSettingsOnlyFromRegularFiles_data();
+    void userSettingsOnlyFromRegularFiles();
+    void wholeNumberSettings_data();
+    void wholeNumberSettings();
 };
 
 void tst_SettingsFile::programFilePath_data()
@@ -439,6 +445,116 @@ void tst_SettingsFile::onlyRegularFilesAreRead()
     QVERIFY(isEmptySlot(table, 0));
     if (!settings)
         QCOMPARE(address, QByteArray());
+}
+
+// The user's settings file: a named pipe there must not hold the start-up,
+// and nothing may be written through a link into a device or over a file
+// whose lines did not read. Each gives one report line and the defaults.
+void tst_SettingsFile::userSettingsOnlyFromRegularFiles_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("line");  // "FILE" stands for the path
+    QTest::addColumn<QVariant>("sound");   // alerts/sound as read
+    QTest::addColumn<QByteArray>("after"); // what lies there after a write
+
+    const QByteArray unsaved = "; the defaults are used and nothing is saved]";
+    QTest::newRow("absent") << "absent" << QByteArray() << QVariant() << QByteArray("file");
+    QTest::newRow("regular") << "regular" << QByteArray() << QVariant(QStringLiteral("false")) << QByteArray("file");
+    QTest::newRow("named pipe") << "fifo" << "[SETTINGS ERR: FILE: not a regular file (a named pipe)" + unsaved
+                                << QVariant() << QByteArray("fifo");
+    QTest::newRow("link to a device") << "device" << "[SETTINGS ERR: FILE: a link to a device" + unsaved << QVariant()
+                                      << QByteArray("link");
+    QTest::newRow("folder") << "folder" << "[SETTINGS ERR: FILE: not a regular file (a folder)" + unsaved << QVariant()
+                            << QByteArray("other");
+    QTest::newRow("lines that do not read")
+        << "format"
+        << QByteArray("[SETTINGS ERR: FILE has lines that are not settings; the rest is used and nothing is saved]")
+        << QVariant(QStringLiteral("false")) << QByteArray("file");
+    QTest::newRow("unreadable") << "unreadable" << "[SETTINGS ERR: cannot read FILE" + unsaved << QVariant()
+                                << QByteArray("file");
+}
+
+void tst_SettingsFile::userSettingsOnlyFromRegularFiles()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, line);
+    QFETCH(QVariant, sound);
+    QFETCH(QByteArray, after);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("rtviewer.conf"));
+    const QByteArray content = kind == QLatin1String("format") ? "[alerts]\nsound=false\n[x\n\xff=1\n"
+                                                               : "[alerts]\nsound=false\n";
+    if (kind == QLatin1String("fifo")) {
+        QVERIFY(support::makeFifo(path));
+    } else if (kind == QLatin1String("device")) {
+        QVERIFY(QFile::link(support::deviceNode(dir.path()), path));
+    } else if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir().mkpath(path));
+    } else if (kind != QLatin1String("absent")) {
+        writeFile(path, content);
+        if (kind == QLatin1String("unreadable")) {
+            QFile::setPermissions(path, QFileDevice::Permissions());
+            QFile probe(path);
+            if (probe.open(QIODevice::ReadOnly))
+                QSKIP("this user reads unreadable files (root)");
+        }
+    }
+    {
+        support::HangGuard guard;
+        UserSettings opened = openUserSettings(path);
+        line.replace("FILE", path.toLatin1());
+        QCOMPARE(opened.reports, line.isEmpty() ? QList<QByteArray>() : QList<QByteArray>{line});
+        QCOMPARE(opened.settings->value(QStringLiteral("alerts/sound")), sound);
+        opened.settings->setValue(QStringLiteral("alerts/staleSeconds"), 45);
+        opened.settings->sync();
+    }
+    QCOMPARE(support::kindAt(path), after);
+    if (kind == QLatin1String("device"))
+        QCOMPARE(support::kindAt(QFile::symLinkTarget(path)), QByteArray("device"));
+    if (after != "file")
+        return;
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray written = file.readAll();
+    // Where the file was sound the setting is saved; otherwise it is left
+    // exactly as it was.
+    if (line.isEmpty())
+        QVERIFY2(written.contains("staleSeconds=45"), written.constData());
+    else
+        QCOMPARE(written, content);
+}
+
+void tst_SettingsFile::wholeNumberSettings_data()
+{
+    QTest::addColumn<QByteArray>("text");  // the line in the file; empty for none
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QByteArray>("line");
+    const QByteArray slip = " is not a whole number of at least 1; 30 is used]";
+    QTest::newRow("absent") << QByteArray() << 30 << QByteArray();
+    QTest::newRow("seven") << QByteArray("days=7") << 7 << QByteArray();
+    QTest::newRow("blanks around") << QByteArray("days= 12 ") << 12 << QByteArray();
+    QTest::newRow("unit typed after") << QByteArray("days=30d") << 30 << "[SETTINGS ERR: history/days=30d" + slip;
+    QTest::newRow("zero") << QByteArray("days=0") << 30 << "[SETTINGS ERR: history/days=0" + slip;
+    QTest::newRow("negative") << QByteArray("days=-3") << 30 << "[SETTINGS ERR: history/days=-3" + slip;
+    QTest::newRow("fraction") << QByteArray("days=1.5") << 30 << "[SETTINGS ERR: history/days=1.5" + slip;
+    QTest::newRow("list") << QByteArray("days=5, 6") << 30 << "[SETTINGS ERR: history/days=5, 6" + slip;
+    QTest::newRow("empty") << QByteArray("days=") << 30 << "[SETTINGS ERR: history/days=" + slip;
+}
+
+void tst_SettingsFile::wholeNumberSettings()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, value);
+    QFETCH(QByteArray, line);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("rtviewer.conf"));
+    writeFile(path, "[history]\n" + text + "\n");
+    const UserSettings opened = openUserSettings(path);
+    QList<QByteArray> reports;
+    QCOMPARE(wholeNumberSetting(*opened.settings, QStringLiteral("history/days"), 30, 1, reports), value);
+    QCOMPARE(reports, line.isEmpty() ? QList<QByteArray>() : QList<QByteArray>{line});
 }
 
 QTEST_APPLESS_MAIN(tst_SettingsFile)

@@ -6,6 +6,7 @@
 #include "alerts/effectsound.h"
 #include "alerts/traynotifier.h"
 #include "app/fm_more_data.h"
+#include "config/usersettings.h"
 #include "link/unitlink.h"
 
 namespace {
@@ -13,18 +14,16 @@ namespace {
 const QString SoundKey = QStringLiteral("alerts/sound");
 const QString StaleKey = QStringLiteral("alerts/staleSeconds");
 
-std::unique_ptr<QSettings> openSettings(const QString &file)
+// The stale limit, 0 or more; a slip in it falls back to the default with
+// a report line.
+int staleSetting(QSettings &settings, fm_more_data &window)
 {
-    if (file.isEmpty())
-        return std::make_unique<QSettings>();
-    return std::make_unique<QSettings>(file, QSettings::IniFormat);
-}
-
-int staleSetting(QSettings &settings)
-{
-    bool ok = false;
-    const int seconds = settings.value(StaleKey, alerts::AlertRules::DefaultStaleSeconds).toInt(&ok);
-    return ok && seconds >= 0 ? seconds : alerts::AlertRules::DefaultStaleSeconds;
+    QList<QByteArray> slips;
+    const int seconds =
+        wholeNumberSetting(settings, StaleKey, alerts::AlertRules::DefaultStaleSeconds, 0, slips);
+    for (const QByteArray &line : std::as_const(slips))
+        window.disply_text(line);
+    return seconds;
 }
 
 } // namespace
@@ -32,8 +31,8 @@ int staleSetting(QSettings &settings)
 AlertController::AlertController(fm_more_data &window, AlertOptions options, QObject *parent)
     : QObject(parent)
     , m_window(window)
-    , m_settings(openSettings(options.settingsFile))
-    , m_rules(staleSetting(*m_settings))
+    , m_settings(openUserSettings(options.settingsFile).settings)
+    , m_rules(staleSetting(*m_settings, window))
     , m_sound(std::move(options.sound))
     , m_notifier(std::move(options.notifier))
     , m_clock(std::move(options.clock))

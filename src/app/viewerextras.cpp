@@ -10,6 +10,7 @@
 #include "alerts/alertcontroller.h"
 #include "app/aboutbox.h"
 #include "app/fm_more_data.h"
+#include "config/usersettings.h"
 #include "history/historyexportdialog.h"
 #include "history/historyfile.h"
 #include "history/historyrecorder.h"
@@ -22,6 +23,12 @@ ViewerExtras::ViewerExtras(fm_more_data &window)
     , m_window(window)
 {
     setObjectName(QStringLiteral("ViewerExtras"));
+    // The user's settings, read here first, where what is wrong with them
+    // is reported once; every other reader opens them the same way.
+    UserSettings opened = openUserSettings();
+    QSettings &settings = *opened.settings;
+    for (const QByteArray &line : std::as_const(opened.reports))
+        window.disply_text(line);
     addEntry(tr("About…"), QKeySequence(Qt::Key_F1), [this] { showAbout(); });
     addEntry(tr("Trends…"), QKeySequence(Qt::Key_F2), [this] { showTrends(); });
 
@@ -33,11 +40,15 @@ ViewerExtras::ViewerExtras(fm_more_data &window)
     sound->setChecked(m_alerts->soundOn());
 
     // The history: recording is on unless the operator turned it off, and
-    // the number of days kept is a setting ("history/retentionDays").
-    QSettings settings;
+    // the number of days kept is a setting ("history/retentionDays"). A
+    // slip in it must not delete weeks of readings at start-up.
     HistoryRecorder::Options history;
     history.path = historyDatabasePath();
-    history.retentionDays = qMax(1, settings.value(QStringLiteral("history/retentionDays"), 30).toInt());
+    QList<QByteArray> slips;
+    history.retentionDays = wholeNumberSetting(settings, QStringLiteral("history/retentionDays"),
+                                               HistoryRecorder::DefaultRetentionDays, 1, slips);
+    for (const QByteArray &line : std::as_const(slips))
+        window.disply_text(line);
     m_history = new HistoryRecorder(window.link(), history, this);
     connect(m_history, &HistoryRecorder::reportLine, &window, &fm_more_data::disply_text);
     connect(&window.trafficWindow(), &TrafficWindow::lineAppended, m_history, &HistoryRecorder::recordReportLine);
@@ -72,7 +83,7 @@ QAction *ViewerExtras::addEntry(const QString &text, const QKeySequence &key, st
 
 void ViewerExtras::setHistoryRecording(bool on)
 {
-    QSettings().setValue(QStringLiteral("history/record"), on);
+    openUserSettings().settings->setValue(QStringLiteral("history/record"), on);
     m_history->setRecording(on);
 }
 

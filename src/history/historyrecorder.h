@@ -42,10 +42,12 @@ public:
     // this many in a row the recorder gives up until the next connect.
     static constexpr int BusyRetries = 10;
 
+    static constexpr int DefaultRetentionDays = 30;
+
     struct Options
     {
-        QString path;            // the history file
-        int retentionDays = 30;  // rows older than this many days are deleted
+        QString path;  // the history file
+        int retentionDays = DefaultRetentionDays;  // rows older than this many days are deleted
         qint64 sizeLimitBytes = 0;  // above 0: the file may not grow past it
     };
 

@@ -24,6 +24,7 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
+#include "config/usersettings.h"
 #include "display/colours.h"
 #include "history/historystore.h"
 #include "link/socketcontrol.h"
@@ -388,7 +389,8 @@ void TrendsWindow::buildValues()
 
 void TrendsWindow::restoreSettings()
 {
-    QSettings settings;
+    const UserSettings opened = openUserSettings();
+    QSettings &settings = *opened.settings;
     settings.beginGroup(QStringLiteral("trends"));
     if (!restoreGeometry(settings.value(QStringLiteral("geometry")).toByteArray()))
         resize(1280, 900);
@@ -413,7 +415,8 @@ void TrendsWindow::restoreSettings()
 
 void TrendsWindow::saveSettings() const
 {
-    QSettings settings;
+    const UserSettings opened = openUserSettings();
+    QSettings &settings = *opened.settings;
     settings.beginGroup(QStringLiteral("trends"));
     settings.setValue(QStringLiteral("geometry"), saveGeometry());
     settings.setValue(QStringLiteral("split"), m_split->saveState());

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <memory>
+
+#include <QByteArray>
+#include <QList>
+#include <QSettings>
+#include <QString>
+
+// The user's settings of the viewer (alerts, history, windows), one INI
+// file: ~/.config/rtviewer/rtviewer.conf under the program's own names.
+//
+// The file is read only when it is a regular file or absent: a named pipe
+// there would hold the start-up for good, and a link to a device would
+// have the settings written into the device at exit. Such a file, or one
+// that cannot be read, gives a report line, the defaults, and settings
+// that are kept for this run only and never written back.
+struct UserSettings
+{
+    std::unique_ptr<QSettings> settings;
+    // What was wrong with the file, as lines for the traffic window.
+    QList<QByteArray> reports;
+};
+
+// Where the settings of this program's organisation and application names
+// live: the file QSettings() reads and writes.
+QString userSettingsPath();
+
+// The settings of the file at path, or of userSettingsPath() when path is
+// empty.
+UserSettings openUserSettings(const QString &path = QString());
+
+// A setting that is a whole number of at least lowest; anything else (a
+// typing slip, a negative number) gives fallback and a report line.
+int wholeNumberSetting(const QSettings &settings, const QString &key, int fallback, int lowest,
+                       QList<QByteArray> &reports);
