@@ -3,17 +3,24 @@
 # What the operator runs lives under one prefix, /opt/rtviewer by default: the
 # viewer and the other programs in bin/, with the two configuration files
 # beside the viewer, which reads them from its own directory. The menu entry,
-# the icons and a link to the viewer in the command path go to the system's
-# usual places under RTVIEWER_SYSTEM_PREFIX. Stage an install with DESTDIR,
-# which moves both.
+# the icons, the manual pages, the copyright statement, the changelog and a
+# link to each program in the command path go to the system's usual places
+# under RTVIEWER_SYSTEM_PREFIX. Stage an install with DESTDIR, which moves
+# both.
 
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
     set(CMAKE_INSTALL_PREFIX /opt/rtviewer CACHE PATH "Install prefix" FORCE)
 endif()
 set(RTVIEWER_SYSTEM_PREFIX /usr CACHE PATH
     "Prefix of the menu entry, the icons and the viewer's link in the command path")
-set(RTVIEWER_PACKAGE_MAINTAINER "rtviewer maintainers <rtviewer@localhost>" CACHE STRING
+# A site that builds its own package names its own contact here. The
+# earlier default, on localhost, is not an address a package may carry: a
+# build folder that still holds it takes the new one.
+set(RTVIEWER_PACKAGE_MAINTAINER "rtviewer maintainers <rtviewer@example.org>" CACHE STRING
     "Maintainer named in the Debian package")
+if(RTVIEWER_PACKAGE_MAINTAINER STREQUAL "rtviewer maintainers <rtviewer@localhost>")
+    set_property(CACHE RTVIEWER_PACKAGE_MAINTAINER PROPERTY VALUE "rtviewer maintainers <rtviewer@example.org>")
+endif()
 
 set(RTVIEWER_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)
 set(RTVIEWER_PACKAGING_BINARY_DIR ${CMAKE_BINARY_DIR}/packaging)
@@ -35,6 +42,22 @@ foreach(program IN ITEMS unit-sim rthistory)
 endforeach()
 install(TARGETS ${RTVIEWER_INSTALLED_PROGRAMS} RUNTIME DESTINATION bin)
 add_custom_target(installed-programs DEPENDS ${RTVIEWER_INSTALLED_PROGRAMS})
+# Installed programs resolve every symbol at start, so that their tables of
+# addresses can be made read-only before any of their code runs.
+foreach(program IN LISTS RTVIEWER_INSTALLED_PROGRAMS)
+    target_link_options(${program} PRIVATE -Wl,-z,relro,-z,now)
+endforeach()
+# A stripped install (cpack, or cmake --install --strip) also drops the
+# compilers' version notes, which only add bytes to each program.
+if(CMAKE_STRIP)
+    foreach(program IN LISTS RTVIEWER_INSTALLED_PROGRAMS)
+        install(CODE "
+            if(CMAKE_INSTALL_DO_STRIP)
+                execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/${program}\")
+            endif()")
+    endforeach()
+endif()
 
 set(RTVIEWER_CONFIG_FILES RDconfig.ini RDVlookup.TXT)
 foreach(config_file IN LISTS RTVIEWER_CONFIG_FILES)
@@ -46,16 +69,45 @@ install(FILES ${RTVIEWER_PACKAGING_DIR}/rtviewer.desktop DESTINATION ${RTVIEWER_
 install(FILES ${RTVIEWER_PACKAGING_DIR}/rtviewer.svg DESTINATION ${RTVIEWER_DATA_DIR}/icons/hicolor/scalable/apps)
 install(FILES ${RTVIEWER_PACKAGING_DIR}/rtviewer.png DESTINATION ${RTVIEWER_DATA_DIR}/icons/hicolor/256x256/apps)
 
-# The command path gets a symbolic link, not a copy: the viewer finds its
-# configuration files beside the file the link points to. The link is made
-# here and installed as it is, so that the install manifest and the package
-# list it like any other file.
+# The command path gets a symbolic link to each program, not a copy: the
+# viewer finds its configuration files beside the file the link points to.
+# The links are made here and installed as they are, so that the install
+# manifest and the package list them like any other file.
 if(NOT RTVIEWER_SYSTEM_PREFIX STREQUAL CMAKE_INSTALL_PREFIX)
     file(MAKE_DIRECTORY ${RTVIEWER_PACKAGING_BINARY_DIR}/launcher)
-    file(CREATE_LINK ${CMAKE_INSTALL_PREFIX}/bin/rtviewer
-        ${RTVIEWER_PACKAGING_BINARY_DIR}/launcher/rtviewer SYMBOLIC)
-    install(FILES ${RTVIEWER_PACKAGING_BINARY_DIR}/launcher/rtviewer DESTINATION ${RTVIEWER_SYSTEM_PREFIX}/bin)
+    foreach(program IN LISTS RTVIEWER_INSTALLED_PROGRAMS)
+        file(CREATE_LINK ${CMAKE_INSTALL_PREFIX}/bin/${program}
+            ${RTVIEWER_PACKAGING_BINARY_DIR}/launcher/${program} SYMBOLIC)
+        install(FILES ${RTVIEWER_PACKAGING_BINARY_DIR}/launcher/${program} DESTINATION ${RTVIEWER_SYSTEM_PREFIX}/bin)
+    endforeach()
 endif()
+
+# The documents a Debian system looks for: a manual page for each program in
+# the command path, the copyright statement and the changelog, compressed
+# as Debian compresses them (gzip -9, without the file's name and time, so
+# that the same sources give the same bytes).
+find_program(RTVIEWER_GZIP gzip REQUIRED)
+set(RTVIEWER_COMPRESSED_DOCS "")
+function(rtviewer_compressed_doc source output)
+    string(REGEX REPLACE "\\.gz$" "" copy ${output})
+    add_custom_command(OUTPUT ${output}
+        COMMAND ${CMAKE_COMMAND} -E copy ${source} ${copy}
+        COMMAND ${RTVIEWER_GZIP} -9nf ${copy}
+        DEPENDS ${source}
+        VERBATIM)
+    set(RTVIEWER_COMPRESSED_DOCS ${RTVIEWER_COMPRESSED_DOCS} ${output} PARENT_SCOPE)
+endfunction()
+set(RTVIEWER_MAN_DIR ${RTVIEWER_PACKAGING_BINARY_DIR}/man1)
+file(MAKE_DIRECTORY ${RTVIEWER_MAN_DIR})
+foreach(program IN LISTS RTVIEWER_INSTALLED_PROGRAMS)
+    rtviewer_compressed_doc(${RTVIEWER_PACKAGING_DIR}/${program}.1 ${RTVIEWER_MAN_DIR}/${program}.1.gz)
+    install(FILES ${RTVIEWER_MAN_DIR}/${program}.1.gz DESTINATION ${RTVIEWER_DATA_DIR}/man/man1)
+endforeach()
+rtviewer_compressed_doc(${RTVIEWER_PACKAGING_DIR}/changelog ${RTVIEWER_PACKAGING_BINARY_DIR}/changelog.gz)
+add_custom_target(packaging-docs ALL DEPENDS ${RTVIEWER_COMPRESSED_DOCS})
+add_dependencies(installed-programs packaging-docs)
+install(FILES ${RTVIEWER_PACKAGING_DIR}/copyright ${RTVIEWER_PACKAGING_BINARY_DIR}/changelog.gz
+    DESTINATION ${RTVIEWER_DATA_DIR}/doc/rtviewer)
 
 # Debian package: cpack -G DEB in the build folder.
 set(CPACK_PACKAGE_NAME rtviewer)
@@ -69,7 +121,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "unit's alarm, hole, lag and bit depth, rate of penetration, the\n"
     "chromatograph, supply values, the latest WITS record and the raw traffic.\n"
     "Includes unit-sim, a simulator of the field unit for training and\n"
-    "rehearsals.")
+    "rehearsals, and rthistory, which reads the viewer's history of readings\n"
+    "from a terminal.")
 set(CPACK_PACKAGE_CONTACT ${RTVIEWER_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)

@@ -2,9 +2,12 @@
 # Makes the Debian package from a configured and built tree and inspects it
 # without installing it: its name and version, where every file goes, the
 # computed dependencies, the configuration files marked as such, stripped
-# programs, the icon and the desktop entry. The package is made in a scratch
-# folder and thrown away. On the first problem it prints one line starting
-# with "check-package: FAIL" and exits non-zero.
+# programs, the icon, the desktop entry, the links in the command path with a
+# manual page for each, the copyright statement and the changelog; then, when
+# lintian is installed, what lintian reports, of which only the tags the
+# README explains may stand. The package is made in a scratch folder and
+# thrown away. On the first problem it prints one line starting with
+# "check-package: FAIL" and exits non-zero.
 #
 #   scripts/check-package.sh BUILD-DIR
 set -euo pipefail
@@ -18,7 +21,7 @@ fail() {
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" 2>/dev/null && pwd) || fail "no build folder $1"
 [ -f "$build/CPackConfig.cmake" ] || fail "$build has no CPackConfig.cmake: configure it with CMake first"
-for tool in cpack dpkg dpkg-deb dpkg-shlibdeps desktop-file-validate readelf; do
+for tool in cpack dpkg dpkg-deb dpkg-shlibdeps dpkg-parsechangelog desktop-file-validate readelf gzip; do
     command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps.sh lists the packages)"
 done
 
@@ -59,13 +62,19 @@ prefix=$(sed -n 's/^set(CPACK_PACKAGING_INSTALL_PREFIX "\(.*\)")$/\1/p' "$build/
 programs=(rtviewer unit-sim)
 [ -x "$build/bin/rthistory" ] && programs+=(rthistory)
 configs=(RDconfig.ini RDVlookup.TXT)
+docs=/usr/share/doc/rtviewer
 expected=(
-    "/usr/bin/rtviewer -> $prefix/bin/rtviewer"
     /usr/share/applications/rtviewer.desktop
     /usr/share/icons/hicolor/scalable/apps/rtviewer.svg
     /usr/share/icons/hicolor/256x256/apps/rtviewer.png
+    "$docs/copyright"
+    "$docs/changelog.gz"
 )
-for program in "${programs[@]}"; do expected+=("$prefix/bin/$program"); done
+# Every program: in the prefix, linked from the command path, with its
+# manual page.
+for program in "${programs[@]}"; do
+    expected+=("$prefix/bin/$program" "/usr/bin/$program -> $prefix/bin/$program" "/usr/share/man/man1/$program.1.gz")
+done
 for config in "${configs[@]}"; do expected+=("$prefix/bin/$config"); done
 dpkg-deb --contents "$deb" >"$work/contents" || fail "dpkg-deb cannot list $name"
 # Every file and link of the listing as "/path" or "/path -> target".
@@ -96,6 +105,38 @@ for program in "${programs[@]}"; do
     ! grep -qE '\.(symtab|debug_info)\b' <<<"$sections" || fail "$program is not stripped"
 done
 
+# Documents: all but the programs readable and not executable; compressed
+# as Debian does (gzip -9 without the file's name and time: flag byte 0 and
+# time bytes 0, so that the same sources give the same bytes).
+# Fields of a listing line: mode, owner, size, date, time, path.
+bad_mode=$(awk -v bin="./${prefix#/}/bin/" '$1 ~ /^-/ && index($6, bin) != 1 && $1 != "-rw-r--r--" { print $1, $6; exit }' "$work/contents")
+[ -z "$bad_mode" ] || fail "not installed with mode 644: $bad_mode"
+gzipped=("$docs/changelog.gz")
+for program in "${programs[@]}"; do gzipped+=("/usr/share/man/man1/$program.1.gz"); done
+for gz in "${gzipped[@]}"; do
+    gzip -t "$work/tree$gz" 2>/dev/null || fail "$gz is not gzip data"
+    # Header bytes 3 to 8: flags, four bytes of time, then 2 for the best compression.
+    header=$(od -An -tu1 -j3 -N6 "$work/tree$gz" | tr -s ' ' | sed 's/^ //')
+    [ "$header" = "0 0 0 0 0 2" ] || fail "$gz is not compressed with gzip -9n (header bytes 3 to 8: $header)"
+done
+# The changelog is Debian's format, and its latest entry is this version.
+gzip -dc "$work/tree$docs/changelog.gz" >"$work/changelog"
+changelog_version=$(dpkg-parsechangelog -l "$work/changelog" -S Version 2>&1) || fail "the changelog does not parse: $changelog_version"
+[ "$changelog_version" = "$version" ] || fail "the changelog's latest entry is $changelog_version, not the package's $version: add an entry to packaging/changelog"
+[ "$(dpkg-parsechangelog -l "$work/changelog" -S Source)" = rtviewer ] || fail "the changelog is not rtviewer's"
+# The copyright file is machine-readable and covers every file.
+copyright=$work/tree$docs/copyright
+[ "$(head -n 1 "$copyright")" = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] \
+    || fail "the copyright file does not start with the machine-readable format's Format line"
+for key in "Files: \*" "Copyright: ." "License: ."; do
+    grep -qE "^$key" "$copyright" || fail "the copyright file has no '${key//\\/}' field"
+done
+# Each manual page names its program.
+for program in "${programs[@]}"; do
+    gzip -dc "$work/tree/usr/share/man/man1/$program.1.gz" | grep -qE "^\.TH \"?${program^^}\"? 1 " \
+        || fail "the manual page of $program does not start with its .TH line"
+done
+
 # Icon: a 256 x 256 PNG (width and height are the IHDR chunk's first words).
 png=$work/tree/usr/share/icons/hicolor/256x256/apps/rtviewer.png
 size=$(od -An -tu1 -j16 -N8 "$png" | tr -s ' ' | sed 's/^ //')
@@ -111,4 +152,21 @@ exec_program=$(entry Exec | cut -d' ' -f1)
 [ "$(entry Icon)" = rtviewer ] || fail "the desktop entry's icon is '$(entry Icon)', not rtviewer"
 [ "$(entry StartupWMClass)" = rtviewer ] || fail "StartupWMClass is '$(entry StartupWMClass)', not the viewer's window class rtviewer"
 
-echo "check-package: OK: $name, $(wc -l <"$work/files") files, Depends: $depends"
+# lintian, where installed: every tag it reports at error or warning level
+# must be one the README's Installing section explains, and none may stand
+# that is not reported any more (the README would then be wrong).
+lintian_summary="lintian not installed"
+if command -v lintian >/dev/null; then
+    explained=(dir-or-file-in-opt non-etc-file-marked-as-conffile)
+    lintian --no-cfg --fail-on none "$deb" 2>/dev/null | sort -u >"$work/lintian" || fail "lintian did not run"
+    readme=$root/README.md
+    for tag in "${explained[@]}"; do
+        grep -q "\`$tag\`" "$readme" || fail "the README does not explain lintian's $tag"
+        grep -q "^[EW]: rtviewer: $tag " "$work/lintian" || fail "lintian no longer reports $tag: drop it from the README and from this check"
+    done
+    unexplained=$(grep -E '^[EW]: ' "$work/lintian" | grep -vE "^[EW]: rtviewer: ($(IFS='|'; echo "${explained[*]}")) " | head -n 1) || true
+    [ -z "$unexplained" ] || fail "lintian: $unexplained"
+    lintian_summary="lintian: $(grep -cE '^[EW]: ' "$work/lintian") explained reports"
+fi
+
+echo "check-package: OK: $name, $(wc -l <"$work/files") files, $lintian_summary, Depends: $depends"
