@@ -1,5 +1,6 @@
 // The rules under the trends window, without widgets: the gas ratios and
-// their reading in words, and the min-max decimation of long ranges.
+// their reading in words, the min-max decimation of long ranges, and the
+// ticks and labels of the charts' axes.
 
 #include <algorithm>
 #include <cmath>
@@ -7,6 +8,7 @@
 
 #include <QTest>
 
+#include "trends/axisticks.h"
 #include "trends/columnextremes.h"
 #include "trends/gasratios.h"
 
@@ -15,6 +17,14 @@ using trends::ColumnExtremes;
 namespace {
 
 const double None = std::nan("");
+
+QStringList texts(std::initializer_list<const char *> list)
+{
+    QStringList made;
+    for (const char *text : list)
+        made.append(QString::fromLatin1(text));
+    return made;
+}
 
 std::optional<double> given(double value)
 {
@@ -33,6 +43,10 @@ private slots:
     void readingsAtTheirLimits();
     void decimationKeepsEveryExtreme();
     void decimationBreaksAtGapsAndMerges();
+    void axisLabels_data();
+    void axisLabels();
+    void axisLabelsOverEveryMagnitude();
+    void logarithmicAxisBase();
 };
 
 void tst_Trends::ratios_data()
@@ -197,6 +211,105 @@ void tst_Trends::decimationBreaksAtGapsAndMerges()
     QVERIFY(drawn.size() <= 200);
     QVERIFY(std::count(drawn.begin(), drawn.end(), QPointF(517, 999)) == 1);
     QCOMPARE(limited.columnNear(515, 0)->last, QPointF(527, 7));
+}
+
+void tst_Trends::axisLabels_data()
+{
+    // The range asked for, the ticks wanted, whether the low and high ends
+    // round out to ticks; the labels and the range shown.
+    QTest::addColumn<double>("low");
+    QTest::addColumn<double>("high");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("roundLow");
+    QTest::addColumn<bool>("roundHigh");
+    QTest::addColumn<QStringList>("labels");
+    QTest::addColumn<double>("shownLow");
+    QTest::addColumn<double>("shownHigh");
+    const QStringList halves = texts({"11079.0", "11079.5", "11080.0", "11080.5", "11081.0"});
+    QTest::newRow("2 ft of depth: half feet, not 11080 four times")
+        << 11079.0 << 11081.0 << 8 << false << false << halves << 11079.0 << 11081.0;
+    QTest::newRow("0.5 ft of depth: tenths")
+        << 11080.0 << 11080.5 << 6 << false << false
+        << texts({"11080.0", "11080.1", "11080.2", "11080.3", "11080.4", "11080.5"}) << 11080.0 << 11080.5;
+    QTest::newRow("depth window off the ticks")
+        << 4993.7 << 5106.2 << 8 << false << false
+        << texts({"5000", "5020", "5040", "5060", "5080", "5100"}) << 4993.7 << 5106.2;
+    QTest::newRow("one depth: widened")
+        << 5000.0 << 5000.0 << 4 << false << false
+        << texts({"5000.00", "5000.25", "5000.50", "5000.75", "5001.00"}) << 5000.0 << 5001.0;
+    QTest::newRow("ROP default range")
+        << 0.0 << 100.0 << 4 << false << true << texts({"0", "25", "50", "75", "100"}) << 0.0 << 100.0;
+    QTest::newRow("gas of 1e20 over the default low end")
+        << 0.0 << 1.05e20 << 4 << false << true << texts({"0", "5e+19", "1e+20", "1.5e+20"}) << 0.0 << 1.5e20;
+    QTest::newRow("one value of 1e20, both ends fitted")
+        << 1e20 - 1 << 1e20 + 1 << 4 << true << true << texts({"1e+20", "1.1e+20"}) << 1e20 << 1.1e20;
+    QTest::newRow("tens of millions in exponent form")
+        << 0.0 << 2.5e7 << 5 << false << true
+        << texts({"0", "5e+06", "1e+07", "1.5e+07", "2e+07", "2.5e+07"}) << 0.0 << 2.5e7;
+    QTest::newRow("negative, through zero")
+        << -12.5 << 3.0 << 4 << true << true << texts({"-15", "-10", "-5", "0", "5"}) << -15.0 << 5.0;
+    QTest::newRow("negative fractions: zero without a sign")
+        << -0.2 << 0.8 << 4 << false << false << texts({"0.00", "0.25", "0.50", "0.75"}) << -0.2 << 0.8;
+    QTest::newRow("negative 1e20: the step grows until the labels fit")
+        << -1e20 << 0.0 << 4 << true << true << texts({"-1e+20", "-5e+19", "0"}) << -1e20 << 0.0;
+    QTest::newRow("not a number")
+        << std::nan("") << std::nan("") << 4 << false << false
+        << texts({"0.00", "0.25", "0.50", "0.75", "1.00"}) << 0.0 << 1.0;
+}
+
+void tst_Trends::axisLabels()
+{
+    QFETCH(double, low);
+    QFETCH(double, high);
+    QFETCH(int, count);
+    QFETCH(bool, roundLow);
+    QFETCH(bool, roundHigh);
+    QFETCH(QStringList, labels);
+    const trends::AxisTicks ticks = trends::linearTicks(low, high, count, roundLow, roundHigh);
+    QCOMPARE(trends::axisLabels(ticks), labels);
+    QTEST(ticks.low, "shownLow");
+    QTEST(ticks.high, "shownHigh");
+}
+
+void tst_Trends::axisLabelsOverEveryMagnitude()
+{
+    // Ranges of every width at every height, either side of zero: every
+    // label its own and short enough, at least two of them on a fitted
+    // axis, and never more than the room was asked for.
+    for (int magnitude = -3; magnitude <= 24; ++magnitude) {
+        for (int width = -4; width <= magnitude + 1; ++width) {
+            for (const double sign : {1.0, -1.0}) {
+                const double low = sign * 1.37 * std::pow(10.0, magnitude);
+                const double high = low + 3.1 * std::pow(10.0, width);
+                for (const bool fitted : {false, true}) {
+                    const trends::AxisTicks ticks = trends::linearTicks(low, high, 8, fitted, fitted);
+                    const QStringList labels = trends::axisLabels(ticks);
+                    const QString where = QStringLiteral("%1 to %2, fitted %3: %4")
+                                              .arg(low, 0, 'g', 17)
+                                              .arg(high, 0, 'g', 17)
+                                              .arg(fitted)
+                                              .arg(labels.join(QLatin1Char(' ')));
+                    QVERIFY2(labels.size() <= 9, qPrintable(where));
+                    QVERIFY2(!fitted || labels.size() >= 2, qPrintable(where));
+                    QVERIFY2(!fitted || (ticks.low <= low && ticks.high >= high), qPrintable(where));
+                    for (qsizetype i = 0; i < labels.size(); ++i) {
+                        QVERIFY2(labels[i].size() <= trends::AxisLabelChars, qPrintable(where));
+                        QVERIFY2(labels.indexOf(labels[i]) == i, qPrintable(where));
+                    }
+                }
+            }
+        }
+    }
+}
+
+void tst_Trends::logarithmicAxisBase()
+{
+    QCOMPARE(trends::logarithmicBase(1, 1e5, 6), 10.0);
+    QCOMPARE(trends::logarithmicBase(0.1, 1000, 8), 10.0);
+    // Twenty decades with room for six labels: every fourth decade.
+    QCOMPARE(trends::logarithmicBase(1, 1e20, 6), 1e4);
+    QCOMPARE(trends::logarithmicBase(1e-5, 1e5, 3), 1e5);
+    QCOMPARE(trends::logarithmicBase(0, 1e5, 6), 10.0);
 }
 
 QTEST_APPLESS_MAIN(tst_Trends)

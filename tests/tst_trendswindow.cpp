@@ -5,6 +5,8 @@
 #include <map>
 
 #include <QDateTime>
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
 #include <QLabel>
 #include <QScatterSeries>
 #include <QSettings>
@@ -65,6 +67,8 @@ private slots:
         QSettings().setValue(QStringLiteral("trends/range"), TrendsWindow::TenMinutes);
     }
     void drawsTheHistoryThenFollowsTheLink();
+    void axisLabelsDifferAndFit_data();
+    void axisLabelsDifferAndFit();
 };
 
 void tst_TrendsWindow::drawsTheHistoryThenFollowsTheLink()
@@ -163,6 +167,72 @@ void tst_TrendsWindow::drawsTheHistoryThenFollowsTheLink()
     const std::vector<QPointF> other = joined(gas->drawnParts(GasUnits));
     QCOMPARE(other.size(), std::size_t(5));
     QCOMPARE(other.front(), QPointF(timeOf(0), 3000));
+}
+
+void tst_TrendsWindow::axisLabelsDifferAndFit_data()
+{
+    // A gas chart as the window makes it, the range of its place axis
+    // (feet of lag depth, or milliseconds) and one value drawn all along.
+    QTest::addColumn<bool>("againstDepth");
+    QTest::addColumn<double>("from");
+    QTest::addColumn<double>("to");
+    QTest::addColumn<double>("value");
+    QTest::newRow("2 ft of lag depth") << true << 11079.0 << 11081.0 << 900.0;
+    QTest::newRow("gas of 1e20 against depth") << true << 5000.0 << 5100.0 << 1e20;
+    QTest::newRow("gas of 1e20 against time") << false << 0.0 << 600000.0 << 1e20;
+    QTest::newRow("gas of -1e20 against time") << false << 0.0 << 600000.0 << -1e20;
+}
+
+void tst_TrendsWindow::axisLabelsDifferAndFit()
+{
+    QFETCH(bool, againstDepth);
+    QFETCH(double, from);
+    QFETCH(double, to);
+    QFETCH(double, value);
+    TrendChart chart(againstDepth ? "dpt_gas" : "cht_gas", againstDepth ? TrendChart::Place::Depth : TrendChart::Place::Time);
+    chart.addScale({QStringLiteral("Gas units"), false, 0.0, 2000.0, false, false},
+                   againstDepth ? Qt::AlignTop : Qt::AlignLeft);
+    chart.addLine(GasUnits, QStringLiteral("Gas"), Qt::black, 0);
+    chart.resize(againstDepth ? 330 : 900, 600);
+    chart.setPlotInsets(againstDepth ? QMargins(64, 92, 26, 10) : QMargins(80, 28, 62, 26));
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    chart.draw(from, to, {{GasUnits, {{QPointF(from, value), QPointF(to, value)}}}});
+    QCoreApplication::processEvents();
+
+    // The labels beside the plot, each axis apart: every one whole, inside
+    // the chart, clear of its neighbours and different from them.
+    const QRectF plot = chart.chart()->plotArea();
+    std::map<QString, std::vector<std::pair<QString, QRectF>>> axes;
+    for (QGraphicsItem *item : chart.scene()->items()) {
+        auto *text = dynamic_cast<QGraphicsTextItem *>(item);
+        if (!text || !text->isVisible())
+            continue;
+        const QRectF box = text->sceneBoundingRect();
+        const QString label = text->toPlainText();
+        if (label == QStringLiteral("Gas units") || label == QStringLiteral("Lag depth (ft)"))
+            continue;
+        if (box.right() <= plot.left() + 2 && box.center().y() >= plot.top() - 2 && box.center().y() <= plot.bottom() + 2)
+            axes[QStringLiteral("left")].emplace_back(label, box);
+        else if (box.bottom() <= plot.top() + 2 && box.top() > 48 /* below the legend */
+                 && box.center().x() >= plot.left() - 2)
+            axes[QStringLiteral("top")].emplace_back(label, box);
+    }
+    QCOMPARE(axes.size(), std::size_t(againstDepth ? 2 : 1));
+    for (const auto &[side, labels] : axes) {
+        QStringList texts;
+        for (const auto &[label, box] : labels) {
+            texts.append(label);
+            const QString where = side + QStringLiteral(": ") + label;
+            QVERIFY2(!label.contains(QStringLiteral("...")) && !label.contains(QChar(0x2026)), qPrintable(where));
+            QVERIFY2(box.left() >= 0 && box.right() <= chart.width(), qPrintable(where));
+            for (const auto &[other, otherBox] : labels) {
+                if (&other != &label)
+                    QVERIFY2(other != label && !box.intersects(otherBox), qPrintable(where + QStringLiteral(" and ") + other));
+            }
+        }
+        QVERIFY2(texts.size() >= 2, qPrintable(side + QStringLiteral(": ") + texts.join(QLatin1Char(' '))));
+    }
 }
 
 QTEST_MAIN(tst_TrendsWindow)

@@ -6,6 +6,7 @@
 #include <QAreaSeries>
 #include <QCategoryAxis>
 #include <QDateTime>
+#include <QFontMetrics>
 #include <QGraphicsLayout>
 #include <QGraphicsLineItem>
 #include <QLegend>
@@ -38,25 +39,19 @@ QFont smallerFont(const QFont &font, int less)
     return smaller;
 }
 
-// A round step (1, 2, 2.5 or 5 times a power of ten) of at least rough.
-double roundStep(double rough)
-{
-    if (!(rough > 0) || !std::isfinite(rough))
-        return 1.0;
-    const double power = std::pow(10.0, std::floor(std::log10(rough)));
-    for (const double factor : {1.0, 2.0, 2.5, 5.0}) {
-        if (factor * power >= rough)
-            return factor * power;
-    }
-    return 10.0 * power;
-}
+// Pixels a label of a logarithmic axis needs along it.
+constexpr int LogLabelPixels = 24;
+// Pixels between two labels side by side.
+constexpr int LabelGapPixels = 8;
 
-// Ticks of a linear axis on round values, about count of them.
-void roundTicks(QValueAxis *axis, double span, int count)
+// A linear axis over the ticks' range, ticked and labelled as they say.
+void setTicks(QValueAxis *axis, const trends::AxisTicks &ticks)
 {
+    axis->setRange(ticks.low, ticks.high);
     axis->setTickType(QValueAxis::TicksDynamic);
     axis->setTickAnchor(0.0);
-    axis->setTickInterval(roundStep(span / count));
+    axis->setTickInterval(ticks.step);
+    axis->setLabelFormat(ticks.format);
 }
 
 // Grid lines as plain, thin, solid lines, and few of them: each is drawn
@@ -247,15 +242,19 @@ void TrendChart::setPlaceRange(double from, double to)
 {
     if (!(to > from))
         to = from + 1.0;
+    trends::AxisTicks depthTicks;
+    if (m_place == Place::Depth) {
+        // Depths too close for a double to tell apart come back widened.
+        depthTicks = trends::linearTicks(from, to, std::max(3, height() / 70), false, false);
+        from = depthTicks.low;
+        to = depthTicks.high;
+    }
     m_from = from;
     m_to = to;
     if (m_place == Place::Time)
         placeTimeTicks();
-    else {
-        auto *depth = static_cast<QValueAxis *>(m_placeAxis);
-        depth->setRange(from, to);
-        roundTicks(depth, to - from, std::max(3, height() / 70));
-    }
+    else
+        setTicks(static_cast<QValueAxis *>(m_placeAxis), depthTicks);
     // Bands reach a little past the edges, never far: huge coordinates would
     // overflow the painter.
     const double margin = to - from;
@@ -345,6 +344,13 @@ void TrendChart::fitScale(int scale, const Lines &lines)
         double top = std::pow(10.0, std::ceil(std::log10(high)));
         if (top <= bottom)
             top = bottom * 10.0;
+        // Many decades on a short axis: a label every few of them.
+        const int room = m_place == Place::Time ? height() : width();
+        const double base = trends::logarithmicBase(bottom, top, std::max(2, room / LogLabelPixels));
+        if (log->base() != base) {
+            log->setBase(base);
+            log->setMinorTickCount(base > 10.0 ? 0 : 8);
+        }
         log->setRange(bottom, top);
         return;
     }
@@ -363,12 +369,32 @@ void TrendChart::fitScale(int scale, const Lines &lines)
     }
     // Ends on round values, as the ticks between them.
     const int count = std::max(4, (m_place == Place::Time ? height() : width()) / 45);
-    const double step = roundStep((top - bottom) / count);
-    if (shape.fitLow || bottom < shape.low)
-        bottom = std::floor(bottom / step) * step;
-    top = std::ceil(top / step) * step;
-    linear->setRange(bottom, top);
-    roundTicks(linear, top - bottom, count);
+    setTicks(linear, spacedTicks(linear, bottom, top, count, shape.fitLow || bottom < shape.low));
+}
+
+trends::AxisTicks TrendChart::spacedTicks(const QValueAxis *axis, double low, double high, int count,
+                                          bool roundLow) const
+{
+    trends::AxisTicks ticks = trends::linearTicks(low, high, count, roundLow, true);
+    if (m_place == Place::Time)
+        return ticks;
+    // Across the top of a depth chart the labels stand side by side, and a
+    // label wider than the space between two ticks would be cut short:
+    // fewer ticks, until the widest fits.
+    const QFontMetrics metrics(axis->labelsFont());
+    const QRectF plot = chart()->plotArea();
+    const double room = plot.isEmpty() ? width() - m_insets.left() - m_insets.right() : plot.width();
+    while (count > 1) {
+        int widest = 0;
+        for (const QString &label : trends::axisLabels(ticks))
+            widest = std::max(widest, metrics.horizontalAdvance(label));
+        const double spacing = room * ticks.step / (ticks.high - ticks.low);
+        if (spacing >= widest + LabelGapPixels)
+            break;
+        count = std::min(count - 1, static_cast<int>(room / (widest + LabelGapPixels)));
+        ticks = trends::linearTicks(low, high, std::max(1, count), roundLow, true);
+    }
+    return ticks;
 }
 
 QPointF TrendChart::drawnPoint(const QPointF &point, int scale) const

@@ -9,6 +9,7 @@
 #include <QMargins>
 #include <QPen>
 
+#include "trends/axisticks.h"
 #include "trends/columnextremes.h"
 #include "trends/trendsample.h"
 
@@ -108,6 +109,7 @@ private:
     void setLines(const Lines &lines);
     void attach(QAbstractSeries *series, QAbstractAxis *valueAxis);
     void fitScale(int scale, const Lines &lines);
+    trends::AxisTicks spacedTicks(const QValueAxis *axis, double low, double high, int count, bool roundLow) const;
     QPointF drawnPoint(const QPointF &point, int scale) const;
     void placeTimeTicks();
     void placeCursor();
