@@ -243,6 +243,9 @@ void tst_Trends::axisLabels_data()
         << 0.0 << 1.05e20 << 4 << false << true << texts({"0", "5e+19", "1e+20", "1.5e+20"}) << 0.0 << 1.5e20;
     QTest::newRow("one value of 1e20, both ends fitted")
         << 1e20 - 1 << 1e20 + 1 << 4 << true << true << texts({"1e+20", "1.1e+20"}) << 1e20 << 1.1e20;
+    QTest::newRow("1e20 and the next double: a step the sum can take")
+        << 1e20 << std::nextafter(1e20, 1e21) << 4 << false << false << texts({"1e+20"}) << 1e20
+        << std::nextafter(1e20, 1e21);
     QTest::newRow("tens of millions in exponent form")
         << 0.0 << 2.5e7 << 5 << false << true
         << texts({"0", "5e+06", "1e+07", "1.5e+07", "2e+07", "2.5e+07"}) << 0.0 << 2.5e7;
@@ -267,6 +270,8 @@ void tst_Trends::axisLabels()
     QFETCH(QStringList, labels);
     const trends::AxisTicks ticks = trends::linearTicks(low, high, count, roundLow, roundHigh);
     QCOMPARE(trends::axisLabels(ticks), labels);
+    // The chart steps from tick to tick by adding the step.
+    QVERIFY(ticks.low + ticks.step > ticks.low);
     QTEST(ticks.low, "shownLow");
     QTEST(ticks.high, "shownHigh");
 }
@@ -292,6 +297,8 @@ void tst_Trends::axisLabelsOverEveryMagnitude()
                     QVERIFY2(labels.size() <= 9, qPrintable(where));
                     QVERIFY2(!fitted || labels.size() >= 2, qPrintable(where));
                     QVERIFY2(!fitted || (ticks.low <= low && ticks.high >= high), qPrintable(where));
+                    // The chart steps from tick to tick by adding the step.
+                    QVERIFY2(ticks.high - ticks.step < ticks.high, qPrintable(where));
                     for (qsizetype i = 0; i < labels.size(); ++i) {
                         QVERIFY2(labels[i].size() <= trends::AxisLabelChars, qPrintable(where));
                         QVERIFY2(labels.indexOf(labels[i]) == i, qPrintable(where));
