@@ -3,6 +3,10 @@
 // and WITS items, in the same order.
 
 #include <QAction>
+#include <QComboBox>
+#include <QDateTime>
+#include <QLabel>
+#include <QPointer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -18,6 +22,7 @@
 #include "app/viewerextras.h"
 #include "history/historyexport.h"
 #include "history/historyexportdialog.h"
+#include "history/historyfile.h"
 #include "history/historyrecorder.h"
 #include "history/historystore.h"
 #include "config/usersettings.h"
@@ -60,9 +65,17 @@ class tst_HistoryRoundTrip : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        // Whatever a run ended early left there.
+        QFile::remove(userSettingsPath());
+    }
     void recordedSessionReplaysTheSame();
     void menuOffersRecordingAndExport();
+    void exportDialogSaysWhatWentWrong_data();
+    void exportDialogSaysWhatWentWrong();
+    void exportDialogFitsTheScreen();
     void settingsThatDoNotServe_data();
     void settingsThatDoNotServe();
 };
@@ -135,15 +148,133 @@ void tst_HistoryRoundTrip::menuOffersRecordingAndExport()
     record->trigger();
     QCOMPARE(QSettings().value(QStringLiteral("history/record")), QVariant(true));
 
-    // The window's way: the dialog asks, the export runs once it has closed.
+    // The window's way: the dialog asks and stays while the export runs; it
+    // closes once the file is written. A unit without readings is said in
+    // the dialog, which stays for another choice.
     QTemporaryDir dir;
     entries.value(QStringLiteral("Export history…"))->trigger();
-    auto *dialog = fixture.w().findChild<HistoryExportDialog *>();
+    QPointer<HistoryExportDialog> dialog = fixture.w().findChild<HistoryExportDialog *>();
     QVERIFY(dialog);
+    support::child<QComboBox>(*dialog, "cbo_unit")->setCurrentText(QStringLiteral("none such"));
     support::child<QLineEdit>(*dialog, "txt_file")->setText(dir.filePath(QStringLiteral("x.csv")));
     dialog->accept();
-    QTRY_VERIFY(fixture.w().trafficContent().contains("[HISTORY: 0 readings of 0001 written to "));
+    QCOMPARE(support::child<QLabel>(*dialog, "lbl_status")->text(),
+             QStringLiteral("No readings of none such in that time range."));
+    QVERIFY(fixture.w().trafficContent().endsWith("[HISTORY: no readings of none such in that time range, no file written]"));
+    {
+        HistoryStore store;
+        QVERIFY(store.open(historyDatabasePath(), HistoryStore::Access::ReadWrite));
+        history::Batch batch;
+        batch.readings.push_back({QDateTime::currentMSecsSinceEpoch() - 1000, QStringLiteral("0001"), "*1,", {}});
+        QVERIFY(store.write(batch));
+    }
+    support::child<QComboBox>(*dialog, "cbo_unit")->setCurrentText(QStringLiteral("0001"));
+    dialog->accept();
+    QVERIFY(fixture.w().trafficContent().contains(" readings of 0001 written to "));
     QVERIFY(QFile::exists(dir.filePath(QStringLiteral("x.csv"))));
+    QTRY_VERIFY(!dialog);
+}
+
+// The dialog says what went wrong and stays; the file it names is written
+// whole, in the format chosen, or not at all, and never over a pipe, a
+// device or the history.
+void tst_HistoryRoundTrip::exportDialogSaysWhatWentWrong_data()
+{
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<QString>("file");  // in the test's folder; HISTORY for the history itself
+    QTest::addColumn<bool>("raw");
+    QTest::addColumn<QString>("said");  // in the dialog; empty when it closes
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("CSV") << "0001" << "x.csv" << false << QString() << QByteArray("[HISTORY: 2 readings of 0001 written to ");
+    QTest::newRow("raw") << "0001" << "x.raw" << true << QString() << QByteArray("[HISTORY: 2 readings of 0001 written to ");
+    QTest::newRow("no such folder") << "0001" << "none/x.csv" << false << QStringLiteral("Cannot write ")
+                                    << QByteArray("[HISTORY ERR: cannot write ");
+    QTest::newRow("named pipe") << "0001" << "pipe" << false << QStringLiteral(": not a regular file (a named pipe).")
+                                << QByteArray("[HISTORY ERR: cannot write ");
+    QTest::newRow("the history itself") << "0001" << "HISTORY" << false << QStringLiteral(": it would overwrite ")
+                                        << QByteArray("[HISTORY ERR: cannot write ");
+    QTest::newRow("no readings") << "0009" << "x.csv" << false
+                                 << QStringLiteral("No readings of 0009 in that time range.")
+                                 << QByteArray("[HISTORY: no readings of 0009 in that time range, no file written]");
+}
+
+void tst_HistoryRoundTrip::exportDialogSaysWhatWentWrong()
+{
+    QFETCH(QString, unit);
+    QFETCH(QString, file);
+    QFETCH(bool, raw);
+    QFETCH(QString, said);
+    QFETCH(QByteArray, line);
+    QTemporaryDir dir;
+    const QString database = dir.filePath(QStringLiteral("history.sqlite3"));
+    const QByteArrayList packets = {"*1,2,C3,", QByteArray("*4,\0,C6,", 8)};
+    {
+        HistoryStore store;
+        QVERIFY(store.open(database, HistoryStore::Access::ReadWrite));
+        history::Batch batch;
+        for (const QByteArray &packet : packets)
+            batch.readings.push_back({1000 + batch.readings.size(), QStringLiteral("0001"), packet, {}});
+        QVERIFY(store.write(batch));
+    }
+    const QString target = file == QStringLiteral("HISTORY") ? database : dir.filePath(file);
+    if (file == QStringLiteral("pipe"))
+        QVERIFY(support::makeFifo(target));
+    QByteArrayList lines;
+    HistoryExportDialog dialog({QStringLiteral("0001")}, unit,
+                               [&](const HistoryExportRequest &request, QWidget *parent, QString *problem) {
+                                   return runHistoryExport(database, request, parent,
+                                                           [&lines](const QByteArray &l) { lines << l; }, problem);
+                               });
+    dialog.show();
+    support::child<QComboBox>(dialog, "cbo_range")->setCurrentIndex(HistoryExportDialog::Everything);
+    if (raw)
+        support::child<QComboBox>(dialog, "cbo_format")->setCurrentIndex(1);
+    // The file name follows the format.
+    QVERIFY(support::child<QLineEdit>(dialog, "txt_file")->text().endsWith(raw ? QLatin1String(".raw") : QLatin1String(".csv")));
+    support::child<QLineEdit>(dialog, "txt_file")->setText(target);
+    {
+        support::HangGuard guard;
+        dialog.accept();
+    }
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.at(0).startsWith(line), lines.at(0).constData());
+    QCOMPARE(dialog.isVisible(), !said.isEmpty());
+    const QString status = support::child<QLabel>(dialog, "lbl_status")->text();
+    QVERIFY2(said.isEmpty() || status.contains(said), qPrintable(status));
+    if (file == QStringLiteral("pipe"))
+        QCOMPARE(support::kindAt(target), QByteArray("fifo"));
+    if (file == QStringLiteral("HISTORY"))
+        QCOMPARE(support::sqlRows(database, "SELECT COUNT(*) FROM readings"), QByteArrayList({"2"}));
+    if (!said.isEmpty() || file == QStringLiteral("pipe")) {
+        QVERIFY(file == QStringLiteral("pipe") || file == QStringLiteral("HISTORY") || !QFile::exists(target));
+        return;
+    }
+    QFile written(target);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QByteArray content = written.readAll();
+    if (raw)
+        QCOMPARE(content, packets.join("\r\n") + "\r\n");
+    else
+        QVERIFY(content.startsWith("Time (UTC),") && content.contains(",\xe2\x90\x80,"));
+}
+
+// A unit's name typed long does not stretch the dialog past the screen,
+// neither as it opens nor when it says that name has no readings.
+void tst_HistoryRoundTrip::exportDialogFitsTheScreen()
+{
+    const QString unit(200, QLatin1Char('7'));
+    HistoryExportDialog dialog({unit}, unit, [](const HistoryExportRequest &, QWidget *, QString *problem) {
+        *problem = QStringLiteral("No readings of %1 in that time range.").arg(QString(200, QLatin1Char('7')));
+        return false;
+    });
+    dialog.show();
+    const int opened = dialog.width();
+    QVERIFY2(opened <= 800, qPrintable(QString::number(opened)));
+    dialog.accept();
+    QVERIFY(dialog.isVisible());
+    QTest::qWait(0);
+    QVERIFY2(dialog.width() <= 800, qPrintable(QString::number(dialog.width())));
+    QVERIFY(!support::child<QLineEdit>(dialog, "txt_file")->text().contains(unit));
 }
 
 // The viewer starts whatever lies at its settings file, says once what is

@@ -93,18 +93,14 @@ void ViewerExtras::exportHistory()
     m_history->flush();
     const QString path = m_history->options().path;
     const QLineEdit *serial = m_window.findChild<QLineEdit *>(QStringLiteral("txt_trailer_num"));
+    const auto exporter = [this, path](const HistoryExportRequest &request, QWidget *dialog, QString *problem) {
+        m_history->flush();
+        return runHistoryExport(path, request, dialog, [this](const QByteArray &line) { m_window.disply_text(line); },
+                                problem);
+    };
     auto *dialog = new HistoryExportDialog(historyUnits(path), serial ? serial->text() : m_window.link().serial(),
-                                           &m_window);
+                                           exporter, &m_window);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &QDialog::accepted, this, [this, dialog, path] {
-        const HistoryExportRequest request = dialog->request(QDateTime::currentMSecsSinceEpoch());
-        // The export runs from the event loop, not inside the closing
-        // dialog's signal: its progress handles events, and with them the
-        // dialog's deletion.
-        QTimer::singleShot(0, this, [this, path, request] {
-            runHistoryExport(path, request, &m_window, [this](const QByteArray &line) { m_window.disply_text(line); });
-        });
-    });
     dialog->open();
 }
 

@@ -14,16 +14,19 @@
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
+#include "files/safefile.h"
 #include "history/historystore.h"
 
 namespace {
 
 constexpr qint64 HourMs = 60LL * 60 * 1000;
 constexpr int RowsPerStep = 2000;
+// How much of a unit's name the dialog's own texts show; a name typed long
+// must not stretch the dialog past the screen.
+constexpr int ShownUnitLength = 40;
 
 QDateTimeEdit *timeEdit(const char *name, const QDateTime &value, QWidget *parent)
 {
@@ -34,10 +37,36 @@ QDateTimeEdit *timeEdit(const char *name, const QDateTime &value, QWidget *paren
     return edit;
 }
 
+QString shownUnit(const QString &unit)
+{
+    return unit.size() <= ShownUnitLength ? unit : unit.left(ShownUnitLength - 1) + QChar(0x2026);
+}
+
+// A unit's name as part of a file name: no separators, nothing a shell or a
+// file system minds, and short.
+QString fileNamePart(const QString &unit)
+{
+    QString part;
+    for (const QChar c : unit.left(ShownUnitLength)) {
+        const bool safe = (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+                          || (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || c == QLatin1Char('-')
+                          || c == QLatin1Char('_') || c == QLatin1Char('.');
+        part += safe ? c : QLatin1Char('_');
+    }
+    return part;
+}
+
+const char *suffixOf(HistoryExport::Format format)
+{
+    return format == HistoryExport::Format::Raw ? ".raw" : ".csv";
+}
+
 } // namespace
 
-HistoryExportDialog::HistoryExportDialog(const QStringList &units, const QString &unit, QWidget *parent)
+HistoryExportDialog::HistoryExportDialog(const QStringList &units, const QString &unit, Exporter exporter,
+                                         QWidget *parent)
     : QDialog(parent)
+    , m_exporter(std::move(exporter))
 {
     setObjectName(QStringLiteral("fm_history_export"));
     setWindowTitle(QStringLiteral("Export history"));
@@ -47,6 +76,9 @@ HistoryExportDialog::HistoryExportDialog(const QStringList &units, const QString
     cbo_unit->setEditable(true);
     cbo_unit->addItems(units);
     cbo_unit->setCurrentText(unit);
+    // Sized for a serial number, not for the longest name in the file.
+    cbo_unit->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cbo_unit->setMinimumContentsLength(16);
 
     cbo_range = new QComboBox(this);
     cbo_range->setObjectName(QStringLiteral("cbo_range"));
@@ -61,13 +93,18 @@ HistoryExportDialog::HistoryExportDialog(const QStringList &units, const QString
     times->addWidget(new QLabel(QStringLiteral("to"), this));
     times->addWidget(dtp_to);
 
+    cbo_format = new QComboBox(this);
+    cbo_format->setObjectName(QStringLiteral("cbo_format"));
+    cbo_format->addItem(QStringLiteral("CSV, for a spreadsheet"), static_cast<int>(HistoryExport::Format::Csv));
+    cbo_format->addItem(QStringLiteral("Raw packets, for unit-sim --replay"), static_cast<int>(HistoryExport::Format::Raw));
+
     txt_file = new QLineEdit(this);
     txt_file->setObjectName(QStringLiteral("txt_file"));
     QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (!QDir(folder).exists())
         folder = QDir::homePath();
     txt_file->setText(QDir(folder).filePath(
-        QStringLiteral("history-%1-%2.csv").arg(unit, now.toString(QStringLiteral("yyyyMMdd-HHmm")))));
+        QStringLiteral("history-%1-%2.csv").arg(fileNamePart(unit), now.toString(QStringLiteral("yyyyMMdd-HHmm")))));
     txt_file->setMinimumWidth(fontMetrics().averageCharWidth() * 48);
     auto *browseButton = new QPushButton(QStringLiteral("Browse…"), this);
     browseButton->setObjectName(QStringLiteral("cmd_browse"));
@@ -81,18 +118,22 @@ HistoryExportDialog::HistoryExportDialog(const QStringList &units, const QString
     lbl_status->setObjectName(QStringLiteral("lbl_status"));
     lbl_status->setTextFormat(Qt::PlainText);
     lbl_status->setWordWrap(true);
+    // A failure names files by their whole path, which may be longer than
+    // the dialog is wide: it wraps rather than widening the dialog.
+    lbl_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("Unit"), cbo_unit);
     form->addRow(QStringLiteral("Time range"), cbo_range);
     form->addRow(QString(), times);
     form->addRow(QString(), note);
-    form->addRow(QStringLiteral("CSV file"), fileRow);
+    form->addRow(QStringLiteral("Format"), cbo_format);
+    form->addRow(QStringLiteral("File"), fileRow);
 
     auto *buttons = new QDialogButtonBox(this);
-    auto *exportButton = buttons->addButton(QStringLiteral("Export"), QDialogButtonBox::AcceptRole);
-    exportButton->setObjectName(QStringLiteral("cmd_export"));
-    exportButton->setDefault(true);
+    cmd_export = buttons->addButton(QStringLiteral("Export"), QDialogButtonBox::AcceptRole);
+    cmd_export->setObjectName(QStringLiteral("cmd_export"));
+    cmd_export->setDefault(true);
     buttons->addButton(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cmd_cancel"));
 
     auto *layout = new QVBoxLayout(this);
@@ -101,6 +142,7 @@ HistoryExportDialog::HistoryExportDialog(const QStringList &units, const QString
     layout->addWidget(buttons);
 
     connect(cbo_range, &QComboBox::currentIndexChanged, this, &HistoryExportDialog::rangeChosen);
+    connect(cbo_format, &QComboBox::currentIndexChanged, this, &HistoryExportDialog::formatChosen);
     connect(browseButton, &QPushButton::clicked, this, &HistoryExportDialog::browse);
     connect(buttons, &QDialogButtonBox::accepted, this, &HistoryExportDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &HistoryExportDialog::reject);
@@ -114,10 +156,24 @@ void HistoryExportDialog::rangeChosen()
     dtp_to->setEnabled(fromTo);
 }
 
+void HistoryExportDialog::formatChosen()
+{
+    // The file name follows the format while it ends as the other one's.
+    const auto format = static_cast<HistoryExport::Format>(cbo_format->currentData().toInt());
+    const auto other = format == HistoryExport::Format::Raw ? HistoryExport::Format::Csv : HistoryExport::Format::Raw;
+    QString file = txt_file->text();
+    if (file.endsWith(QLatin1String(suffixOf(other)))) {
+        file.chop(4);
+        txt_file->setText(file + QLatin1String(suffixOf(format)));
+    }
+}
+
 void HistoryExportDialog::browse()
 {
-    const QString file = QFileDialog::getSaveFileName(this, QStringLiteral("Export history to"), txt_file->text(),
-                                                      QStringLiteral("CSV files (*.csv);;All files (*)"));
+    const bool raw = static_cast<HistoryExport::Format>(cbo_format->currentData().toInt()) == HistoryExport::Format::Raw;
+    const QString file = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Export history to"), txt_file->text(),
+        raw ? QStringLiteral("Raw files (*.raw);;All files (*)") : QStringLiteral("CSV files (*.csv);;All files (*)"));
     if (!file.isEmpty())
         txt_file->setText(file);
 }
@@ -127,6 +183,7 @@ HistoryExportRequest HistoryExportDialog::request(qint64 nowMs) const
     HistoryExportRequest request;
     request.range.unit = cbo_unit->currentText().trimmed();
     request.file = txt_file->text().trimmed();
+    request.format = static_cast<HistoryExport::Format>(cbo_format->currentData().toInt());
     // The end lies just past now, so the reading of this very moment is in.
     request.range.toMs = nowMs + 1;
     switch (cbo_range->currentIndex()) {
@@ -150,6 +207,9 @@ HistoryExportRequest HistoryExportDialog::request(qint64 nowMs) const
 
 void HistoryExportDialog::accept()
 {
+    // The progress of an export handles events, among them a second press.
+    if (m_exporting)
+        return;
     const HistoryExportRequest asked = request(QDateTime::currentMSecsSinceEpoch());
     QString problem;
     if (asked.range.unit.isEmpty())
@@ -159,8 +219,21 @@ void HistoryExportDialog::accept()
     else if (asked.range.fromMs >= asked.range.toMs)
         problem = QStringLiteral("The start of the range must lie before its end.");
     lbl_status->setText(problem);
-    if (problem.isEmpty())
-        QDialog::accept();
+    if (!problem.isEmpty())
+        return;
+    if (m_exporter) {
+        m_exporting = true;
+        cmd_export->setEnabled(false);
+        lbl_status->setText(QStringLiteral("Exporting…"));
+        const bool written = m_exporter(asked, this, &problem);
+        cmd_export->setEnabled(true);
+        m_exporting = false;
+        if (!written) {
+            lbl_status->setText(problem);
+            return;
+        }
+    }
+    QDialog::accept();
 }
 
 QStringList historyUnits(const QString &path)
@@ -177,25 +250,39 @@ QStringList historyUnits(const QString &path)
 }
 
 bool runHistoryExport(const QString &databasePath, const HistoryExportRequest &request, QWidget *parent,
-                      const std::function<void(const QByteArray &)> &report)
+                      const std::function<void(const QByteArray &)> &report, QString *problem)
 {
-    auto failed = [&report](const QString &description) {
-        report(QByteArrayLiteral("[HISTORY ERR: ") + description.toLatin1() + QByteArrayLiteral("]"));
+    // One line in the traffic window, and the same said in the dialog.
+    auto failed = [&](const QString &line, const QString &shown) {
+        report(line.toLatin1());
+        if (problem)
+            *problem = shown;
         return false;
+    };
+    auto failedWith = [&](const QString &description) {
+        return failed(QStringLiteral("[HISTORY ERR: %1]").arg(description),
+                      description.left(1).toUpper() + description.mid(1) + QLatin1Char('.'));
     };
     HistoryStore store;
     if (!store.open(databasePath, HistoryStore::Access::ReadOnly))
-        return failed(store.error().text);
-    // Only a complete file appears under the name asked for.
-    QSaveFile file(request.file);
-    if (!file.open(QIODevice::WriteOnly))
-        return failed(QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(request.file), file.errorString()));
-    HistoryExport job(store, request.range, HistoryExport::Format::Csv, file);
+        return failedWith(store.error().text);
+    // Only a complete file appears under the name asked for, and never in
+    // place of the history or of anything but a regular file.
+    SafeFile file(request.file, {databasePath});
+    if (!file.open())
+        return failedWith(file.error());
+    HistoryExport job(store, request.range, request.format, file.device());
     if (!job.start())
-        return failed(job.error());
+        return failedWith(job.error());
+    if (job.total() == 0) {
+        file.cancel();
+        return failed(QStringLiteral("[HISTORY: no readings of %1 in that time range, no file written]")
+                          .arg(request.range.unit),
+                      QStringLiteral("No readings of %1 in that time range.").arg(shownUnit(request.range.unit)));
+    }
 
     // Shown only when the export takes longer than a moment.
-    QProgressDialog progress(QStringLiteral("Exporting the history of %1…").arg(request.range.unit),
+    QProgressDialog progress(QStringLiteral("Exporting the history of %1…").arg(shownUnit(request.range.unit)),
                              QStringLiteral("Cancel"), 0, static_cast<int>(qMin<qint64>(job.total(), 1 << 30)), parent);
     progress.setObjectName(QStringLiteral("dlg_export_progress"));
     progress.setWindowTitle(QStringLiteral("Export history"));
@@ -206,18 +293,18 @@ bool runHistoryExport(const QString &databasePath, const HistoryExportRequest &r
         // so the viewer goes on receiving meanwhile.
         progress.setValue(static_cast<int>(qMin<qint64>(job.written(), progress.maximum())));
         if (progress.wasCanceled()) {
-            file.cancelWriting();
-            report(QByteArrayLiteral("[HISTORY: export cancelled, no file written]"));
-            return false;
+            file.cancel();
+            return failed(QStringLiteral("[HISTORY: export cancelled, no file written]"),
+                          QStringLiteral("Export cancelled, no file written."));
         }
         if (!job.writeSome(RowsPerStep)) {
-            file.cancelWriting();
-            return failed(job.error());
+            file.cancel();
+            return failedWith(job.error());
         }
     }
     progress.setValue(progress.maximum());
     if (!file.commit())
-        return failed(QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(request.file), file.errorString()));
+        return failedWith(file.error());
     report(QStringLiteral("[HISTORY: %1 readings of %2 written to %3]")
                .arg(job.written())
                .arg(request.range.unit, QDir::toNativeSeparators(request.file))

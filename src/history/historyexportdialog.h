@@ -13,18 +13,23 @@ class QComboBox;
 class QDateTimeEdit;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 
 // What the operator asked to export.
 struct HistoryExportRequest
 {
     HistoryExport::Range range;
     QString file;
+    HistoryExport::Format format = HistoryExport::Format::Csv;
 };
 
 // "Export history": asks for the unit (the units the file holds are
 // offered, the given one first), the time range (the last hour, the last 24
-// hours, everything, or from and to in the computer's local time) and the
-// CSV file to write, and hands the request back.
+// hours, everything, or from and to in the computer's local time), the
+// format (CSV, or raw for a replay) and the file to write. Export runs the
+// exporter it was given while the dialog stays open: the dialog closes once
+// the file is written, and otherwise shows what went wrong and stays, so
+// the operator can choose again.
 class HistoryExportDialog : public QDialog
 {
     Q_OBJECT
@@ -32,7 +37,11 @@ class HistoryExportDialog : public QDialog
 public:
     enum Range { LastHour, LastDay, Everything, FromTo };
 
-    HistoryExportDialog(const QStringList &units, const QString &unit, QWidget *parent = nullptr);
+    // Writes the request, showing its progress over the dialog; true when
+    // the file was written, otherwise false with the reason in *problem.
+    using Exporter = std::function<bool(const HistoryExportRequest &, QWidget *dialog, QString *problem)>;
+
+    HistoryExportDialog(const QStringList &units, const QString &unit, Exporter exporter, QWidget *parent = nullptr);
 
     // The request as the dialog stands, "now" being nowMs.
     HistoryExportRequest request(qint64 nowMs) const;
@@ -42,21 +51,28 @@ public:
 private:
     void browse();
     void rangeChosen();
+    void formatChosen();
 
+    Exporter m_exporter;
+    bool m_exporting = false;
     QComboBox *cbo_unit = nullptr;
     QComboBox *cbo_range = nullptr;
+    QComboBox *cbo_format = nullptr;
     QDateTimeEdit *dtp_from = nullptr;
     QDateTimeEdit *dtp_to = nullptr;
     QLineEdit *txt_file = nullptr;
     QLabel *lbl_status = nullptr;
+    QPushButton *cmd_export = nullptr;
 };
 
 // The units the history file at path holds; none when it cannot be read.
 QStringList historyUnits(const QString &path);
 
-// Writes the request from the history file at databasePath as CSV, showing
-// a progress window the operator can cancel once it takes a moment. How it
-// ended goes out as one report line; a cancelled or failed export leaves no
-// file. True when the file was written.
+// Writes the request from the history file at databasePath, showing a
+// progress window over parent that the operator can cancel once it takes a
+// moment. How it ended goes out as one report line, and on failure as
+// *problem too; a cancelled or failed export leaves no file, and nothing is
+// written over the history file or its journals. True when the file was
+// written.
 bool runHistoryExport(const QString &databasePath, const HistoryExportRequest &request, QWidget *parent,
-                      const std::function<void(const QByteArray &)> &report);
+                      const std::function<void(const QByteArray &)> &report, QString *problem = nullptr);
