@@ -7,11 +7,14 @@
 #include <QtWidgets>
 
 #include "app/fm_more_data.h"
+#include "app/viewerextras.h"
+#include "config/usersettings.h"
 #include "display/colours.h"
 #include "link/unitlink.h"
 #include "stream/reading.h"
 #include "stream/trafficlog.h"
 #include "support/panelcontract.h"
+#include "support/screens.h"
 #include "support/testsupport.h"
 
 using support::child;
@@ -62,6 +65,12 @@ int twips(const QWidget &w, int pixels, bool horizontal = true)
     return qRound(pixels * 1440.0 / (horizontal ? w.logicalDpiX() : w.logicalDpiY()));
 }
 
+// Twips at a zoom of the panel to pixels.
+int zoomedPx(const QWidget &w, int twips, int percent, bool horizontal = true)
+{
+    return qRound(twips * (horizontal ? w.logicalDpiX() : w.logicalDpiY()) / 1440.0 * percent / 100.0);
+}
+
 bool near(int actual, int expected)
 {
     return qAbs(actual - expected) <= 1;
@@ -70,6 +79,19 @@ bool near(int actual, int expected)
 QString rectText(const QRect &r)
 {
     return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
+// Every control's place and font (the window's own, not Qt's inner parts),
+// to compare the window with itself.
+QStringList layoutOf(const QWidget &w)
+{
+    QStringList all;
+    for (const QWidget *control : w.findChildren<QWidget *>()) {
+        if (!control->objectName().isEmpty() && !control->objectName().startsWith(QLatin1String("qt_")))
+            all << control->objectName() + QLatin1Char(' ') + rectText(control->geometry()) + QLatin1Char(' ')
+                       + control->font().toString();
+    }
+    return all;
 }
 
 } // namespace
@@ -111,6 +133,10 @@ private slots:
     void witsIndicatorKeptGreenByRecords();
 
     void toggleTwiceFromMaximised();
+    void fullPanelOnASmallScreenScrolls();
+    void zoomScalesTheWholePanel_data();
+    void zoomScalesTheWholePanel();
+    void zoomChosenInTheMenuIsRemembered();
 
 private:
     // A WITS record with one item arrives: the WITS count starts afresh.
@@ -181,7 +207,10 @@ void tst_MainWindowDisplay::panelBoxes()
     if (caption == QLatin1String("Bit Depth"))
         QCOMPARE(box->objectName(), QStringLiteral("Frame22"));
     QCOMPARE(box->title(), caption);
-    QCOMPARE(box->parentWidget(), static_cast<QWidget *>(&w));
+    // Straight on the panel, which the window scrolls when it is larger
+    // than its screen.
+    QCOMPARE(box->parentWidget(), child<QWidget>(w, "pnl_panel"));
+    QCOMPARE(box->window(), static_cast<QWidget *>(&w));
 
     const QRect g = box->geometry();
     QVERIFY2(near(g.x(), px(w, frame.x())) && near(g.y(), px(w, frame.y(), false))
@@ -644,6 +673,126 @@ void tst_MainWindowDisplay::toggleTwiceFromMaximised()
     QVERIFY(near(ropFrame->y(), px(w, 4005, false)));
 }
 
+// At full size on a screen that cannot hold it (640 x 400, as 1280 x 800 at
+// a scale factor of 2), the window stays on the screen and its scroll bars
+// reach every part of the panel.
+void tst_MainWindowDisplay::fullPanelOnASmallScreenScrolls()
+{
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    if (screens.size() < 2)
+        QSKIP("needs the small second screen of the offscreen platform");
+    QScreen *small = screens.at(1);
+    fm_more_data &w = *m_w;
+    w.move(small->availableGeometry().topLeft());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.screen(), small);
+    auto *scroll = child<QScrollArea>(w, "scr_panel");
+    QVERIFY(!scroll->verticalScrollBar()->isVisible());
+
+    QTest::mouseClick(child<QPushButton>(w, "cmd_more_data"), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    QVERIFY2(small->availableGeometry().contains(w.frameGeometry()), qPrintable(rectText(w.frameGeometry())));
+    QVERIFY(scroll->verticalScrollBar()->isVisible());
+    QVERIFY(scroll->horizontalScrollBar()->isVisible());
+    // The panel keeps its layout in twips; only the view onto it moves.
+    auto *traffic = child<QWidget>(w, "text_window");
+    auto *witsList = child<QWidget>(w, "wits_info");
+    QVERIFY(near(traffic->y(), px(w, 7110, false)));
+    QVERIFY(traffic->visibleRegion().isEmpty());
+    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+    scroll->horizontalScrollBar()->setValue(scroll->horizontalScrollBar()->maximum());
+    QVERIFY(!traffic->visibleRegion().isEmpty());
+    const QRect witsShown = witsList->visibleRegion().boundingRect();
+    QCOMPARE(witsShown.right(), witsList->rect().right());
+    QCOMPARE(witsShown.bottom(), witsList->rect().bottom());
+}
+
+void tst_MainWindowDisplay::zoomScalesTheWholePanel_data()
+{
+    QTest::addColumn<int>("percent");
+    QTest::newRow("125 %") << 125;
+    QTest::newRow("150 %") << 150;
+    QTest::newRow("200 %") << 200;
+}
+
+// Every box and control at its place and with its font scaled, the window
+// with them; back at 100 % all is as it was.
+void tst_MainWindowDisplay::zoomScalesTheWholePanel()
+{
+    QFETCH(int, percent);
+    fm_more_data &w = *m_w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QStringList before = layoutOf(w);
+    const QSize sizeBefore = w.size();
+
+    w.setZoom(percent);
+    QCOMPARE(w.zoom(), percent);
+    for (const contract::Box &box : contract::boxes()) {
+        const QLabel *label = w.label(QString::fromLatin1(box.label));
+        const QRect g = label->parentWidget()->geometry();
+        QVERIFY2(near(g.x(), zoomedPx(w, box.frame.x(), percent))
+                     && near(g.y(), zoomedPx(w, box.frame.y(), percent, false))
+                     && near(g.width(), zoomedPx(w, box.frame.width(), percent))
+                     && near(g.height(), zoomedPx(w, box.frame.height(), percent, false)),
+                 box.label);
+        const qreal points = box.style == contract::Style::Large || box.style == contract::Style::Cyan ? 36
+                             : box.style == contract::Style::Uptime                                   ? 9.75
+                                                                                                        : 8.25;
+        QCOMPARE(label->font().pointSizeF(), points * percent / 100);
+        QCOMPARE(label->parentWidget()->font().pointSizeF(), 8.25 * percent / 100);
+    }
+    for (const char *name : {"txt_trailer_num", "cmd_connect", "txt_tcp_status", "text_window", "wits_info"})
+        QCOMPARE(child<QWidget>(w, name)->font().pointSizeF(), 8.25 * percent / 100);
+    const QRect traffic = child<QWidget>(w, "text_window")->geometry();
+    QVERIFY(near(traffic.width(), zoomedPx(w, 7110, percent)));
+    QVERIFY(near(traffic.y(), zoomedPx(w, 7110, percent, false)));
+    QCOMPARE(child<QWidget>(w, "pnl_panel")->minimumSize(),
+             QSize(zoomedPx(w, 7065, percent), zoomedPx(w, 4995, percent, false)));
+    // A step that is not offered changes nothing.
+    w.setZoom(175);
+    QCOMPARE(w.zoom(), percent);
+
+    w.setZoom(100);
+    QTRY_COMPARE(layoutOf(w), before);
+    QCOMPARE(w.size(), sizeBefore);
+}
+
+// The "Zoom" submenu offers its steps, and the one chosen is there again
+// in the next session; a setting that is no step is reported and gives 100 %.
+void tst_MainWindowDisplay::zoomChosenInTheMenuIsRemembered()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    const QString path = userSettingsPath();
+    QSettings(path, QSettings::IniFormat).setValue(QStringLiteral("panel/zoom"), QStringLiteral("175"));
+    auto steps = [this] { return child<QMenu>(*m_w, "mnu_zoom")->actions(); };
+    {
+        ViewerExtras extras(*m_w);
+        QCOMPARE(m_w->zoom(), 100);
+        QVERIFY(m_w->trafficContent().contains(
+            "[SETTINGS ERR: panel/zoom=175 is not one of 100, 125, 150, 200; 100 is used]"));
+        QStringList texts;
+        for (const QAction *step : steps())
+            texts << step->text();
+        QCOMPARE(texts, QStringList({QStringLiteral("100 %"), QStringLiteral("125 %"), QStringLiteral("150 %"),
+                                     QStringLiteral("200 %")}));
+        QVERIFY(steps().at(0)->isChecked());
+        steps().at(2)->trigger();
+        QCOMPARE(m_w->zoom(), 150);
+        QVERIFY(steps().at(2)->isChecked() && !steps().at(0)->isChecked());
+    }
+    m_fixture->open();
+    m_w = m_fixture->window.get();
+    QCOMPARE(m_w->zoom(), 100);
+    {
+        ViewerExtras extras(*m_w);
+        QCOMPARE(m_w->zoom(), 150);
+        QVERIFY(steps().at(2)->isChecked());
+    }
+    QSettings(path, QSettings::IniFormat).remove(QStringLiteral("panel/zoom"));
+}
+
 // 200 packets in one chunk: every one is accepted and handed on, the last
 // one is on screen, and nothing is reported as lost.
 void tst_MainWindowDisplay::burstOfPacketsIsTakenWhole()
@@ -786,5 +935,6 @@ void tst_MainWindowDisplay::colouredButtonsAreSolid()
     }
 }
 
-QTEST_MAIN(tst_MainWindowDisplay)
+// The primary screen as the offscreen platform's own, and a small one.
+SUPPORT_MAIN_ON_SCREENS(tst_MainWindowDisplay, QRect(0, 0, 800, 800), QRect(800, 0, 640, 400))
 #include "tst_mainwindow_display.moc"

@@ -1,5 +1,6 @@
 #include "app/fm_more_data.h"
 
+#include <algorithm>
 #include <limits>
 
 #include <QApplication>
@@ -14,6 +15,9 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 
 #include "app/version.h"
@@ -77,15 +81,28 @@ fm_more_data::fm_more_data(ViewerOptions options, QWidget *parent)
     m_options.socket = nullptr;  // the link owns it now
 
     setFont(panelFont(sansSerif(), 8.25, false));
-    // Frames drawn as a plain line with the caption on it, so every caption
-    // sits above its label instead of taking room inside the box.
-    setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid #a0a0a0; margin-top: 6px; }"
-                                 "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-                                 " left: 4px; padding: 0px 2px; }"));
+    setPanelStyle();
     setWindowTitle(QStringLiteral("   Real Time Data"));
+    // The controls stand on a panel inside a scroll area: a window that the
+    // screen cannot hold whole gets scroll bars instead of losing its lower
+    // rows past the screen's edge. The panel is at least the size the
+    // window asks for, so the window shows exactly what it would without.
+    m_scroll = new QScrollArea(this);
+    m_scroll->setObjectName(QStringLiteral("scr_panel"));
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setFocusPolicy(Qt::NoFocus);
+    m_scroll->setFont(font());
+    m_panel = new QWidget;
+    m_panel->setObjectName(QStringLiteral("pnl_panel"));
+    m_scroll->setWidget(m_panel);
+    m_scroll->viewport()->setBackgroundRole(QPalette::Window);
     buildTopRow();
     buildPanel();
-    resize(twipsX(panel::DesignWidth), twipsY(panel::DesignHeight));
+    // Text scrolled into view is brought up to date, as when the window grows.
+    for (QScrollBar *bar : {m_scroll->horizontalScrollBar(), m_scroll->verticalScrollBar()})
+        connect(bar, &QScrollBar::valueChanged, text_window, &TrafficWindow::syncWithScreen);
+    setClientSize(QSize(twipsX(panel::DesignWidth), twipsY(panel::DesignHeight)));
     setProperty("Tag", QString());
     m_extras = new QMenu(this);
     m_extras->setObjectName(QStringLiteral("mnu_extras"));
@@ -131,12 +148,12 @@ std::int16_t fm_more_data::keepaliveCountdown() const
 
 int fm_more_data::twipsX(int twips) const
 {
-    return qRound(twips * logicalDpiX() / 1440.0);
+    return qRound(twips * logicalDpiX() / 1440.0 * zoomFactor());
 }
 
 int fm_more_data::twipsY(int twips) const
 {
-    return qRound(twips * logicalDpiY() / 1440.0);
+    return qRound(twips * logicalDpiY() / 1440.0 * zoomFactor());
 }
 
 QRect fm_more_data::twipsRect(int left, int top, int width, int height) const
@@ -144,30 +161,89 @@ QRect fm_more_data::twipsRect(int left, int top, int width, int height) const
     return QRect(twipsX(left), twipsY(top), twipsX(width), twipsY(height));
 }
 
+void fm_more_data::placeTwips(QWidget *control, int left, int top, int width, int height)
+{
+    const QRect place(left, top, width, height);
+    m_places.push_back({control, place, 0.0});
+    control->setGeometry(twipsRect(left, top, width, height));
+    // Under the window's style sheet a font is not passed on through the
+    // scroll area: each control is given the panel's font itself (a box
+    // with a font of its own sets it afterwards).
+    if (!control->testAttribute(Qt::WA_SetFont))
+        control->setFont(font());
+}
+
+qreal fm_more_data::zoomFactor() const
+{
+    return m_zoomPercent / 100.0;
+}
+
+void fm_more_data::setPanelStyle()
+{
+    // Frames drawn as a plain line with the caption on it, so every caption
+    // sits above its label instead of taking room inside the box.
+    const auto px = [this](int pixels) { return QString::number(qRound(pixels * zoomFactor())); };
+    setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid #a0a0a0; margin-top: %1px; }"
+                                 "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+                                 " left: %2px; padding: 0px %3px; }")
+                      .arg(px(6), px(4), px(2)));
+}
+
+void fm_more_data::setZoom(int percent)
+{
+    const auto &steps = panel::ZoomSteps;
+    if (percent == m_zoomPercent || std::find(steps.begin(), steps.end(), percent) == steps.end())
+        return;
+    // The sizes at 100 % are taken before the first change, so that every
+    // step scales from them and not from a rounded step before it.
+    for (Place &place : m_places) {
+        if (place.points <= 0)
+            place.points = place.control->font().pointSizeF();
+    }
+    m_zoomPercent = percent;
+    setPanelStyle();
+    for (const Place &place : m_places) {
+        place.control->setGeometry(twipsRect(place.twips.x(), place.twips.y(), place.twips.width(),
+                                             place.twips.height()));
+        QFont font = place.control->font();
+        font.setPointSizeF(place.points * zoomFactor());
+        place.control->setFont(font);
+    }
+    // The window keeps its state (design, full or compact size) at the new
+    // scale, unless the operator has it maximised.
+    const QString tag = property("Tag").toString();
+    if (tag == QLatin1String("1"))
+        setOuterSizeTwips(panel::FullWidth, panel::FullHeight);
+    else if (tag == QLatin1String("0"))
+        setOuterSizeTwips(panel::CompactWidth, panel::CompactHeight);
+    else
+        setClientSize(QSize(twipsX(panel::DesignWidth), twipsY(panel::DesignHeight)));
+}
+
 void fm_more_data::buildTopRow()
 {
-    auto *serialFrame = new QGroupBox(QStringLiteral("Serial Number"), this);
+    auto *serialFrame = new QGroupBox(QStringLiteral("Serial Number"), m_panel);
     serialFrame->setObjectName(QStringLiteral("fra_serial"));
-    serialFrame->setGeometry(twipsRect(0, 0, 1230, 690));
+    placeTwips(serialFrame, 0, 0, 1230, 690);
     txt_trailer_num = new QLineEdit(QStringLiteral("0001"), serialFrame);
     txt_trailer_num->setObjectName(QStringLiteral("txt_trailer_num"));
-    txt_trailer_num->setGeometry(twipsRect(90, 240, 1050, 345));
+    placeTwips(txt_trailer_num, 90, 240, 1050, 345);
     txt_trailer_num->installEventFilter(this);
 
-    auto button = [this](const char *name, const char *caption, QRect geometry) {
-        auto *b = new QPushButton(QString::fromLatin1(caption), this);
+    auto button = [this](const char *name, const char *caption, QRect place) {
+        auto *b = new QPushButton(QString::fromLatin1(caption), m_panel);
         b->setObjectName(QString::fromLatin1(name));
-        b->setGeometry(geometry);
+        placeTwips(b, place.x(), place.y(), place.width(), place.height());
         b->setFocusPolicy(Qt::TabFocus);
         return b;
     };
-    cmd_connect = button("cmd_connect", "Connect To Server", twipsRect(1305, 90, 1905, 285));
+    cmd_connect = button("cmd_connect", "Connect To Server", QRect(1305, 90, 1905, 285));
     colours::setBackColor(cmd_connect, colours::green());
-    cmd_discon = button("cmd_discon", "Disconnect From Server", twipsRect(1305, 405, 1905, 285));
+    cmd_discon = button("cmd_discon", "Disconnect From Server", QRect(1305, 405, 1905, 285));
     colours::setBackColor(cmd_discon, colours::red());
-    cmd_more_data = button("cmd_more_data", "More Data", twipsRect(4410, 90, 1275, 285));
-    cmd_secure = button("cmd_secure", "Two Way Inactive", twipsRect(4410, 405, 2625, 285));
-    cmd_wits = button("cmd_wits", "WITS", twipsRect(5760, 90, 1275, 285));
+    cmd_more_data = button("cmd_more_data", "More Data", QRect(4410, 90, 1275, 285));
+    cmd_secure = button("cmd_secure", "Two Way Inactive", QRect(4410, 405, 2625, 285));
+    cmd_wits = button("cmd_wits", "WITS", QRect(5760, 90, 1275, 285));
     colours::setBackColor(cmd_wits, colours::red());
 
     connect(cmd_connect, &QPushButton::clicked, this, &fm_more_data::cmd_connect_Click);
@@ -176,35 +252,35 @@ void fm_more_data::buildTopRow()
     connect(cmd_secure, &QPushButton::clicked, this, &fm_more_data::cmd_secure_Click);
     connect(cmd_wits, &QPushButton::clicked, this, &fm_more_data::cmd_wits_Click);
 
-    txt_tcp_status = new QLineEdit(this);
+    txt_tcp_status = new QLineEdit(m_panel);
     txt_tcp_status->setObjectName(QStringLiteral("txt_tcp_status"));
-    txt_tcp_status->setGeometry(twipsRect(0, 720, 7080, 285));
+    placeTwips(txt_tcp_status, 0, 720, 7080, 285);
     txt_tcp_status->setReadOnly(true);
     txt_tcp_status->setFocusPolicy(Qt::NoFocus);
     QPalette statusPalette = txt_tcp_status->palette();
     statusPalette.setColor(QPalette::Base, colours::lightGrey());
     txt_tcp_status->setPalette(statusPalette);
 
-    text_window = new TrafficWindow(this);
-    text_window->setGeometry(twipsRect(0, 7110, 7110, 3525));
+    text_window = new TrafficWindow(m_panel);
+    placeTwips(text_window, 0, 7110, 7110, 3525);
     connect(text_window, &TrafficWindow::keyTyped, this, &fm_more_data::text_window_KeyPress);
 
-    wits_info = new QListWidget(this);
+    wits_info = new QListWidget(m_panel);
     wits_info->setObjectName(QStringLiteral("wits_info"));
-    wits_info->setGeometry(twipsRect(7155, 45, 3795, 10590));
+    placeTwips(wits_info, 7155, 45, 3795, 10590);
 }
 
 void fm_more_data::buildPanel()
 {
     for (const panel::Box &box : panel::boxes()) {
-        auto *frame = new QGroupBox(QString::fromLatin1(box.caption), this);
+        auto *frame = new QGroupBox(QString::fromLatin1(box.caption), m_panel);
         frame->setObjectName(QString::fromLatin1(box.frame));
-        frame->setGeometry(twipsRect(box.left, box.top, box.width, box.height));
+        placeTwips(frame, box.left, box.top, box.width, box.height);
         auto *label = new QLabel(frame);
         // Values come from the wire: shown as text, never read as markup.
         label->setTextFormat(Qt::PlainText);
         label->setObjectName(QString::fromLatin1(box.label));
-        label->setGeometry(twipsRect(box.labelLeft, box.labelTop, box.labelWidth, box.labelHeight));
+        placeTwips(label, box.labelLeft, box.labelTop, box.labelWidth, box.labelHeight);
         label->setAlignment(Qt::AlignCenter);
         label->setAutoFillBackground(true);
         switch (box.style) {
@@ -432,6 +508,7 @@ void fm_more_data::contextMenuEvent(QContextMenuEvent *event)
 void fm_more_data::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    m_scroll->setGeometry(rect());
     // The full size brings the traffic window into view.
     text_window->syncWithScreen();
 }
@@ -442,7 +519,7 @@ QSize fm_more_data::frameDecoration() const
     // of a usual desktop (borders and a title bar) is assumed.
     const QSize decoration = frameGeometry().size() - geometry().size();
     if (decoration.width() <= 0 && decoration.height() <= 0)
-        return QSize(twipsX(120), twipsY(510));
+        return QSize(qRound(120 * logicalDpiX() / 1440.0), qRound(510 * logicalDpiY() / 1440.0));
     return decoration;
 }
 
@@ -455,7 +532,19 @@ QSize fm_more_data::outerSizeTwips() const
 void fm_more_data::setOuterSizeTwips(int width, int height)
 {
     const QSize decoration = frameDecoration();
-    resize(twipsX(width) - decoration.width(), twipsY(height) - decoration.height());
+    setClientSize(QSize(twipsX(width) - decoration.width(), twipsY(height) - decoration.height()));
+}
+
+void fm_more_data::setClientSize(const QSize &size)
+{
+    // The panel keeps the whole size; the window takes what the screen
+    // holds of it, and the scroll bars reach the rest.
+    m_panel->setMinimumSize(size);
+    QSize fits = size;
+    if (const QScreen *shownOn = screen())
+        fits = size.boundedTo(shownOn->availableGeometry().size() - frameDecoration());
+    if (!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        resize(fits);
 }
 
 QLabel *fm_more_data::panelLabel(const char *name) const

@@ -24,6 +24,7 @@ class QLineEdit;
 class QListWidget;
 class QMenu;
 class QPushButton;
+class QScrollArea;
 class QTimer;
 class SocketControl;
 class TrafficWindow;
@@ -127,6 +128,11 @@ public:
     // The window's outer size in twips, title bar and borders included.
     QSize outerSizeTwips() const;
 
+    // The scale of the whole panel, its fonts included, in percent of the
+    // size the twips give: one of panel::ZoomSteps.
+    void setZoom(int percent);
+    int zoom() const { return m_zoomPercent; }
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
@@ -141,6 +147,10 @@ private:
     int twipsX(int twips) const;
     int twipsY(int twips) const;
     QRect twipsRect(int left, int top, int width, int height) const;
+    void placeTwips(QWidget *control, int left, int top, int width, int height);
+    qreal zoomFactor() const;
+    void setPanelStyle();
+    void setClientSize(const QSize &size);
     QSize frameDecoration() const;
     void setOuterSizeTwips(int width, int height);
     QString normalCaption(const Reading &reading) const;
@@ -182,6 +192,8 @@ private:
     QTimer *tmr_delay = nullptr;
     QTimer *tmr_wits = nullptr;
     QMenu *m_extras = nullptr;
+    QScrollArea *m_scroll = nullptr;
+    QWidget *m_panel = nullptr;
     UnitLink *m_link = nullptr;
     QPointer<fm_secure> m_secure;
 
@@ -196,6 +208,17 @@ private:
     bool error_blink = false;
     readings::GasLevelTracker m_gasLevel;
     bool m_stale = false;
+
+    // Where every control stands, in twips at 100 %, and its font size
+    // there (taken at the first change of the zoom).
+    struct Place
+    {
+        QWidget *control;
+        QRect twips;
+        qreal points;
+    };
+    std::vector<Place> m_places;
+    int m_zoomPercent = 100;
 
     // The nested event loops of the waits now running, innermost last.
     std::vector<QEventLoop *> m_waits;

@@ -1,6 +1,9 @@
 #include "app/viewerextras.h"
 
+#include <algorithm>
+
 #include <QAction>
+#include <QActionGroup>
 #include <QDateTime>
 #include <QLineEdit>
 #include <QMenu>
@@ -11,12 +14,41 @@
 #include "app/aboutbox.h"
 #include "app/fm_more_data.h"
 #include "config/usersettings.h"
+#include "display/panellayout.h"
 #include "history/historyexportdialog.h"
 #include "history/historyfile.h"
 #include "history/historyrecorder.h"
 #include "link/unitlink.h"
 #include "stream/trafficwindow.h"
 #include "trends/trendswindow.h"
+
+namespace {
+
+const QString ZoomKey = QStringLiteral("panel/zoom");
+
+// The panel's scale as the operator last chose it; anything but one of the
+// steps gives 100 % and a report line.
+int zoomSetting(const QSettings &settings, QList<QByteArray> &reports)
+{
+    const QVariant value = settings.value(ZoomKey);
+    if (!value.isValid())
+        return 100;
+    bool ok = false;
+    const int percent = value.toString().trimmed().toInt(&ok);
+    const auto &steps = panel::ZoomSteps;
+    if (ok && std::find(steps.begin(), steps.end(), percent) != steps.end())
+        return percent;
+    QStringList shown;
+    for (const int step : steps)
+        shown << QString::number(step);
+    reports.append(QStringLiteral("[SETTINGS ERR: %1=%2 is not one of %3; 100 is used]")
+                       .arg(ZoomKey, value.toStringList().join(QStringLiteral(", ")),
+                            shown.join(QStringLiteral(", ")))
+                       .toLatin1());
+    return 100;
+}
+
+} // namespace
 
 ViewerExtras::ViewerExtras(fm_more_data &window)
     : QObject(&window)
@@ -60,6 +92,23 @@ ViewerExtras::ViewerExtras(fm_more_data &window)
     connect(record, &QAction::toggled, this, &ViewerExtras::setHistoryRecording);
     m_history->setRecording(record->isChecked());
     addEntry(tr("Export history…"), QKeySequence(Qt::Key_F5), [this] { exportHistory(); });
+
+    // The whole panel larger, to be read across a room.
+    QList<QByteArray> zoomSlips;
+    const int zoom = zoomSetting(settings, zoomSlips);
+    for (const QByteArray &line : std::as_const(zoomSlips))
+        window.disply_text(line);
+    QMenu *zoomMenu = window.extrasMenu()->addMenu(tr("Zoom"));
+    zoomMenu->setObjectName(QStringLiteral("mnu_zoom"));
+    auto *zoomSteps = new QActionGroup(zoomMenu);
+    for (const int percent : panel::ZoomSteps) {
+        QAction *step = zoomMenu->addAction(QStringLiteral("%1 %").arg(percent));
+        step->setCheckable(true);
+        step->setChecked(percent == zoom);
+        zoomSteps->addAction(step);
+        connect(step, &QAction::triggered, this, [this, percent] { setZoom(percent); });
+    }
+    window.setZoom(zoom);
 }
 
 ViewerExtras::~ViewerExtras()
@@ -85,6 +134,12 @@ void ViewerExtras::setHistoryRecording(bool on)
 {
     openUserSettings().settings->setValue(QStringLiteral("history/record"), on);
     m_history->setRecording(on);
+}
+
+void ViewerExtras::setZoom(int percent)
+{
+    openUserSettings().settings->setValue(ZoomKey, percent);
+    m_window.setZoom(percent);
 }
 
 void ViewerExtras::exportHistory()

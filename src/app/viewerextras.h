@@ -20,7 +20,7 @@ class fm_more_data;
 // in the serial box, so no other key may be taken.
 //
 // Function keys in use: F1 About, F2 Trends, F3 Acknowledge alerts, F4 Mute
-// for 15 minutes, F5 Export history.
+// for 15 minutes, F5 Export history. The panel's zoom is in the menu only.
 class ViewerExtras : public QObject
 {
     Q_OBJECT
@@ -36,6 +36,7 @@ public:
 private:
     void showAbout();
     void setHistoryRecording(bool on);
+    void setZoom(int percent);
     void exportHistory();
     void showTrends();
 

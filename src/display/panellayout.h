@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <vector>
 
 // Where every box of the reading panel stands, in twips (1/1440 inch) of the
@@ -29,5 +30,8 @@ constexpr int FullWidth = 11115;
 constexpr int FullHeight = 11115;
 constexpr int CompactWidth = 7200;
 constexpr int CompactHeight = 4425;
+
+// The scales the operator can choose for the whole panel, in percent.
+constexpr std::array<int, 4> ZoomSteps = {100, 125, 150, 200};
 
 } // namespace panel
