@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -28,6 +29,9 @@ private slots:
     void gasWithoutNumberRecordsNoLevel();
     void failuresReportPauseAndRetry_data();
     void failuresReportPauseAndRetry();
+    void keepsRowsWhileTheFileIsHeld();
+    void startsAgainWhereTheFileWent_data();
+    void startsAgainWhereTheFileWent();
     void prunesPastTheRetention();
 
 private:
@@ -141,7 +145,8 @@ void tst_HistoryRecorder::failuresReportPauseAndRetry_data()
     QTest::newRow("read-only folder") << QByteArray("[HISTORY ERR: cannot open ") << true;
     QTest::newRow("corrupt file") << QByteArray("file is not a database; the file was moved to ") << false;
     QTest::newRow("newer schema") << QByteArray("was written by a newer program (schema 99") << true;
-    QTest::newRow("disk full") << QByteArray("database or disk is full; recording paused until the next connect]")
+    QTest::newRow("disk full") << QByteArray("database or disk is full; recording paused, what comes meanwhile is"
+                                             " kept and tried again every 5 s]")
                                << true;
 }
 
@@ -189,8 +194,9 @@ void tst_HistoryRecorder::failuresReportPauseAndRetry()
         return;
     }
 
-    // Put right, the recorder takes up again at the next connect; a file
-    // still full is reported again.
+    // Put right, the recorder takes up again at the latest at the next
+    // connect and says so; a file still full stays paused without a word
+    // more.
     const bool full = tag == QStringLiteral("disk full");
     if (!full) {
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -200,11 +206,120 @@ void tst_HistoryRecorder::failuresReportPauseAndRetry()
     connectLink();
     feed(support::packet(support::unitFields("1", "900", "0")));
     history->flush();
-    QCOMPARE(lines.size(), full ? 2 : 1);
-    if (full)
+    QCOMPARE(history->isPaused(), full);
+    if (full) {
+        QCOMPARE(lines.size(), 1);
         return;
-    QVERIFY(!history->isPaused());
+    }
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines.at(1).at(0).toByteArray().startsWith("[HISTORY: recording resumed, "));
     QCOMPARE(support::sqlRows(m_path, "SELECT COUNT(*) FROM readings"), QByteArrayList({"1"}));
+}
+
+// Another program holds the file longer than the recorder waits: it says
+// once that it pauses, keeps what comes (the newest, up to its limit,
+// counting what it drops), tries again by itself, and once the file is free
+// writes what it kept, says so once and records the loss.
+void tst_HistoryRecorder::keepsRowsWhileTheFileIsHeld()
+{
+    HistoryRecorder::Options options;
+    options.path = m_path;
+    options.retryIntervalMs = 50;
+    options.keptReadings = 20;
+    HistoryRecorder history(*m_link, options);
+    QSignalSpy lines(&history, &HistoryRecorder::reportLine);
+    history.setRecording(true);
+    connectLink();
+    feed(support::packet(support::unitFields("1", "900", "0")));
+    history.flush();
+    QCOMPARE(support::sqlRows(m_path, "SELECT COUNT(*) FROM readings"), QByteArrayList({"1"}));
+
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+        db.setDatabaseName(m_path);
+        QVERIFY(db.open());
+        QSqlQuery hold(db);
+        QVERIFY(hold.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        for (int i = 2; i <= 41; ++i) {
+            feed(support::packet(support::unitFields(QByteArray::number(i), "900", "0")));
+            history.flush();
+        }
+        QCOMPARE(lines.size(), 1);
+        const QByteArray paused = lines.at(0).at(0).toByteArray();
+        QVERIFY2(paused.startsWith("[HISTORY ERR: ") && paused.contains("database is locked; recording paused"),
+                 paused.constData());
+        QVERIFY(history.isPaused());
+        // Tries while the file is held change nothing and say nothing.
+        QSignalSpy tries(history.findChild<QTimer *>(QStringLiteral("tmr_history_retry")), &QTimer::timeout);
+        QTRY_VERIFY(tries.size() >= 2);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY(history.isPaused());
+        QVERIFY(hold.exec(QStringLiteral("ROLLBACK")));
+        hold.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+
+    QTRY_COMPARE(lines.size(), 2);
+    QVERIFY(!history.isPaused());
+    const QByteArray resumed = lines.at(1).at(0).toByteArray();
+    const QRegularExpression said(QStringLiteral("^\\[HISTORY: recording resumed, (\\d+) readings kept meanwhile written,"
+                                                 " (\\d+) lost\\]$"));
+    const QRegularExpressionMatch counts = said.match(QString::fromLatin1(resumed));
+    QVERIFY2(counts.hasMatch(), resumed.constData());
+    const int kept = counts.captured(1).toInt();
+    const int lost = counts.captured(2).toInt();
+    QVERIFY2(kept >= 20 && kept + lost == 40, resumed.constData());
+    // The newest were kept.
+    QCOMPARE(support::sqlRows(m_path, "SELECT COUNT(*), MAX(hole_depth), MIN(hole_depth) FROM readings"),
+             QByteArrayList({QByteArray::number(1 + kept) + "|41|1"}));
+    QCOMPARE(support::sqlRows(m_path, "SELECT detail FROM events WHERE kind = 'rows lost'"),
+             QByteArrayList({QByteArray::number(lost)
+                             + " readings, 0 WITS items, 0 WITS records and 0 events were lost while the history file"
+                               " could not be written"}));
+}
+
+// The file deleted or replaced under the recorder: it says so and starts a
+// new file at the path, instead of writing on into a file nobody sees.
+void tst_HistoryRecorder::startsAgainWhereTheFileWent_data()
+{
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("deleted") << false;
+    QTest::newRow("replaced") << true;
+}
+
+void tst_HistoryRecorder::startsAgainWhereTheFileWent()
+{
+    QFETCH(bool, replaced);
+    auto history = recorder();
+    QSignalSpy lines(history.get(), &HistoryRecorder::reportLine);
+    history->setRecording(true);
+    connectLink();
+    feed(support::packet(support::unitFields("1", "900", "0")));
+    history->flush();
+    QCOMPARE(support::sqlRows(m_path, "SELECT COUNT(*) FROM readings"), QByteArrayList({"1"}));
+    for (const QString &file : {m_path, m_path + QStringLiteral("-wal"), m_path + QStringLiteral("-shm")})
+        QFile::remove(file);
+    if (replaced) {
+        const QString other = m_path + QStringLiteral(".other");
+        {
+            HistoryStore store;
+            QVERIFY(store.open(other, HistoryStore::Access::ReadWrite));
+        }
+        QVERIFY(QFile::rename(other, m_path));
+    }
+    feed(support::packet(support::unitFields("2", "900", "0")));
+    history->flush();
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(lines.at(0).at(0).toByteArray(),
+             QStringLiteral("[HISTORY ERR: %1 was %2 while open; a new one is started there]")
+                 .arg(m_path, replaced ? QStringLiteral("replaced") : QStringLiteral("deleted"))
+                 .toLatin1());
+    QCOMPARE(support::sqlRows(m_path, "SELECT COUNT(*), MAX(hole_depth) FROM readings"), QByteArrayList({"1|2"}));
+    feed(support::packet(support::unitFields("3", "900", "0")));
+    history->flush();
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(support::sqlRows(m_path, "SELECT COUNT(*) FROM readings"), QByteArrayList({"2"}));
 }
 
 void tst_HistoryRecorder::prunesPastTheRetention()

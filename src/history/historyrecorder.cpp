@@ -2,8 +2,10 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QTimer>
 
+#include "files/safefile.h"
 #include "history/historyfile.h"
 #include "history/historystore.h"
 #include "link/socketcontrol.h"
@@ -42,6 +44,21 @@ const char *levelName(readings::GasLevel level)
 
 } // namespace
 
+bool HistoryRecorder::Lost::any() const
+{
+    return readings > 0 || witsItems > 0 || witsRecords > 0 || events > 0;
+}
+
+QString HistoryRecorder::Lost::text() const
+{
+    return QStringLiteral("%1 readings, %2 WITS items, %3 WITS records and %4 events were lost while the history"
+                          " file could not be written")
+        .arg(readings)
+        .arg(witsItems)
+        .arg(witsRecords)
+        .arg(events);
+}
+
 HistoryRecorder::HistoryRecorder(const UnitLink &link, Options options, QObject *parent)
     : QObject(parent)
     , m_link(link)
@@ -60,6 +77,10 @@ HistoryRecorder::HistoryRecorder(const UnitLink &link, Options options, QObject 
     m_pruneStep->setSingleShot(true);
     m_pruneStep->setInterval(0);
     connect(m_pruneStep, &QTimer::timeout, this, &HistoryRecorder::pruneStep);
+    m_retryTimer = new QTimer(this);
+    m_retryTimer->setObjectName(QStringLiteral("tmr_history_retry"));
+    m_retryTimer->setInterval(m_options.retryIntervalMs);
+    connect(m_retryTimer, &QTimer::timeout, this, &HistoryRecorder::retry);
 
     connect(&link, &UnitLink::stateChanged, this, &HistoryRecorder::linkState);
     connect(&link, &UnitLink::readingAccepted, this, &HistoryRecorder::readingAccepted);
@@ -75,6 +96,11 @@ HistoryRecorder::~HistoryRecorder()
 
 bool HistoryRecorder::active() const
 {
+    return m_recording;
+}
+
+bool HistoryRecorder::writing() const
+{
     return m_recording && !m_paused && m_store;
 }
 
@@ -85,30 +111,35 @@ void HistoryRecorder::setRecording(bool on)
     if (on) {
         m_recording = true;
         m_paused = false;
-        openStore();
+        if (openStore())
+            startPrune();
         return;
     }
     flush();
     m_recording = false;
+    m_paused = false;
     m_pending.clear();
+    m_lost = Lost();
     m_store.reset();
     m_flushTimer->stop();
     m_pruneTimer->stop();
     m_pruneStep->stop();
+    m_retryTimer->stop();
 }
 
-void HistoryRecorder::openStore()
+bool HistoryRecorder::openStore()
 {
     m_store = std::make_unique<HistoryStore>();
     HistoryLimits limits;
     limits.sizeBytes = m_options.sizeLimitBytes;
     if (!m_store->open(m_options.path, HistoryStore::Access::ReadWrite, limits)) {
         handleFailure(m_store->error());
-        return;
+        return m_store && m_store->isOpen();
     }
+    m_openFile = files::identity(m_options.path);
     m_busyCount = 0;
     m_pruneTimer->start();
-    startPrune();
+    return true;
 }
 
 void HistoryRecorder::report(const QString &description)
@@ -118,15 +149,18 @@ void HistoryRecorder::report(const QString &description)
 
 void HistoryRecorder::pause(QString description)
 {
-    // Paused before the line goes out: the line comes back as a report line
-    // to record, and must not be.
-    m_paused = true;
-    m_pending.clear();
     m_store.reset();
     m_flushTimer->stop();
     m_pruneTimer->stop();
     m_pruneStep->stop();
-    report(description + QStringLiteral("; recording paused until the next connect"));
+    m_retryTimer->start();
+    if (m_paused)
+        return;
+    // Paused before the line goes out: the line comes back as a report line
+    // to record, and is kept with the rest.
+    m_paused = true;
+    report(description + QStringLiteral("; recording paused, what comes meanwhile is kept and tried again every %1 s")
+                             .arg(m_options.retryIntervalMs / 1000.0));
 }
 
 void HistoryRecorder::handleFailure(HistoryError error)
@@ -135,7 +169,7 @@ void HistoryRecorder::handleFailure(HistoryError error)
     case sqldialect::Failure::Busy:
         // Another program holds the file for a moment (rthistory, a second
         // viewer): what was gathered waits for the next flush.
-        if (++m_busyCount < BusyRetries && m_store && m_store->isOpen()) {
+        if (!m_paused && ++m_busyCount < BusyRetries && m_store && m_store->isOpen()) {
             scheduleFlush();
             return;
         }
@@ -153,6 +187,7 @@ void HistoryRecorder::handleFailure(HistoryError error)
                                    .arg(QDir::toNativeSeparators(movedTo), m_store->error().text));
             return;
         }
+        m_openFile = files::identity(m_options.path);
         report(error.text + QStringLiteral("; the file was moved to %1 and a new one started")
                                 .arg(QDir::toNativeSeparators(movedTo)));
         m_pruneTimer->start();
@@ -177,19 +212,86 @@ void HistoryRecorder::scheduleFlush()
 void HistoryRecorder::flush()
 {
     m_flushTimer->stop();
-    if (!active() || m_pending.empty())
+    if (!m_recording || m_paused || m_pending.empty())
         return;
+    writePending();
+}
+
+bool HistoryRecorder::writePending()
+{
+    if (!m_store && !openStore())
+        return false;
+    // Someone deleted or replaced the file while it was open: what would be
+    // written goes nowhere anybody can read. A new file is started there.
+    if (m_openFile != files::identity(m_options.path)) {
+        m_store.reset();
+        const bool gone = !QFileInfo::exists(m_options.path);
+        report(QStringLiteral("%1 was %2 while open; a new one is started there")
+                   .arg(QDir::toNativeSeparators(m_options.path),
+                        gone ? QStringLiteral("deleted") : QStringLiteral("replaced")));
+        if (!openStore())
+            return false;
+    }
     if (m_store->write(m_pending)) {
         m_pending.clear();
         m_busyCount = 0;
-        return;
+        return true;
     }
     handleFailure(m_store->error());
+    return false;
+}
+
+void HistoryRecorder::retry()
+{
+    if (!m_recording || !m_paused) {
+        m_retryTimer->stop();
+        return;
+    }
+    const qint64 kept = static_cast<qint64>(m_pending.readings.size());
+    const Lost lost = m_lost;
+    // What was lost is history too, written with what was kept.
+    const bool note = lost.any();
+    if (note)
+        m_pending.events.push_back({now(), m_link.serial(), QStringLiteral("rows lost"), lost.text()});
+    if (!writePending()) {
+        if (note && !m_pending.events.empty())
+            m_pending.events.pop_back();
+        return;
+    }
+    m_paused = false;
+    m_lost = Lost();
+    m_retryTimer->stop();
+    emit reportLine(QStringLiteral("[HISTORY: recording resumed, %1 readings kept meanwhile written, %2 lost]")
+                        .arg(kept)
+                        .arg(lost.readings)
+                        .toLatin1());
+    startPrune();
+}
+
+void HistoryRecorder::gathered()
+{
+    // Bounded while the file does not take them: past the limit the oldest
+    // go, counted, a slice at a time so that each row is not a move of all
+    // the others.
+    const std::size_t limit = static_cast<std::size_t>(qMax(1, m_options.keptReadings));
+    const std::size_t slack = limit / 8 + 1;
+    auto bound = [&](auto &rows, qint64 &lost) {
+        if (rows.size() <= limit + slack)
+            return;
+        const std::size_t dropped = rows.size() - limit;
+        rows.erase(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(dropped));
+        lost += static_cast<qint64>(dropped);
+    };
+    bound(m_pending.readings, m_lost.readings);
+    bound(m_pending.witsItems, m_lost.witsItems);
+    bound(m_pending.witsRecords, m_lost.witsRecords);
+    bound(m_pending.events, m_lost.events);
+    scheduleFlush();
 }
 
 void HistoryRecorder::startPrune()
 {
-    if (!active())
+    if (!writing())
         return;
     m_pruneCutoffMs = now() - m_options.retentionDays * DayMs;
     m_prunedRows = 0;
@@ -198,7 +300,7 @@ void HistoryRecorder::startPrune()
 
 void HistoryRecorder::pruneStep()
 {
-    if (!active())
+    if (!writing())
         return;
     const qint64 deleted = m_store->pruneSome(m_pruneCutoffMs, PruneSliceRows);
     if (deleted < 0) {
@@ -226,7 +328,7 @@ void HistoryRecorder::recordEvent(const QString &unit, const QString &kind, cons
     if (!active())
         return;
     m_pending.events.push_back({timeMs ? timeMs : now(), unit, kind, detail});
-    scheduleFlush();
+    gathered();
 }
 
 void HistoryRecorder::recordReportLine(const QByteArray &line)
@@ -247,10 +349,9 @@ void HistoryRecorder::linkState(std::int16_t state)
         m_twoWay = false;
         m_gasLevel.reset();
         m_gasRecorded = readings::GasLevel::Unchanged;
-        if (m_recording && m_paused) {
-            m_paused = false;
-            openStore();
-        }
+        // A connect is a moment to try a paused file again at once.
+        if (m_recording && m_paused)
+            retry();
         addEvent(now(), "connected", serial + QStringLiteral(" connected"));
         break;
     case SocketControl::Closing:
@@ -275,7 +376,7 @@ void HistoryRecorder::readingAccepted(const Reading &reading)
         m_bitDepth.reset();
     if (active()) {
         m_pending.readings.push_back(history::readingRow(reading, m_bitDepth));
-        scheduleFlush();
+        gathered();
     }
 
     const double alarm = reading.errorCode > 0 ? reading.errorCode : 0.0;
@@ -304,7 +405,7 @@ void HistoryRecorder::witsRecordStarted(const QByteArray &record)
     if (!active())
         return;
     m_pending.witsRecords.push_back({m_witsTimeMs, m_link.serial(), record});
-    scheduleFlush();
+    gathered();
 }
 
 void HistoryRecorder::witsItemRead(const WitsItem &item)
@@ -315,7 +416,7 @@ void HistoryRecorder::witsItemRead(const WitsItem &item)
     if (!active())
         return;
     m_pending.witsItems.push_back({m_witsTimeMs, m_link.serial(), position, item.code, item.value});
-    scheduleFlush();
+    gathered();
 }
 
 void HistoryRecorder::twoWayMode(bool active)

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include "display/readingrules.h"
+#include "files/safefile.h"
 #include "history/historyrows.h"
 #include "stream/reading.h"
 
@@ -26,10 +27,16 @@ struct HistoryError;
 // recorder goes.
 //
 // It owns the file. A failure never reaches the caller: it reports one line
-// "[HISTORY ERR: ...]" through reportLine and pauses until the link next
-// connects. A damaged file is moved aside and a new one started. Rows older
-// than the retention are deleted when recording starts and once a day, in
-// small steps between the window's other work.
+// "[HISTORY ERR: ...]" through reportLine and pauses. While paused it keeps
+// gathering (at most keptReadings rows of each kind; past that the oldest
+// go and are counted) and tries the file again every retryIntervalMs and at
+// each connect; once the file takes the rows it says so in one line, with
+// how many readings were kept and how many lost, and records the loss as a
+// "rows lost" event. A damaged file is moved aside and a new one started;
+// so is a file deleted or replaced under the recorder, which it notices
+// before each write. Rows older than the retention are deleted when
+// recording starts and once a day, in small steps between the window's
+// other work.
 class HistoryRecorder : public QObject
 {
     Q_OBJECT
@@ -39,8 +46,12 @@ public:
     static constexpr int PruneIntervalMs = 24 * 60 * 60 * 1000;
     static constexpr int PruneSliceRows = 2000;
     // A file another program holds is tried again at the next flush; after
-    // this many in a row the recorder gives up until the next connect.
+    // this many in a row the recorder pauses.
     static constexpr int BusyRetries = 10;
+    static constexpr int RetryIntervalMs = 5000;
+    // A minute of readings at 1000 a second, the most the viewer takes:
+    // some 40 MB.
+    static constexpr int KeptReadings = 60000;
 
     static constexpr int DefaultRetentionDays = 30;
 
@@ -49,6 +60,8 @@ public:
         QString path;  // the history file
         int retentionDays = DefaultRetentionDays;  // rows older than this many days are deleted
         qint64 sizeLimitBytes = 0;  // above 0: the file may not grow past it
+        int retryIntervalMs = RetryIntervalMs;  // how often a paused file is tried again
+        int keptReadings = KeptReadings;  // rows of each kind kept while the file does not take them
     };
 
     HistoryRecorder(const UnitLink &link, Options options, QObject *parent = nullptr);
@@ -58,7 +71,7 @@ public:
     // what was gathered, closes the file and records nothing more.
     void setRecording(bool on);
     bool isRecording() const { return m_recording; }
-    // True after a failure, until the next connect tries again.
+    // True after a failure, until the file takes what was kept.
     bool isPaused() const { return m_paused; }
     const Options &options() const { return m_options; }
 
@@ -74,8 +87,26 @@ signals:
     void reportLine(const QByteArray &line);
 
 private:
+    // What was dropped while the file did not take the rows.
+    struct Lost
+    {
+        qint64 readings = 0;
+        qint64 witsItems = 0;
+        qint64 witsRecords = 0;
+        qint64 events = 0;
+
+        bool any() const;
+        QString text() const;
+    };
+
+    // Gathering: recording is on. Writing: and the file is open and takes
+    // rows.
     bool active() const;
-    void openStore();
+    bool writing() const;
+    bool openStore();
+    bool writePending();
+    void retry();
+    void gathered();
     void report(const QString &description);
     void pause(QString description);
     void handleFailure(HistoryError error);
@@ -98,9 +129,13 @@ private:
     QTimer *m_flushTimer = nullptr;
     QTimer *m_pruneTimer = nullptr;
     QTimer *m_pruneStep = nullptr;
+    QTimer *m_retryTimer = nullptr;
     bool m_recording = false;
     bool m_paused = false;
     int m_busyCount = 0;
+    Lost m_lost;
+    // The file opened, to tell it from whatever is at the path later.
+    std::optional<files::Identity> m_openFile;
     qint64 m_pruneCutoffMs = 0;
     qint64 m_prunedRows = 0;
 
