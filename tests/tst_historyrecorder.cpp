@@ -145,6 +145,7 @@ void tst_HistoryRecorder::failuresReportPauseAndRetry_data()
     QTest::newRow("read-only folder") << QByteArray("[HISTORY ERR: cannot open ") << true;
     QTest::newRow("corrupt file") << QByteArray("file is not a database; the file was moved to ") << false;
     QTest::newRow("newer schema") << QByteArray("was written by a newer program (schema 99") << true;
+    QTest::newRow("named pipe") << QByteArray(": not a regular file (a named pipe); recording paused") << true;
     QTest::newRow("disk full") << QByteArray("database or disk is full; recording paused, what comes meanwhile is"
                                              " kept and tried again every 5 s]")
                                << true;
@@ -167,6 +168,9 @@ void tst_HistoryRecorder::failuresReportPauseAndRetry()
     } else if (tag == QStringLiteral("corrupt file")) {
         QDir().mkpath(folder);
         support::writeFile(m_path, QByteArray(8192, 'x'));
+    } else if (tag == QStringLiteral("named pipe")) {
+        QDir().mkpath(folder);
+        QVERIFY(support::makeFifo(m_path));
     } else if (tag == QStringLiteral("newer schema")) {
         HistoryStore store;
         QVERIFY(store.open(m_path, HistoryStore::Access::ReadWrite));
@@ -176,6 +180,7 @@ void tst_HistoryRecorder::failuresReportPauseAndRetry()
     auto history = recorder(tag == QStringLiteral("disk full") ? 48 * 1024 : 0);
     QSignalSpy lines(history.get(), &HistoryRecorder::reportLine);
     connectLink();
+    support::HangGuard guard;
     history->setRecording(true);
     for (int i = 0; i < 400 && lines.isEmpty(); ++i) {
         feed(support::packet(support::unitFields(QByteArray::number(1000 + i), "900", "0")));

@@ -3,6 +3,7 @@
 // and WITS items, in the same order.
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
 #include <QLabel>
@@ -70,12 +71,16 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
         // Whatever a run ended early left there.
         QFile::remove(userSettingsPath());
+        for (const QString &file : {historyDatabasePath(), historyDatabasePath() + QStringLiteral("-wal"),
+                                    historyDatabasePath() + QStringLiteral("-shm")})
+            QFile::remove(file);
     }
     void recordedSessionReplaysTheSame();
     void menuOffersRecordingAndExport();
     void exportDialogSaysWhatWentWrong_data();
     void exportDialogSaysWhatWentWrong();
     void exportDialogFitsTheScreen();
+    void historyFileThatIsAPipe();
     void settingsThatDoNotServe_data();
     void settingsThatDoNotServe();
 };
@@ -275,6 +280,37 @@ void tst_HistoryRoundTrip::exportDialogFitsTheScreen()
     QTest::qWait(0);
     QVERIFY2(dialog.width() <= 800, qPrintable(QString::number(dialog.width())));
     QVERIFY(!support::child<QLineEdit>(dialog, "txt_file")->text().contains(unit));
+}
+
+// A named pipe where the history should be: the viewer says so once and
+// goes on; F5 and F2 open their windows instead of waiting on the pipe.
+void tst_HistoryRoundTrip::historyFileThatIsAPipe()
+{
+    const QString path = historyDatabasePath();
+    for (const QString &file : {path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm")})
+        QFile::remove(file);
+    QDir().mkpath(QFileInfo(path).path());
+    QVERIFY(support::makeFifo(path));
+    {
+        support::HangGuard guard;
+        support::WindowFixture fixture;
+        ViewerExtras extras(fixture.w());
+        QHash<QString, QAction *> entries;
+        for (QAction *action : fixture.w().extrasMenu()->actions())
+            entries.insert(action->text(), action);
+        entries.value(QStringLiteral("Export history…"))->trigger();
+        QVERIFY(fixture.w().findChild<HistoryExportDialog *>());
+        entries.value(QStringLiteral("Trends…"))->trigger();
+        const QByteArray traffic = fixture.w().trafficContent();
+        QCOMPARE(traffic.count("[HISTORY ERR: "), 1);
+        QVERIFY2(traffic.contains(": not a regular file (a named pipe); recording paused"), traffic.constData());
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (window->objectName() == QStringLiteral("fm_trends"))
+                window->close();
+        }
+    }
+    QCOMPARE(support::kindAt(path), QByteArray("fifo"));
+    QFile::remove(path);
 }
 
 // The viewer starts whatever lies at its settings file, says once what is
