@@ -9,6 +9,7 @@
 #include <QGraphicsTextItem>
 #include <QLabel>
 #include <QScatterSeries>
+#include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -21,6 +22,7 @@
 #include "support/fakesocket.h"
 #include "support/historysupport.h"
 #include "support/packets.h"
+#include "support/screens.h"
 #include "trends/trendchart.h"
 #include "trends/trendswindow.h"
 
@@ -67,6 +69,8 @@ private slots:
         QSettings().setValue(QStringLiteral("trends/range"), TrendsWindow::TenMinutes);
     }
     void drawsTheHistoryThenFollowsTheLink();
+    void opensWhereItFits_data();
+    void opensWhereItFits();
     void axisLabelsDifferAndFit_data();
     void axisLabelsDifferAndFit();
 };
@@ -235,5 +239,52 @@ void tst_TrendsWindow::axisLabelsDifferAndFit()
     }
 }
 
-QTEST_MAIN(tst_TrendsWindow)
+void tst_TrendsWindow::opensWhereItFits_data()
+{
+    QTest::addColumn<QRect>("saved");  // the window's place when it was last closed
+    QTest::addColumn<QString>("opens");  // at the place saved, at its default size, or anywhere on the screen
+
+    QTest::newRow("nothing saved") << QRect() << "default";
+    QTest::newRow("on the screen") << QRect(100, 80, 900, 600) << "saved";
+    QTest::newRow("all but a sliver") << QRect(-20, 30, 1000, 600) << "saved";
+    QTest::newRow("mostly past the right edge") << QRect(900, 100, 1200, 700) << "default";
+    QTest::newRow("taller than the screen") << QRect(0, 0, 1280, 900) << "default";
+    QTest::newRow("on a screen that is gone") << QRect(3000, 200, 900, 600) << "on the screen";
+}
+
+// On a 1280 x 800 screen: a saved place is taken only where the screen
+// holds it; otherwise the window opens within the screen.
+void tst_TrendsWindow::opensWhereItFits()
+{
+    QFETCH(QRect, saved);
+    QFETCH(QString, opens);
+
+    if (saved.isNull()) {
+        QSettings().remove(QStringLiteral("trends/geometry"));
+    } else {
+        QWidget place;
+        place.setGeometry(saved);
+        QSettings().setValue(QStringLiteral("trends/geometry"), place.saveGeometry());
+    }
+    UnitLink link(new FakeSocket);
+    QTemporaryDir dir;
+    TrendsWindow window(link, {dir.filePath(QStringLiteral("history.sqlite3")), {}, {}});
+    const QRect shown = window.frameGeometry();
+    if (opens == QLatin1String("saved")) {
+        QCOMPARE(window.geometry(), saved);
+        return;
+    }
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QCOMPARE(screen.size(), QSize(1280, 800));
+    QVERIFY2(screen.contains(shown), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                     .arg(shown.x())
+                                                     .arg(shown.y())
+                                                     .arg(shown.width())
+                                                     .arg(shown.height())));
+    if (opens == QLatin1String("default"))
+        QVERIFY(window.width() >= 1000 && window.height() >= 600);
+}
+
+// A screen of 1280 x 800, the smallest the windows are made for.
+SUPPORT_MAIN_ON_SCREENS(tst_TrendsWindow, QRect(0, 0, 1280, 800))
 #include "tst_trendswindow.moc"

@@ -10,11 +10,13 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
@@ -169,6 +171,27 @@ QLabel *valueLabel(const QString &name, QWidget *parent)
     label->setTextFormat(Qt::PlainText);
     label->setMinimumWidth(label->fontMetrics().averageCharWidth() * 18);
     return label;
+}
+
+// The size the window opens at without a place of its own: room for the
+// charts, and within a 1280 x 800 screen with a task bar and a title bar.
+constexpr QSize DefaultSize(1200, 680);
+
+// A saved place is taken only where an available screen holds it, or all
+// but a sliver of it with the middle of its top edge, where the title bar
+// is: a place saved on a screen that is gone, or larger, would open the
+// window out of reach.
+bool fitsAScreen(const QRect &place)
+{
+    const qint64 whole = qint64(place.width()) * place.height();
+    for (const QScreen *screen : QGuiApplication::screens()) {
+        const QRect area = screen->availableGeometry();
+        const QRect on = area.intersected(place);
+        if (area.contains(QPoint(place.center().x(), place.top()))
+            && qint64(on.width()) * on.height() * 10 >= whole * 9)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -392,8 +415,12 @@ void TrendsWindow::restoreSettings()
     const UserSettings opened = openUserSettings();
     QSettings &settings = *opened.settings;
     settings.beginGroup(QStringLiteral("trends"));
-    if (!restoreGeometry(settings.value(QStringLiteral("geometry")).toByteArray()))
-        resize(1280, 900);
+    if (!restoreGeometry(settings.value(QStringLiteral("geometry")).toByteArray()) || !fitsAScreen(frameGeometry())) {
+        // In the middle of the screen it opens on, and no larger.
+        const QRect area = screen()->availableGeometry();
+        resize(DefaultSize.boundedTo(area.size() * 9 / 10));
+        move(area.center() - rect().center());
+    }
     m_split->restoreState(settings.value(QStringLiteral("split")).toByteArray());
     const int range = settings.value(QStringLiteral("range"), static_cast<int>(OneHour)).toInt();
     m_range = range >= TenMinutes && range <= Everything ? static_cast<Range>(range) : OneHour;

@@ -4,11 +4,13 @@
 // run on the offscreen platform: it reads them from a file named in its
 // platform option, before the application object is made.
 
+#include <QApplication>
 #include <QByteArray>
 #include <QFile>
 #include <QList>
 #include <QRect>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QtGlobal>
 
 namespace support {
