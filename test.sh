@@ -7,11 +7,25 @@
 # The suites mostly wait (timers, sockets, the simulator), so each one runs
 # while the next build compiles beside it at a lower priority: the tests get
 # the processor when they need it, the compiler takes the rest.
+#
+#   ./test.sh           every stage; this is what CI runs (.ci/run)
+#   ./test.sh --quick   the normal build (build/) and its suite only
 set -euo pipefail
 cd "$(dirname "$0")"
+
+usage="usage: ./test.sh [--quick]   (--quick: the normal build and its tests only)"
+quick=0
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --quick) quick=1; shift ;;
+        -h|--help) echo "$usage"; exit 0 ;;
+        *) echo "$usage; unknown option: $1" >&2; exit 2 ;;
+    esac
+done
+
 source scripts/deps.sh
 ensure_deps
-ensure_fuzz_deps
+[ "$quick" = 1 ] || ensure_fuzz_deps
 
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
@@ -64,6 +78,15 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -D
     -DCMAKE_UNITY_BUILD=ON
 cmake --build build -j"$jobs"
 stage_done "build"
+
+if [ "$quick" = 1 ]; then
+    stage "tests"
+    start_suite build
+    finish_suite build
+    stage_done "tests"
+    echo "==> all stages took $(($(date +%s) - total_start)) s"
+    exit 0
+fi
 
 # Every sanitizer report ends the test that made it: AddressSanitizer and
 # LeakSanitizer by default, UndefinedBehaviorSanitizer because the build has
