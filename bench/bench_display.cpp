@@ -26,10 +26,10 @@
 #include "app/fm_more_data.h"
 #include "queuesocket.h"
 #include "samplestream.h"
-#include "stream/parser.h"
-#include "stream/parserevents.h"
-#include "stream/streamstate.h"
-#include "stream/trafficwindow.h"
+#include "rules/stream/parser.h"
+#include "rules/stream/parserevents.h"
+#include "rules/stream/streamstate.h"
+#include "app/stream/trafficwindow.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 #include <QTemporaryDir>
 #include <QVariant>
 
-#include "convert/convert.h"
+#include "rules/convert/convert.h"
 #include "history/historyexport.h"
 #include "history/historyrows.h"
 #include "history/historystore.h"

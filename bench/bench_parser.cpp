@@ -16,12 +16,12 @@
 #include <QByteArray>
 #include <QString>
 
-#include "config/settingsfile.h"
-#include "config/witstable.h"
+#include "rules/config/settingsfile.h"
+#include "rules/config/witstable.h"
 #include "samplestream.h"
-#include "stream/parser.h"
-#include "stream/parserevents.h"
-#include "stream/streamstate.h"
+#include "rules/stream/parser.h"
+#include "rules/stream/parserevents.h"
+#include "rules/stream/streamstate.h"
 
 namespace {
 

@@ -46,8 +46,8 @@
 #include "history/historyrecorder.h"
 #include "history/historyrows.h"
 #include "history/historystore.h"
-#include "trends/trendchart.h"
-#include "trends/trendswindow.h"
+#include "app/trends/trendchart.h"
+#include "app/trends/trendswindow.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "app/fm_more_data.h"
 #include "app/viewerextras.h"
 #include "link/unitlink.h"
-#include "stream/reading.h"
+#include "rules/stream/reading.h"
 
 std::unique_ptr<fm_more_data> makeMainWindow(const QString &programDirectory, SocketControl *socket,
                                              std::function<void()> endProcess)

@@ -25,10 +25,10 @@
 #include <QTemporaryDir>
 #include <QTime>
 
-#include "config/lookupfile.h"
-#include "config/settingsfile.h"
-#include "config/witstable.h"
-#include "convert/convert.h"
+#include "rules/config/lookupfile.h"
+#include "rules/config/settingsfile.h"
+#include "rules/config/witstable.h"
+#include "rules/convert/convert.h"
 
 namespace {
 

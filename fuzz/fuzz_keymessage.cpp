@@ -35,9 +35,9 @@
 #include <QByteArray>
 #include <QString>
 
-#include "convert/fault.h"
+#include "rules/convert/fault.h"
 #include "unitsim/keydecoder.h"
-#include "unlock/keymessage.h"
+#include "rules/unlock/keymessage.h"
 
 namespace {
 

@@ -35,12 +35,12 @@
 #include <QByteArrayList>
 #include <QCoreApplication>
 
-#include "config/witstable.h"
-#include "convert/convert.h"
+#include "rules/config/witstable.h"
+#include "rules/convert/convert.h"
 #include "link/socketcontrol.h"
 #include "link/unitlink.h"
-#include "stream/streamstate.h"
-#include "stream/trafficlog.h"
+#include "rules/stream/streamstate.h"
+#include "rules/stream/trafficlog.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 The files are kept in the source tree and compiled into the viewer; run this
 again only to change a tone:
 
-    scripts/make-alert-tones.py src/alerts/tones
+    scripts/make-alert-tones.py src/app/alerts/tones
 
 The warning is a soft rising two-note chime, the critical alert three short,
 harder beeps, so the two are told apart without looking. Every note fades in
@@ -51,7 +51,7 @@ def write(path, samples):
 
 
 def main():
-    folder = Path(sys.argv[1] if len(sys.argv) > 1 else "src/alerts/tones")
+    folder = Path(sys.argv[1] if len(sys.argv) > 1 else "src/app/alerts/tones")
     folder.mkdir(parents=True, exist_ok=True)
     warning = note(660, 0.16, 0.5) + silence(0.05) + note(880, 0.22, 0.5)
     beep = note(1320, 0.09, 0.7, overtone=0.35)

@@ -2,7 +2,7 @@
 #include <QStandardPaths>
 #include <QtTest>
 
-#include "alerts/alertcontroller.h"
+#include "app/alerts/alertcontroller.h"
 #include "app/viewerextras.h"
 #include "support/testsupport.h"
 

@@ -1,7 +1,7 @@
 #include <QtTest>
 
-#include "alerts/alertrules.h"
-#include "stream/reading.h"
+#include "rules/alerts/alertrules.h"
+#include "rules/stream/reading.h"
 
 // Each row drives the rules through a script and compares the transcript:
 // the report line of every event, "W!" or "C!" when a tone is due, and

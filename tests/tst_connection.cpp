@@ -9,11 +9,11 @@
 #include <QTcpSocket>
 
 #include "app/fm_more_data.h"
-#include "display/colours.h"
+#include "app/display/colours.h"
 #include "link/socketcontrol.h"
 #include "link/winsockcontrol.h"
-#include "stream/reading.h"
-#include "stream/streamstate.h"
+#include "rules/stream/reading.h"
+#include "rules/stream/streamstate.h"
 #include "support/panelcontract.h"
 #include "support/testsupport.h"
 

@@ -8,8 +8,8 @@
 #include <QLocale>
 #include <QTest>
 
-#include "convert/convert.h"
-#include "convert/fault.h"
+#include "rules/convert/convert.h"
+#include "rules/convert/fault.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 #include <memory>
 
 #include "app/fm_more_data.h"
-#include "display/colours.h"
-#include "unlock/fm_secure.h"
+#include "app/display/colours.h"
+#include "app/unlock/fm_secure.h"
 #include "support/simprocess.h"
 #include "support/testsupport.h"
 

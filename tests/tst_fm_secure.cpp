@@ -4,7 +4,7 @@
 #include <QtWidgets>
 
 #include "support/testsupport.h"
-#include "unlock/fm_secure.h"
+#include "app/unlock/fm_secure.h"
 
 namespace {
 

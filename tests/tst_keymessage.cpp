@@ -3,8 +3,8 @@
 
 #include <QtTest>
 
-#include "convert/fault.h"
-#include "unlock/keymessage.h"
+#include "rules/convert/fault.h"
+#include "rules/unlock/keymessage.h"
 
 Q_DECLARE_METATYPE(std::vector<double>)
 

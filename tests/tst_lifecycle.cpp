@@ -14,8 +14,8 @@
 #include "support/testsupport.h"
 #include "link/socketcontrol.h"
 #include "link/winsockcontrol.h"
-#include "stream/streamstate.h"
-#include "unlock/fm_secure.h"
+#include "rules/stream/streamstate.h"
+#include "app/unlock/fm_secure.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "config/lookupfile.h"
+#include "rules/config/lookupfile.h"
 
 namespace {
 

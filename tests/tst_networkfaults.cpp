@@ -38,11 +38,11 @@
 #include <QTest>
 
 #include "app/fm_more_data.h"
-#include "convert/convert.h"
+#include "rules/convert/convert.h"
 #include "link/socketcontrol.h"
 #include "link/unitlink.h"
 #include "link/winsockcontrol.h"
-#include "stream/streamstate.h"
+#include "rules/stream/streamstate.h"
 #include "support/simprocess.h"
 #include "support/testsupport.h"
 

@@ -7,10 +7,10 @@
 #include <QStringList>
 #include <QtTest>
 
-#include "config/witstable.h"
-#include "stream/parser.h"
-#include "stream/parserevents.h"
-#include "stream/streamstate.h"
+#include "rules/config/witstable.h"
+#include "rules/stream/parser.h"
+#include "rules/stream/parserevents.h"
+#include "rules/stream/streamstate.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <QTimer>
 
 #include "link/unitlink.h"
-#include "stream/streamstate.h"
-#include "stream/trafficlog.h"
+#include "rules/stream/streamstate.h"
+#include "rules/stream/trafficlog.h"
 #include "support/fakesocket.h"
 
 class tst_ReceivePoll : public QObject

@@ -12,11 +12,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "config/lookupfile.h"
-#include "config/settingsfile.h"
-#include "config/textfile.h"
-#include "config/usersettings.h"
-#include "config/witstable.h"
+#include "rules/config/lookupfile.h"
+#include "rules/config/settingsfile.h"
+#include "rules/config/textfile.h"
+#include "rules/config/usersettings.h"
+#include "rules/config/witstable.h"
 #include "support/historysupport.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <QTimer>
 
 #include "app/fm_more_data.h"
-#include "stream/trafficlog.h"
-#include "stream/trafficwindow.h"
+#include "rules/stream/trafficlog.h"
+#include "app/stream/trafficwindow.h"
 #include "support/testsupport.h"
 
 namespace {

@@ -8,9 +8,9 @@
 
 #include <QTest>
 
-#include "trends/axisticks.h"
-#include "trends/columnextremes.h"
-#include "trends/gasratios.h"
+#include "rules/trends/axisticks.h"
+#include "rules/trends/columnextremes.h"
+#include "rules/trends/gasratios.h"
 
 using trends::ColumnExtremes;
 

@@ -23,8 +23,8 @@
 #include "support/historysupport.h"
 #include "support/packets.h"
 #include "support/screens.h"
-#include "trends/trendchart.h"
-#include "trends/trendswindow.h"
+#include "app/trends/trendchart.h"
+#include "app/trends/trendswindow.h"
 
 using namespace trends;
 

@@ -11,7 +11,7 @@
 #include <QTcpSocket>
 #include <QTest>
 
-#include "convert/fault.h"
+#include "rules/convert/fault.h"
 #include "link/winsockcontrol.h"
 
 namespace {

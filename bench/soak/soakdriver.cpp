@@ -26,7 +26,7 @@
 #include <QTimer>
 
 #include "app/fm_more_data.h"
-#include "stream/streamstate.h"
+#include "rules/stream/streamstate.h"
 
 namespace {
 

@@ -21,16 +21,16 @@
 #include <QTimer>
 
 #include "app/version.h"
-#include "convert/attempt.h"
-#include "convert/convert.h"
-#include "convert/fault.h"
-#include "display/colours.h"
-#include "display/panellayout.h"
+#include "rules/convert/attempt.h"
+#include "rules/convert/convert.h"
+#include "rules/convert/fault.h"
+#include "app/display/colours.h"
+#include "app/display/panellayout.h"
 #include "link/socketcontrol.h"
 #include "link/unitlink.h"
-#include "stream/keycodes.h"
-#include "stream/trafficwindow.h"
-#include "unlock/fm_secure.h"
+#include "app/stream/keycodes.h"
+#include "app/stream/trafficwindow.h"
+#include "app/unlock/fm_secure.h"
 
 namespace {
 

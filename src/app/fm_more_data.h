@@ -12,9 +12,9 @@
 #include <QString>
 #include <QWidget>
 
-#include "config/witstable.h"
-#include "display/readingrules.h"
-#include "stream/reading.h"
+#include "rules/config/witstable.h"
+#include "rules/readings/readingrules.h"
+#include "rules/stream/reading.h"
 
 class QEventLoop;
 class QGroupBox;

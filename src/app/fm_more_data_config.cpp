@@ -2,7 +2,7 @@
 
 #include "app/fm_more_data.h"
 
-#include "config/settingsfile.h"
+#include "rules/config/settingsfile.h"
 #include "link/unitlink.h"
 
 void fm_more_data::LoadIniFile()

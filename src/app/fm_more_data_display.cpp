@@ -9,13 +9,13 @@
 #include <QListWidget>
 #include <QPushButton>
 
-#include "convert/attempt.h"
-#include "convert/convert.h"
-#include "display/colours.h"
-#include "display/panellayout.h"
-#include "display/readingrules.h"
+#include "rules/convert/attempt.h"
+#include "rules/convert/convert.h"
+#include "app/display/colours.h"
+#include "app/display/panellayout.h"
+#include "rules/readings/readingrules.h"
 #include "link/unitlink.h"
-#include "stream/trafficwindow.h"
+#include "app/stream/trafficwindow.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <QLineEdit>
 
-#include "config/lookupfile.h"
-#include "convert/attempt.h"
-#include "convert/convert.h"
+#include "rules/config/lookupfile.h"
+#include "rules/convert/attempt.h"
+#include "rules/convert/convert.h"
 #include "link/socketcontrol.h"
 #include "link/statustext.h"
 #include "link/unitlink.h"

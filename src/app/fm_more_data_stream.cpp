@@ -2,10 +2,10 @@
 
 #include "app/fm_more_data.h"
 
-#include "convert/attempt.h"
+#include "rules/convert/attempt.h"
 #include "link/socketcontrol.h"
 #include "link/unitlink.h"
-#include "stream/trafficwindow.h"
+#include "app/stream/trafficwindow.h"
 
 void fm_more_data::tmrDataArrival_Timer()
 {

@@ -3,7 +3,7 @@
 #include "app/fm_more_data.h"
 
 #include "link/unitlink.h"
-#include "unlock/fm_secure.h"
+#include "app/unlock/fm_secure.h"
 
 void fm_more_data::cmd_secure_Click()
 {

@@ -10,17 +10,17 @@
 #include <QSettings>
 #include <QTimer>
 
-#include "alerts/alertcontroller.h"
+#include "app/alerts/alertcontroller.h"
 #include "app/aboutbox.h"
 #include "app/fm_more_data.h"
-#include "config/usersettings.h"
-#include "display/panellayout.h"
-#include "history/historyexportdialog.h"
+#include "rules/config/usersettings.h"
+#include "app/display/panellayout.h"
+#include "app/history/historyexportdialog.h"
 #include "history/historyfile.h"
 #include "history/historyrecorder.h"
 #include "link/unitlink.h"
-#include "stream/trafficwindow.h"
-#include "trends/trendswindow.h"
+#include "app/stream/trafficwindow.h"
+#include "app/trends/trendswindow.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <QFile>
 #include <QIODevice>
 
-#include "files/safefile.h"
+#include "rules/files/safefile.h"
 #include "history/historyexport.h"
 #include "history/historyfile.h"
 #include "history/historystore.h"

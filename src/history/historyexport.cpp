@@ -7,8 +7,8 @@
 #include <QSqlQuery>
 #include <QVariant>
 
-#include "convert/visibletext.h"
-#include "display/readingrules.h"
+#include "rules/convert/visibletext.h"
+#include "rules/readings/readingrules.h"
 #include "history/historyrows.h"
 #include "history/historystore.h"
 

@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QTimer>
 
-#include "files/safefile.h"
+#include "rules/files/safefile.h"
 #include "history/historyfile.h"
 #include "history/historystore.h"
 #include "link/socketcontrol.h"

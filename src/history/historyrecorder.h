@@ -8,10 +8,10 @@
 #include <QObject>
 #include <QString>
 
-#include "display/readingrules.h"
-#include "files/safefile.h"
+#include "rules/readings/readingrules.h"
+#include "rules/files/safefile.h"
 #include "history/historyrows.h"
-#include "stream/reading.h"
+#include "rules/stream/reading.h"
 
 class HistoryStore;
 class QTimer;

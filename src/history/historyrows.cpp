@@ -4,7 +4,7 @@
 
 #include <QLatin1String>
 
-#include "convert/convert.h"
+#include "rules/convert/convert.h"
 
 namespace history {
 

@@ -8,7 +8,7 @@
 #include <QByteArrayList>
 #include <QString>
 
-#include "stream/reading.h"
+#include "rules/stream/reading.h"
 
 // The rows of the history, as the recorder gathers them and the store
 // writes them.

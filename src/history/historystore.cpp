@@ -11,7 +11,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
-#include "files/safefile.h"
+#include "rules/files/safefile.h"
 
 namespace {
 

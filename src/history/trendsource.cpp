@@ -1,4 +1,4 @@
-#include "trends/trendsource.h"
+#include "history/trendsource.h"
 
 #include <cmath>
 #include <limits>
@@ -10,7 +10,7 @@
 
 #include "history/historyrows.h"
 #include "history/historystore.h"
-#include "stream/reading.h"
+#include "rules/stream/reading.h"
 
 namespace trends {
 

@@ -7,7 +7,7 @@
 
 #include <QString>
 
-#include "trends/trendsample.h"
+#include "rules/trends/trendsample.h"
 
 class HistoryStore;
 class QSqlQuery;

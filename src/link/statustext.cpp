@@ -1,6 +1,6 @@
 #include "link/statustext.h"
 
-#include "convert/convert.h"
+#include "rules/convert/convert.h"
 #include "link/socketcontrol.h"
 
 QString statusWording(std::int16_t state, const QString &serial)

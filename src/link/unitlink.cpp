@@ -3,10 +3,10 @@
 #include <QDateTime>
 #include <QTimer>
 
-#include "convert/attempt.h"
+#include "rules/convert/attempt.h"
 #include "link/socketcontrol.h"
 #include "link/winsockcontrol.h"
-#include "stream/parser.h"
+#include "rules/stream/parser.h"
 
 UnitLink::UnitLink(SocketControl *socket, QObject *parent)
     : QObject(parent)

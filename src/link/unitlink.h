@@ -6,10 +6,10 @@
 #include <QObject>
 #include <QString>
 
-#include "config/witstable.h"
-#include "stream/parserevents.h"
-#include "stream/reading.h"
-#include "stream/streamstate.h"
+#include "rules/config/witstable.h"
+#include "rules/stream/parserevents.h"
+#include "rules/stream/reading.h"
+#include "rules/stream/streamstate.h"
 
 class QTimer;
 class SocketControl;

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "convert/fault.h"
+#include "rules/convert/fault.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "convert/fault.h"
+#include "rules/convert/fault.h"
 #include "link/socketcontrol.h"
 
 // A scriptable socket control for tests that drive the main window (or any

@@ -1,12 +1,12 @@
-#include "alerts/alertcontroller.h"
+#include "app/alerts/alertcontroller.h"
 
 #include <QSettings>
 #include <QTimer>
 
-#include "alerts/effectsound.h"
-#include "alerts/traynotifier.h"
+#include "app/alerts/effectsound.h"
+#include "app/alerts/traynotifier.h"
 #include "app/fm_more_data.h"
-#include "config/usersettings.h"
+#include "rules/config/usersettings.h"
 #include "link/unitlink.h"
 
 namespace {

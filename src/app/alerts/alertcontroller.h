@@ -7,8 +7,8 @@
 #include <QObject>
 #include <QString>
 
-#include "alerts/alertoutputs.h"
-#include "alerts/alertrules.h"
+#include "app/alerts/alertoutputs.h"
+#include "rules/alerts/alertrules.h"
 
 class QSettings;
 class fm_more_data;

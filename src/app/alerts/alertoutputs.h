@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "alerts/alertrules.h"
+#include "rules/alerts/alertrules.h"
 
 // What the alert controller needs from the desktop, behind small interfaces
 // so that tests record what would have been played or shown.

@@ -1,4 +1,4 @@
-#include "alerts/effectsound.h"
+#include "app/alerts/effectsound.h"
 
 #include <QAudioDevice>
 #include <QMediaDevices>

@@ -2,7 +2,7 @@
 
 #include <QObject>
 
-#include "alerts/alertoutputs.h"
+#include "app/alerts/alertoutputs.h"
 
 class QSoundEffect;
 

@@ -1,4 +1,4 @@
-#include "alerts/traynotifier.h"
+#include "app/alerts/traynotifier.h"
 
 #include <QApplication>
 #include <QStyle>

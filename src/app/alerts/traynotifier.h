@@ -3,7 +3,7 @@
 #include <QObject>
 #include <QPointer>
 
-#include "alerts/alertoutputs.h"
+#include "app/alerts/alertoutputs.h"
 
 class QSystemTrayIcon;
 class QWidget;

@@ -1,4 +1,4 @@
-#include "display/colours.h"
+#include "app/display/colours.h"
 
 #include <QAbstractButton>
 #include <QApplication>

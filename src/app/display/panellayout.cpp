@@ -1,4 +1,4 @@
-#include "display/panellayout.h"
+#include "app/display/panellayout.h"
 
 namespace panel {
 

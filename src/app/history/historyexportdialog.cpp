@@ -1,4 +1,4 @@
-#include "history/historyexportdialog.h"
+#include "app/history/historyexportdialog.h"
 
 #include <limits>
 
@@ -17,7 +17,7 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
-#include "files/safefile.h"
+#include "rules/files/safefile.h"
 #include "history/historystore.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "stream/keycodes.h"
+#include "app/stream/keycodes.h"
 
 #include <QKeyEvent>
 

@@ -1,4 +1,4 @@
-#include "stream/trafficwindow.h"
+#include "app/stream/trafficwindow.h"
 
 #include <QKeyEvent>
 #include <QScrollBar>
@@ -6,9 +6,9 @@
 #include <QTextDocument>
 #include <QTimer>
 
-#include "convert/attempt.h"
-#include "display/colours.h"
-#include "stream/keycodes.h"
+#include "rules/convert/attempt.h"
+#include "app/display/colours.h"
+#include "app/stream/keycodes.h"
 
 TrafficWindow::TrafficWindow(QWidget *parent)
     : QPlainTextEdit(parent)

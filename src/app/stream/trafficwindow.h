@@ -8,7 +8,7 @@
 
 class QTimer;
 
-#include "stream/trafficlog.h"
+#include "rules/stream/trafficlog.h"
 
 // The traffic window: every received chunk and every report line, in the
 // order they came, as yellow text on black, and a minimal terminal whose

@@ -1,4 +1,4 @@
-#include "trends/trendchart.h"
+#include "app/trends/trendchart.h"
 
 #include <cmath>
 #include <set>

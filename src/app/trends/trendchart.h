@@ -9,9 +9,9 @@
 #include <QMargins>
 #include <QPen>
 
-#include "trends/axisticks.h"
-#include "trends/columnextremes.h"
-#include "trends/trendsample.h"
+#include "rules/trends/axisticks.h"
+#include "rules/trends/columnextremes.h"
+#include "rules/trends/trendsample.h"
 
 class QAbstractAxis;
 class QCategoryAxis;

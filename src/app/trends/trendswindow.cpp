@@ -1,4 +1,4 @@
-#include "trends/trendswindow.h"
+#include "app/trends/trendswindow.h"
 
 #include <algorithm>
 #include <cmath>
@@ -26,14 +26,14 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
-#include "config/usersettings.h"
-#include "display/colours.h"
+#include "rules/config/usersettings.h"
+#include "app/display/colours.h"
 #include "history/historystore.h"
 #include "link/socketcontrol.h"
 #include "link/unitlink.h"
-#include "stream/reading.h"
-#include "trends/gasratios.h"
-#include "trends/trendchart.h"
+#include "rules/stream/reading.h"
+#include "rules/trends/gasratios.h"
+#include "app/trends/trendchart.h"
 
 using namespace trends;
 

@@ -9,9 +9,9 @@
 #include <QString>
 #include <QWidget>
 
-#include "display/readingrules.h"
-#include "trends/trenddata.h"
-#include "trends/trendsource.h"
+#include "rules/readings/readingrules.h"
+#include "rules/trends/trenddata.h"
+#include "history/trendsource.h"
 
 class HistoryStore;
 class QButtonGroup;

@@ -1,4 +1,4 @@
-#include "unlock/fm_secure.h"
+#include "app/unlock/fm_secure.h"
 
 #include <exception>
 #include <utility>
@@ -12,7 +12,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "unlock/keymessage.h"
+#include "rules/unlock/keymessage.h"
 
 namespace {
 

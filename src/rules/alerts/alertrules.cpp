@@ -1,9 +1,9 @@
-#include "alerts/alertrules.h"
+#include "rules/alerts/alertrules.h"
 
 #include <algorithm>
 
 #include "link/socketcontrol.h"
-#include "stream/reading.h"
+#include "rules/stream/reading.h"
 
 namespace alerts {
 

@@ -7,7 +7,7 @@
 #include <QString>
 #include <QtGlobal>
 
-#include "display/readingrules.h"
+#include "rules/readings/readingrules.h"
 
 struct Reading;
 

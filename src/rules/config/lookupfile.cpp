@@ -1,12 +1,12 @@
-#include "config/lookupfile.h"
+#include "rules/config/lookupfile.h"
 
 #include <cstdint>
 #include <exception>
 
-#include "config/settingsfile.h"
-#include "config/textfile.h"
-#include "convert/convert.h"
-#include "convert/fault.h"
+#include "rules/config/settingsfile.h"
+#include "rules/config/textfile.h"
+#include "rules/convert/convert.h"
+#include "rules/convert/fault.h"
 
 namespace {
 

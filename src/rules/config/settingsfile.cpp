@@ -1,13 +1,13 @@
-#include "config/settingsfile.h"
+#include "rules/config/settingsfile.h"
 
 #include <exception>
 
 #include <QFile>
 #include <QFileInfo>
 
-#include "config/textfile.h"
-#include "convert/convert.h"
-#include "convert/fault.h"
+#include "rules/config/textfile.h"
+#include "rules/convert/convert.h"
+#include "rules/convert/fault.h"
 
 namespace {
 

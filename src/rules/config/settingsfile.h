@@ -5,7 +5,7 @@
 #include <QString>
 #include <QTime>
 
-#include "config/witstable.h"
+#include "rules/config/witstable.h"
 
 // The settings file RDconfig.ini beside the program: WITS item codes and the
 // names the viewer shows them under. The readers take the program's

@@ -1,8 +1,8 @@
-#include "config/textfile.h"
+#include "rules/config/textfile.h"
 
 #include <QFileInfo>
 
-#include "convert/fault.h"
+#include "rules/convert/fault.h"
 
 namespace {
 

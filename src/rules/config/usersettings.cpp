@@ -1,4 +1,4 @@
-#include "config/usersettings.h"
+#include "rules/config/usersettings.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -6,7 +6,7 @@
 #include <QStandardPaths>
 #include <QStringList>
 
-#include "files/safefile.h"
+#include "rules/files/safefile.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "convert/convert.h"
+#include "rules/convert/convert.h"
 
 #include <clocale>
 #include <cmath>
@@ -8,7 +8,7 @@
 
 #include <QLocale>
 
-#include "convert/fault.h"
+#include "rules/convert/fault.h"
 
 namespace convert {
 

@@ -1,4 +1,4 @@
-#include "convert/visibletext.h"
+#include "rules/convert/visibletext.h"
 
 namespace convert {
 

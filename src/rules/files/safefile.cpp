@@ -1,4 +1,4 @@
-#include "files/safefile.h"
+#include "rules/files/safefile.h"
 
 #include <sys/stat.h>
 

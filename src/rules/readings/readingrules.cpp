@@ -1,7 +1,7 @@
-#include "display/readingrules.h"
+#include "rules/readings/readingrules.h"
 
-#include "convert/attempt.h"
-#include "convert/convert.h"
+#include "rules/convert/attempt.h"
+#include "rules/convert/convert.h"
 
 namespace readings {
 

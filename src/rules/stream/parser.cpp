@@ -1,4 +1,4 @@
-#include "stream/parser.h"
+#include "rules/stream/parser.h"
 
 #include <cstdint>
 #include <cstring>
@@ -8,11 +8,11 @@
 #include <QByteArrayList>
 #include <QString>
 
-#include "config/witstable.h"
-#include "convert/convert.h"
-#include "convert/fault.h"
-#include "stream/parserevents.h"
-#include "stream/streamstate.h"
+#include "rules/config/witstable.h"
+#include "rules/convert/convert.h"
+#include "rules/convert/fault.h"
+#include "rules/stream/parserevents.h"
+#include "rules/stream/streamstate.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <QMetaType>
 #include <QString>
 
-#include "stream/streamstate.h"
+#include "rules/stream/streamstate.h"
 
 // One data packet the link accepted, handed on as a value to whoever shows,
 // records or judges it.

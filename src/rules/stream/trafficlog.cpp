@@ -1,6 +1,6 @@
-#include "stream/trafficlog.h"
+#include "rules/stream/trafficlog.h"
 
-#include "convert/visibletext.h"
+#include "rules/convert/visibletext.h"
 
 bool TrafficLog::append(const QByteArray &text)
 {

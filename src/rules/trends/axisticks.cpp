@@ -1,4 +1,4 @@
-#include "trends/axisticks.h"
+#include "rules/trends/axisticks.h"
 
 #include <algorithm>
 #include <cmath>

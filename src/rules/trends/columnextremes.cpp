@@ -1,4 +1,4 @@
-#include "trends/columnextremes.h"
+#include "rules/trends/columnextremes.h"
 
 #include <algorithm>
 #include <cmath>

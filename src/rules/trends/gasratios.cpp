@@ -1,4 +1,4 @@
-#include "trends/gasratios.h"
+#include "rules/trends/gasratios.h"
 
 #include <cmath>
 

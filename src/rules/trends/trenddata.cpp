@@ -1,4 +1,4 @@
-#include "trends/trenddata.h"
+#include "rules/trends/trenddata.h"
 
 namespace trends {
 

@@ -5,8 +5,8 @@
 #include <limits>
 #include <optional>
 
-#include "trends/columnextremes.h"
-#include "trends/trendsample.h"
+#include "rules/trends/columnextremes.h"
+#include "rules/trends/trendsample.h"
 
 namespace trends {
 

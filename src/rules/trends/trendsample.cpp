@@ -1,4 +1,4 @@
-#include "trends/trendsample.h"
+#include "rules/trends/trendsample.h"
 
 #include <cmath>
 #include <limits>

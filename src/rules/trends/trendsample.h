@@ -4,7 +4,7 @@
 
 #include <QtGlobal>
 
-#include "trends/gasratios.h"
+#include "rules/trends/gasratios.h"
 
 namespace trends {
 

@@ -1,4 +1,4 @@
-#include "unlock/keymessage.h"
+#include "rules/unlock/keymessage.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,8 +7,8 @@
 
 #include <QRandomGenerator>
 
-#include "convert/convert.h"
-#include "convert/fault.h"
+#include "rules/convert/convert.h"
+#include "rules/convert/fault.h"
 
 namespace {
 
