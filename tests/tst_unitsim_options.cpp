@@ -1,7 +1,14 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
 
+#include "unitsim/safefile.h"
 #include "unitsim/simoptions.h"
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -28,6 +35,9 @@ private slots:
     void refused();
     void replayReadsTheFile();
     void helpNamesEveryOption();
+    void refusesSpecialFiles_data();
+    void refusesSpecialFiles();
+    void writesThroughRename();
 };
 
 void TestUnitSimOptions::defaults()
@@ -94,6 +104,13 @@ void TestUnitSimOptions::accepted()
     QCOMPARE(parse(words("--reset-after 4")).options.resetAfter, 4);
     QCOMPARE(parse(words("--host any")).options.host, QHostAddress(QHostAddress::AnyIPv4));
     QCOMPARE(parse(words("--host ::1")).options.host, QHostAddress(QHostAddress::LocalHostIPv6));
+
+    const SimOptions fleet = parse(words("--units 999 --port 0 --write-lookup lk --drop-every 7.5 --sent-log s")).options;
+    QVERIFY(fleet.unitCount() == 999 && fleet.lookupFile == QLatin1String("lk") && fleet.dropEvery == 7.5
+            && fleet.sentLogFile == QLatin1String("s") && !parse({}).options.fleet());
+    // The last port, more units than a table can reach, a name it can.
+    for (const char *line : {"--units 5 --port 65531", "--units 9999 --port 0", "--name 0042 --write-lookup lk"})
+        QCOMPARE(parse(words(line)).status, SimOptions::Outcome::Status::Run);
 }
 
 void TestUnitSimOptions::refused_data()
@@ -131,6 +148,18 @@ void TestUnitSimOptions::refused_data()
     QTest::newRow("burst size alone") << "--burst-size 9000" << "--burst";
     QTest::newRow("replay rate alone") << "--replay-rate 10" << "--replay";
     QTest::newRow("missing replay file") << "--replay /nonexistent/traffic.bin" << "/nonexistent/traffic.bin";
+    QTest::newRow("no units") << "--units 0" << "--units";
+    QTest::newRow("too many units") << "--units 10000" << "--units";
+    QTest::newRow("units not a number") << "--units many" << "--units";
+    QTest::newRow("units past the last port") << "--units 10 --port 65530" << "65535";
+    QTest::newRow("a name for a fleet") << "--units 3 --name 0007" << "--name";
+    QTest::newRow("lookup past 999 units") << "--units 1000 --port 0 --write-lookup RDVlookup.TXT" << "999";
+    QTest::newRow("lookup for IPv6") << "--host ::1 --write-lookup RDVlookup.TXT" << "IPv4";
+    QTest::newRow("lookup for a name not found") << "--name RIG-9 --write-lookup RDVlookup.TXT" << "RIG-9";
+    QTest::newRow("lookup for a name past 999") << "--name 1001 --write-lookup RDVlookup.TXT" << "1001";
+    QTest::newRow("drop every zero") << "--drop-every 0" << "--drop-every";
+    QTest::newRow("drop every negative") << "--drop-every -3" << "--drop-every";
+    QTest::newRow("drop every not a number") << "--drop-every often" << "--drop-every";
 }
 
 void TestUnitSimOptions::refused()
@@ -177,11 +206,87 @@ void TestUnitSimOptions::helpNamesEveryOption()
         "host port user password seed rate wits-period uptime-period name no-lf start-time alarm gas"
         " bad-checksum split split-gap batch wits-glued junk burst burst-size long-packet no-comma"
         " non-numeric wits-stop silent-after close-after reset-after accept-delay replay replay-rate"
-        " replay-loop");
+        " replay-loop units write-lookup drop-every sent-log");
     for (const QString &option : options)
         QVERIFY2(outcome.text.contains(QStringLiteral("--") + option + QLatin1Char(' ')), qPrintable(option));
     QVERIFY(outcome.text.contains(QStringLiteral("unit-sim listening on <host>:<port>")));
     QVERIFY(outcome.text.contains(QStringLiteral("default operator")));
+}
+
+void TestUnitSimOptions::refusesSpecialFiles_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("why");
+
+    QTest::newRow("named pipe") << "fifo" << "a named pipe";
+    QTest::newRow("link to a named pipe") << "link to fifo" << "a link to a named pipe";
+    QTest::newRow("device") << "device" << "a device";
+    QTest::newRow("link to a device") << "link to device" << "a link to a device";
+    QTest::newRow("folder") << "folder" << "a folder";
+    QTest::newRow("link to nothing") << "dangling link" << "a link that leads nowhere";
+}
+
+void TestUnitSimOptions::refusesSpecialFiles()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, why);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString fifo = dir.filePath(QStringLiteral("pipe"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString path = dir.filePath(QStringLiteral("RDVlookup.TXT"));
+    if (kind == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (kind == QLatin1String("link to fifo"))
+        QVERIFY(QFile::link(fifo, path));
+    else if (kind == QLatin1String("link to device"))
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), path));
+    else if (kind == QLatin1String("folder"))
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("RDVlookup.TXT")));
+    else if (kind == QLatin1String("dangling link"))
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("gone")), path));
+    const QString target = kind == QLatin1String("device") ? QStringLiteral("/dev/null") : path;
+
+    QCOMPARE(SafeFile::refusal(target), why);
+    QString error;
+    QVERIFY(!SafeFile::writeWhole(target, "0001 127.0.0.1 2400\r\n", &error));
+    QVERIFY2(error.contains(why), qPrintable(error));
+    QVERIFY(!SafeFile::createLog(target, &error));
+    QVERIFY2(error.contains(why), qPrintable(error));
+    // Nothing was put in its place, and nothing left beside it.
+    QVERIFY(!QFileInfo(target).isFile() || kind == QLatin1String("device"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).size(),
+             kind == QLatin1String("device") ? 1 : 2);
+}
+
+void TestUnitSimOptions::writesThroughRename()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("RDVlookup.TXT"));
+    auto contents = [](const QString &name) {
+        QFile file(name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+    };
+    QString error;
+    QVERIFY2(SafeFile::writeWhole(path, "first\r\n", &error), qPrintable(error));
+    // A reader holding the old file keeps reading the old file: the new one
+    // replaces it, it is not written into.
+    QFile held(path);
+    QVERIFY(held.open(QIODevice::ReadOnly));
+    QVERIFY2(SafeFile::writeWhole(path, "second\r\n", &error), qPrintable(error));
+    QCOMPARE(held.readAll(), QByteArray("first\r\n"));
+    QCOMPARE(contents(path), QByteArray("second\r\n"));
+
+    // A log starts empty over an old one and shows what is flushed.
+    const std::unique_ptr<QFile> log = SafeFile::createLog(path, &error);
+    QVERIFY2(log, qPrintable(error));
+    QCOMPARE(contents(path), QByteArray());
+    log->write("0001,1,1700000000000\n");
+    QVERIFY(log->flush());
+    QCOMPARE(contents(path), QByteArray("0001,1,1700000000000\n"));
+    // Nothing left beside it.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).size(), 1);
 }
 
 QTEST_APPLESS_MAIN(TestUnitSimOptions)

@@ -2,6 +2,7 @@
 #include <QSet>
 #include <QTest>
 
+#include "unitsim/fleetplan.h"
 #include "unitsim/packetbuilder.h"
 #include "unitsim/randomsource.h"
 #include "unitsim/rigmodel.h"
@@ -71,6 +72,10 @@ private slots:
     void shaperJunk();
     void shaperBatchAndGlue();
     void shaperSplit();
+    void uptimeLeavesTheReadings();
+    void fleetNamesPortsAndSeeds();
+    void fleetShowsAMix();
+    void lookupTableFindsEveryUnit();
 };
 
 void TestUnitSimPacket::checksum_data()
@@ -367,6 +372,103 @@ void TestUnitSimPacket::shaperSplit()
 
     StreamShaper plain(StreamShaper::Settings{}, random);
     QCOMPARE(plain.pieces(write), QList<QByteArray>{write});
+}
+
+void TestUnitSimPacket::uptimeLeavesTheReadings()
+{
+    // The viewers of a fleet unit ask for the uptime on their own timers; the
+    // unit's readings must not depend on how often that happens.
+    RigModel asked(fixedClock(), 21);
+    RigModel left(fixedClock(), 21);
+    for (int i = 0; i < 50; ++i) {
+        for (int k = 0; k < i % 3; ++k)
+            asked.nextUptime();
+        asked.advance();
+        left.advance();
+        QCOMPARE(asked.fields(), left.fields());
+    }
+}
+
+void TestUnitSimPacket::fleetNamesPortsAndSeeds()
+{
+    const QList<UnitPlan> plans = FleetPlan::make(12, 40000, 7);
+    QSet<quint64> seeds;
+    for (const UnitPlan &plan : plans)
+        seeds.insert(plan.seed);
+    QCOMPARE(seeds.size(), 12);
+    QVERIFY(plans.at(11).name == "0012" && plans.at(11).port == 40011 && FleetPlan::make(3, 0, 7).at(2).port == 0);
+    // The same base seed plays the same fleet; another one another.
+    QCOMPARE(FleetPlan::make(12, 40000, 7).at(5).seed, plans.at(5).seed);
+    QVERIFY(FleetPlan::make(12, 40000, 8).at(5).seed != plans.at(5).seed);
+}
+
+void TestUnitSimPacket::fleetShowsAMix()
+{
+    // What an operator sees of a unit over 800 packets, by the viewer's gas
+    // levels: red above 1750, yellow above 1400, green below 1200.
+    struct Seen
+    {
+        bool red = false, yellow = false, green = true, alarms = false;
+    };
+    auto watch = [](const UnitPlan &plan) {
+        RigModel::Settings settings = fixedClock();
+        settings.gas = plan.gas;
+        settings.alarms = plan.alarms;
+        RigModel rig(settings, plan.seed);
+        Seen seen;
+        for (int i = 0; i < 800; ++i) {
+            rig.advance();
+            const double gas = std::round(number(rig.fields().at(4)));
+            seen.red |= gas > 1750;
+            seen.yellow |= gas > 1400;
+            seen.green &= gas < 1200;
+            seen.alarms |= rig.fields().at(20) != "0";
+        }
+        return seen;
+    };
+
+    int quiet = 0, yellowOnly = 0, red = 0, alarms = 0;
+    const QList<UnitPlan> plans = FleetPlan::make(20, 0, 3);
+    for (int i = 0; i < 10; ++i) {
+        const Seen seen = watch(plans.at(i));
+        quiet += seen.green && !seen.alarms;
+        yellowOnly += seen.yellow && !seen.red;
+        red += seen.red;
+        alarms += seen.alarms;
+        // Every tenth unit is alike, seeds apart.
+        const Seen again = watch(plans.at(i + 10));
+        QVERIFY(again.red == seen.red && again.green == seen.green && again.alarms == seen.alarms);
+    }
+    QVERIFY2(quiet > 5 && yellowOnly >= 1 && red >= 1 && alarms >= 2,
+             qPrintable(QStringLiteral("%1 %2 %3 %4").arg(quiet).arg(yellowOnly).arg(red).arg(alarms)));
+}
+
+void TestUnitSimPacket::lookupTableFindsEveryUnit()
+{
+    QList<FleetPlan::Entry> entries;
+    for (const UnitPlan &plan : FleetPlan::make(999, 20000, 1))
+        entries.append({plan.name, plan.port});
+    const QByteArray table = FleetPlan::lookupTable(entries, QHostAddress(QStringLiteral("192.168.4.20")));
+
+    // The viewer's rule, written out again: rows end in CR LF, lines of ten
+    // characters or fewer are no rows, columns are split at every blank, and
+    // a serial is looked up by the number of its last three characters.
+    auto find = [&table](const QByteArray &serial) {
+        const int unit = (serial.size() > 3 ? serial.right(3) : serial).toInt();
+        for (const QByteArray &line : table.split('\n')) {
+            const QByteArrayList columns = line.chopped(line.endsWith('\r') ? 1 : 0).split(' ');
+            if (line.endsWith('\r') && line.size() > 11 && columns.size() >= 3 && columns.at(0).toInt() == unit)
+                return columns.at(1) + ' ' + columns.at(2);
+        }
+        return QByteArray();
+    };
+    QCOMPARE(table.count("\r\n"), 999);
+    QCOMPARE(find("0001"), QByteArray("192.168.4.20 20000"));
+    QCOMPARE(find("0500"), QByteArray("192.168.4.20 20499"));
+    QCOMPARE(find("0999"), QByteArray("192.168.4.20 20998"));
+    // Listening everywhere: the table points at this machine.
+    QCOMPARE(FleetPlan::lookupTable({{"0001", 2400}}, QHostAddress(QHostAddress::AnyIPv4)),
+             QByteArray("0001 127.0.0.1 2400\r\n"));
 }
 
 QTEST_APPLESS_MAIN(TestUnitSimPacket)

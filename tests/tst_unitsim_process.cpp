@@ -1,4 +1,7 @@
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 
 #include "support/simprocess.h"
@@ -7,15 +10,19 @@
 #include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
+#include <QTimer>
 
 #ifdef Q_OS_UNIX
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -252,6 +259,37 @@ private:
 };
 #endif
 
+// The ports of a fleet's units, from their listening lines, once the
+// simulator says the whole fleet listens.
+QMap<QByteArray, quint16> fleetPorts(SimProcess &sim)
+{
+    QMap<QByteArray, quint16> ports;
+    if (!QTest::qWaitFor([&sim] { return sim.hasLine("units listening on")
+                                         || sim.process().state() == QProcess::NotRunning; }, Patience))
+        return ports;
+    static const QRegularExpression listening(QStringLiteral("^unit (\\d{4}) listening on 127\\.0\\.0\\.1:(\\d+): "));
+    for (const QByteArray &line : sim.lines()) {
+        const QRegularExpressionMatch match = listening.match(QString::fromLatin1(line));
+        if (match.hasMatch())
+            ports.insert(match.captured(1).toLatin1(), static_cast<quint16>(match.captured(2).toUInt()));
+    }
+    return ports;
+}
+
+// The numbers (field 29) of the packets in a stream, in order.
+QList<qulonglong> packetNumbers(const QByteArray &stream, int junkBefore = 0)
+{
+    QList<qulonglong> numbers;
+    for (const Element &e : ofKind(elements(stream, junkBefore), '*'))
+        numbers.append(e.text.split(',').value(28).toULongLong());
+    return numbers;
+}
+
+QStringList words(const char *text)
+{
+    return QString::fromLatin1(text).split(QLatin1Char(' '));
+}
+
 } // namespace
 
 class TestUnitSimProcess : public QObject
@@ -269,6 +307,10 @@ private slots:
     void connectionFaults_data();
     void connectionFaults();
     void replay();
+    void fleet();
+    void fleetDrops();
+    void stopsOnSignal_data();
+    void stopsOnSignal();
 };
 
 #define START_SIM(sim)                                                        \
@@ -316,6 +358,21 @@ void TestUnitSimProcess::commandLine()
     START_SIM(holder);
     QCOMPARE(run({QStringLiteral("--port"), QString::number(holder.port())}, &out, &err), 1);
     QVERIFY(err.contains("cannot listen"));
+    QCOMPARE(run(words("--units 2 --port") << QString::number(holder.port()), &out, &err), 1);
+    QVERIFY2(err.contains("unit 0001 cannot listen") && !err.contains("listening"), err.constData());
+    QCOMPARE(run(words("--units 0"), &out, &err), 2);
+    QVERIFY(err.contains("--units"));
+
+    // A named pipe where a file is to be written is refused at once, not
+    // waited on for a reader, and left as it was.
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("RDVlookup.TXT"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const char *option : {"--write-lookup", "--sent-log"}) {
+        QCOMPARE(run(words("--port 0 --units 2") << QString::fromLatin1(option) << fifo, &out, &err), 1);
+        QVERIFY2(err.contains("named pipe") && !err.contains("listening"), err.constData());
+        QVERIFY(QFileInfo::exists(fifo) && !QFileInfo(fifo).isFile());
+    }
 }
 
 void TestUnitSimProcess::severalClients()
@@ -657,6 +714,155 @@ void TestUnitSimProcess::replay()
     QVERIFY(client.readEnds.size() >= 3);
     QCOMPARE(client.received, recorded);
     QTRY_VERIFY(sim.hasLine("client 1 replay finished"));
+}
+
+void TestUnitSimProcess::fleet()
+{
+    if (!SimProcess::available())
+        QSKIP("UNIT_SIM is not set to the unit-sim executable");
+    QTemporaryDir dir;
+    const QString lookup = dir.filePath(QStringLiteral("RDVlookup.TXT"));
+    SimProcess sim(words("--units 5 --rate 20 --wits-period 0.2 --seed 9 --write-lookup") << lookup);
+    const QMap<QByteArray, quint16> ports = fleetPorts(sim);
+    QVERIFY2(ports.keys() == (QByteArrayList{"0001", "0002", "0003", "0004", "0005"}), sim.allLines().constData());
+
+    // The table the viewer reads: a row per unit, at the port it listens on.
+    QFile file(lookup);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray expected;
+    for (auto it = ports.cbegin(); it != ports.cend(); ++it)
+        expected += it.key() + " 127.0.0.1 " + QByteArray::number(it.value()) + "\r\n";
+    QCOMPARE(file.readAll(), expected);
+
+    // Two of the units, each with its own name and its own run.
+    Client second, fifth;
+    QVERIFY(second.connectTo(ports.value("0002")) && fifth.connectTo(ports.value("0005")));
+    QTRY_VERIFY_WITH_TIMEOUT(count(second, '*') >= 5 && count(fifth, '*') >= 5 && count(second, '^') >= 1
+                                 && count(fifth, '^') >= 1, Patience);
+    for (const auto &[client, name] : {std::pair{&second, QByteArray("0002")}, std::pair{&fifth, QByteArray("0005")}}) {
+        const QList<Element> all = elements(client->received);
+        QCOMPARE(all.front().text, QByteArray("[OUTPUT ONLY]"));
+        for (const Element &e : ofKind(all, '*'))
+            QVERIFY2(goodPacket(e.text) && e.text.startsWith("*" + name + ','), e.text.constData());
+        for (const Element &e : ofKind(all, '^'))
+            QCOMPARE(e.text.split(',').at(2), name);
+        const QList<qulonglong> numbers = packetNumbers(client->received);
+        for (qsizetype i = 1; i < numbers.size(); ++i)
+            QCOMPARE(numbers.at(i), numbers.at(i - 1) + 1);
+    }
+}
+
+void TestUnitSimProcess::fleetDrops()
+{
+    if (!SimProcess::available())
+        QSKIP("UNIT_SIM is not set to the unit-sim executable");
+    SimProcess sim(words("--units 2 --drop-every 0.8 --rate 20 --wits-period 0 --uptime-period 0"));
+    const QMap<QByteArray, quint16> ports = fleetPorts(sim);
+    QCOMPARE(ports.size(), 2);
+
+    // A viewer of each unit that dials again the moment it is dropped, and
+    // notes when that was and what each connection brought.
+    struct Redialler
+    {
+        quint16 port = 0;
+        QList<qint64> drops;
+        QByteArrayList streams{QByteArray()};
+        // Last, so that it goes first: its close on the way out still finds the lists.
+        QTcpSocket socket;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    Redialler units[2];
+    for (Redialler &unit : units) {
+        unit.port = ports.value(&unit == units ? "0001" : "0002");
+        QObject::connect(&unit.socket, &QTcpSocket::readyRead, &unit.socket,
+                         [&unit] { unit.streams.last() += unit.socket.readAll(); });
+        QObject::connect(&unit.socket, &QTcpSocket::disconnected, &unit.socket, [&unit, &clock] {
+            unit.drops.append(clock.elapsed());
+            unit.streams.append(QByteArray());
+            QTimer::singleShot(0, &unit.socket, [&unit] { unit.socket.connectToHost(QHostAddress::LocalHost, unit.port); });
+        });
+        unit.socket.connectToHost(QHostAddress::LocalHost, unit.port);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(units[0].drops.size() >= 3 && units[1].drops.size() >= 3, 8000);
+
+    for (const Redialler &unit : units) {
+        for (qsizetype i = 1; i < unit.drops.size(); ++i) {
+            const qint64 interval = unit.drops.at(i) - unit.drops.at(i - 1);
+            QVERIFY2(interval >= 500 && interval <= 1300, qPrintable(QString::number(interval)));
+            if (i == 1)
+                continue;  // the first connection may have been dropped before any packet
+            // Back at once, the unit's packets go on where they were.
+            const QList<qulonglong> before = packetNumbers(unit.streams.at(i - 1));
+            const QList<qulonglong> after = packetNumbers(unit.streams.at(i));
+            QVERIFY(!before.isEmpty() && !after.isEmpty());
+            QVERIFY2(after.front() > before.back() && after.front() <= before.back() + 3,
+                     qPrintable(QStringLiteral("%1 then %2").arg(before.back()).arg(after.front())));
+        }
+    }
+    // The two units take their turns half an interval apart.
+    const qint64 apart = ((units[1].drops.at(1) - units[0].drops.at(1)) % 800 + 800) % 800;
+    QVERIFY2(apart >= 200 && apart <= 600, qPrintable(QString::number(apart)));
+    QVERIFY(sim.hasLine("unit 0002 client 2 gone: dropped here after "));
+}
+
+void TestUnitSimProcess::stopsOnSignal_data()
+{
+    QTest::addColumn<bool>("fleet");
+    QTest::addColumn<QStringList>("shaping");
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<QByteArray>("signalName");
+
+    QTest::newRow("fleet, SIGTERM") << true << QStringList() << int(SIGTERM) << QByteArray("SIGTERM");
+    QTest::newRow("one unit, SIGINT") << false << QStringList() << int(SIGINT) << QByteArray("SIGINT");
+    // Packets held for a batch, cut into pieces and behind junk: each is
+    // logged when its last byte goes out, and the stop sends what is held.
+    QTest::newRow("shaped stream, SIGTERM")
+        << true << words("--batch 3 --split --split-gap 2 --junk 4 --wits-glued") << int(SIGTERM) << QByteArray("SIGTERM");
+}
+
+void TestUnitSimProcess::stopsOnSignal()
+{
+    QFETCH(bool, fleet);
+    QFETCH(QStringList, shaping);
+    QFETCH(int, signalNumber);
+    QFETCH(QByteArray, signalName);
+    if (!SimProcess::available())
+        QSKIP("UNIT_SIM is not set to the unit-sim executable");
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("sent.log"));
+    SimProcess sim(words(fleet ? "--rate 50 --units 2 --sent-log" : "--rate 50 --sent-log") << log << shaping);
+    const quint16 port = fleet ? fleetPorts(sim).value("0001") : (sim.waitListening() ? sim.port() : quint16(0));
+    QVERIFY2(port != 0, sim.allLines().constData());
+
+    Client client;
+    QVERIFY(client.connectTo(port));
+    const int junk = shaping.contains(QStringLiteral("--junk")) ? 4 : 0;
+    QTRY_VERIFY_WITH_TIMEOUT(packetNumbers(client.received, junk).size() >= 10, Patience);
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
+    QSignalSpy finished(&sim.process(), &QProcess::finished);
+    ::kill(static_cast<pid_t>(sim.process().processId()), signalNumber);
+    QVERIFY(finished.wait(Patience));
+    QCOMPARE(sim.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.process().exitCode(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(client.socket.state(), QAbstractSocket::UnconnectedState, Patience);
+    QTRY_VERIFY(sim.hasLine("unit-sim stopped"));
+    QVERIFY(sim.lineIndex("unit-sim stopping on " + signalName) < sim.lineIndex("client 1 gone: closed here, the simulator stops"));
+
+    // Every packet the viewer got is in the log once, with its time, and
+    // nothing it did not get.
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QList<qulonglong> logged;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QByteArrayList columns = line.split(',');
+        if (line.isEmpty())
+            continue;
+        QVERIFY(columns.size() == 3 && columns.at(0) == "0001");
+        QVERIFY(columns.at(2).toLongLong() > before - 60000 && columns.at(2).toLongLong() <= before + 60000);
+        logged.append(columns.at(1).toULongLong());
+    }
+    QCOMPARE(logged, packetNumbers(client.received, junk));
 }
 
 QTEST_GUILESS_MAIN(TestUnitSimProcess)

@@ -1,8 +1,8 @@
 #pragma once
 
-// The simulator as a child process on a port of its own choosing, with its
-// standard output gathered. The path of the program comes from the UNIT_SIM
-// variable that ctest sets.
+// The simulator as a child process on a port of its own choosing, with the
+// lines it writes to its standard error gathered. The path of the program
+// comes from the UNIT_SIM variable that ctest sets.
 
 #include <QByteArray>
 #include <QByteArrayList>
@@ -78,8 +78,8 @@ private:
             return false;
         options.prepend(QStringLiteral("0"));
         options.prepend(QStringLiteral("--port"));
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process, [this] {
-            const QByteArray bytes = m_process.readAllStandardOutput();
+        QObject::connect(&m_process, &QProcess::readyReadStandardError, &m_process, [this] {
+            const QByteArray bytes = m_process.readAllStandardError();
             m_output += bytes;
             m_pending += bytes;
             qsizetype end;

@@ -4,18 +4,33 @@
 #include <QByteArray>
 #include <QCoreApplication>
 
+#include "unitsim/signalwatcher.h"
 #include "unitsim/simoptions.h"
-#include "unitsim/unitserver.h"
+#include "unitsim/simulator.h"
+
+#include <sys/resource.h>
 
 namespace {
 
-// Tests and scripts read stdout line by line while the simulator runs, so
-// every line is flushed as soon as it is written.
+// A fleet holds a listening socket for every unit and one for every viewer:
+// 1,000 units with a recorder need 2,000, past the usual soft limit of 1,024.
+// The soft limit may be raised up to the hard one without any privilege.
+void allowManySockets()
+{
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+// Tests and scripts read the lines while the simulator runs, so each one goes
+// out whole and at once.
 void printLine(const QByteArray &line)
 {
-    std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
 }
 
 } // namespace
@@ -23,8 +38,8 @@ void printLine(const QByteArray &line)
 int main(int argc, char *argv[])
 {
 #ifdef SIGPIPE
-    // A reader that stops reading stdout (say `unit-sim | head -1`) must not
-    // take the viewers' streams down with it.
+    // A reader that stops reading the lines (say `unit-sim 2>&1 | head -1`)
+    // must not take the viewers' streams down with it.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     QCoreApplication app(argc, argv);
@@ -41,16 +56,30 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    UnitServer server(outcome.options);
-    QObject::connect(&server, &UnitServer::eventLine, &server, printLine);
-    if (!server.listen()) {
-        std::fprintf(stderr, "unit-sim: cannot listen on %s:%u: %s\n",
-                     outcome.options.host.toString().toLocal8Bit().constData(),
-                     static_cast<unsigned>(outcome.options.port),
-                     server.errorString().toLocal8Bit().constData());
+    // Watching for the signals comes first, so that even a simulator still
+    // opening its ports stops cleanly.
+    SignalWatcher watcher;
+    if (!watcher.install()) {
+        printLine("unit-sim: cannot watch for SIGTERM and SIGINT");
         return 1;
     }
-    printLine("unit-sim listening on " + server.serverAddress().toString().toLatin1() + ':'
-              + QByteArray::number(server.serverPort()));
+    if (outcome.options.fleet())
+        allowManySockets();
+    Simulator simulator(outcome.options);
+    QObject::connect(&simulator, &Simulator::eventLine, &simulator, printLine);
+    QObject::connect(&watcher, &SignalWatcher::received, &simulator, [&simulator](int number) {
+        printLine(QByteArrayLiteral("unit-sim stopping on ") + (number == SIGINT ? "SIGINT" : "SIGTERM"));
+        simulator.stop();
+    });
+    QObject::connect(&simulator, &Simulator::finished, &app, [] {
+        printLine("unit-sim stopped");
+        QCoreApplication::quit();
+    });
+
+    QString error;
+    if (!simulator.start(&error)) {
+        printLine("unit-sim: " + error.toLocal8Bit());
+        return 1;
+    }
     return QCoreApplication::exec();
 }

@@ -6,8 +6,6 @@
 namespace {
 
 constexpr double Pi = 3.14159265358979323846;
-// One swing of the gas from its low through every alarm level and back.
-constexpr int GasCyclePackets = 160;
 // The chromatograph needs a while for each analysis; its values hold between.
 constexpr int ChromatographCyclePackets = 8;
 
@@ -53,7 +51,10 @@ void RigModel::Wander::move(RandomSource &random)
 RigModel::RigModel(const Settings &settings, std::uint64_t seed)
     : m_settings(settings)
     , m_random(seed)
+    , m_uptimeRandom(seed ^ 0x5851f42d4c957f2dULL)
+    , m_alarms(settings.alarms.isEmpty() ? alarmScenario() : settings.alarms)
 {
+    m_settings.gas.cyclePackets = std::max(2, m_settings.gas.cyclePackets);
     auto band = [this](double low, double high, double step) {
         return Wander{m_random.between(low, high), low, high, step};
     };
@@ -63,7 +64,7 @@ RigModel::RigModel(const Settings &settings, std::uint64_t seed)
     // Start low on the gas swing, so a new viewer first sees a calm unit.
     m_gasPhase = 1.5 * Pi + m_random.between(0.0, 0.4);
     m_hobbsStart = std::round(m_random.between(800.0, 4000.0) * 10.0) / 10.0;
-    m_alarmLeft = alarmScenario().front().packets;
+    m_alarmLeft = m_alarms.front().packets;
 
     m_rop = band(25.0, 140.0, 6.0);
     m_o2 = band(20.6, 21.0, 0.05);
@@ -93,7 +94,7 @@ RigModel::RigModel(const Settings &settings, std::uint64_t seed)
     m_standpipe = band(2800.0, 3200.0, 15.0);
     m_block = band(5.0, 90.0, 0.5);
 
-    m_gas = std::max(0.0, 1250.0 + 650.0 * std::sin(m_gasPhase));
+    m_gas = std::max(0.0, m_settings.gas.middle + m_settings.gas.swing * std::sin(m_gasPhase));
     refreshChromatograph();
     updateFields();
 }
@@ -124,16 +125,17 @@ void RigModel::advance()
         m_bitOffset = std::max(1.0, m_tripHeight * std::sin(Pi * along));
     }
 
-    m_gasPhase += 2.0 * Pi / GasCyclePackets;
-    m_gas = std::max(0.0, 1250.0 + 650.0 * std::sin(m_gasPhase) + m_random.between(-15.0, 15.0));
+    m_gasPhase += 2.0 * Pi / m_settings.gas.cyclePackets;
+    m_gas = std::max(0.0, m_settings.gas.middle + m_settings.gas.swing * std::sin(m_gasPhase)
+                              + m_random.between(-15.0, 15.0));
     if (++m_cgAge >= ChromatographCyclePackets) {
         m_cgAge = 0;
         refreshChromatograph();
     }
 
     if (--m_alarmLeft <= 0) {
-        m_alarmStep = (m_alarmStep + 1) % static_cast<int>(alarmScenario().size());
-        m_alarmLeft = alarmScenario().at(m_alarmStep).packets;
+        m_alarmStep = (m_alarmStep + 1) % static_cast<int>(m_alarms.size());
+        m_alarmLeft = m_alarms.at(m_alarmStep).packets;
     }
 
     for (Wander *reading : {&m_o2, &m_co2, &m_temp, &m_lph, &m_vac, &m_voltsDc, &m_priVolts,
@@ -179,7 +181,7 @@ void RigModel::updateFields()
     const QByteArray attenuation = m_gas < 1000 ? "1" : (m_gas < 1600 ? "2" : "4");
     const QByteArray alarm = !m_settings.fixedAlarm.isEmpty()
                                  ? m_settings.fixedAlarm
-                                 : QByteArray(alarmScenario().at(m_alarmStep).code);
+                                 : QByteArray(m_alarms.at(m_alarmStep).code);
 
     m_fields = QByteArrayList{
         m_settings.unitName,                                    // 1 unit name
@@ -271,6 +273,6 @@ QList<WitsBuilder::Item> RigModel::witsItems() const
 
 QByteArray RigModel::nextUptime()
 {
-    m_uptime.move(m_random);
+    m_uptime.move(m_uptimeRandom);
     return fixed(m_uptime.value, 1);
 }

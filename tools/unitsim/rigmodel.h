@@ -20,15 +20,13 @@ class RigModel
 public:
     static constexpr int FieldCount = 40;
 
-    struct Settings
+    // The gas swings around `middle` by up to `swing` either way, once every
+    // `cyclePackets` packets. The default passes through every alarm level.
+    struct GasCurve
     {
-        QByteArray unitName = QByteArrayLiteral("0001");
-        QByteArray fixedGas;       // sent as field 5 when not empty
-        QByteArray fixedAlarm;     // sent as field 21 when not empty
-        double packetSeconds = 1.0;
-        // When valid the clock starts here and moves one packet interval per
-        // packet; otherwise packets carry the wall-clock time.
-        QDateTime startTime;
+        double middle = 1250.0;
+        double swing = 650.0;
+        int cyclePackets = 160;
     };
 
     // One step of the alarm scenario: what field 21 carries, for how many packets.
@@ -37,6 +35,21 @@ public:
         const char *code;
         int packets;
     };
+
+    struct Settings
+    {
+        QByteArray unitName = QByteArrayLiteral("0001");
+        GasCurve gas;
+        QList<AlarmStep> alarms;   // empty = alarmScenario()
+        QByteArray fixedGas;       // sent as field 5 when not empty
+        QByteArray fixedAlarm;     // sent as field 21 when not empty
+        double packetSeconds = 1.0;
+        // When valid the clock starts here and moves one packet interval per
+        // packet; otherwise packets carry the wall-clock time.
+        QDateTime startTime;
+    };
+
+    // The scenario of a unit left to itself: quiet stretches between alarms.
     static const QList<AlarmStep> &alarmScenario();
 
     RigModel(const Settings &settings, std::uint64_t seed);
@@ -76,6 +89,10 @@ private:
 
     Settings m_settings;
     RandomSource m_random;
+    // The uptime is asked for on its own timer; its own source keeps the
+    // readings of a seeded run the same whenever and however often it is asked.
+    RandomSource m_uptimeRandom;
+    QList<AlarmStep> m_alarms;
 
     std::uint64_t m_packetNumber = 0;
     double m_rigSeconds = 0;

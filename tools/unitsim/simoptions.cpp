@@ -19,7 +19,9 @@ struct OptionEntry
 // The order here is the order of --help.
 const OptionEntry OptionTable[] = {
     {"host", "address", "Address to listen on (default 127.0.0.1; \"localhost\" and \"any\" are understood)."},
-    {"port", "port", "TCP port to listen on, 0 for a free one (default 2400). The first line on stdout names it."},
+    {"port", "port", "TCP port to listen on, 0 for a free one (default 2400). The first line on stderr names it."},
+    {"units", "N", "Play a fleet of N units (1 to 9999) named 0001, 0002, ..., on ports from --port on (each on a free port with --port 0). Each unit drills on from the start with its own seed, gas and alarms; a viewer joins its stream where it stands."},
+    {"write-lookup", "file", "Write the viewer's lookup table (RDVlookup.TXT) with a row for every unit: name, host, port. The viewer reads only a serial's last three digits, so at most 999 units."},
     {"user", "name", "User name that unlocks two-way operation, 3 to 10 characters (default operator)."},
     {"password", "word", "Password that unlocks two-way operation, 3 to 10 characters (default rig2400). Never printed."},
     {"seed", "N", "Seed for every random choice; each connection then gets the same run. Without it each connection draws its own seed, shown when it connects."},
@@ -47,6 +49,8 @@ const OptionEntry OptionTable[] = {
     {"close-after", "N", "Fault: close the connection after the Nth packet."},
     {"reset-after", "N", "Fault: reset the connection (TCP RST) after the Nth packet."},
     {"accept-delay", "seconds", "Fault: take each new connection up only this many seconds after it arrived."},
+    {"drop-every", "seconds", "Fault: every so many seconds each unit closes its connections; the units of a fleet take their turns spread over the interval."},
+    {"sent-log", "file", "Write a line for every data packet handed to a viewer intact: unit,packet number,milliseconds since 1970 (written every second and at the end)."},
     {"replay", "file", "Send the bytes of this file (recorded traffic) instead of the generated stream."},
     {"replay-rate", "bytes", "Bytes per second for --replay (default 100)."},
     {"replay-loop", nullptr, "Start the file again when it ends."},
@@ -56,7 +60,7 @@ const OptionEntry OptionTable[] = {
 const char *const GeneratorOnly[] = {
     "rate", "wits-period", "uptime-period", "name", "start-time", "alarm", "gas",
     "bad-checksum", "batch", "wits-glued", "junk", "burst", "burst-size", "long-packet",
-    "no-comma", "non-numeric", "wits-stop", "close-after", "reset-after",
+    "no-comma", "non-numeric", "wits-stop", "close-after", "reset-after", "sent-log",
 };
 
 const QString Description = QStringLiteral(
@@ -64,13 +68,28 @@ const QString Description = QStringLiteral(
     "training, for checking a relay and for the viewer's end-to-end tests.\n"
     "Every viewer that connects gets its own stream: \"[OUTPUT ONLY]\", data packets,\n"
     "WITS records and uptime messages. What viewers send (keep-alives, key messages,\n"
-    "typed keys) is read and answered. One line per event goes to stdout; the first\n"
-    "line is always \"unit-sim listening on <host>:<port>\".\n"
-    "Bad options or values exit with code 2; a port that cannot be opened with 1.");
+    "typed keys) is read and answered. One line per event goes to stderr, none per\n"
+    "packet; the first line of a single unit is \"unit-sim listening on <host>:<port>\".\n"
+    "Bad options or values exit with code 2; a port that cannot be opened or a file\n"
+    "that cannot be written with 1; SIGTERM or SIGINT closes every connection and\n"
+    "exits with 0.");
 
 QString optionName(const char *name)
 {
     return QString::fromLatin1(name);
+}
+
+// The unit number the viewer's lookup gives a row whose first column is
+// `name`: the number its leading digits make.
+int rowNumber(const QByteArray &name)
+{
+    int value = 0;
+    for (const char c : name) {
+        if (c < '0' || c > '9' || value > 100000)
+            break;
+        value = value * 10 + (c - '0');
+    }
+    return value;
 }
 
 bool isSingleByteText(const QString &text)
@@ -184,6 +203,7 @@ SimOptions::Outcome SimOptions::parse(const QStringList &arguments)
     int port = o.port;
     whole("port", 0, 65535, port);
     o.port = static_cast<quint16>(port);
+    whole("units", 1, 9999, o.units);
     text("user", 3, 10, false, o.user);
     text("password", 3, 10, false, o.password);
     if (set("seed")) {
@@ -222,6 +242,13 @@ SimOptions::Outcome SimOptions::parse(const QStringList &arguments)
     whole("close-after", 1, 1000000000, o.closeAfter);
     whole("reset-after", 1, 1000000000, o.resetAfter);
     real("accept-delay", 0.0, 3600.0, false, o.acceptDelay);
+    real("drop-every", 0.0, 86400.0, true, o.dropEvery);
+    auto path = [&](const char *name, QString &target) {
+        if (set(name) && (target = value(name)).isEmpty())
+            fail(name, target, QStringLiteral("a file name"));
+    };
+    path("write-lookup", o.lookupFile);
+    path("sent-log", o.sentLogFile);
     real("replay-rate", 0.0, 100000000.0, true, o.replayRate);
     o.replayLoop = set("replay-loop");
 
@@ -238,6 +265,21 @@ SimOptions::Outcome SimOptions::parse(const QStringList &arguments)
     needs("replay-loop", "replay");
     if (error.isEmpty() && set("close-after") && set("reset-after"))
         error = QStringLiteral("--close-after and --reset-after cannot be used together");
+    if (error.isEmpty() && o.fleet() && set("name"))
+        error = QStringLiteral("--name does not apply to --units: the units are named 0001, 0002 and so on");
+    if (error.isEmpty() && o.fleet() && o.port != 0 && o.port + o.units - 1 > 65535)
+        error = QStringLiteral("--units: %1 units from port %2 on would pass port 65535").arg(o.units).arg(o.port);
+    if (error.isEmpty() && set("write-lookup")) {
+        if (o.unitCount() > 999)
+            error = QStringLiteral("--write-lookup: at most 999 units; the viewer looks a serial number up by "
+                                   "its last three digits, so unit 1000 and above could not be reached");
+        else if (o.host.protocol() != QAbstractSocket::IPv4Protocol)
+            error = QStringLiteral("--write-lookup: the viewer connects to an IPv4 address; listen on one with --host");
+        else if (!o.fleet() && (rowNumber(o.name) < 1 || rowNumber(o.name) > 999))
+            error = QStringLiteral("--write-lookup: the viewer could not find a unit named '%1'; "
+                                   "its name must begin with a number from 1 to 999")
+                        .arg(QString::fromLatin1(o.name));
+    }
     if (error.isEmpty() && set("replay")) {
         for (const char *name : GeneratorOnly) {
             if (set(name)) {

@@ -12,6 +12,9 @@ struct SimOptions
 {
     QHostAddress host{QHostAddress::LocalHost};
     quint16 port = 2400;
+    int units = 0;               // 0 = one unit, a fresh run per connection; else a fleet
+    QString lookupFile;          // lookup table to write, empty = none
+    QString sentLogFile;         // log of the packets sent, empty = none
     QByteArray user = QByteArrayLiteral("operator");
     QByteArray password = QByteArrayLiteral("rig2400");
     bool seeded = false;
@@ -42,6 +45,7 @@ struct SimOptions
     int closeAfter = 0;          // packets
     int resetAfter = 0;          // packets
     double acceptDelay = 0;      // seconds
+    double dropEvery = 0;        // seconds, 0 = no drops
 
     // Replay of recorded traffic instead of the generated stream.
     QString replayFile;
@@ -51,6 +55,8 @@ struct SimOptions
 
     QByteArray lineEnd() const;
     bool replaying() const { return !replayFile.isEmpty(); }
+    bool fleet() const { return units > 0; }
+    int unitCount() const { return fleet() ? units : 1; }
 
     struct Outcome;
     // `arguments` includes the program name first, as QCoreApplication gives it.

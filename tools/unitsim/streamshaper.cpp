@@ -30,6 +30,7 @@ QByteArray StreamShaper::junk()
 QList<QByteArray> StreamShaper::push(const QByteArray &element, Kind kind)
 {
     QByteArray bytes = junk() + element;
+    m_bytesIn += bytes.size();
     QList<QByteArray> due;
 
     switch (kind) {
@@ -61,6 +62,7 @@ QList<QByteArray> StreamShaper::pushWhole(const QByteArray &bytes)
 {
     QList<QByteArray> due = drain();
     due.append(bytes);
+    m_bytesIn += bytes.size();
     return due;
 }
 

@@ -34,6 +34,10 @@ public:
     QList<QByteArray> pieces(const QByteArray &write);
 
     bool holding() const { return !m_held.isEmpty(); }
+    // Every byte taken in so far, junk included. Writes keep the order of what
+    // was taken in, so this is also where the last element taken in ends in
+    // the stream.
+    qint64 bytesIn() const { return m_bytesIn; }
 
 private:
     QByteArray junk();
@@ -41,6 +45,7 @@ private:
     Settings m_settings;
     RandomSource &m_random;
     QByteArray m_held;
+    qint64 m_bytesIn = 0;
     int m_heldPackets = 0;
     // Junk is dealt from shuffled decks of all 256 byte values, so every value
     // turns up within every 256 junk bytes.

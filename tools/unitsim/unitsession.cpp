@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QDateTime>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include "unitsim/keydecoder.h"
 #include "unitsim/packetbuilder.h"
+#include "unitsim/sentlog.h"
+#include "unitsim/unitrun.h"
 #include "unitsim/witsbuilder.h"
 
 #if defined(Q_OS_WIN)
@@ -28,6 +31,8 @@ constexpr int InputQuietMs = 500;
 constexpr int ReplayTickMs = 50;
 // Extra fields that make a packet 51 fields long, with the checksum field and the empty last one.
 constexpr int LongPacketExtraFields = 9;
+// How long a close waits for a viewer that does not read before it resets.
+constexpr int CloseGraceMs = 1000;
 
 int millis(double seconds)
 {
@@ -80,13 +85,14 @@ RigModel::Settings rigSettings(const SimOptions &options)
 } // namespace
 
 UnitSession::UnitSession(int id, QTcpSocket *socket, const SimOptions &options, std::uint64_t seed,
-                         QObject *parent)
+                         UnitRun *sharedRun, SentLog *sentLog, QObject *parent)
     : QObject(parent)
     , m_id(id)
     , m_socket(socket)
     , m_options(options)
-    , m_seed(seed)
-    , m_model(rigSettings(options), seed)
+    , m_run(sharedRun ? sharedRun : new UnitRun(rigSettings(options), seed, this))
+    , m_ownsRun(!sharedRun)
+    , m_sentLog(sentLog)
     // The stream's own chances (split points, junk, wrong sums) come from a
     // second source, so they do not change the rig's values.
     , m_random(seed ^ 0x9e3779b97f4a7c15ULL)
@@ -102,7 +108,6 @@ UnitSession::UnitSession(int id, QTcpSocket *socket, const SimOptions &options, 
         timer->setSingleShot(single);
         return timer;
     };
-    m_packetTimer = makeTimer(false);
     m_witsTimer = makeTimer(false);
     m_uptimeTimer = makeTimer(false);
     m_burstTimer = makeTimer(false);
@@ -113,7 +118,7 @@ UnitSession::UnitSession(int id, QTcpSocket *socket, const SimOptions &options, 
     const int packetMs = std::max(1, millis(1.0 / m_options.rate));
     m_pieceGapMs = std::max(1, std::min(m_options.splitGapMs, packetMs / 4));
 
-    connect(m_packetTimer, &QTimer::timeout, this, &UnitSession::sendPacket);
+    connect(m_run, &UnitRun::advanced, this, &UnitSession::onAdvanced);
     connect(m_witsTimer, &QTimer::timeout, this, &UnitSession::sendWits);
     connect(m_uptimeTimer, &QTimer::timeout, this, &UnitSession::sendUptime);
     connect(m_burstTimer, &QTimer::timeout, this, &UnitSession::sendBurst);
@@ -171,7 +176,9 @@ void UnitSession::start()
         // A fresh viewer would otherwise show 0% uptime for a whole period.
         if (m_options.uptimePeriod > 0)
             sendUptime();
-        m_packetTimer->start(std::max(1, millis(1.0 / m_options.rate)));
+        m_generating = true;
+        if (m_ownsRun)
+            m_run->start();
         if (m_options.witsPeriod > 0)
             m_witsTimer->start(std::max(1, millis(m_options.witsPeriod)));
         if (m_options.uptimePeriod > 0)
@@ -193,19 +200,27 @@ void UnitSession::start()
         QTimer::singleShot(millis(m_options.silentAfter), this, &UnitSession::goSilent);
 }
 
-QByteArray UnitSession::nextPacket()
+UnitSession::Packet UnitSession::nextPacket()
 {
-    m_model.advance();
+    // Faults strike every Nth packet of this connection; the lines name the
+    // packet by the number it carries (the same on a single unit's connection).
     const std::uint64_t n = ++m_packets;
-    const QByteArray number = QByteArray::number(static_cast<qulonglong>(n));
-    auto every = [n](int period) { return period > 0 && n % static_cast<std::uint64_t>(period) == 0; };
+    Packet packet;
+    packet.number = m_run->model().packetNumber();
+    const QByteArray number = QByteArray::number(static_cast<qulonglong>(packet.number));
+    auto every = [n, &packet](int period) {
+        const bool hit = period > 0 && n % static_cast<std::uint64_t>(period) == 0;
+        packet.intact = packet.intact && !hit;
+        return hit;
+    };
 
     if (every(m_options.noCommaEvery)) {
         fault("packet " + number + " sent without a comma");
-        return PacketBuilder::buildWithoutComma(m_options.name, m_options.lineEnd());
+        packet.bytes = PacketBuilder::buildWithoutComma(m_options.name, m_options.lineEnd());
+        return packet;
     }
 
-    QByteArrayList fields = m_model.fields();
+    QByteArrayList fields = m_run->model().fields();
     if (every(m_options.longPacketEvery)) {
         for (int i = 0; i < LongPacketExtraFields; ++i)
             fields.append(QByteArrayLiteral("0"));
@@ -222,40 +237,74 @@ QByteArray UnitSession::nextPacket()
         fault("packet " + number + " sent with checksum C" + QByteArray::number(checksum)
               + " instead of C" + QByteArray::number(right));
     }
-    return PacketBuilder::build(fields, m_options.lineEnd(), checksum);
+    packet.bytes = PacketBuilder::build(fields, m_options.lineEnd(), checksum);
+    return packet;
 }
 
-void UnitSession::sendPacket()
+void UnitSession::onAdvanced()
 {
-    sendElement(nextPacket(), StreamShaper::Kind::Packet);
+    if (!m_generating)
+        return;
+    if (m_collecting)
+        m_collected.append(nextPacket());
+    else
+        sendPacket(nextPacket());
+}
+
+void UnitSession::sendPacket(const Packet &packet)
+{
+    const QList<QByteArray> writes = m_shaper.push(packet.bytes, StreamShaper::Kind::Packet);
+    // Noted before the writes go out, so the write that carries its end finds it.
+    if (m_sentLog && packet.intact)
+        m_unsent.append({m_shaper.bytesIn(), packet.number});
+    queueWrites(writes);
     checkPacketLimit();
 }
 
 void UnitSession::sendWits()
 {
-    sendElement(WitsBuilder::build(m_model.witsHeader(), m_model.witsItems(), m_options.lineEnd()),
+    const RigModel &model = m_run->model();
+    sendElement(WitsBuilder::build(model.witsHeader(), model.witsItems(), m_options.lineEnd()),
                 StreamShaper::Kind::Wits);
 }
 
 void UnitSession::sendUptime()
 {
-    sendElement("[UPTIME " + m_model.nextUptime() + "%]" + m_options.lineEnd(), StreamShaper::Kind::Status);
+    sendElement("[UPTIME " + m_run->model().nextUptime() + "%]" + m_options.lineEnd(), StreamShaper::Kind::Status);
 }
 
 void UnitSession::sendBurst()
 {
     // A backlog, as a relay delivers it after a stall: complete packets back to back.
+    // The run is moved on at once; in a fleet the unit's other viewers get
+    // those packets as they come, this one all together.
     const int limit = m_options.closeAfter > 0 ? m_options.closeAfter : m_options.resetAfter;
     QByteArray burst;
+    QList<Unsent> ends;  // within the burst
     int count = 0;
+    m_collected.clear();
+    m_collecting = true;
     while (burst.size() <= m_options.burstSize
            && (limit <= 0 || m_packets < static_cast<std::uint64_t>(limit))) {
-        burst.append(nextPacket());
-        ++count;
+        m_run->step();
+        for (const Packet &packet : std::as_const(m_collected)) {
+            burst.append(packet.bytes);
+            ++count;
+            if (packet.intact)
+                ends.append({burst.size(), packet.number});
+        }
+        m_collected.clear();
     }
+    m_collecting = false;
     fault("burst of " + QByteArray::number(count) + " packets, " + QByteArray::number(burst.size())
           + " characters in one write");
-    queueWrites(m_shaper.pushWhole(burst));
+    const QList<QByteArray> writes = m_shaper.pushWhole(burst);
+    if (m_sentLog) {
+        const qint64 start = m_shaper.bytesIn() - burst.size();
+        for (const Unsent &end : std::as_const(ends))
+            m_unsent.append({start + end.end, end.number});
+    }
+    queueWrites(writes);
     checkPacketLimit();
 }
 
@@ -312,16 +361,33 @@ void UnitSession::writeNextPiece()
 
 void UnitSession::deliver(const QByteArray &bytes)
 {
-    if (m_silent || m_gone || m_socket->state() != QAbstractSocket::ConnectedState)
+    if (m_silent || m_gone || m_socket->state() != QAbstractSocket::ConnectedState) {
+        noteSent(bytes.size(), false);
         return;
+    }
     if (m_socket->bytesToWrite() > MaxBacklog) {
         if (!m_dropping)
             log("not reading, output dropped until it does");
         m_dropping = true;
+        noteSent(bytes.size(), false);
         return;
     }
     m_socket->write(bytes);
     m_socket->flush();
+    noteSent(bytes.size(), true);
+}
+
+void UnitSession::noteSent(qint64 bytes, bool written)
+{
+    if (!m_sentLog || m_options.replaying())
+        return;
+    m_handled += bytes;
+    const qint64 now = written ? QDateTime::currentMSecsSinceEpoch() : 0;
+    while (!m_unsent.isEmpty() && m_unsent.front().end <= m_handled) {
+        const Unsent packet = m_unsent.takeFirst();
+        if (written)
+            m_sentLog->record(m_options.name, packet.number, now);
+    }
 }
 
 void UnitSession::onReadyRead()
@@ -440,6 +506,39 @@ void UnitSession::resetNow()
     onDisconnected();
 }
 
+void UnitSession::drop()
+{
+    closeNow("dropped here after " + QByteArray::number(static_cast<qulonglong>(m_packets)) + " packets");
+}
+
+void UnitSession::stop()
+{
+    closeNow("closed here, the simulator stops");
+}
+
+void UnitSession::closeNow(const QByteArray &reason)
+{
+    if (m_gone)
+        return;
+    m_ending = Ending::Close;
+    m_endReason = reason;
+    stopGenerating();
+    // Everything already made goes out before the close, so a packet that
+    // was handed over is a packet the viewer can read.
+    queueWrites(m_shaper.drain());
+    m_pieceTimer->stop();
+    while (!m_pieces.isEmpty())
+        deliver(m_pieces.takeFirst());
+    m_socket->disconnectFromHost();
+    // A viewer that does not read would hold the close up on its backlog.
+    QTimer::singleShot(CloseGraceMs, this, [this] {
+        if (!m_gone) {
+            m_socket->abort();
+            onDisconnected();
+        }
+    });
+}
+
 void UnitSession::goSilent()
 {
     if (m_silent || m_gone)
@@ -452,8 +551,11 @@ void UnitSession::goSilent()
 
 void UnitSession::stopGenerating()
 {
-    for (QTimer *timer : {m_packetTimer, m_witsTimer, m_uptimeTimer, m_burstTimer, m_replayTimer})
+    for (QTimer *timer : {m_witsTimer, m_uptimeTimer, m_burstTimer, m_replayTimer})
         timer->stop();
+    m_generating = false;
+    if (m_ownsRun)
+        m_run->stop();
 }
 
 void UnitSession::onDisconnected()
