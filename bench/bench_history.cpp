@@ -69,7 +69,9 @@ void addSecond(history::Batch &batch, qint64 n)
                 bitDepth = value;
         }
     }
-    batch.readings.push_back(history::readingRow(readingOf(n), bitDepth));
+    Reading reading = readingOf(n);
+    reading.bitDepth = bitDepth;
+    batch.readings.push_back(history::readingRow(reading));
 }
 
 qint64 fileBytes(const QString &path)

@@ -35,7 +35,7 @@ int main(int argc, char *argv[])
     QTemporaryDir dir;
     HistoryRecorder::Options options;
     options.path = dir.filePath(QStringLiteral("history.sqlite3"));
-    HistoryRecorder recorder(fed.link(), options);
+    HistoryRecorder recorder(fed.link().unit(), options);
     QObject::connect(&recorder, &HistoryRecorder::reportLine, [](const QByteArray &line) {
         std::fprintf(stderr, "%s\n", line.constData());
     });

@@ -194,7 +194,7 @@ int follow(int seconds, int rounds)
     if (!writeDay(history.path, QDateTime::currentMSecsSinceEpoch()))
         return 1;
     FedLink fed;
-    HistoryRecorder recorder(fed.link(), history);
+    HistoryRecorder recorder(fed.link().unit(), history);
     recorder.setRecording(true);
 
     double closed = 0;

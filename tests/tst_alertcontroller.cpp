@@ -3,7 +3,10 @@
 #include <QtTest>
 
 #include "app/alerts/alertcontroller.h"
+#include "app/stream/trafficwindow.h"
 #include "app/viewerextras.h"
+#include "app/viewerwindow.h"
+#include "link/unitlink.h"
 #include "support/testsupport.h"
 
 namespace {
@@ -33,6 +36,30 @@ QByteArray packet(const QByteArray &gas, const QByteArray &error = "0")
     fields[20] = error;
     return support::packet(fields);
 }
+
+// A window that is no main window at all: the controller needs nothing of
+// the panel beyond the narrow edge.
+class EdgeOnly : public QWidget, public ViewerWindow
+{
+public:
+    explicit EdgeOnly(FakeSocket *socket) : link(socket, this) { link.stop(); }
+    void reportLine(const QByteArray &line) override { lines << line; }
+    QString chosenUnit() const override { return QStringLiteral("0001"); }
+    void showReadingsStale(bool stale) override { staleShown << stale; }
+    bool isActive() const override { return false; }
+    QMenu *extrasMenu() const override { return nullptr; }
+    void setZoom(int) override {}
+    const QString &programDirectory() const override { return folder; }
+    QWidget &widget() override { return *this; }
+    UnitLink &unitLink() override { return link; }
+    const TrafficWindow &trafficWindow() const override { return traffic; }
+
+    UnitLink link;
+    TrafficWindow traffic;
+    QString folder;
+    QByteArrayList lines;
+    QList<bool> staleShown;
+};
 
 } // namespace
 
@@ -130,6 +157,31 @@ private slots:
         open();
         fixture->feed(packet("1800"));
         QVERIFY(!desktop.isEmpty() && !desktop.contains(QStringLiteral("C!")));
+    }
+
+    void needsOnlyTheEdge()
+    {
+        auto *socket = new FakeSocket;
+        EdgeOnly edge(socket);
+        AlertOptions options;
+        options.sound = std::make_unique<FakeDesktop>(desktop, true);
+        options.notifier = std::make_unique<FakeDesktop>(desktop, true);
+        options.clock = [this] { return now; };
+        options.settingsFile = fixture->dir.filePath(QStringLiteral("edge.ini"));
+        QSettings(options.settingsFile, QSettings::IniFormat).setValue(QStringLiteral("alerts/staleSeconds"), 2);
+        AlertController controller(edge, std::move(options));
+        socket->state = SocketControl::Connected;
+        edge.link.refreshState();
+        socket->queue(packet("1800"));
+        edge.link.poll();
+        QCOMPARE(edge.lines, QByteArrayList{"[ALERT: VERY HIGH GAS UNITS]"});
+        // The link's staleness, by the limit the controller gave it: the
+        // no-data alert and the dimming come with its 20th tick.
+        for (int tick = 0; tick < 20; ++tick)
+            edge.link.tick();
+        QCOMPARE(edge.lines.last(), QByteArray("[ALERT: NO DATA FOR 2 SECONDS]"));
+        QCOMPARE(edge.staleShown.last(), true);
+        QCOMPARE(desktop.first(), QStringLiteral("Critical alert: VERY HIGH GAS UNITS"));
     }
 
     void tonesCompiledInAndKeysInTheMenu()

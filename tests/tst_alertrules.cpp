@@ -2,12 +2,16 @@
 
 #include "rules/alerts/alertrules.h"
 #include "rules/stream/reading.h"
+#include "rules/stream/unitstream.h"
 
 // Each row drives the rules through a script and compares the transcript:
 // the report line of every event, "W!" or "C!" when a tone is due, and
-// "dim" or "lit" when the readings turn stale or current. Script steps:
-// sN the link state N, rG or rG/E a packet with gas units G and error
-// number E, +S seconds pass and the tick runs, ack, mute.
+// "dim" or "lit" when the readings turn stale or current. The rules follow
+// a unit's stream as they follow the link in the viewer: its state, its
+// readings with their gas level, its staleness. Script steps: sN the link
+// state N, rG or rG/E a packet with gas units G and error number E, +S
+// seconds pass (the stream's 100 ms ticks, then the rules' tick), x the
+// display reset, ack, mute.
 class tst_AlertRules : public QObject
 {
     Q_OBJECT
@@ -48,8 +52,8 @@ private slots:
                "[ALERT: ALARM 5 HIGH SAMPLE FLOW RATE 0001] [ALERT MUTE END] W! [ALERT MUTE 15 MIN] "
                "[ALERT: HIGH GAS UNITS 0001] [ALERT END: ALARM 5 HIGH SAMPLE FLOW RATE 0001] "
                "[ALERT END: HIGH GAS UNITS 0001] [ALERT MUTE END] [ALERT: VERY HIGH GAS UNITS 0001] C!";
-        QTest::newRow("a new link starts the gas level afresh")
-            << 30 << "s7 r1500 s0 s7 r1300" << "[ALERT: HIGH GAS UNITS 0001] W! [ALERT END: HIGH GAS UNITS 0001]";
+        QTest::newRow("a disconnect (closed, the display reset) starts the gas level afresh")
+            << 30 << "s7 r1500 s0 x s7 r1300" << "[ALERT: HIGH GAS UNITS 0001] W! [ALERT END: HIGH GAS UNITS 0001]";
         QTest::newRow("gas that is no number neither ends nor restarts an alert")
             << 30 << "s7 r1900 rN/A r---- r r1900 r1300 r1100"
             << "[ALERT: VERY HIGH GAS UNITS 0001] C! [ALERT END: VERY HIGH GAS UNITS 0001]";
@@ -100,35 +104,55 @@ private slots:
         QFETCH(QString, script);
         QFETCH(QString, transcript);
 
-        alerts::AlertRules rules(staleSeconds);
         const QString unit = QStringLiteral("0001");
+        UnitStream stream;
+        stream.setSerial(unit);
+        stream.setStaleSeconds(staleSeconds);
+        alerts::AlertRules rules(staleSeconds);
+        alerts::AlertRules::Events events;
+        const auto take = [&events](const alerts::AlertRules::Events &more) {
+            events.insert(events.end(), more.begin(), more.end());
+        };
+        QObject::connect(&stream, &UnitStream::stalenessChanged,
+                         [&](readings::Staleness staleness) { take(rules.staleness(staleness, unit)); });
+        QObject::connect(&stream, &UnitStream::linkStateChanged,
+                         [&](std::int16_t state) { take(rules.linkState(state, unit)); });
+        QObject::connect(&stream, &UnitStream::readingAccepted,
+                         [&](const Reading &reading) { take(rules.reading(reading)); });
+
         qint64 now = 1000;
         bool dim = false;
         QStringList seen;
         for (const QString &step : script.split(QLatin1Char(' '))) {
-            alerts::AlertRules::Events events;
+            events.clear();
             if (step.startsWith(QLatin1Char('s'))) {
-                events = rules.linkState(std::int16_t(step.mid(1).toInt()), unit, now);
+                stream.setLinkState(std::int16_t(step.mid(1).toInt()));
             } else if (step.startsWith(QLatin1Char('r'))) {
-                Reading reading;
-                reading.serial = unit;
+                // Twenty-one fields: the gas units in field 5, the error
+                // number in field 21, no checksum.
                 const QStringList values = step.mid(1).split(QLatin1Char('/'));
-                reading.fields[5] = values.at(0).toLatin1();
-                reading.errorCode = values.value(1).toDouble();
-                events = rules.reading(reading, now);
+                QByteArrayList fields(21, "1");
+                fields[4] = values.at(0).toLatin1();
+                fields[20] = values.value(1, QStringLiteral("0")).toLatin1();
+                stream.receive("*" + fields.join(',') + ",\r");
             } else if (step.startsWith(QLatin1Char('+'))) {
-                now += qRound64(step.mid(1).toDouble() * 1000);
-                events = rules.tick(now);
+                const qint64 ms = qRound64(step.mid(1).toDouble() * 1000);
+                for (qint64 tick = 0; tick < ms / 100; ++tick)
+                    stream.tick();
+                now += ms;
+                take(rules.tick(now));
+            } else if (step == QLatin1String("x")) {
+                stream.forgetReadings();
             } else {
-                events = step == QLatin1String("ack") ? rules.acknowledge() : rules.mute(now);
+                take(step == QLatin1String("ack") ? rules.acknowledge() : rules.mute(now));
             }
             for (const alerts::Event &event : events)
                 seen << QString::fromLatin1(alerts::reportLine(event));
             const alerts::Tone tone = rules.dueTone(now);
             if (tone != alerts::Tone::None)
                 seen << (tone == alerts::Tone::Critical ? QStringLiteral("C!") : QStringLiteral("W!"));
-            if (rules.readingsStale() != dim) {
-                dim = rules.readingsStale();
+            if (stream.readingsStale() != dim) {
+                dim = stream.readingsStale();
                 seen << (dim ? QStringLiteral("dim") : QStringLiteral("lit"));
             }
         }

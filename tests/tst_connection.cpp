@@ -11,6 +11,7 @@
 #include "app/fm_more_data.h"
 #include "app/display/colours.h"
 #include "link/socketcontrol.h"
+#include "link/unitlink.h"
 #include "link/winsockcontrol.h"
 #include "rules/stream/reading.h"
 #include "rules/stream/streamstate.h"
@@ -593,21 +594,24 @@ void tst_Connection::resetTwiceEqualsOnce()
 
 void tst_Connection::gasLevelStartsAfreshAfterTheReset()
 {
-    fm_more_data w(options(new FakeSocket));
+    // Packets through the link, which holds the level; the socket closed, so
+    // that the reset has nothing to wait for.
+    auto *fake = new FakeSocket;
+    fm_more_data w(options(fake));
     support::stopTimers(w);
     const QLabel *gas = w.label(QStringLiteral("lbl_GasUnits"));
-    Reading reading;
-    reading.fields[5] = "1800";
-    w.populate_moredata(reading);
+    fake->receive(support::packet({"1", "2", "3", "4", "1800"}));
+    w.tmrDataArrival_Timer();
     QCOMPARE(colours::foreColor(gas), colours::red());
 
     w.clear_display();
     QCOMPARE(gas->text(), QString());
     QCOMPARE(colours::foreColor(gas), colours::white());
+    QCOMPARE(w.link().gasLevel(), readings::GasLevel::Unchanged);
 
     // 1300 sets no level of its own, and the old unit's red is gone.
-    reading.fields[5] = "1300";
-    w.populate_moredata(reading);
+    fake->receive(support::packet({"1", "2", "3", "4", "1300"}));
+    w.tmrDataArrival_Timer();
     QCOMPARE(gas->text(), QStringLiteral("1300"));
     QCOMPARE(colours::foreColor(gas), colours::white());
 }

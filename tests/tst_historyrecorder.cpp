@@ -1,19 +1,24 @@
-// The recorder on a unit link without any widget: what it keeps of a
-// session, how it fails, and what it prunes.
+// The recorder on a unit's stream, without a link, a socket or any widget:
+// what it keeps of a session, how it fails, and what it prunes. This test
+// links only the history library, which is how rthistory and a recorder
+// without a window use it.
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include "history/historyrecorder.h"
 #include "history/historystore.h"
-#include "link/unitlink.h"
-#include "support/fakesocket.h"
+#include "rules/stream/linkstate.h"
+#include "rules/stream/unitstream.h"
 #include "support/historysupport.h"
 #include "support/packets.h"
 
@@ -41,8 +46,7 @@ private:
 
     QTemporaryDir m_dir;
     QString m_path;
-    FakeSocket *m_socket = nullptr;
-    std::unique_ptr<UnitLink> m_link;
+    std::unique_ptr<UnitStream> m_unit;
 };
 
 void tst_HistoryRecorder::init()
@@ -50,30 +54,29 @@ void tst_HistoryRecorder::init()
     // A folder of its own for every test and data row.
     const QString name = QString::fromLatin1(QTest::currentDataTag() ? QTest::currentDataTag() : QTest::currentTestFunction());
     m_path = m_dir.filePath(QString(name).replace(QLatin1Char(' '), QLatin1Char('_')) + QStringLiteral("/history.sqlite3"));
-    m_socket = new FakeSocket;
-    m_link = std::make_unique<UnitLink>(m_socket);
-    m_link->findChild<QTimer *>(QStringLiteral("tmrDataArrival"))->stop();
+    m_unit = std::make_unique<UnitStream>();
 }
 
 void tst_HistoryRecorder::cleanup()
 {
-    m_link.reset();
+    m_unit.reset();
 }
 
 void tst_HistoryRecorder::connectLink()
 {
-    if (m_socket->state != SocketControl::Closed) {
-        m_link->close();
-        m_link->refreshState();
+    // As the link does: a close drops what was not consumed, and the socket
+    // reports closed, then connected.
+    if (m_unit->linkState() != LinkState::Closed) {
+        m_unit->dropBuffer();
+        m_unit->setLinkState(LinkState::Closed);
     }
-    m_link->open(QStringLiteral("0001"));
-    m_link->refreshState();
+    m_unit->setSerial(QStringLiteral("0001"));
+    m_unit->setLinkState(LinkState::Connected);
 }
 
 void tst_HistoryRecorder::feed(const QByteArray &bytes)
 {
-    m_socket->queue(bytes);
-    m_link->poll();
+    m_unit->receive(bytes);
 }
 
 std::unique_ptr<HistoryRecorder> tst_HistoryRecorder::recorder(qint64 sizeLimit)
@@ -81,7 +84,7 @@ std::unique_ptr<HistoryRecorder> tst_HistoryRecorder::recorder(qint64 sizeLimit)
     HistoryRecorder::Options options;
     options.path = m_path;
     options.sizeLimitBytes = sizeLimit;
-    return std::make_unique<HistoryRecorder>(*m_link, options);
+    return std::make_unique<HistoryRecorder>(*m_unit, options);
 }
 
 void tst_HistoryRecorder::keepsTheSession()
@@ -94,8 +97,8 @@ void tst_HistoryRecorder::keepsTheSession()
     feed(support::packet(support::unitFields("----.-", "N/A", "E7")));
     feed(support::packet(support::unitFields("1523.6", "1800", "1203")) + "[TWO WAY]\r\n");
     history->recordReportLine("[Parse Checksum failed]");
-    m_link->close();
-    m_link->refreshState();
+    m_unit->dropBuffer();
+    m_unit->setLinkState(LinkState::Closed);
     // Gathered, not yet written: the transaction waits for the flush.
     QVERIFY(support::sqlRows(m_path, "SELECT * FROM readings").isEmpty());
     history->flush();
@@ -231,7 +234,7 @@ void tst_HistoryRecorder::keepsRowsWhileTheFileIsHeld()
     options.path = m_path;
     options.retryIntervalMs = 50;
     options.keptReadings = 20;
-    HistoryRecorder history(*m_link, options);
+    HistoryRecorder history(*m_unit, options);
     QSignalSpy lines(&history, &HistoryRecorder::reportLine);
     history.setRecording(true);
     connectLink();

@@ -97,7 +97,7 @@ void tst_HistoryRoundTrip::recordedSessionReplaysTheSame()
     QVERIFY(unit.start({QStringLiteral("--seed"), QStringLiteral("3"), QStringLiteral("--rate"), QStringLiteral("8"),
                         QStringLiteral("--wits-period"), QStringLiteral("1")}));
     Viewer recorded(first, unit.port());
-    HistoryRecorder recorder(recorded.window->link(), {database, 30, 0});
+    HistoryRecorder recorder(recorded.window->link().unit(), {database, 30, 0});
     recorder.setRecording(true);
     recorded.window->cmd_connect_Click();
     QTRY_VERIFY_WITH_TIMEOUT(recorded.seen.packets.size() >= 12 && recorded.seen.witsLines.size() >= 8, 10000);

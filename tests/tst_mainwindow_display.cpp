@@ -404,12 +404,14 @@ void tst_MainWindowDisplay::gasColour()
     QFETCH(QStringList, shown);
     QFETCH(QStringList, colour);
 
+    // Through the link, which holds the level each reading comes with.
     fm_more_data &w = *m_w;
+    FakeSocket *fake = m_fixture->socket;
+    fake->state = SocketControl::Connected;
     const QLabel *gas = w.label(QStringLiteral("lbl_GasUnits"));
     for (int i = 0; i < fields.size(); ++i) {
-        Reading reading;
-        reading.fields[5] = fields.at(i);
-        w.populate_moredata(reading);
+        fake->receive(packet({"1", "2", "3", "4", fields.at(i)}));
+        w.tmrDataArrival_Timer();
         QCOMPARE(gas->text(), shown.at(i));
         QCOMPARE(colours::foreColor(gas), namedColour(colour.at(i)));
     }

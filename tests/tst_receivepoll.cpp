@@ -54,7 +54,7 @@ void tst_ReceivePoll::init()
 {
     m_socket = new FakeSocket;
     m_link = std::make_unique<UnitLink>(m_socket);
-    m_link->findChild<QTimer *>(QStringLiteral("tmrDataArrival"))->stop();
+    m_link->stop();  // the test drives the poll and the ticks by hand
     m_traffic.clear();
     connect(m_link.get(), &UnitLink::chunkReceived, this, [this](const QByteArray &chunk) { m_traffic.append(chunk); });
     m_socket->state = SocketControl::Connected;

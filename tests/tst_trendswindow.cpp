@@ -23,6 +23,7 @@
 #include "support/historysupport.h"
 #include "support/packets.h"
 #include "support/screens.h"
+#include "app/display/colours.h"
 #include "app/trends/trendchart.h"
 #include "app/trends/trendswindow.h"
 
@@ -69,6 +70,7 @@ private slots:
         QSettings().setValue(QStringLiteral("trends/range"), TrendsWindow::TenMinutes);
     }
     void drawsTheHistoryThenFollowsTheLink();
+    void gasColourIsTheLinksAndGoesWithTheUnit();
     void opensWhereItFits_data();
     void opensWhereItFits();
     void axisLabelsDifferAndFit_data();
@@ -109,7 +111,7 @@ void tst_TrendsWindow::drawsTheHistoryThenFollowsTheLink()
 
     auto *socket = new FakeSocket;
     UnitLink link(socket);
-    link.findChild<QTimer *>(QStringLiteral("tmrDataArrival"))->stop();
+    link.stop();  // the test drives the poll by hand
     link.open(QStringLiteral("0001"));
     link.refreshState();
     TrendsWindow window(link, {path, {}, [] { return QStringLiteral("0001"); }});
@@ -171,6 +173,57 @@ void tst_TrendsWindow::drawsTheHistoryThenFollowsTheLink()
     const std::vector<QPointF> other = joined(gas->drawnParts(GasUnits));
     QCOMPARE(other.size(), std::size_t(5));
     QCOMPARE(other.front(), QPointF(timeOf(0), 3000));
+}
+
+void tst_TrendsWindow::gasColourIsTheLinksAndGoesWithTheUnit()
+{
+    // The latest gas units take the colour of the level the link holds them
+    // at; when the operator connects another unit, the old unit's colour
+    // does not stay on.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
+    {
+        history::Batch batch;
+        batch.readings.push_back(row("0001", QDateTime::currentMSecsSinceEpoch() - 60000, {{QStringLiteral("gas_units"), 900}}));
+        HistoryStore store;
+        QVERIFY(store.open(path, HistoryStore::Access::ReadWrite));
+        QVERIFY(store.write(batch));
+    }
+    auto *socket = new FakeSocket;
+    UnitLink link(socket);
+    link.stop();  // the test drives the poll by hand
+    QString box = QStringLiteral("0001");
+    const auto connectBox = [&] {
+        link.close();
+        link.refreshState();
+        link.open(box);
+        link.refreshState();
+    };
+    connectBox();
+    TrendsWindow window(link, {path, {}, [&box] { return box; }});
+    QSignalSpy updated(&window, &TrendsWindow::chartsUpdated);
+    window.present();
+    QVERIFY(updated.wait());
+    const QLabel *gas = window.findChild<QLabel *>(QStringLiteral("lbl_latest_gas"));
+    socket->queue(support::packet(support::unitFields("5070.0", "1800", "0")));
+    link.poll();
+    QTRY_COMPARE(gas->text(), QStringLiteral("1800"));
+    QVERIFY(gas->autoFillBackground());
+    QCOMPARE(colours::backColor(gas), colours::red());
+
+    box = QStringLiteral("0002");
+    connectBox();
+    socket->queue(support::packet(support::unitFields("5070.0", "1300", "0")));
+    link.poll();
+    QTRY_COMPARE(window.unit(), QStringLiteral("0002"));
+    QVERIFY(updated.wait());
+    QTRY_COMPARE(gas->text(), QStringLiteral("\u2014"));
+    QVERIFY(!gas->autoFillBackground());
+    // 1300 is no level of its own for the new unit.
+    socket->queue(support::packet(support::unitFields("5070.0", "1300", "0")));
+    link.poll();
+    QTRY_COMPARE(gas->text(), QStringLiteral("1300"));
+    QVERIFY(!gas->autoFillBackground());
 }
 
 void tst_TrendsWindow::axisLabelsDifferAndFit_data()

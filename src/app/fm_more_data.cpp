@@ -109,7 +109,6 @@ fm_more_data::fm_more_data(ViewerOptions options, QWidget *parent)
     wireLink();
 
     Form_Load();
-    startTimers();
 }
 
 fm_more_data::~fm_more_data()
@@ -322,26 +321,23 @@ void fm_more_data::buildPanel()
 
 void fm_more_data::wireLink()
 {
+    // The link's timers are the window's tmr_delay, tmrDataArrival and
+    // tmr_wits: each tick of theirs shows here after the link has done its
+    // part.
+    connect(m_link, &UnitLink::ticked, this, &fm_more_data::linkTicked);
+    connect(m_link, &UnitLink::witsTicked, this, &fm_more_data::witsCounted);
     connect(m_link, &UnitLink::chunkReceived, text_window, &TrafficWindow::appendChunk);
     connect(m_link, &UnitLink::lineReported, this, &fm_more_data::disply_text);
     connect(m_link, &UnitLink::readingAccepted, this, &fm_more_data::populate_moredata);
     connect(m_link, &UnitLink::twoWayModeChanged, this, &fm_more_data::twoWayMode);
     connect(m_link, &UnitLink::witsRecordStarted, this, &fm_more_data::witsListCleared);
     connect(m_link, &UnitLink::witsItemRead, this, &fm_more_data::witsItemRead);
+    connect(m_link, &UnitLink::bitDepthRead, this, &fm_more_data::witsBitDepth);
 }
 
-void fm_more_data::startTimers()
+QString fm_more_data::chosenUnit() const
 {
-    auto timer = [this](const char *name, int interval, void (fm_more_data::*handler)()) {
-        auto *t = new QTimer(this);
-        t->setObjectName(QString::fromLatin1(name));
-        t->setInterval(interval);
-        connect(t, &QTimer::timeout, this, handler);
-        t->start();
-        return t;
-    };
-    tmr_delay = timer("tmr_delay", 100, &fm_more_data::tmr_delay_Timer);
-    tmr_wits = timer("tmr_wits", 1000, &fm_more_data::tmr_wits_Timer);
+    return txt_trailer_num->text();
 }
 
 void fm_more_data::Form_Load()
@@ -369,7 +365,17 @@ void fm_more_data::tmr_delay_Timer()
 {
     if (m_ended)
         return;
-    // A failing step drops the rest of this tick; the next tick starts afresh.
+    // The link ages the data, sends the keep-alive when due and reads the
+    // state; linkTicked() then does the window's part of the tick.
+    m_link->tick();
+}
+
+void fm_more_data::linkTicked(bool whole)
+{
+    if (m_ended)
+        return;
+    // A failing step drops the rest of this tick; the next tick starts
+    // afresh. A keep-alive the socket refused has dropped the state refresh.
     try {
         if (uptime_holdoff > 0)
             --uptime_holdoff;
@@ -379,8 +385,8 @@ void fm_more_data::tmr_delay_Timer()
             --delay_ticks;
         // Every running wait looks at the shared countdown again.
         endWaits();
-        m_link->tick();
-        Winsock_state();
+        if (whole)
+            Winsock_state();
     } catch (...) {
     }
 }
@@ -430,6 +436,7 @@ void fm_more_data::Form_Unload(std::int16_t &cancel)
     }
     attempt([&] { UnloadAllForms(QStringLiteral("fm_more_data")); });
     m_ended = true;
+    m_link->stop();
     for (QTimer *timer : findChildren<QTimer *>())
         timer->stop();
     m_options.endProcess();

@@ -12,9 +12,11 @@
 #include <QString>
 #include <QWidget>
 
+#include "app/viewerwindow.h"
 #include "rules/config/witstable.h"
 #include "rules/readings/readingrules.h"
 #include "rules/stream/reading.h"
+#include "rules/stream/unitstream.h"
 
 class QEventLoop;
 class QGroupBox;
@@ -48,11 +50,12 @@ struct ViewerOptions
 
 // The main window: the reading panel, the status line, the traffic window
 // and the WITS list. It composes the owners of the run-time state (the unit
-// link with its socket and stream, the traffic window with its log) and
-// wires their signals to the panel; the panel's own state (the blink, the
-// waits, the uptime display) is its own. Its procedures are implemented in
-// the folder of the subsystem they belong to.
-class fm_more_data : public QWidget
+// link with its socket, stream, timers and the unit's state; the traffic
+// window with its log) and shows what they report; the panel's own state
+// (the blink, the waits, the uptime display) is its own. Its timer handlers
+// forward to the link, whose timers they are. Its procedures are
+// implemented in one file per subsystem beside this one.
+class fm_more_data : public QWidget, public ViewerWindow
 {
     Q_OBJECT
 
@@ -96,18 +99,26 @@ public:
     void setReadingsStale(bool stale);
     bool readingsStale() const { return m_stale; }
 
+    // ViewerWindow
+    void reportLine(const QByteArray &line) override { disply_text(line); }
+    QString chosenUnit() const override;
+    void showReadingsStale(bool stale) override { setReadingsStale(stale); }
+    bool isActive() const override { return isActiveWindow(); }
+    QWidget &widget() override { return *this; }
+    UnitLink &unitLink() override { return *m_link; }
+
     // Configuration and unlock.
     void LoadIniFile();
     void cmd_secure_Click();
 
     // The owners this window composes, for whatever listens beside it.
     const UnitLink &link() const { return *m_link; }
-    const TrafficWindow &trafficWindow() const { return *text_window; }
+    const TrafficWindow &trafficWindow() const override { return *text_window; }
     // The right-click menu of the window, where everything that is not part
     // of the reading panel is reached.
-    QMenu *extrasMenu() const { return m_extras; }
+    QMenu *extrasMenu() const override { return m_extras; }
     // Where the configuration files are read from.
-    const QString &programDirectory() const { return m_options.programDirectory; }
+    const QString &programDirectory() const override { return m_options.programDirectory; }
 
     // State, for the tests and the benchmarks.
     const StreamState &stream() const;
@@ -130,7 +141,7 @@ public:
 
     // The scale of the whole panel, its fonts included, in percent of the
     // size the twips give: one of panel::ZoomSteps.
-    void setZoom(int percent);
+    void setZoom(int percent) override;
     int zoom() const { return m_zoomPercent; }
 
 protected:
@@ -143,7 +154,6 @@ private:
     void buildPanel();
     void buildTopRow();
     void wireLink();
-    void startTimers();
     int twipsX(int twips) const;
     int twipsY(int twips) const;
     QRect twipsRect(int left, int top, int width, int height) const;
@@ -155,7 +165,7 @@ private:
     void setOuterSizeTwips(int width, int height);
     QString normalCaption(const Reading &reading) const;
     void showPartly(const Reading &reading, std::size_t shownRows);
-    void showGasLevel(const QByteArray &gasField);
+    void showGasLevel(readings::GasLevel level);
     static QString startCaption();
     void showUptime();
     void endWaits();
@@ -163,6 +173,8 @@ private:
     QLabel *panelLabel(const char *name) const;
 
     // What the link reports.
+    void linkTicked(bool whole);
+    void witsCounted(UnitStream::WitsWatch watch, std::int16_t left);
     void twoWayMode(bool active);
     void witsListCleared();
     void witsItemRead(const WitsItem &item);
@@ -189,8 +201,6 @@ private:
     QLabel *lbl_err_txt = nullptr;
     QLabel *lbl_uptime = nullptr;
     QHash<QString, QLabel *> m_labels;
-    QTimer *tmr_delay = nullptr;
-    QTimer *tmr_wits = nullptr;
     QMenu *m_extras = nullptr;
     QScrollArea *m_scroll = nullptr;
     QWidget *m_panel = nullptr;
@@ -206,7 +216,6 @@ private:
     std::int16_t uptime_holdoff = 0;
     std::int32_t delay_ticks = 0;
     bool error_blink = false;
-    readings::GasLevelTracker m_gasLevel;
     bool m_stale = false;
 
     // Where every control stands, in twips at 100 %, and its font size

@@ -60,7 +60,7 @@ void fm_more_data::populate_moredata(const Reading &reading)
                 target->setText(text);
         }
 
-        showGasLevel(reading.fields[5]);
+        showGasLevel(reading.gasLevel);
 
         // The blink advances one phase per packet while the error lasts.
         if (reading.errorCode > 0) {
@@ -90,26 +90,22 @@ void fm_more_data::showPartly(const Reading &reading, std::size_t shownRows)
     // A packet shown only up to a fault: the boxes it did not reach would
     // go on showing the previous packet's values beside this one's time, so
     // they are emptied, and nothing else of the previous packet stays
-    // (its gas level, its alarm, its caption).
+    // (its gas level, its alarm, its caption). The gas colour is the
+    // reading's own: only gas units too large to show stop the panel before
+    // the gas box, and those are no reading for the link either.
     const auto &table = readings::fieldTable();
-    bool gasShown = false;
-    for (std::size_t row = 0; row < table.size(); ++row) {
-        if (row < shownRows)
-            gasShown = gasShown || panelLabel(table[row].label) == lbl_GasUnits;
-        else
-            attempt([&] { panelLabel(table[row].label)->setText(QString()); });
-    }
-    attempt([&] { showGasLevel(gasShown ? reading.fields[5] : QByteArray()); });
+    for (std::size_t row = shownRows; row < table.size(); ++row)
+        attempt([&] { panelLabel(table[row].label)->setText(QString()); });
+    attempt([&] { showGasLevel(reading.gasLevel); });
     setWindowTitle(normalCaption(reading));
     colours::setBackColor(lbl_err, colours::buttonFace());
     lbl_err_txt->setText(QString());
 }
 
-void fm_more_data::showGasLevel(const QByteArray &gasField)
+void fm_more_data::showGasLevel(readings::GasLevel level)
 {
-    m_gasLevel.update(gasField);
     if (!m_stale)
-        colours::setForeColor(lbl_GasUnits, gasColour(m_gasLevel.level()));
+        colours::setForeColor(lbl_GasUnits, gasColour(level));
 }
 
 void fm_more_data::clear_display()
@@ -127,27 +123,32 @@ void fm_more_data::clear_display()
     text_window->clearTraffic();
     twoWayMode(false);
     // No alarm and no gas level outlive the unit that reported them: the
-    // next unit's first reading starts the level and the blink afresh.
+    // next unit's first reading starts the level (the link's) and the blink
+    // afresh.
     setWindowTitle(startCaption());
     colours::setBackColor(lbl_err, colours::buttonFace());
     error_blink = false;
-    m_gasLevel.reset();
-    paintReadingColours();
     m_link->forgetReadings();
+    paintReadingColours();
     showUptime();
 }
 
 void fm_more_data::tmr_wits_Timer()
 {
-    if (m_link->witsCountdown() <= 0) {
+    // The link counts; witsCounted() shows the count.
+    m_link->witsTick();
+}
+
+void fm_more_data::witsCounted(UnitStream::WitsWatch watch, std::int16_t left)
+{
+    if (watch == UnitStream::WitsWatch::Bad) {
         cmd_wits->setText(QStringLiteral("WITS BAD"));
         colours::setBackColor(cmd_wits, colours::red());
         return;
     }
-    const std::int16_t left = m_link->witsTick();
     cmd_wits->setText(QStringLiteral("WITS ") + QString::number(left));
     colours::setBackColor(cmd_wits, colours::green());
-    if (left == 0) {
+    if (watch == UnitStream::WitsWatch::Expired) {
         // The WITS data has gone stale: nothing it put on the screen stays.
         cmd_wits->setText(QStringLiteral("WITS"));
         colours::setBackColor(cmd_wits, colours::red());
@@ -192,7 +193,7 @@ void fm_more_data::paintReadingColours()
         if (m_stale)
             colour = colours::staleText();
         else if (shown == lbl_GasUnits)
-            colour = gasColour(m_gasLevel.level());
+            colour = gasColour(m_link->gasLevel());
         else if (box.style == panel::BoxStyle::Large)
             colour = colours::white();
         else if (box.style == panel::BoxStyle::LargeCyan)
@@ -214,10 +215,7 @@ void fm_more_data::witsListCleared()
 
 void fm_more_data::witsItemRead(const WitsItem &item)
 {
-    static constexpr std::int16_t BitDepthCode = 108;
     wits_info->addItem(item.line);
-    if (item.code == BitDepthCode)
-        witsBitDepth(item.value);
 }
 
 void fm_more_data::witsBitDepth(double value)

@@ -4,15 +4,13 @@
 
 #include <QAction>
 #include <QActionGroup>
-#include <QDateTime>
-#include <QLineEdit>
 #include <QMenu>
 #include <QSettings>
-#include <QTimer>
+#include <QWidget>
 
 #include "app/alerts/alertcontroller.h"
 #include "app/aboutbox.h"
-#include "app/fm_more_data.h"
+#include "app/viewerwindow.h"
 #include "rules/config/usersettings.h"
 #include "app/display/panellayout.h"
 #include "app/history/historyexportdialog.h"
@@ -50,8 +48,8 @@ int zoomSetting(const QSettings &settings, QList<QByteArray> &reports)
 
 } // namespace
 
-ViewerExtras::ViewerExtras(fm_more_data &window)
-    : QObject(&window)
+ViewerExtras::ViewerExtras(ViewerWindow &window)
+    : QObject(&window.widget())
     , m_window(window)
 {
     setObjectName(QStringLiteral("ViewerExtras"));
@@ -60,7 +58,7 @@ ViewerExtras::ViewerExtras(fm_more_data &window)
     UserSettings opened = openUserSettings();
     QSettings &settings = *opened.settings;
     for (const QByteArray &line : std::as_const(opened.reports))
-        window.disply_text(line);
+        window.reportLine(line);
     addEntry(tr("About…"), QKeySequence(Qt::Key_F1), [this] { showAbout(); });
     addEntry(tr("Trends…"), QKeySequence(Qt::Key_F2), [this] { showTrends(); });
 
@@ -80,9 +78,9 @@ ViewerExtras::ViewerExtras(fm_more_data &window)
     history.retentionDays = wholeNumberSetting(settings, QStringLiteral("history/retentionDays"),
                                                HistoryRecorder::DefaultRetentionDays, 1, slips);
     for (const QByteArray &line : std::as_const(slips))
-        window.disply_text(line);
-    m_history = new HistoryRecorder(window.link(), history, this);
-    connect(m_history, &HistoryRecorder::reportLine, &window, &fm_more_data::disply_text);
+        window.reportLine(line);
+    m_history = new HistoryRecorder(window.unitLink().unit(), history, this);
+    connect(m_history, &HistoryRecorder::reportLine, this, [this](const QByteArray &line) { m_window.reportLine(line); });
     connect(&window.trafficWindow(), &TrafficWindow::lineAppended, m_history, &HistoryRecorder::recordReportLine);
     connect(m_alerts, &AlertController::alertEvent, m_history,
             [this](const QString &unit, const QString &kind, const QString &text) { m_history->recordEvent(unit, kind, text); });
@@ -97,7 +95,7 @@ ViewerExtras::ViewerExtras(fm_more_data &window)
     QList<QByteArray> zoomSlips;
     const int zoom = zoomSetting(settings, zoomSlips);
     for (const QByteArray &line : std::as_const(zoomSlips))
-        window.disply_text(line);
+        window.reportLine(line);
     QMenu *zoomMenu = window.extrasMenu()->addMenu(tr("Zoom"));
     zoomMenu->setObjectName(QStringLiteral("mnu_zoom"));
     auto *zoomSteps = new QActionGroup(zoomMenu);
@@ -119,11 +117,11 @@ ViewerExtras::~ViewerExtras()
 
 QAction *ViewerExtras::addEntry(const QString &text, const QKeySequence &key, std::function<void()> triggered)
 {
-    auto *action = new QAction(text, &m_window);
+    auto *action = new QAction(text, &m_window.widget());
     if (!key.isEmpty()) {
         action->setShortcut(key);
         action->setShortcutContext(Qt::WindowShortcut);
-        m_window.addAction(action);
+        m_window.widget().addAction(action);
     }
     connect(action, &QAction::triggered, this, [triggered = std::move(triggered)] { triggered(); });
     m_window.extrasMenu()->addAction(action);
@@ -147,14 +145,12 @@ void ViewerExtras::exportHistory()
     // What the last second gathered belongs in the export too.
     m_history->flush();
     const QString path = m_history->options().path;
-    const QLineEdit *serial = m_window.findChild<QLineEdit *>(QStringLiteral("txt_trailer_num"));
     const auto exporter = [this, path](const HistoryExportRequest &request, QWidget *dialog, QString *problem) {
         m_history->flush();
-        return runHistoryExport(path, request, dialog, [this](const QByteArray &line) { m_window.disply_text(line); },
+        return runHistoryExport(path, request, dialog, [this](const QByteArray &line) { m_window.reportLine(line); },
                                 problem);
     };
-    auto *dialog = new HistoryExportDialog(historyUnits(path), serial ? serial->text() : m_window.link().serial(),
-                                           exporter, &m_window);
+    auto *dialog = new HistoryExportDialog(historyUnits(path), m_window.chosenUnit(), exporter, &m_window.widget());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }
@@ -165,11 +161,8 @@ void ViewerExtras::showTrends()
         TrendsOptions options;
         options.historyPath = m_history->options().path;
         options.beforeReading = [this] { m_history->flush(); };
-        options.chosenUnit = [this] {
-            const QLineEdit *serial = m_window.findChild<QLineEdit *>(QStringLiteral("txt_trailer_num"));
-            return serial ? serial->text() : m_window.link().serial();
-        };
-        m_trends = new TrendsWindow(m_window.link(), options);
+        options.chosenUnit = [this] { return m_window.chosenUnit(); };
+        m_trends = new TrendsWindow(m_window.unitLink(), options);
         m_trends->setAttribute(Qt::WA_DeleteOnClose);
     }
     m_trends->present();

@@ -11,10 +11,11 @@ class AlertController;
 class HistoryRecorder;
 class QAction;
 class TrendsWindow;
-class fm_more_data;
+class ViewerWindow;
 
 // Everything the viewer offers beside the reading panel, composed around the
-// main window from the owners it exposes. All of it is reached from the
+// main window from the owners it exposes, through its narrow edge
+// (ViewerWindow). All of it is reached from the
 // window's right-click menu and, where a key is given, from a function key:
 // character keys belong to the unit in the traffic window and drop the link
 // in the serial box, so no other key may be taken.
@@ -26,7 +27,7 @@ class ViewerExtras : public QObject
     Q_OBJECT
 
 public:
-    explicit ViewerExtras(fm_more_data &window);
+    explicit ViewerExtras(ViewerWindow &window);
     ~ViewerExtras() override;
 
     // An entry of the right-click menu, with its function key when one is
@@ -40,7 +41,7 @@ private:
     void exportHistory();
     void showTrends();
 
-    fm_more_data &m_window;
+    ViewerWindow &m_window;
     QPointer<AboutBox> m_about;
     AlertController *m_alerts = nullptr;
     HistoryRecorder *m_history = nullptr;

@@ -5,15 +5,14 @@
 #include <QFileInfo>
 #include <QTimer>
 
-#include "rules/files/safefile.h"
 #include "history/historyfile.h"
 #include "history/historystore.h"
-#include "link/socketcontrol.h"
-#include "link/unitlink.h"
+#include "rules/files/safefile.h"
+#include "rules/stream/linkstate.h"
+#include "rules/stream/unitstream.h"
 
 namespace {
 
-constexpr std::int16_t BitDepthCode = 108;
 constexpr qint64 DayMs = 24LL * 60 * 60 * 1000;
 
 qint64 now()
@@ -59,11 +58,11 @@ QString HistoryRecorder::Lost::text() const
         .arg(events);
 }
 
-HistoryRecorder::HistoryRecorder(const UnitLink &link, Options options, QObject *parent)
+HistoryRecorder::HistoryRecorder(const UnitStream &unit, Options options, QObject *parent)
     : QObject(parent)
-    , m_link(link)
+    , m_unit(unit)
     , m_options(std::move(options))
-    , m_linkState(link.state())
+    , m_linkState(unit.linkState())
 {
     setObjectName(QStringLiteral("HistoryRecorder"));
     m_flushTimer = new QTimer(this);
@@ -82,11 +81,11 @@ HistoryRecorder::HistoryRecorder(const UnitLink &link, Options options, QObject 
     m_retryTimer->setInterval(m_options.retryIntervalMs);
     connect(m_retryTimer, &QTimer::timeout, this, &HistoryRecorder::retry);
 
-    connect(&link, &UnitLink::stateChanged, this, &HistoryRecorder::linkState);
-    connect(&link, &UnitLink::readingAccepted, this, &HistoryRecorder::readingAccepted);
-    connect(&link, &UnitLink::witsRecordStarted, this, &HistoryRecorder::witsRecordStarted);
-    connect(&link, &UnitLink::witsItemRead, this, &HistoryRecorder::witsItemRead);
-    connect(&link, &UnitLink::twoWayModeChanged, this, &HistoryRecorder::twoWayMode);
+    connect(&unit, &UnitStream::linkStateChanged, this, &HistoryRecorder::linkState);
+    connect(&unit, &UnitStream::readingAccepted, this, &HistoryRecorder::readingAccepted);
+    connect(&unit, &UnitStream::witsRecordStarted, this, &HistoryRecorder::witsRecordStarted);
+    connect(&unit, &UnitStream::witsItemRead, this, &HistoryRecorder::witsItemRead);
+    connect(&unit, &UnitStream::twoWayModeChanged, this, &HistoryRecorder::twoWayMode);
 }
 
 HistoryRecorder::~HistoryRecorder()
@@ -252,7 +251,7 @@ void HistoryRecorder::retry()
     // What was lost is history too, written with what was kept.
     const bool note = lost.any();
     if (note)
-        m_pending.events.push_back({now(), m_link.serial(), QStringLiteral("rows lost"), lost.text()});
+        m_pending.events.push_back({now(), m_unit.serial(), QStringLiteral("rows lost"), lost.text()});
     if (!writePending()) {
         if (note && !m_pending.events.empty())
             m_pending.events.pop_back();
@@ -320,7 +319,7 @@ void HistoryRecorder::pruneStep()
 
 void HistoryRecorder::addEvent(qint64 timeMs, const char *kind, const QString &detail)
 {
-    recordEvent(m_link.serial(), QLatin1String(kind), detail, timeMs);
+    recordEvent(m_unit.serial(), QLatin1String(kind), detail, timeMs);
 }
 
 void HistoryRecorder::recordEvent(const QString &unit, const QString &kind, const QString &detail, qint64 timeMs)
@@ -340,28 +339,27 @@ void HistoryRecorder::linkState(std::int16_t state)
 {
     const std::int16_t before = m_linkState;
     m_linkState = state;
-    const QString &serial = m_link.serial();
+    const QString &serial = m_unit.serial();
     switch (state) {
-    case SocketControl::Connected:
-        // A new connection: nothing the unit said before stands.
-        m_bitDepth.reset();
+    case LinkState::Connected:
+        // A new connection: its alarm, mode and gas level are recorded
+        // afresh.
         m_alarm = 0.0;
         m_twoWay = false;
-        m_gasLevel.reset();
         m_gasRecorded = readings::GasLevel::Unchanged;
         // A connect is a moment to try a paused file again at once.
         if (m_recording && m_paused)
             retry();
         addEvent(now(), "connected", serial + QStringLiteral(" connected"));
         break;
-    case SocketControl::Closing:
+    case LinkState::Closing:
         addEvent(now(), "unit ended", serial + QStringLiteral(": the unit ended the connection"));
         break;
-    case SocketControl::Error:
+    case LinkState::Error:
         addEvent(now(), "link error", serial + QStringLiteral(": the connection failed"));
         break;
-    case SocketControl::Closed:
-        if (before != SocketControl::Closed)
+    case LinkState::Closed:
+        if (before != LinkState::Closed)
             addEvent(now(), "disconnected", serial + QStringLiteral(" disconnected"));
         break;
     default:
@@ -371,11 +369,8 @@ void HistoryRecorder::linkState(std::int16_t state)
 
 void HistoryRecorder::readingAccepted(const Reading &reading)
 {
-    // The bit depth stands only while the WITS feed is fresh, as on the panel.
-    if (m_link.witsCountdown() <= 0)
-        m_bitDepth.reset();
     if (active()) {
-        m_pending.readings.push_back(history::readingRow(reading, m_bitDepth));
+        m_pending.readings.push_back(history::readingRow(reading));
         gathered();
     }
 
@@ -389,7 +384,7 @@ void HistoryRecorder::readingAccepted(const Reading &reading)
     }
     // A reading with no number records no level, so the history does not
     // show the gas going to none and back between two alike levels.
-    const readings::GasLevel level = m_gasLevel.update(reading.fields[5]);
+    const readings::GasLevel level = reading.gasLevel;
     if (level != readings::GasLevel::NoReading && level != readings::GasLevel::Unchanged && level != m_gasRecorded) {
         m_gasRecorded = level;
         addEvent(reading.acceptedAtMs, "gas level",
@@ -404,18 +399,16 @@ void HistoryRecorder::witsRecordStarted(const QByteArray &record)
     m_witsPosition = 0;
     if (!active())
         return;
-    m_pending.witsRecords.push_back({m_witsTimeMs, m_link.serial(), record});
+    m_pending.witsRecords.push_back({m_witsTimeMs, m_unit.serial(), record});
     gathered();
 }
 
 void HistoryRecorder::witsItemRead(const WitsItem &item)
 {
-    if (item.code == BitDepthCode)
-        m_bitDepth = item.value;
     const int position = m_witsPosition++;
     if (!active())
         return;
-    m_pending.witsItems.push_back({m_witsTimeMs, m_link.serial(), position, item.code, item.value});
+    m_pending.witsItems.push_back({m_witsTimeMs, m_unit.serial(), position, item.code, item.value});
     gathered();
 }
 

@@ -15,10 +15,11 @@
 
 class HistoryStore;
 class QTimer;
-class UnitLink;
+class UnitStream;
 struct HistoryError;
 
-// Keeps the history of one unit link: every accepted reading, every WITS
+// Keeps the history of one unit's stream (the one its link owns): every
+// accepted reading with the bit depth and gas level it came with, every WITS
 // item, and the events around them ("connected", "disconnected", "unit
 // ended", "link error", "two way", "report" lines, "alarm start" and "alarm
 // end", "gas level" changes, and whatever else the viewer records),
@@ -64,7 +65,7 @@ public:
         int keptReadings = KeptReadings;  // rows of each kind kept while the file does not take them
     };
 
-    HistoryRecorder(const UnitLink &link, Options options, QObject *parent = nullptr);
+    HistoryRecorder(const UnitStream &unit, Options options, QObject *parent = nullptr);
     ~HistoryRecorder() override;
 
     // On: opens the file (pruning it) and records from now on. Off: writes
@@ -122,7 +123,7 @@ private:
     void witsItemRead(const WitsItem &item);
     void twoWayMode(bool active);
 
-    const UnitLink &m_link;
+    const UnitStream &m_unit;
     Options m_options;
     std::unique_ptr<HistoryStore> m_store;
     history::Batch m_pending;
@@ -141,10 +142,8 @@ private:
 
     // What the unit last reported in this connection.
     std::int16_t m_linkState = 0;
-    std::optional<double> m_bitDepth;
     double m_alarm = 0.0;
     bool m_twoWay = false;
-    readings::GasLevelTracker m_gasLevel;
     readings::GasLevel m_gasRecorded = readings::GasLevel::Unchanged;
     qint64 m_witsTimeMs = 0;
     int m_witsPosition = 0;

@@ -49,7 +49,7 @@ std::optional<double> numberIn(const QByteArray &field)
     return value;
 }
 
-ReadingRow readingRow(const Reading &reading, std::optional<double> bitDepth)
+ReadingRow readingRow(const Reading &reading)
 {
     ReadingRow row;
     row.timeMs = reading.acceptedAtMs;
@@ -58,7 +58,7 @@ ReadingRow readingRow(const Reading &reading, std::optional<double> bitDepth)
     for (std::size_t i = 0; i < numericColumns().size(); ++i) {
         const int field = numericColumns()[i].field;
         if (field == 0) {
-            row.values[i] = bitDepth;
+            row.values[i] = reading.bitDepth;
         } else if (field == ErrorNumberField) {
             // The error number as the viewer reads it (a longer number by its
             // first two digits), when the field is a number at all.

@@ -83,9 +83,8 @@ struct Batch
     }
 };
 
-// The row of an accepted packet; bitDepth is the latest WITS bit depth, if
-// one stands.
-ReadingRow readingRow(const Reading &reading, std::optional<double> bitDepth);
+// The row of an accepted packet, with the bit depth it was accepted with.
+ReadingRow readingRow(const Reading &reading);
 
 // The value of a field when the whole field, blanks aside, is a number.
 std::optional<double> numberIn(const QByteArray &field);

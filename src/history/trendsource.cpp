@@ -41,7 +41,7 @@ QString queryError(const QSqlQuery &query)
 
 } // namespace
 
-Sample sampleOf(const Reading &reading, std::optional<double> bitDepth)
+Sample sampleOf(const Reading &reading)
 {
     Sample sample;
     sample.timeMs = reading.acceptedAtMs;
@@ -51,7 +51,7 @@ Sample sampleOf(const Reading &reading, std::optional<double> bitDepth)
         if (!column)
             continue;
         const std::optional<double> value =
-            column->field == 0 ? bitDepth : history::numberIn(reading.fields[static_cast<std::size_t>(column->field)]);
+            column->field == 0 ? reading.bitDepth : history::numberIn(reading.fields[static_cast<std::size_t>(column->field)]);
         if (value)
             sample.values[static_cast<std::size_t>(c)] = *value;
     }

@@ -17,9 +17,9 @@ struct Reading;
 // history file.
 namespace trends {
 
-// A reading the link accepted, with the latest WITS bit depth if one
-// stands. A field that is not a number gives no value, as in the history.
-Sample sampleOf(const Reading &reading, std::optional<double> bitDepth);
+// A reading the link accepted, with the bit depth it was accepted with. A
+// field that is not a number gives no value, as in the history.
+Sample sampleOf(const Reading &reading);
 
 // What is marked on the time axis: the unit's alarms and the viewer's
 // alerts starting, and the link's events.

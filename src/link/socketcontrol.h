@@ -6,28 +6,15 @@
 #include <QObject>
 #include <QString>
 
-// The socket operations the viewer relies on, with their state numbers:
-// 0 closed, 1 open, 2 listening, 3 connection pending, 4 resolving host,
-// 5 host resolved, 6 connecting, 7 connected, 8 closing (the peer has ended
-// the connection), 9 error. Refused operations throw Fault.
-class SocketControl : public QObject
+#include "rules/stream/linkstate.h"
+
+// The socket operations the viewer relies on, with the state numbers of
+// LinkState. Refused operations throw Fault.
+class SocketControl : public QObject, public LinkState
 {
     Q_OBJECT
 
 public:
-    enum StateNumber : std::int16_t {
-        Closed = 0,
-        Open = 1,
-        Listening = 2,
-        ConnectionPending = 3,
-        ResolvingHost = 4,
-        HostResolved = 5,
-        Connecting = 6,
-        Connected = 7,
-        Closing = 8,
-        Error = 9,
-    };
-
     using QObject::QObject;
 
     // Settings for the next Connect(); refused unless the socket is closed.

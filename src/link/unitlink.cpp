@@ -1,29 +1,55 @@
 #include "link/unitlink.h"
 
-#include <QDateTime>
 #include <QTimer>
 
-#include "rules/convert/attempt.h"
 #include "link/socketcontrol.h"
 #include "link/winsockcontrol.h"
-#include "rules/stream/parser.h"
+#include "rules/convert/attempt.h"
 
 UnitLink::UnitLink(SocketControl *socket, QObject *parent)
     : QObject(parent)
     , m_socket(socket ? socket : new WinsockControl)
+    , m_unit(new UnitStream(this))
 {
     setObjectName(QStringLiteral("UnitLink"));
     m_socket->setParent(this);
     m_socket->setObjectName(QStringLiteral("Winsock_ulmex"));
     connect(m_socket, &SocketControl::DataArrival, this, &UnitLink::Winsock_ulmex_DataArrival);
 
+    connect(m_unit, &UnitStream::linkStateChanged, this, &UnitLink::stateChanged);
+    connect(m_unit, &UnitStream::lineReported, this, &UnitLink::lineReported);
+    connect(m_unit, &UnitStream::readingAccepted, this, &UnitLink::readingAccepted);
+    connect(m_unit, &UnitStream::twoWayModeChanged, this, &UnitLink::twoWayModeChanged);
+    connect(m_unit, &UnitStream::uptimeChanged, this, &UnitLink::uptimeChanged);
+    connect(m_unit, &UnitStream::witsRecordStarted, this, &UnitLink::witsRecordStarted);
+    connect(m_unit, &UnitStream::witsItemRead, this, &UnitLink::witsItemRead);
+    connect(m_unit, &UnitStream::bitDepthRead, this, &UnitLink::bitDepthRead);
+    connect(m_unit, &UnitStream::witsTicked, this, &UnitLink::witsTicked);
+    connect(m_unit, &UnitStream::stalenessChanged, this, &UnitLink::stalenessChanged);
+
     // The link is polled rather than read on arrival: whatever came in the
-    // last 100 ms is worked off in one go.
-    m_poll = new QTimer(this);
-    m_poll->setObjectName(QStringLiteral("tmrDataArrival"));
-    m_poll->setInterval(100);
-    connect(m_poll, &QTimer::timeout, this, &UnitLink::poll);
-    m_poll->start();
+    // last 100 ms is worked off in one go. The tick ages the data from the
+    // start, and its keep-alive countdown runs whether or not a connection
+    // is open; the WITS watchdog counts on through disconnects.
+    startTimer("tmrDataArrival", 100, &UnitLink::poll);
+    startTimer("tmr_delay", 100, &UnitLink::tick);
+    startTimer("tmr_wits", 1000, &UnitLink::witsSecond);
+}
+
+QTimer *UnitLink::startTimer(const char *name, int interval, void (UnitLink::*handler)())
+{
+    auto *timer = new QTimer(this);
+    timer->setObjectName(QString::fromLatin1(name));
+    timer->setInterval(interval);
+    connect(timer, &QTimer::timeout, this, handler);
+    timer->start();
+    return timer;
+}
+
+void UnitLink::stop()
+{
+    for (QTimer *timer : findChildren<QTimer *>(Qt::FindDirectChildrenOnly))
+        timer->stop();
 }
 
 void UnitLink::setRemoteHost(const QString &host)
@@ -43,7 +69,7 @@ void UnitLink::setRemotePort(std::int32_t port)
 
 void UnitLink::open(const QString &serial)
 {
-    m_serial = serial;
+    m_unit->setSerial(serial);
     m_socket->Connect();
 }
 
@@ -51,7 +77,7 @@ void UnitLink::close()
 {
     if (m_socketState != SocketControl::Closed)
         attempt([&] { m_socket->Close(); });
-    m_stream.incoming_buffer.clear();
+    m_unit->dropBuffer();
 }
 
 void UnitLink::send(const QByteArray &bytes)
@@ -64,134 +90,64 @@ std::int16_t UnitLink::refreshState()
     std::int16_t now = m_socketState;
     if (attempt([&] { now = m_socket->State(); }) && now != m_socketState) {
         m_socketState = now;
-        emit stateChanged(now);
+        m_unit->setLinkState(now);
     }
     return m_socketState;
 }
 
 void UnitLink::poll()
 {
-    if (m_stream.parse_busy)
+    if (m_unit->stream().parse_busy)
         return;
     std::int32_t waiting = 0;
     attempt([&] { waiting = m_socket->BytesReceived(); });
-    if (waiting <= 0 && !m_backlog)
+    if (waiting <= 0 && !m_unit->hasBacklog())
         return;
     QByteArray incoming_chunk;
     if (waiting > 0) {
         if (!attempt([&] { m_socket->GetData(incoming_chunk); }))
             incoming_chunk.clear();
-        m_stream.incoming_buffer += incoming_chunk;
         emit chunkReceived(incoming_chunk);
     }
-    // Every element ends at a CR or a "]": a chunk without either cannot
-    // complete anything that the last poll left incomplete, so a link that
-    // drips byte by byte costs no parser runs.
-    if (m_backlog || incoming_chunk.contains('\r') || incoming_chunk.contains(']'))
-        drain();
-    else
-        limitBuffer();
-}
-
-void UnitLink::drain()
-{
-    // Everything complete is taken now, one parser run after another, each
-    // accepted packet handed on in turn: packets that arrive together are
-    // all kept, and the newest is what the screen shows, with a true age.
-    // A flood is worked off over several polls rather than in one.
-    m_backlog = false;
-    for (int run = 0; run < MaxParserRuns; ++run) {
-        const qsizetype before = m_stream.incoming_buffer.size();
-        parse_ulmex_string(m_stream, m_wits, *this);
-        // The parser only ever takes text away: no change, nothing complete.
-        if (m_stream.incoming_buffer.isEmpty() || m_stream.incoming_buffer.size() == before)
-            break;
-        if (run == MaxParserRuns - 1)
-            m_backlog = true;
-    }
-    limitBuffer();
-}
-
-void UnitLink::limitBuffer()
-{
-    // What is left can only be text that never completed.
-    const qsizetype left = m_stream.incoming_buffer.size();
-    if (left > BufferLimit) {
-        m_stream.incoming_buffer.clear();
-        m_backlog = false;
-        emit lineReported(QByteArrayLiteral("[Receive buffer over 5000: ") + QByteArray::number(left)
-                          + QByteArrayLiteral(" characters discarded]"));
-    }
+    m_unit->receive(incoming_chunk);
 }
 
 void UnitLink::tick()
 {
-    m_stream.data_age += 0.1;
+    m_unit->tick();
+    bool whole = true;
     if (m_keepaliveCountdown > 0) {
         --m_keepaliveCountdown;
         if (m_keepaliveCountdown == 0) {
-            // A keep-alive skipped while the link is down is not made up.
+            // Re-armed first: a refused keep-alive is not tried again before
+            // the next 1000 ticks.
             m_keepaliveCountdown = KeepAliveTicks;
             if (m_socketState == SocketControl::Connected)
-                m_socket->SendData(QByteArrayLiteral("[KEEP ALIVE]\r\n"));
+                whole = attempt([&] { m_socket->SendData(QByteArrayLiteral("[KEEP ALIVE]\r\n")); });
         }
     }
+    if (whole)
+        refreshState();
+    emit ticked(whole);
 }
 
-std::int16_t UnitLink::witsTick()
+void UnitLink::witsSecond()
 {
-    if (m_stream.wits_countdown > 0)
-        --m_stream.wits_countdown;
-    return m_stream.wits_countdown;
+    witsTick();
+}
+
+UnitStream::WitsWatch UnitLink::witsTick()
+{
+    return m_unit->witsTick();
 }
 
 void UnitLink::forgetReadings()
 {
-    for (QByteArray &field : m_stream.data_fields)
-        field.clear();
-    m_stream.error_code = 0;
-    m_stream.uptime_percent = 0;
-    m_stream.wits_countdown = 0;
+    m_unit->forgetReadings();
 }
 
 void UnitLink::Winsock_ulmex_DataArrival(std::int32_t bytesTotal)
 {
     // The poll does all the reading.
     Q_UNUSED(bytesTotal);
-}
-
-void UnitLink::twoWayMode(bool active)
-{
-    emit twoWayModeChanged(active);
-}
-
-void UnitLink::uptimeReported(double percent)
-{
-    emit uptimeChanged(percent);
-}
-
-void UnitLink::packetAccepted()
-{
-    Reading reading;
-    reading.acceptedAtMs = QDateTime::currentMSecsSinceEpoch();
-    reading.serial = m_serial;
-    reading.text = m_stream.packet_text;
-    reading.fields = m_stream.data_fields;
-    reading.errorCode = m_stream.error_code;
-    emit readingAccepted(reading);
-}
-
-void UnitLink::witsCleared(const QByteArray &record)
-{
-    emit witsRecordStarted(record);
-}
-
-void UnitLink::witsItem(std::int16_t code, double value, const QString &line)
-{
-    emit witsItemRead(WitsItem{code, value, line});
-}
-
-void UnitLink::reportLine(const QByteArray &line)
-{
-    emit lineReported(line);
 }

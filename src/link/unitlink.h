@@ -1,38 +1,42 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 
 #include "rules/config/witstable.h"
-#include "rules/stream/parserevents.h"
+#include "rules/readings/readingrules.h"
 #include "rules/stream/reading.h"
 #include "rules/stream/streamstate.h"
+#include "rules/stream/unitstream.h"
 
 class QTimer;
 class SocketControl;
 
-// The link to one field unit: the socket, the stream buffer it fills, the
-// 100 ms receive poll that feeds the parser, the age of the data and the
-// keep-alive countdown. It uses no widgets, so a program without a window
-// can run it; whatever it learns goes out through signals.
+// The link to one field unit, and the owner of everything about it: the
+// socket, the stream it fills and what follows from the stream (the unit's
+// UnitStream: the data age, the WITS watchdog, the gas level, the bit depth,
+// the staleness), and the three timers that drive them, running from the
+// link's creation until stop(): the 100 ms receive poll `tmrDataArrival`,
+// the 100 ms tick `tmr_delay` (data age, keep-alive, state refresh) and the
+// one-second WITS watchdog `tmr_wits`. It uses no widgets, so a program
+// without a window runs it as it is; whatever it learns goes out through
+// signals, and a window or a recorder only listens.
 //
 // The socket's operations keep their own way of failing: the settings,
 // open() and send() raise Fault when the socket refuses them, so that the
 // caller decides whether to report or skip. Everything else never throws.
-class UnitLink : public QObject, private ParserEvents
+class UnitLink : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr int BufferLimit = 5000;
-    // Parser runs in one poll at most; a flood bigger than this waits for
-    // the next poll instead of holding the window.
-    static constexpr int MaxParserRuns = 1000;
+    static constexpr int BufferLimit = UnitStream::BufferLimit;
+    static constexpr int MaxParserRuns = UnitStream::MaxParserRuns;
     static constexpr std::int16_t KeepAliveTicks = 1000;
-    static constexpr std::int16_t WitsFreshSeconds = 60;
 
     // Takes ownership of the socket; a TCP socket when none is given.
     explicit UnitLink(SocketControl *socket = nullptr, QObject *parent = nullptr);
@@ -53,6 +57,8 @@ public:
     void send(const QByteArray &bytes);
 
     // Reads the socket's state; when it cannot be read the last one stands.
+    // A change goes out as stateChanged, after what it does to the
+    // staleness.
     std::int16_t refreshState();
     std::int16_t state() const { return m_socketState; }
 
@@ -60,32 +66,45 @@ public:
     // runs the parser until nothing complete is left, and then keeps what
     // remains within the buffer's limit, saying so when it throws text away.
     void poll();
-    // One 100 ms tick: ages the data and, every 1000 ticks, sends a
-    // keep-alive if the link was connected at the last state read. Fault
-    // when the socket refuses the keep-alive.
+    // One 100 ms tick, in this order: the data ages; every 1000 ticks a
+    // keep-alive goes out if the link was connected at the last state read
+    // (a keep-alive skipped while the link is down is not made up); the
+    // state is read again. A refused keep-alive drops the rest of the tick.
+    // Then ticked() tells whether the tick ran whole.
     void tick();
-    // One second of the WITS watchdog: counts down to 0 and returns the
-    // seconds left.
-    std::int16_t witsTick();
-    // Nothing the unit reported stands any more (the display was reset): the
-    // fields of the last packet, its error number, the uptime and the WITS
-    // countdown go back to their start values.
+    // One second of the WITS watchdog: counts down to 0; at 0 the bit depth
+    // ends.
+    UnitStream::WitsWatch witsTick();
+    // Nothing the unit reported stands any more (the display was reset).
     void forgetReadings();
+    // The timers stop for good (the program is ending).
+    void stop();
 
-    void setWitsTable(const WitsTable &table) { m_wits = table; }
+    void setWitsTable(const WitsTable &table) { m_unit->setWitsTable(table); }
+    // Seconds without a packet before a connected link's readings are
+    // stale (UnitStream::DefaultStaleSeconds unless set); 0 never.
+    void setStaleSeconds(int seconds) { m_unit->setStaleSeconds(seconds); }
 
-    const StreamState &stream() const { return m_stream; }
-    const WitsTable &witsTable() const { return m_wits; }
-    const QString &serial() const { return m_serial; }
-    double dataAge() const { return m_stream.data_age; }
-    double uptimePercent() const { return m_stream.uptime_percent; }
-    std::int16_t witsCountdown() const { return m_stream.wits_countdown; }
+    const UnitStream &unit() const { return *m_unit; }
+    const StreamState &stream() const { return m_unit->stream(); }
+    const WitsTable &witsTable() const { return m_unit->witsTable(); }
+    const QString &serial() const { return m_unit->serial(); }
+    double dataAge() const { return m_unit->dataAge(); }
+    double uptimePercent() const { return m_unit->uptimePercent(); }
+    std::int16_t witsCountdown() const { return m_unit->witsCountdown(); }
     std::int16_t keepaliveCountdown() const { return m_keepaliveCountdown; }
+    readings::GasLevel gasLevel() const { return m_unit->gasLevel(); }
+    std::optional<double> bitDepth() const { return m_unit->bitDepth(); }
+    readings::Staleness staleness() const { return m_unit->staleness(); }
+    bool readingsStale() const { return m_unit->readingsStale(); }
 
 signals:
     void stateChanged(std::int16_t state);
     // Everything received, chunk by chunk, exactly as it came.
     void chunkReceived(const QByteArray &chunk);
+    // After each 100 ms tick; whole is false when a refused keep-alive cut
+    // it short (the state was not read again).
+    void ticked(bool whole);
     // A line for the traffic window (parse failures, discarded text).
     void lineReported(const QByteArray &line);
     void readingAccepted(const Reading &reading);
@@ -95,26 +114,19 @@ signals:
     // the byte before its CR): what the last one listed is void.
     void witsRecordStarted(const QByteArray &record);
     void witsItemRead(const WitsItem &item);
+    // Item 0108 of a record, after its list line: the bit depth now.
+    void bitDepthRead(double value);
+    // Each second of the WITS watchdog, with the seconds left.
+    void witsTicked(UnitStream::WitsWatch watch, std::int16_t left);
+    void stalenessChanged(readings::Staleness staleness);
 
 private:
     void Winsock_ulmex_DataArrival(std::int32_t bytesTotal);
-    void drain();
-    void limitBuffer();
-
-    // ParserEvents
-    void twoWayMode(bool active) override;
-    void uptimeReported(double percent) override;
-    void packetAccepted() override;
-    void witsCleared(const QByteArray &record) override;
-    void witsItem(std::int16_t code, double value, const QString &line) override;
-    void reportLine(const QByteArray &line) override;
+    void witsSecond();
+    QTimer *startTimer(const char *name, int interval, void (UnitLink::*handler)());
 
     SocketControl *m_socket = nullptr;
-    QTimer *m_poll = nullptr;
-    StreamState m_stream;
-    WitsTable m_wits;
-    QString m_serial;
+    UnitStream *m_unit = nullptr;
     std::int16_t m_socketState = 0;
     std::int16_t m_keepaliveCountdown = KeepAliveTicks;
-    bool m_backlog = false;  // the last poll stopped at MaxParserRuns
 };

@@ -1,13 +1,12 @@
 #include "app/alerts/alertcontroller.h"
 
 #include <QSettings>
-#include <QTimer>
 
 #include "app/alerts/effectsound.h"
 #include "app/alerts/traynotifier.h"
-#include "app/fm_more_data.h"
-#include "rules/config/usersettings.h"
+#include "app/viewerwindow.h"
 #include "link/unitlink.h"
+#include "rules/config/usersettings.h"
 
 namespace {
 
@@ -16,19 +15,19 @@ const QString StaleKey = QStringLiteral("alerts/staleSeconds");
 
 // The stale limit, 0 or more; a slip in it falls back to the default with
 // a report line.
-int staleSetting(QSettings &settings, fm_more_data &window)
+int staleSetting(QSettings &settings, ViewerWindow &window)
 {
     QList<QByteArray> slips;
     const int seconds =
         wholeNumberSetting(settings, StaleKey, alerts::AlertRules::DefaultStaleSeconds, 0, slips);
     for (const QByteArray &line : std::as_const(slips))
-        window.disply_text(line);
+        window.reportLine(line);
     return seconds;
 }
 
 } // namespace
 
-AlertController::AlertController(fm_more_data &window, AlertOptions options, QObject *parent)
+AlertController::AlertController(ViewerWindow &window, AlertOptions options, QObject *parent)
     : QObject(parent)
     , m_window(window)
     , m_settings(openUserSettings(options.settingsFile).settings)
@@ -42,20 +41,24 @@ AlertController::AlertController(fm_more_data &window, AlertOptions options, QOb
     if (!m_sound)
         m_sound = std::make_unique<EffectSound>();
     if (!m_notifier)
-        m_notifier = std::make_unique<TrayNotifier>(window);
+        m_notifier = std::make_unique<TrayNotifier>(window.widget());
     if (!m_clock) {
         m_sinceStart.start();
         m_clock = [this] { return m_sinceStart.elapsed(); };
     }
 
-    const UnitLink &link = window.link();
+    // The link judges its readings stale by the limit set here.
+    UnitLink &link = window.unitLink();
+    link.setStaleSeconds(m_rules.staleSeconds());
+    connect(&link, &UnitLink::stalenessChanged, this, [this, &link](readings::Staleness staleness) {
+        take(m_rules.staleness(staleness, link.serial()));
+    });
     connect(&link, &UnitLink::stateChanged, this, [this, &link](std::int16_t state) {
-        take(m_rules.linkState(state, link.serial(), now()));
+        take(m_rules.linkState(state, link.serial()));
     });
     connect(&link, &UnitLink::readingAccepted, this,
-            [this](const Reading &reading) { take(m_rules.reading(reading, now())); });
-    if (auto *timer = window.findChild<QTimer *>(QStringLiteral("tmr_delay")))
-        connect(timer, &QTimer::timeout, this, &AlertController::tick);
+            [this](const Reading &reading) { take(m_rules.reading(reading)); });
+    connect(&link, &UnitLink::ticked, this, &AlertController::tick);
 }
 
 AlertController::~AlertController() = default;
@@ -85,16 +88,16 @@ void AlertController::take(const alerts::AlertRules::Events &events)
 {
     for (const alerts::Event &event : events) {
         const QByteArray line = alerts::reportLine(event);
-        m_window.disply_text(line);
+        m_window.reportLine(line);
         emit alertEvent(event.unit, alerts::eventKind(event.type), QString::fromLatin1(line.mid(1, line.size() - 2)));
-        if (event.type == alerts::Event::Type::Started && !m_window.isActiveWindow()) {
+        if (event.type == alerts::Event::Type::Started && !m_window.isActive()) {
             QString title = event.level == alerts::Level::Critical ? tr("Critical alert") : tr("Warning");
             if (!event.unit.isEmpty())
                 title += tr(", unit ") + event.unit;
             m_notifier->notify(event.level, title, event.text);
         }
     }
-    m_window.setReadingsStale(m_rules.readingsStale());
+    m_window.showReadingsStale(m_window.unitLink().readingsStale());
     sound();
 }
 
@@ -105,6 +108,6 @@ void AlertController::sound()
         return;
     if (!m_sound->play(tone) && !m_noDeviceReported) {
         m_noDeviceReported = true;
-        m_window.disply_text(QByteArrayLiteral("[ALERT ERR: no sound device]"));
+        m_window.reportLine(QByteArrayLiteral("[ALERT ERR: no sound device]"));
     }
 }

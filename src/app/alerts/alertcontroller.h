@@ -11,7 +11,7 @@
 #include "rules/alerts/alertrules.h"
 
 class QSettings;
-class fm_more_data;
+class ViewerWindow;
 
 // What the alert controller is given from outside; every member has a
 // default, which is what the program itself uses.
@@ -27,19 +27,20 @@ struct AlertOptions
     QString settingsFile;
 };
 
-// Wires the alert rules to the main window: it follows the unit link and
-// the window's 100 ms tick, writes each start, acknowledgement and end to the
-// traffic window, plays the tones, shows a desktop message while the window
-// is not the active one, and draws the readings dimmed while they are stale.
-// Its two settings are remembered: the sound ("alerts/sound", on unless
-// false) and the stale limit in seconds ("alerts/staleSeconds", 30; 0 turns
-// the no-data alert and the dimming off).
+// Wires the alert rules to the main window: it follows the unit link (its
+// state, readings, staleness and 100 ms tick), writes each start,
+// acknowledgement and end to the traffic window, plays the tones, shows a
+// desktop message while the window is not the active one, and has the
+// readings drawn dimmed while the link says they are stale. Its two settings
+// are remembered: the sound ("alerts/sound", on unless false) and the stale
+// limit in seconds ("alerts/staleSeconds", 30; 0 turns the no-data alert and
+// the dimming off), which it gives the link.
 class AlertController : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit AlertController(fm_more_data &window, AlertOptions options = {}, QObject *parent = nullptr);
+    explicit AlertController(ViewerWindow &window, AlertOptions options = {}, QObject *parent = nullptr);
     ~AlertController() override;
 
     void acknowledge();
@@ -48,8 +49,8 @@ public:
     bool soundOn() const { return m_soundOn; }
     const alerts::AlertRules &rules() const { return m_rules; }
 
-    // One step of the stale and mute clocks and of the tone repeat. The
-    // window's tick timer drives it.
+    // One step of the mute clock and of the tone repeat. The link's tick
+    // drives it.
     void tick();
 
 signals:
@@ -63,7 +64,7 @@ private:
     void take(const alerts::AlertRules::Events &events);
     void sound();
 
-    fm_more_data &m_window;
+    ViewerWindow &m_window;
     std::unique_ptr<QSettings> m_settings;
     alerts::AlertRules m_rules;
     std::unique_ptr<AlertSound> m_sound;

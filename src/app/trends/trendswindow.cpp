@@ -39,7 +39,6 @@ using namespace trends;
 
 namespace {
 
-constexpr std::int16_t BitDepthCode = 108;
 constexpr qint64 RangeSpans[] = {10 * MinuteMs, HourMs, 6 * HourMs, 24 * HourMs, 0};
 const char *const RangeNames[] = {"10 min", "1 h", "6 h", "24 h", "All"};
 const char *const RangeKeys[] = {"cmd_range_10min", "cmd_range_1h", "cmd_range_6h", "cmd_range_24h", "cmd_range_all"};
@@ -222,8 +221,6 @@ TrendsWindow::TrendsWindow(const UnitLink &link, TrendsOptions options, QWidget 
     connect(m_reloadSoon, &QTimer::timeout, this, &TrendsWindow::reload);
 
     connect(&m_link, &UnitLink::readingAccepted, this, &TrendsWindow::readingAccepted);
-    connect(&m_link, &UnitLink::witsItemRead, this, &TrendsWindow::witsItemRead);
-    connect(&m_link, &UnitLink::stateChanged, this, &TrendsWindow::linkState);
     restoreSettings();
 }
 
@@ -618,6 +615,9 @@ void TrendsWindow::reload()
     m_firstMs = now;
     const bool stored = openStore();
     fillUnits();
+    // The gas level is the link's, for the link's unit only: another unit
+    // shows no level of its own, and none of the unit shown before.
+    m_gasLevel = m_unit == m_link.serial() ? m_link.gasLevel() : readings::GasLevel::Unchanged;
     if (m_live)
         setTimeView(0, 0, true);
     cmd_live->setChecked(m_live);
@@ -688,11 +688,6 @@ void TrendsWindow::loadStep()
 void TrendsWindow::loadFinished(const QString &problem)
 {
     m_loading.reset();
-    // The bit depth the history last kept stands until the next WITS record,
-    // while the link counts it fresh.
-    const std::optional<trends::Sample> &latest = m_data.latest();
-    if (!m_bitDepth && latest && !std::isnan((*latest)[BitDepth]) && m_link.witsCountdown() > 0)
-        m_bitDepth = (*latest)[BitDepth];
     lbl_status->setText(problem);
     refreshCharts();
     emit chartsUpdated();
@@ -739,15 +734,16 @@ void TrendsWindow::readingAccepted(const Reading &reading)
         if (m_followBox && !reading.serial.isEmpty() && isVisible()) {
             m_unit = reading.serial;
             m_liveKept.clear();
+            m_gasLevel = readings::GasLevel::Unchanged;
             m_live = true;
             reloadSoon();
         }
         return;
     }
-    // The bit depth stands while the WITS feed is fresh, as in the history.
-    if (m_link.witsCountdown() <= 0)
-        m_bitDepth.reset();
-    m_liveKept.push_back(sampleOf(reading, m_bitDepth));
+    // The reading brings the bit depth and the gas level it was accepted
+    // with.
+    m_gasLevel = reading.gasLevel;
+    m_liveKept.push_back(sampleOf(reading));
     if (m_liveKept.size() > LiveKept)
         m_liveKept.pop_front();
     m_data.add(m_liveKept.back());
@@ -757,18 +753,6 @@ void TrendsWindow::readingAccepted(const Reading &reading)
     const double x = m_againstDepth ? m_liveKept.back()[LagDepth] : static_cast<double>(reading.acceptedAtMs);
     const auto [from, to] = m_againstDepth ? depthView() : std::make_pair(m_viewFrom, m_viewTo);
     m_changed = m_changed || (x >= from && x <= to);
-}
-
-void TrendsWindow::witsItemRead(const WitsItem &item)
-{
-    if (item.code == BitDepthCode)
-        m_bitDepth = item.value;
-}
-
-void TrendsWindow::linkState(std::int16_t state)
-{
-    if (state == SocketControl::Connected)
-        m_bitDepth.reset();
 }
 
 // ---------------------------------------------------------------------------
@@ -992,16 +976,9 @@ void TrendsWindow::showLatest()
             set(row.key, latest ? valueText(static_cast<Channel>(row.channel), (*latest)[static_cast<Channel>(row.channel)])
                                 : QStringLiteral("—"));
     }
-    // The gas units in the panel's colour for their level, held from 1200
-    // to 1400 as there; a reading with no number clears it, as there.
+    // The gas units in the panel's colour for the level the link holds them
+    // at; a reading with no number has none.
     if (auto *gas = findChild<QLabel *>(QStringLiteral("lbl_latest_gas"))) {
-        if (latest && std::isnan((*latest)[GasUnits])) {
-            m_gasLevel = readings::GasLevel::Unchanged;
-        } else if (latest) {
-            const readings::GasLevel level = readings::gasLevel(std::round((*latest)[GasUnits]));
-            if (level != readings::GasLevel::Unchanged)
-                m_gasLevel = level;
-        }
         const QColor back = m_gasLevel == readings::GasLevel::Red      ? colours::red()
                             : m_gasLevel == readings::GasLevel::Yellow ? colours::yellow()
                             : m_gasLevel == readings::GasLevel::Green  ? colours::green()

@@ -27,7 +27,6 @@ class QToolButton;
 class TrendChart;
 class UnitLink;
 struct Reading;
-struct WitsItem;
 
 // What the trends window is given by the viewer.
 struct TrendsOptions
@@ -110,8 +109,6 @@ private:
 
     // What the link reports.
     void readingAccepted(const Reading &reading);
-    void witsItemRead(const WitsItem &item);
-    void linkState(std::int16_t state);
 
     // The view.
     void tick();
@@ -182,7 +179,6 @@ private:
     bool m_changed = false;     // the view shows something new
     bool m_newReading = false;  // the latest values have changed
     qint64 m_drawnAtMs = 0;
-    std::optional<double> m_bitDepth;
     readings::GasLevel m_gasLevel = readings::GasLevel::Unchanged;
 
     // A drag in progress.

@@ -2,19 +2,12 @@
 
 #include <algorithm>
 
-#include "link/socketcontrol.h"
+#include "rules/stream/linkstate.h"
 #include "rules/stream/reading.h"
 
 namespace alerts {
 
 namespace {
-
-constexpr int GasUnitsField = 5;
-
-bool linkDown(std::int16_t state)
-{
-    return state == SocketControl::Closing || state == SocketControl::Error;
-}
 
 // How each event reads in the traffic window and in the history, in the
 // order of Event::Type.
@@ -61,64 +54,64 @@ AlertRules::AlertRules(int staleSeconds)
 {
 }
 
-AlertRules::Events AlertRules::linkState(std::int16_t state, const QString &unit, qint64 nowMs)
+AlertRules::Events AlertRules::linkState(std::int16_t state, const QString &unit)
 {
     Events events;
     const std::int16_t before = m_state;
     if (state == before)
         return events;
     m_state = state;
-    m_unit = unit;
-    if (state == SocketControl::Connected) {
+    if (state == LinkState::Connected) {
         end(events, Kind::LinkLost);
-        // Silence is counted from the moment the link is up, not from a
-        // packet of an earlier connection.
-        m_quietSinceMs = nowMs;
-    } else if (linkDown(state)) {
+    } else if (LinkState::isDown(state)) {
         // A connect that never got through is reported by the connect itself.
-        if (before != SocketControl::Connected)
+        if (before != LinkState::Connected)
             return events;
         end(events, Kind::NoData);
-        m_lost = true;
-        const QString why = state == SocketControl::Closing ? QStringLiteral("CLOSED BY UNIT") : QStringLiteral("ERROR");
+        const QString why = state == LinkState::Closing ? QStringLiteral("CLOSED BY UNIT") : QStringLiteral("ERROR");
         start(events, {Kind::LinkLost, Level::Critical, QStringLiteral("LINK LOST, ") + why, unit});
     } else {
         // Only the operator takes the link to closed or starts a new one:
-        // what the old link showed no longer calls for attention, and the
-        // gas level starts afresh, as the panel's colour does when the
-        // operator's disconnect blanks it.
+        // what the old link showed no longer calls for attention.
         endAll(events);
-        m_gas.reset();
     }
     return events;
 }
 
-AlertRules::Events AlertRules::reading(const Reading &reading, qint64 nowMs)
+AlertRules::Events AlertRules::staleness(readings::Staleness staleness, const QString &unit)
 {
     Events events;
-    m_unit = reading.serial;
-    m_quietSinceMs = nowMs;
-    m_lost = false;
-    end(events, Kind::NoData);
+    if (staleness != readings::Staleness::Silent) {
+        end(events, Kind::NoData);
+    } else if (m_staleSeconds > 0 && !find(Kind::NoData)) {
+        start(events, {Kind::NoData, Level::Critical,
+                       QStringLiteral("NO DATA FOR %1 SECONDS").arg(m_staleSeconds), unit});
+    }
+    return events;
+}
+
+AlertRules::Events AlertRules::reading(const Reading &reading)
+{
+    Events events;
     // Gas units that are no number say nothing of the gas: an alert in
     // progress goes on, and is not started again by the next high reading.
-    if (m_gas.update(reading.fields[GasUnitsField]) != readings::GasLevel::NoReading)
-        followGas(events, reading.serial);
+    if (reading.gasLevel != readings::GasLevel::NoReading)
+        followGas(events, reading.gasLevel, reading.serial);
     followAlarm(events, reading.errorCode, reading.serial);
     return events;
 }
 
-void AlertRules::followGas(Events &events, const QString &unit)
+void AlertRules::followGas(Events &events, readings::GasLevel level, const QString &unit)
 {
     const Condition *now = find(Kind::GasLevel);
     Condition wanted{Kind::GasLevel, Level::Warning, QStringLiteral("HIGH GAS UNITS"), unit};
-    if (m_gas.level() == readings::GasLevel::Red) {
+    if (level == readings::GasLevel::Red) {
         wanted.level = Level::Critical;
         wanted.text = QStringLiteral("VERY HIGH GAS UNITS");
-    } else if (m_gas.level() == readings::GasLevel::Green) {
+    } else if (level == readings::GasLevel::Green) {
         end(events, Kind::GasLevel);
         return;
-    } else if (m_gas.level() != readings::GasLevel::Yellow) {
+    } else if (level != readings::GasLevel::Yellow) {
         // No level yet (the hold after a reading with no number): only a
         // reading that shows green ends a gas alert.
         return;
@@ -154,12 +147,6 @@ AlertRules::Events AlertRules::tick(qint64 nowMs)
     if (m_muted && nowMs >= m_mutedUntilMs) {
         m_muted = false;
         events.push_back({Event::Type::Unmuted, Level::Warning, {}, {}});
-    }
-    const qint64 limitMs = qint64(m_staleSeconds) * 1000;
-    if (limitMs > 0 && m_state == SocketControl::Connected && !find(Kind::NoData)
-        && nowMs - m_quietSinceMs >= limitMs) {
-        start(events, {Kind::NoData, Level::Critical,
-                       QStringLiteral("NO DATA FOR %1 SECONDS").arg(m_staleSeconds), m_unit});
     }
     return events;
 }
@@ -205,11 +192,6 @@ Tone AlertRules::dueTone(qint64 nowMs)
         return Tone::None;
     m_nextToneMs = nowMs + RepeatMs;
     return tone;
-}
-
-bool AlertRules::readingsStale() const
-{
-    return m_staleSeconds > 0 && (m_lost || find(Kind::NoData));
 }
 
 const Condition *AlertRules::find(Kind kind) const

@@ -13,9 +13,10 @@ struct Reading;
 
 // The rules that turn what the link reports into alerts an operator cannot
 // miss: which conditions start and end, which of them are still to be
-// acknowledged, when a tone is due, and when the readings on the panel no
-// longer describe the present. Widget-free and clock-free: every call is
-// given the time, so tests drive it through any sequence without waiting.
+// acknowledged, and when a tone is due. The gas level and whether the
+// readings are stale are the link's, taken as it reports them. Widget-free
+// and clock-free: every call is given the time, so tests drive it through
+// any sequence without waiting.
 namespace alerts {
 
 enum class Level { Warning, Critical };
@@ -60,14 +61,18 @@ public:
     static constexpr qint64 RepeatMs = 5000;
     static constexpr qint64 MuteMs = 15 * 60 * 1000;
 
-    // A stale limit of 0 turns off both the no-data alert and the dimming.
+    // The stale limit the link was given, for the no-data alert's text; 0
+    // turns the no-data alert off.
     explicit AlertRules(int staleSeconds = DefaultStaleSeconds);
 
-    // The socket state read from the link (SocketControl::StateNumber).
-    Events linkState(std::int16_t state, const QString &unit, qint64 nowMs);
-    // A packet the link accepted.
-    Events reading(const Reading &reading, qint64 nowMs);
-    // Time passes: the no-data limit and the end of a mute.
+    // The socket state read from the link (LinkState::StateNumber).
+    Events linkState(std::int16_t state, const QString &unit);
+    // The link's readings turned stale or current: a silent link (connected,
+    // no packet for the stale limit) is the no-data alert.
+    Events staleness(readings::Staleness staleness, const QString &unit);
+    // A packet the link accepted, with the gas level it was accepted with.
+    Events reading(const Reading &reading);
+    // Time passes: the end of a mute.
     Events tick(qint64 nowMs);
     // Silences every active condition; one that starts later sounds again.
     Events acknowledge();
@@ -79,9 +84,6 @@ public:
     // condition starts, then every RepeatMs while one stays unacknowledged.
     Tone dueTone(qint64 nowMs);
 
-    // The readings on the panel are not current: connected with no packet
-    // for the stale limit, or the link was lost and no packet came since.
-    bool readingsStale() const;
     bool muted() const { return m_muted; }
     int staleSeconds() const { return m_staleSeconds; }
     const std::vector<Condition> &active() const { return m_active; }
@@ -91,18 +93,12 @@ private:
     void start(Events &events, Condition condition);
     void end(Events &events, Kind kind);
     void endAll(Events &events);
-    void followGas(Events &events, const QString &unit);
+    void followGas(Events &events, readings::GasLevel level, const QString &unit);
     void followAlarm(Events &events, double errorCode, const QString &unit);
 
     int m_staleSeconds;
-    // The panel's own level rule, so an alert turns on exactly when the
-    // gas-units colour does.
-    readings::GasLevelTracker m_gas;
     std::vector<Condition> m_active;
     std::int16_t m_state = 0;
-    QString m_unit;
-    qint64 m_quietSinceMs = 0;
-    bool m_lost = false;
     bool m_muted = false;
     qint64 m_mutedUntilMs = 0;
     qint64 m_nextToneMs = 0;

@@ -65,4 +65,9 @@ private:
     GasLevel m_level = GasLevel::Unchanged;
 };
 
+// Whether the readings still describe the present. Silent: connected, but
+// no packet for the stale limit. Lost: the link went down (the unit ended it
+// or it failed) and no packet came since, whatever the link did after.
+enum class Staleness { Current, Silent, Lost };
+
 } // namespace readings

@@ -1,15 +1,19 @@
 #pragma once
 
 #include <array>
+#include <optional>
 
 #include <QByteArray>
 #include <QMetaType>
 #include <QString>
 
+#include "rules/readings/readingrules.h"
 #include "rules/stream/streamstate.h"
 
 // One data packet the link accepted, handed on as a value to whoever shows,
-// records or judges it.
+// records or judges it, with the unit's state it was accepted with: the
+// listeners take the gas level and the bit depth from here and work out
+// neither themselves.
 struct Reading
 {
     qint64 acceptedAtMs = 0;  // when it was accepted, UTC milliseconds since the epoch
@@ -19,6 +23,13 @@ struct Reading
     // field 1); fields[0] is never used.
     std::array<QByteArray, StreamState::FieldSlots> fields{};
     double errorCode = 0.0;   // the unit's error number, from field 21
+    // The gas-units level after this packet, held from 1200 to 1400 as the
+    // panel colours it: NoReading when its gas units are no number,
+    // Unchanged while no level has been set.
+    readings::GasLevel gasLevel = readings::GasLevel::Unchanged;
+    // The bit depth (WITS item 0108) standing when the packet came: the last
+    // one read, while the WITS feed is fresh.
+    std::optional<double> bitDepth;
 };
 
 Q_DECLARE_METATYPE(Reading)
