@@ -11,6 +11,9 @@
 #include "rules/trends/axisticks.h"
 #include "rules/trends/columnextremes.h"
 #include "rules/trends/gasratios.h"
+#include "rules/trends/trendsample.h"
+#include "rules/stream/reading.h"
+#include "history/historyrows.h"
 
 using trends::ColumnExtremes;
 
@@ -47,6 +50,7 @@ private slots:
     void axisLabels();
     void axisLabelsOverEveryMagnitude();
     void logarithmicAxisBase();
+    void readingAsASample();
 };
 
 void tst_Trends::ratios_data()
@@ -317,6 +321,37 @@ void tst_Trends::logarithmicAxisBase()
     QCOMPARE(trends::logarithmicBase(1, 1e20, 6), 1e4);
     QCOMPARE(trends::logarithmicBase(1e-5, 1e5, 3), 1e5);
     QCOMPARE(trends::logarithmicBase(0, 1e5, 6), 10.0);
+}
+
+void tst_Trends::readingAsASample()
+{
+    // Each channel read from the same field as the history's column of its
+    // name, so a live point and a recorded one of the same packet agree.
+    for (const trends::ChannelInfo &info : trends::channelTable()) {
+        if (!info.column) {
+            QCOMPARE(info.field, -1);
+            continue;
+        }
+        const history::NumericColumn *column = history::numericColumn(QLatin1String(info.column));
+        QVERIFY2(column && column->field == info.field, info.column);
+    }
+
+    Reading reading;
+    reading.acceptedAtMs = 1234;
+    reading.fields[5] = "1500";
+    reading.fields[30] = "900";
+    reading.fields[4] = "----.-";  // no number: no value, not 0
+    reading.fields[37] = "5040.5";
+    reading.bitDepth = 5030.0;
+    const trends::Sample sample = trends::sampleOf(reading);
+    QCOMPARE(sample.timeMs, qint64(1234));
+    QCOMPARE(sample[trends::GasUnits], 1500.0);
+    QCOMPARE(sample[trends::C1], 900.0);
+    QVERIFY(std::isnan(sample[trends::HoleDepth]));
+    QCOMPARE(sample[trends::LagDepth], 5040.5);
+    QCOMPARE(sample[trends::BitDepth], 5030.0);
+    reading.bitDepth.reset();
+    QVERIFY(std::isnan(trends::sampleOf(reading)[trends::BitDepth]));
 }
 
 QTEST_APPLESS_MAIN(tst_Trends)

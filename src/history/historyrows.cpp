@@ -5,6 +5,7 @@
 #include <QLatin1String>
 
 #include "rules/convert/convert.h"
+#include "rules/readings/readingrules.h"
 
 namespace history {
 
@@ -41,12 +42,7 @@ const NumericColumn *numericColumn(const QString &name)
 
 std::optional<double> numberIn(const QByteArray &field)
 {
-    if (!convert::isNumeric(field))
-        return std::nullopt;
-    const double value = convert::leadingNumber(field);
-    if (!std::isfinite(value))
-        return std::nullopt;
-    return value;
+    return readings::numberIn(field);
 }
 
 ReadingRow readingRow(const Reading &reading)

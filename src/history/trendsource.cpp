@@ -10,7 +10,6 @@
 
 #include "history/historyrows.h"
 #include "history/historystore.h"
-#include "rules/stream/reading.h"
 
 namespace trends {
 
@@ -40,24 +39,6 @@ QString queryError(const QSqlQuery &query)
 }
 
 } // namespace
-
-Sample sampleOf(const Reading &reading)
-{
-    Sample sample;
-    sample.timeMs = reading.acceptedAtMs;
-    for (int c = 0; c < ChannelCount; ++c) {
-        const ChannelInfo &info = channelTable()[static_cast<std::size_t>(c)];
-        const history::NumericColumn *column = info.column ? history::numericColumn(QLatin1String(info.column)) : nullptr;
-        if (!column)
-            continue;
-        const std::optional<double> value =
-            column->field == 0 ? reading.bitDepth : history::numberIn(reading.fields[static_cast<std::size_t>(column->field)]);
-        if (value)
-            sample.values[static_cast<std::size_t>(c)] = *value;
-    }
-    addRatios(sample);
-    return sample;
-}
 
 std::optional<std::vector<EventMark>> historyEvents(HistoryStore &store, const QString &unit, qint64 fromMs,
                                                     qint64 toMs, QString *error)

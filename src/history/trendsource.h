@@ -11,15 +11,10 @@
 
 class HistoryStore;
 class QSqlQuery;
-struct Reading;
 
-// Where the trends come from: the readings the unit link accepts, and the
-// history file.
+// What the trends read from the history file. (A reading the link accepts
+// becomes a sample through trends::sampleOf, in the rules.)
 namespace trends {
-
-// A reading the link accepted, with the bit depth it was accepted with. A
-// field that is not a number gives no value, as in the history.
-Sample sampleOf(const Reading &reading);
 
 // What is marked on the time axis: the unit's alarms and the viewer's
 // alerts starting, and the link's events.

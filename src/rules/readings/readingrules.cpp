@@ -1,5 +1,7 @@
 #include "rules/readings/readingrules.h"
 
+#include <cmath>
+
 #include "rules/convert/attempt.h"
 #include "rules/convert/convert.h"
 
@@ -94,6 +96,16 @@ QString alarmText(double errorCode)
             return QString::fromLatin1(alarms[code - 1]);
     }
     return QStringLiteral("UNKNOWN ALARM");
+}
+
+std::optional<double> numberIn(const QByteArray &field)
+{
+    if (!convert::isNumeric(field))
+        return std::nullopt;
+    const double value = convert::leadingNumber(field);
+    if (!std::isfinite(value))
+        return std::nullopt;
+    return value;
 }
 
 GasLevel gasLevel(double shownValue)

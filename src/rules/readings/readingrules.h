@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 
 #include <QByteArray>
 #include <QString>
@@ -25,6 +26,11 @@ const std::array<FieldRow, 39> &fieldTable();
 
 // The caption text a field is shown with.
 QString shownText(const FieldRow &row, const QByteArray &field);
+
+// The value of a numeric field as the history and the trends keep it: a
+// field that is not a number (or too large for a double) is no value, not
+// 0.
+std::optional<double> numberIn(const QByteArray &field);
 
 // "No Errors" for zero or below, the alarm for an exact code 1 to 19,
 // "UNKNOWN ALARM" for any other value above zero.

@@ -6,6 +6,8 @@
 
 #include "rules/trends/gasratios.h"
 
+struct Reading;
+
 namespace trends {
 
 // Lengths of time in milliseconds, the unit of the time axis.
@@ -39,6 +41,7 @@ struct ChannelInfo
     const char *key;     // in object names and settings
     const char *name;    // as the window shows it
     const char *column;  // the history's column it is read from; nullptr for a ratio
+    int field;           // the packet field it is read from: 0 the bit depth, -1 a ratio
 };
 
 const std::array<ChannelInfo, ChannelCount> &channelTable();
@@ -67,5 +70,9 @@ struct Sample
 Chromatograph chromatographOf(const Sample &sample);
 // Fills Wh, Bh and Ch from the sample's chromatograph.
 void addRatios(Sample &sample);
+
+// A reading the link accepted, with the bit depth it was accepted with. A
+// field that is not a number gives no value, as in the history.
+Sample sampleOf(const Reading &reading);
 
 } // namespace trends
