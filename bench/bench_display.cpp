@@ -24,8 +24,8 @@
 #include <QWindow>
 
 #include "app/fm_more_data.h"
-#include "queuesocket.h"
 #include "samplestream.h"
+#include "support/fakesocket.h"
 #include "rules/stream/parser.h"
 #include "rules/stream/parserevents.h"
 #include "rules/stream/streamstate.h"
@@ -215,7 +215,7 @@ int main(int argc, char **argv)
     ViewerOptions options;
     options.programDirectory = QStringLiteral(RTVIEWER_CONFIG_DIR);
     options.endProcess = [] {};
-    options.socket = new QueueSocket(SocketControl::Closed);
+    options.socket = FakeSocket::inMemory(SocketControl::Closed);
     fm_more_data viewer(options);
     // The ticks would run inside the paint:1 loops and blur the figure of the
     // call under test; they have benchmarks of their own in bench_window.

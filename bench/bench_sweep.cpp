@@ -52,7 +52,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -75,6 +74,9 @@
 #include <QWindow>
 
 #include "app/fm_more_data.h"
+#include "support/files.h"
+#include "support/sockets.h"
+#include "support/texts.h"
 #include "treewindow.h"
 
 namespace {
@@ -127,17 +129,10 @@ public:
 
     bool listen()
     {
-        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (m_listen < 0 || ::bind(m_listen, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-            || ::listen(m_listen, 1) != 0
-            || ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            return false;
-        m_port = ntohs(address.sin_port);
-        return true;
+        quint16 port = 0;
+        m_listen = support::listenOnLoopback(1, port);
+        m_port = port;
+        return m_listen >= 0;
     }
 
     int port() const { return m_port; }
@@ -182,17 +177,11 @@ private:
         }
         if (down < 0)
             return;
-        const int up = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<uint16_t>(upstreamPort));
-        if (up < 0 || ::connect(up, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        const int up = support::connectToLoopback(static_cast<quint16>(upstreamPort));
+        if (up < 0) {
             std::fprintf(stderr, "bench_sweep: cannot reach the simulator on port %d\n", upstreamPort);
             m_ended = true;
             ::close(down);
-            if (up >= 0)
-                ::close(up);
             return;
         }
         const int on = 1;
@@ -301,17 +290,6 @@ struct StatusSample
     long long panel = -1;    // the packet number on the panel
 };
 
-// "... The data is N seconds old": N, or -1 when the line states no age.
-int statedAge(const QString &line)
-{
-    static const QString lead = QStringLiteral("The data is ");
-    const qsizetype at = line.indexOf(lead);
-    if (at < 0)
-        return -1;
-    bool ok = false;
-    const int seconds = line.mid(at + lead.size()).section(QLatin1Char(' '), 0, 0).toInt(&ok);
-    return ok ? seconds : -1;
-}
 
 double quantile(std::vector<double> values, double q)
 {
@@ -321,12 +299,6 @@ double quantile(std::vector<double> values, double q)
     std::sort(values.begin(), values.end());
     const auto rank = static_cast<size_t>(std::ceil(q * static_cast<double>(values.size())));
     return values[std::clamp<size_t>(rank, 1, values.size()) - 1];
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
 } // namespace
@@ -369,8 +341,8 @@ int main(int argc, char **argv)
     QTemporaryDir folder;
     QFile settingsSample(QCoreApplication::applicationDirPath() + QStringLiteral("/RDconfig.ini"));
     if (!folder.isValid() || !settingsSample.open(QIODevice::ReadOnly)
-        || !writeFile(folder.filePath(QStringLiteral("RDconfig.ini")), settingsSample.readAll())
-        || !writeFile(folder.filePath(QStringLiteral("RDVlookup.TXT")),
+        || !support::tryWriteFile(folder.filePath(QStringLiteral("RDconfig.ini")), settingsSample.readAll())
+        || !support::tryWriteFile(folder.filePath(QStringLiteral("RDVlookup.TXT")),
                       "0001 127.0.0.1 " + QByteArray::number(relay.port()) + "\r\n")) {
         std::fprintf(stderr, "bench_sweep: cannot write the configuration files\n");
         return 1;
@@ -406,7 +378,7 @@ int main(int argc, char **argv)
     QTimer sampler;
     sampler.setTimerType(Qt::PreciseTimer);
     QObject::connect(&sampler, &QTimer::timeout, [&] {
-        status.push_back({monoNs(), statedAge(statusLine->text()), shownNumber(packetBox->text())});
+        status.push_back({monoNs(), support::dataAgeShown(statusLine->text()), shownNumber(packetBox->text())});
     });
     sampler.start(47);
     QTimer::singleShot(0, connectButton, &QPushButton::click);

@@ -156,7 +156,7 @@ int open(int runs)
         return 1;
     std::printf("history of %d readings written in %.1f s\n", DayReadings, clock.elapsed() / 1000.0);
 
-    UnitLink link(new QueueSocket(SocketControl::Closed));
+    UnitLink link(FakeSocket::inMemory(SocketControl::Closed));
     std::vector<double> opens;
     std::vector<double> cpus;
     std::vector<double> repaints;

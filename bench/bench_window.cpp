@@ -49,16 +49,18 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
 #include <QStyleFactory>
 #include <QTimer>
+#include <QWidget>
 #include <QWindow>
 
 #include "app/fm_more_data.h"
-#include "queuesocket.h"
 #include "samplestream.h"
+#include "support/fakesocket.h"
 #include "treewindow.h"
 
 namespace {
@@ -70,28 +72,33 @@ long long realtimeNs()
     return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
-// Calls back once, after the first paint of the watched window has run to its
+// Calls back once, after the first paint in the watched window has run to its
 // end (the queued call comes behind the paint and its flush to the screen).
+// Any widget of the window counts: the panel fills the window from a scroll
+// area, so the window itself may never paint.
 class FirstPaint : public QObject
 {
 public:
     FirstPaint(QWidget *watched, std::function<void()> then)
-        : m_then(std::move(then))
+        : m_watched(watched)
+        , m_then(std::move(then))
     {
-        watched->installEventFilter(this);
+        QCoreApplication::instance()->installEventFilter(this);
     }
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
+    bool eventFilter(QObject *object, QEvent *event) override
     {
-        if (event->type() == QEvent::Paint && m_then) {
-            watched->removeEventFilter(this);
+        if (event->type() == QEvent::Paint && m_then && object->isWidgetType()
+            && static_cast<QWidget *>(object)->window() == m_watched) {
+            QCoreApplication::instance()->removeEventFilter(this);
             QTimer::singleShot(0, this, std::exchange(m_then, nullptr));
         }
-        return QObject::eventFilter(watched, event);
+        return QObject::eventFilter(object, event);
     }
 
 private:
+    QWidget *m_watched;
     std::function<void()> m_then;
 };
 
@@ -123,7 +130,7 @@ std::vector<QByteArray> packetPieces(const QByteArray &recorded)
 
 // Kept out of line so callgrind can collect exactly this loop. One tick
 // takes one piece of the feed (none when the feed is empty).
-__attribute__((noinline)) void runTicks(fm_more_data &window, QueueSocket &socket, int ticks,
+__attribute__((noinline)) void runTicks(fm_more_data &window, FakeSocket &socket, int ticks,
                                         const std::vector<QByteArray> &feed)
 {
     QTimer *trafficUpdate = window.findChild<QTimer *>(QStringLiteral("tmr_traffic"));
@@ -233,7 +240,7 @@ int main(int argc, char **argv)
         const QByteArray &last = feed[static_cast<size_t>(count - 1)];
         lastPacket = last.mid(last.lastIndexOf('*')).split(',').value(28);
     }
-    auto *socket = new QueueSocket(feed.empty() ? SocketControl::Closed : SocketControl::Connected);
+    auto *socket = FakeSocket::inMemory(feed.empty() ? SocketControl::Closed : SocketControl::Connected);
     const std::unique_ptr<fm_more_data> shown = makeMainWindow(QString(), socket, [] {});
     fm_more_data &window = *shown;
     stopTimers(window);

@@ -10,8 +10,8 @@
 #include <QTimer>
 
 #include "link/unitlink.h"
-#include "queuesocket.h"
 #include "samplestream.h"
+#include "support/fakesocket.h"
 
 // User and system CPU seconds of this process so far.
 inline double processCpuSeconds()
@@ -37,7 +37,7 @@ class FedLink
 {
 public:
     FedLink()
-        : m_socket(new QueueSocket(SocketControl::Connected))
+        : m_socket(FakeSocket::inMemory(SocketControl::Connected))
         , m_link(m_socket)
     {
         m_link.open(QStringLiteral("0001"));
@@ -58,7 +58,7 @@ public:
     qint64 readings() const { return m_readings; }
 
 private:
-    QueueSocket *m_socket;  // owned by the link
+    FakeSocket *m_socket;  // owned by the link
     UnitLink m_link;
     QTimer m_feed;
     qint64 m_readings = 0;

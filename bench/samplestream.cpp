@@ -1,5 +1,7 @@
 #include "samplestream.h"
 
+#include "support/packets.h"
+
 #include <QByteArrayList>
 
 namespace {
@@ -29,14 +31,6 @@ QByteArray twoDigits(int value)
 }
 
 } // namespace
-
-int SampleStream::checksum(const QByteArray &bytes)
-{
-    unsigned int sum = 0;
-    for (const char c : bytes)
-        sum += static_cast<unsigned char>(c);
-    return static_cast<int>(sum % 256U);
-}
 
 QByteArray SampleStream::dataPacket(int n)
 {
@@ -91,8 +85,7 @@ QByteArray SampleStream::dataPacket(int n)
         whole(gas * 0.005),                         // 39 iso pentane
         whole(gas * 0.004),                         // 40 n pentane
     };
-    const QByteArray covered = '*' + fields.join(',') + ',';
-    return covered + 'C' + QByteArray::number(checksum(covered)) + QByteArrayLiteral(",\r\n");
+    return support::withChecksum('*' + fields.join(',') + ',') + QByteArrayLiteral("\r\n");
 }
 
 QByteArray SampleStream::witsRecord(int n)

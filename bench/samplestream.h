@@ -18,7 +18,4 @@ public:
 
     // Five bracketed status messages in a row, the most one parser call takes.
     static QByteArray statusMessages();
-
-    // The 8-bit sum of the byte values, as the packet's checksum field has it.
-    static int checksum(const QByteArray &bytes);
 };

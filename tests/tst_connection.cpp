@@ -20,11 +20,6 @@
 
 namespace {
 
-QTimer *timer(fm_more_data &w, const char *name)
-{
-    return w.findChild<QTimer *>(QString::fromLatin1(name));
-}
-
 using support::child;
 
 using support::fastTicks;
@@ -109,9 +104,7 @@ void tst_Connection::cleanup()
 
 void tst_Connection::writeLookup(const QByteArray &content)
 {
-    QFile file(m_dir->filePath(QStringLiteral("RDVlookup.TXT")));
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
+    support::writeFile(m_dir->filePath(QStringLiteral("RDVlookup.TXT")), content);
 }
 
 // A running display: every box filled, the gas reading red, the error blink
@@ -461,7 +454,7 @@ void tst_Connection::peerClosingIsShownAndNotReopened()
     auto *status = child<QLineEdit>(w, "txt_tcp_status");
     QTRY_COMPARE(status->text(), QStringLiteral("0001 is closing the connection. "));
     // Two seconds later nothing has changed and nobody has reconnected.
-    QSignalSpy tickSpy(timer(w, "tmr_delay"), &QTimer::timeout);
+    QSignalSpy tickSpy(child<QTimer>(w, "tmr_delay"), &QTimer::timeout);
     QTRY_VERIFY_WITH_TIMEOUT(tickSpy.count() >= 20, 10000);
     QCOMPARE(status->text(), QStringLiteral("0001 is closing the connection. "));
     QCOMPARE(w.socketState(), std::int16_t(8));
@@ -523,7 +516,7 @@ void tst_Connection::resetBlanksEverything()
     fake->state = SocketControl::Connected;
     fm_more_data w(options(fake));
     for (const char *name : {"tmrDataArrival", "tmr_wits"})
-        timer(w, name)->stop();
+        child<QTimer>(w, name)->stop();
     // Something must tick: that is what ends the close's wait.
     const auto ticks = fastTicks(w);
     fillDisplay(w, fake);
@@ -579,7 +572,7 @@ void tst_Connection::resetTwiceEqualsOnce()
     fake->state = SocketControl::Connected;
     fm_more_data w(options(fake));
     for (const char *name : {"tmrDataArrival", "tmr_wits"})
-        timer(w, name)->stop();
+        child<QTimer>(w, name)->stop();
     // Something must tick: that is what ends the close's wait.
     const auto ticks = fastTicks(w);
     fillDisplay(w, fake);

@@ -10,32 +10,15 @@
 
 #include "rules/convert/convert.h"
 #include "rules/convert/fault.h"
+#include "support/texts.h"
 
 namespace {
 
+using support::faultOf;
+using support::shown;
+
 const double NaN = std::numeric_limits<double>::quiet_NaN();
 const double Inf = std::numeric_limits<double>::infinity();
-
-// Expected texts are written with "." and shown with the system locale's
-// decimal separator, as the operator sees them.
-QString shown(const char *text)
-{
-    QString expected = QString::fromLatin1(text);
-    expected.replace(QLatin1Char('.'), QLocale::system().decimalPoint());
-    return expected;
-}
-
-// The description of the Fault a call raises, or an empty text when it
-// raises none.
-QString faultOf(const std::function<void()> &call)
-{
-    try {
-        call();
-    } catch (const Fault &fault) {
-        return QString::fromLatin1(fault.what());
-    }
-    return QString();
-}
 
 // Puts a C library numeric locale with a comma decimal separator in force
 // for the lifetime of the object, as a desktop session in such a country

@@ -3,7 +3,6 @@
 // keys, keep-alive, the log-in message), driven through the window's widgets.
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,9 +23,11 @@
 #include "app/unlock/fm_secure.h"
 #include "support/simprocess.h"
 #include "support/testsupport.h"
+#include "support/texts.h"
 
 namespace {
 
+using support::dataAgeShown;
 using support::SimProcess;
 
 QString text(QWidget *widget)
@@ -38,13 +39,6 @@ QString text(QWidget *widget)
     if (auto *button = qobject_cast<QPushButton *>(widget))
         return button->text();
     return QString();
-}
-
-int dataAgeShown(const QString &statusLine)
-{
-    static const QRegularExpression age(QStringLiteral("The data is (\\d+) seconds old$"));
-    const auto match = age.match(statusLine);
-    return match.hasMatch() ? match.captured(1).toInt() : -1;
 }
 
 } // namespace
@@ -68,17 +62,15 @@ private:
 
     void writeLookup(const QString &dir, int goodPort, int corruptPort)
     {
-        QFile lookup(dir + QStringLiteral("/RDVlookup.TXT"));
-        QVERIFY(lookup.open(QIODevice::WriteOnly));
-        lookup.write("0001 127.0.0.1 " + QByteArray::number(goodPort) + "\r\n");
-        lookup.write("0002 127.0.0.1 " + QByteArray::number(corruptPort) + "\r\n");
+        support::writeFile(dir + QStringLiteral("/RDVlookup.TXT"),
+                           "0001 127.0.0.1 " + QByteArray::number(goodPort) + "\r\n" + "0002 127.0.0.1 "
+                               + QByteArray::number(corruptPort) + "\r\n");
     }
 
     void writeSettings(const QString &dir)
     {
-        QFile settings(dir + QStringLiteral("/RDconfig.ini"));
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write("' code, separator, name\r\n0108 Bit Depth\r\n0110 Hole Depth\r\n0113 Rate Of Penetration\r\n");
+        support::writeFile(dir + QStringLiteral("/RDconfig.ini"),
+                           "' code, separator, name\r\n0108 Bit Depth\r\n0110 Hole Depth\r\n0113 Rate Of Penetration\r\n");
     }
 };
 

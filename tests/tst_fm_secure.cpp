@@ -3,6 +3,7 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include "support/keymessages.h"
 #include "support/testsupport.h"
 #include "app/unlock/fm_secure.h"
 
@@ -41,35 +42,6 @@ struct SeenBox
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     bool formVisible = false;
 };
-
-// The receiver's decoding, from the message layout alone: the user name and
-// password codes with their zero padding removed. Empty when malformed.
-struct Credentials
-{
-    QByteArray userName;
-    QByteArray password;
-};
-
-Credentials decode(const QByteArray &message)
-{
-    if (message.size() != 777 || !message.startsWith("[PGP KEY ") || !message.endsWith("]\r\n"))
-        return {};
-    std::array<int, 255> bytes{};
-    for (int i = 0; i < 255; ++i)
-        bytes[i] = message.mid(9 + 3 * i, 3).toInt();
-    const int offset = bytes[5];
-    if (offset < 30 || offset > 200)
-        return {};
-    QByteArray field;
-    for (int m = 0; m < 20; ++m)
-        field.append(static_cast<char>(bytes[offset + m] ^ bytes[6 + m]));
-    auto unpad = [](QByteArray codes) {
-        while (codes.endsWith('\0'))
-            codes.chop(1);
-        return codes;
-    };
-    return {unpad(field.left(10)), unpad(field.mid(10))};
-}
 
 // Every message logged while a test runs, to prove the password is never
 // written anywhere.
@@ -320,9 +292,9 @@ void tst_FmSecure::goodSend()
     QCOMPARE(link.sendCalls, 1);
     QCOMPARE(link.sent.size(), 1);
     QCOMPARE(link.sent[0].size(), 777);
-    const Credentials got = decode(link.sent[0]);
-    QCOMPARE(got.userName, userCodes);
-    QCOMPARE(got.password, passwordCodes);
+    const support::DecodedKey got = support::decodeKeyMessage(link.sent[0]);
+    QCOMPARE(got.userName(), userCodes);
+    QCOMPARE(got.password(), passwordCodes);
     QVERIFY(link.lines.isEmpty());
     for (const QString &logged : qAsConst(loggedMessages))
         QVERIFY2(!logged.contains(password), qPrintable(logged));
@@ -331,7 +303,7 @@ void tst_FmSecure::goodSend()
     form->send_key();
     QCOMPARE(link.sent.size(), 2);
     QVERIFY(link.sent[1] != link.sent[0]);
-    QCOMPARE(decode(link.sent[1]).password, passwordCodes);
+    QCOMPARE(support::decodeKeyMessage(link.sent[1]).password(), passwordCodes);
 }
 
 void tst_FmSecure::enterKey_data()
@@ -363,7 +335,7 @@ void tst_FmSecure::enterKey()
     QCOMPARE(form->isVisible(), sends == 0);
     QVERIFY(boxes.isEmpty());
     if (sends)
-        QCOMPARE(decode(link.sent[0]).password, QByteArray("secret"));
+        QCOMPARE(support::decodeKeyMessage(link.sent[0]).password(), QByteArray("secret"));
 }
 
 void tst_FmSecure::failedSend_data()

@@ -5,10 +5,14 @@
 
 #include "rules/convert/fault.h"
 #include "rules/unlock/keymessage.h"
+#include "support/keymessages.h"
 
 Q_DECLARE_METATYPE(std::vector<double>)
 
 namespace {
+
+using support::DecodedKey;
+using support::decodeKeyMessage;
 
 // Plays back the given fractions in order, then repeats the last one (or
 // `fill`), and counts the draws.
@@ -33,47 +37,6 @@ private:
     std::vector<double> m_script;
     double m_fill;
 };
-
-// The receiver's side, written from the message layout alone: 255 groups of
-// three digits; group 5 is the offset O; the twenty groups from O onward XOR
-// groups 6 to 25 give the user-name codes and then the password codes, each
-// padded with zeros to ten.
-struct Decoded
-{
-    bool wellFormed = false;
-    std::array<int, 255> bytes{};
-    int offset = 0;
-    QByteArray userField;      // ten codes
-    QByteArray passwordField;  // ten codes
-};
-
-Decoded decode(const QByteArray &message)
-{
-    Decoded d;
-    const QByteArray head = QByteArrayLiteral("[PGP KEY ");
-    const QByteArray tail = QByteArrayLiteral("]\r\n");
-    if (message.size() != 777 || !message.startsWith(head) || !message.endsWith(tail))
-        return d;
-    for (int i = 0; i < 255; ++i) {
-        const QByteArray group = message.mid(head.size() + 3 * i, 3);
-        for (const char c : group) {
-            if (c < '0' || c > '9')
-                return d;
-        }
-        d.bytes[i] = group.toInt();
-        if (d.bytes[i] > 255)
-            return d;
-    }
-    d.offset = d.bytes[5];
-    if (d.offset < 30 || d.offset > 200)
-        return d;
-    for (int m = 0; m < 20; ++m) {
-        const char code = static_cast<char>(d.bytes[d.offset + m] ^ d.bytes[6 + m]);
-        (m < 10 ? d.userField : d.passwordField).append(code);
-    }
-    d.wellFormed = true;
-    return d;
-}
 
 QByteArray padded(const QByteArray &codes)
 {
@@ -168,7 +131,7 @@ void tst_KeyMessage::rounding()
     QFETCH(double, r);
     QFETCH(int, expected);
     ScriptedRandom random({r});
-    const Decoded d = decode(KeyMessage(random).build(QStringLiteral("abc"), QStringLiteral("def")));
+    const DecodedKey d = decodeKeyMessage(KeyMessage(random).build(QStringLiteral("abc"), QStringLiteral("def")));
     QVERIFY(d.wellFormed);
     QCOMPARE(d.bytes[0], expected);
 }
@@ -198,7 +161,7 @@ void tst_KeyMessage::offsetDraws()
     script.push_back(forByte(77));  // mask M0
     ScriptedRandom random(script, forByte(200));
 
-    const Decoded d = decode(KeyMessage(random).build(QStringLiteral("abc"), QStringLiteral("def")));
+    const DecodedKey d = decodeKeyMessage(KeyMessage(random).build(QStringLiteral("abc"), QStringLiteral("def")));
     QVERIFY(d.wellFormed);
     QCOMPARE(random.draws, std::size_t(254 + offsetScript.size()));
     QCOMPARE(d.bytes[4], 9);
@@ -220,7 +183,7 @@ void tst_KeyMessage::fullFields()
         std::vector<double> script(5, forByte(3));
         script.push_back(offsetDraw);
         ScriptedRandom random(script, forByte(170));
-        const Decoded d = decode(
+        const DecodedKey d = decodeKeyMessage(
             KeyMessage(random).build(QStringLiteral("abcdefghij"), QStringLiteral("0123456789")));
         QVERIFY(d.wellFormed);
         QCOMPARE(d.userField, QByteArrayLiteral("abcdefghij"));
@@ -234,7 +197,7 @@ void tst_KeyMessage::fullFields()
 void tst_KeyMessage::latin1Codes()
 {
     ScriptedRandom random({0.3, 0.6, 0.9, 0.1, 0.4, 0.7}, 0.8);
-    const Decoded d = decode(
+    const DecodedKey d = decodeKeyMessage(
         KeyMessage(random).build(QStringLiteral("Jos\u00e9"), QStringLiteral("Stra\u00dfe\u00ff")));
     QVERIFY(d.wellFormed);
     QCOMPARE(d.userField, padded(QByteArrayLiteral("Jos\xe9")));
@@ -286,7 +249,7 @@ void tst_KeyMessage::clockSeededMessages()
     bool sawMax = false;
     for (int n = 0; n < 300; ++n) {
         const QByteArray message = KeyMessage::buildWithClockSeed(userName, password);
-        const Decoded d = decode(message);
+        const DecodedKey d = decodeKeyMessage(message);
         QVERIFY2(d.wellFormed, message.constData());
         QCOMPARE(d.userField, padded("driller"));
         QCOMPARE(d.passwordField, padded("mud2deep"));

@@ -21,11 +21,7 @@ namespace {
 
 const QByteArray KeepAlive = QByteArrayLiteral("[KEEP ALIVE]\r\n");
 
-QTimer *timer(fm_more_data &w, const char *name)
-{
-    return w.findChild<QTimer *>(QString::fromLatin1(name));
-}
-
+using support::child;
 using support::stopTimers;
 using support::ticks;
 
@@ -116,11 +112,8 @@ void tst_Lifecycle::startUp()
     QFETCH(int, firstCode);
     QFETCH(QByteArray, firstName);
 
-    if (!settings.isNull()) {
-        QFile file(m_dir->filePath(QStringLiteral("RDconfig.ini")));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(settings);
-    }
+    if (!settings.isNull())
+        support::writeFile(m_dir->filePath(QStringLiteral("RDconfig.ini")), settings);
 
     auto *fake = new FakeSocket;
     fm_more_data w(options(fake));
@@ -144,7 +137,7 @@ void tst_Lifecycle::startUp()
     QCOMPARE(fake->connectCalls, 0);
     const QList<QPair<const char *, int>> timers = {{"tmr_delay", 100}, {"tmrDataArrival", 100}, {"tmr_wits", 1000}};
     for (const auto &[name, interval] : timers) {
-        QTimer *t = timer(w, name);
+        QTimer *t = child<QTimer>(w, name);
         QVERIFY2(t, name);
         QVERIFY2(t->isActive(), name);
         QCOMPARE(t->interval(), interval);
@@ -300,7 +293,7 @@ void tst_Lifecycle::tick_keepAliveOnTheWire()
 void tst_Lifecycle::delay_oneSecondKeepsEventsFlowing()
 {
     fm_more_data w(options(new FakeSocket));
-    QSignalSpy tickSpy(timer(w, "tmr_delay"), &QTimer::timeout);
+    QSignalSpy tickSpy(child<QTimer>(w, "tmr_delay"), &QTimer::timeout);
     bool otherEventHandled = false;
     QTimer::singleShot(300, &w, [&] { otherEventHandled = true; });
     const double ageBefore = w.stream().data_age;
@@ -321,7 +314,7 @@ void tst_Lifecycle::delay_oneSecondKeepsEventsFlowing()
 void tst_Lifecycle::delay_nestedWaitsEndTogether()
 {
     fm_more_data w(options(new FakeSocket));
-    QSignalSpy tickSpy(timer(w, "tmr_delay"), &QTimer::timeout);
+    QSignalSpy tickSpy(child<QTimer>(w, "tmr_delay"), &QTimer::timeout);
     int innerStart = -1;
     int innerEnd = -1;
     QTimer::singleShot(250, &w, [&] {
@@ -358,7 +351,7 @@ void tst_Lifecycle::delay_returnsAtOnce()
     QFETCH(int, ticksAfter);
 
     fm_more_data w(options(new FakeSocket));
-    QSignalSpy tickSpy(timer(w, "tmr_delay"), &QTimer::timeout);
+    QSignalSpy tickSpy(child<QTimer>(w, "tmr_delay"), &QTimer::timeout);
     w.DelaySeconds(seconds);
     QCOMPARE(tickSpy.count(), 0);
     QCOMPARE(w.delayTicks(), ticksAfter);
@@ -368,7 +361,7 @@ void tst_Lifecycle::shutDown_disconnectedEndsWithoutWaiting()
 {
     auto *fake = new FakeSocket;
     fm_more_data w(options(fake));
-    QSignalSpy tickSpy(timer(w, "tmr_delay"), &QTimer::timeout);
+    QSignalSpy tickSpy(child<QTimer>(w, "tmr_delay"), &QTimer::timeout);
     int ends = 0;
     setEnd([&] { ++ends; });
     support::child<QLabel>(w, "lbl_DrillDepth")->setText(QStringLiteral("5000"));
@@ -383,9 +376,9 @@ void tst_Lifecycle::shutDown_disconnectedEndsWithoutWaiting()
     // The display was reset on the way out.
     QCOMPARE(w.label(QStringLiteral("lbl_DrillDepth"))->text(), QString());
     // Nothing of the window runs after the end.
-    QVERIFY(!timer(w, "tmr_delay")->isActive());
-    QVERIFY(!timer(w, "tmrDataArrival")->isActive());
-    QVERIFY(!timer(w, "tmr_wits")->isActive());
+    QVERIFY(!child<QTimer>(w, "tmr_delay")->isActive());
+    QVERIFY(!child<QTimer>(w, "tmrDataArrival")->isActive());
+    QVERIFY(!child<QTimer>(w, "tmr_wits")->isActive());
 }
 
 void tst_Lifecycle::shutDown_unloadsTheUnlockForm()
@@ -453,7 +446,7 @@ void tst_Lifecycle::shutDown_closingTwiceRunsOnceInBoundedTime()
     fake->closeState = SocketControl::Connected;
     fm_more_data w(options(fake));
     w.show();
-    QSignalSpy witsTicks(timer(w, "tmr_wits"), &QTimer::timeout);
+    QSignalSpy witsTicks(child<QTimer>(w, "tmr_wits"), &QTimer::timeout);
 
     int ends = 0;
     setEnd([&] { ++ends; });

@@ -5,19 +5,15 @@
 #include <QTest>
 
 #include "rules/config/lookupfile.h"
+#include "support/files.h"
 
 namespace {
+
+using support::writeFile;
 
 const QTime Evening(21, 5, 7);
 const QString LookupName = QStringLiteral("RDVlookup.TXT");
 const QByteArray NotFound = QByteArrayLiteral("[21:05:07 File not found: RDVlookup.TXT]");
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(file.errorString()));
-    QCOMPARE(file.write(content), content.size());
-}
 
 QList<QByteArray> error(const char *description)
 {

@@ -16,6 +16,7 @@
 #include "support/panelcontract.h"
 #include "support/screens.h"
 #include "support/testsupport.h"
+#include "support/texts.h"
 
 using support::child;
 
@@ -45,14 +46,9 @@ QStringList texts(std::initializer_list<const char *> list)
     return all;
 }
 
-// A number as the operator's locale writes it.
-QString localised(const QString &text)
-{
-    QString shown = text;
-    return shown.replace(QLatin1Char('.'), QLocale::system().decimalPoint());
-}
 
 using support::packet;
+using support::shown;
 
 // Twips of this window's screen to pixels and back.
 int px(const QWidget &w, int twips, bool horizontal = true)
@@ -322,7 +318,7 @@ void tst_MainWindowDisplay::everyLabelTakesItsField()
         if (index == 5)
             expected = QStringLiteral("1234");
         if (index == 10)
-            expected = localised(QStringLiteral("12.500"));
+            expected = shown(QStringLiteral("12.500"));
         QCOMPARE(w.label(QString::fromLatin1(box.label))->text(), expected);
     }
     QCOMPARE(w.windowTitle(), QStringLiteral("  v1 v3"));
@@ -366,8 +362,8 @@ void tst_MainWindowDisplay::numberPatterns()
     reading.fields[5] = gasField;
     reading.fields[10] = ropField;
     w.populate_moredata(reading);
-    QCOMPARE(w.label(QStringLiteral("lbl_GasUnits"))->text(), localised(gasShown));
-    QCOMPARE(w.label(QStringLiteral("lbl_DrilRateMF"))->text(), localised(ropShown));
+    QCOMPARE(w.label(QStringLiteral("lbl_GasUnits"))->text(), shown(gasShown));
+    QCOMPARE(w.label(QStringLiteral("lbl_DrilRateMF"))->text(), shown(ropShown));
 }
 
 void tst_MainWindowDisplay::gasColour_data()
@@ -537,7 +533,7 @@ void tst_MainWindowDisplay::bitDepthBesideHoleDepth()
     fake->receive(packet(fields) + "^a,b,c,d,e,01081523.46,01130012.5\r");
     w.tmrDataArrival_Timer();  // the packet, then the record behind it
     QCOMPARE(w.label(QStringLiteral("lbl_DrillDepth"))->text(), QStringLiteral("1523.5"));
-    QCOMPARE(bitDepth->text(), localised(QStringLiteral("1523.5")));
+    QCOMPARE(bitDepth->text(), shown(QStringLiteral("1523.5")));
     QCOMPARE(list->count(), 2);
     if (QLocale::system().decimalPoint() == QLatin1String(".")) {
         // On bottom: the shown texts agree.
@@ -547,7 +543,7 @@ void tst_MainWindowDisplay::bitDepthBesideHoleDepth()
 
     fake->receive("^a,b,c,d,e,01081520\r");
     w.tmrDataArrival_Timer();
-    QCOMPARE(bitDepth->text(), localised(QStringLiteral("1520.0")));
+    QCOMPARE(bitDepth->text(), shown(QStringLiteral("1520.0")));
     QCOMPARE(colours::backColor(bitDepth), colours::orange());
     QCOMPARE(frame->title(), QStringLiteral("Bit Depth    OFF BOTTOM"));
     QCOMPARE(list->count(), 1);

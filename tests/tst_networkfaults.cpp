@@ -16,7 +16,6 @@
 #include <memory>
 #include <vector>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -24,7 +23,6 @@
 #include <unistd.h>
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -44,9 +42,14 @@
 #include "link/winsockcontrol.h"
 #include "rules/stream/streamstate.h"
 #include "support/simprocess.h"
+#include "support/sockets.h"
 #include "support/testsupport.h"
+#include "support/texts.h"
 
 namespace {
+
+using support::appendedSince;
+using support::dataAgeShown;
 
 using Fields = std::array<QByteArray, StreamState::FieldSlots>;
 
@@ -143,26 +146,7 @@ QByteArray unitPacket(int number, const QByteArray &gas)
         "75", "2.500", "24", "1.2", "5.1", "24.1", "12.1", "12.0", "7", "5.0", "0.41", "0", "0", "55", "-60",
         "120", "60", "1.5", "40", "10", QByteArray::number(number), "100", "20", "5", "2", "1", "1.0", "60",
         "1490.0", "1234", "0", "0"};
-    const QByteArray body = "*" + fields.join(',') + ",";
-    int sum = 0;
-    for (char c : body)
-        sum = (sum + static_cast<unsigned char>(c)) % 256;
-    return body + "C" + QByteArray::number(sum) + ",\r\n";
-}
-
-// The text the traffic window gained between two looks. The window keeps
-// its last 4000 characters once it passes 5000, so the new content is a
-// tail of the old one followed by what was added; after a display reset
-// it starts afresh.
-QByteArray appendedSince(const QByteArray &before, const QByteArray &now)
-{
-    if (now.startsWith(before))
-        return now.mid(before.size());
-    for (qsizetype overlap = qMin(before.size(), now.size()); overlap > 0; --overlap) {
-        if (before.endsWith(QByteArrayView(now.constData(), overlap)))
-            return now.mid(overlap);
-    }
-    return now;
+    return support::withChecksum("*" + fields.join(',') + ",") + "\r\n";
 }
 
 // Looks at the window at the start of every receive poll, that is after
@@ -318,20 +302,14 @@ class FullBacklogListener
 public:
     FullBacklogListener()
     {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-            || ::listen(m_listener, 0) != 0
-            || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        m_listener = support::listenOnLoopback(0, port);
+        if (m_listener < 0)
             return;
-        port = ntohs(address.sin_port);
+        const sockaddr_in address = support::loopbackAddress(port);
         for (int i = 0; i < 2; ++i) {
             const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
             ::fcntl(filler, F_SETFL, O_NONBLOCK);
-            ::connect(filler, reinterpret_cast<sockaddr *>(&address), sizeof address);
+            ::connect(filler, reinterpret_cast<const sockaddr *>(&address), sizeof address);
             m_fillers.push_back(filler);
         }
         // The first filler is complete once the queue holds it.
@@ -374,13 +352,6 @@ public:
     QTcpServer server;
     std::unique_ptr<QTcpSocket> peer;
 };
-
-int dataAgeShown(const QString &statusLine)
-{
-    static const QRegularExpression age(QStringLiteral(" is connected to server\\.  The data is (\\d+) seconds old$"));
-    const auto match = age.match(statusLine);
-    return match.hasMatch() ? match.captured(1).toInt() : -1;
-}
 
 // Report lines every fault may cause besides its own: the state reached by a
 // connect, for the faulty unit 0001 and the healthy unit 0002.
@@ -445,9 +416,7 @@ void tst_NetworkFaults::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    QFile settings(m_dir->filePath(QStringLiteral("RDconfig.ini")));
-    QVERIFY(settings.open(QIODevice::WriteOnly));
-    settings.write("0108 Bit Depth\r\n0110 Hole Depth\r\n");
+    support::writeFile(m_dir->filePath(QStringLiteral("RDconfig.ini")), "0108 Bit Depth\r\n0110 Hole Depth\r\n");
 }
 
 void tst_NetworkFaults::cleanup()
@@ -460,11 +429,9 @@ void tst_NetworkFaults::cleanup()
 
 void tst_NetworkFaults::openWindow(const QByteArray &faultyHost, int faultyPort)
 {
-    QFile lookup(m_dir->filePath(QStringLiteral("RDVlookup.TXT")));
-    QVERIFY(lookup.open(QIODevice::WriteOnly));
-    lookup.write("0001 " + faultyHost + " " + QByteArray::number(faultyPort) + "\r\n");
-    lookup.write("0002 127.0.0.1 " + QByteArray::number(m_healthy.port()) + "\r\n");
-    lookup.close();
+    support::writeFile(m_dir->filePath(QStringLiteral("RDVlookup.TXT")),
+                       "0001 " + faultyHost + " " + QByteArray::number(faultyPort) + "\r\n" + "0002 127.0.0.1 "
+                           + QByteArray::number(m_healthy.port()) + "\r\n");
     m_tap = new TapSocket;
     m_window = std::make_unique<fm_more_data>(support::windowOptions(*m_dir, m_tap));
     m_observer = std::make_unique<Observer>(*m_window, *m_tap);

@@ -11,8 +11,13 @@
 #include "rules/stream/parser.h"
 #include "rules/stream/parserevents.h"
 #include "rules/stream/streamstate.h"
+#include "support/packets.h"
+#include "support/texts.h"
 
 namespace {
+
+using support::shown;
+using support::withChecksum;
 
 // Something thrown that is no std::exception.
 struct ForeignFault
@@ -117,16 +122,6 @@ struct Fixture
     bool settled() const { return !state.parse_busy && events.eventsWhileIdle == 0; }
 };
 
-// The checksum as the unit computes it: the 8-bit sum of the unsigned byte
-// values of everything from the "*" up to the comma in front of the "C".
-QByteArray withChecksum(const QByteArray &body)
-{
-    unsigned total = 0;
-    for (const char c : body)
-        total += static_cast<unsigned char>(c);
-    return body + 'C' + QByteArray::number(total % 256U) + ',';
-}
-
 QByteArray packet(const QByteArray &body)
 {
     return withChecksum(body) + '\r';
@@ -158,13 +153,6 @@ void fillOldFields(StreamState &state)
 {
     for (int k = 1; k < StreamState::FieldSlots; ++k)
         state.data_fields[static_cast<std::size_t>(k)] = oldField(k);
-}
-
-// Values are shown with the user's decimal separator.
-QString shown(const char *text)
-{
-    QString value = QString::fromLatin1(text);
-    return value.replace(QLatin1Char('.'), QLocale::system().decimalPoint());
 }
 
 QString witsLine(const char *code, const char *name, const char *value)

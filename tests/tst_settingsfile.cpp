@@ -3,7 +3,6 @@
 #include <thread>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -17,19 +16,14 @@
 #include "rules/config/textfile.h"
 #include "rules/config/usersettings.h"
 #include "rules/config/witstable.h"
-#include "support/historysupport.h"
+#include "support/files.h"
 
 namespace {
 
+using support::writeFile;
+
 const QTime Evening(21, 5, 7);
 const QByteArray IniName = QByteArrayLiteral("RDconfig.ini");
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(file.errorString()));
-    QCOMPARE(file.write(content), content.size());
-}
 
 bool isEmptySlot(const WitsTable &table, int slot)
 {
@@ -406,7 +400,7 @@ void tst_SettingsFile::onlyRegularFilesAreRead()
     QTemporaryDir dir;
     const QString path = dir.filePath(settings ? QStringLiteral("RDconfig.ini") : QStringLiteral("RDVlookup.TXT"));
     if (kind == QLatin1String("fifo"))
-        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        QVERIFY(support::makeFifo(path));
     else if (kind == QLatin1String("device"))
         QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
     else

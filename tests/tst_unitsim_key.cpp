@@ -2,29 +2,11 @@
 
 #include "unitsim/clientinput.h"
 #include "unitsim/keydecoder.h"
+#include "support/keymessages.h"
 
 namespace {
 
-// A key message put together by hand from the layout: bytes 0 to 4 filler,
-// byte 5 the offset, bytes 6 to 25 the masks, the twenty credential bytes at
-// the offset, filler after; each byte as three digits.
-QByteArray keyMessage(const QByteArray &user, const QByteArray &password, int offset, int fill = 0)
-{
-    QList<int> bytes(255);
-    for (int i = 0; i < 255; ++i)
-        bytes[i] = (i * 37 + 11 + fill) % 256;
-    bytes[5] = offset;
-    for (int m = 0; m < 20; ++m) {
-        const QByteArray &source = m < 10 ? user : password;
-        const int index = m < 10 ? m : m - 10;
-        const int code = index < source.size() ? static_cast<unsigned char>(source.at(index)) : 0;
-        bytes[offset + m] = code ^ bytes[6 + m];
-    }
-    QByteArray text = "[PGP KEY ";
-    for (const int value : bytes)
-        text += QByteArray::number(value).rightJustified(3, '0');
-    return text + "]\r\n";
-}
+using support::keyMessage;
 
 using Kind = ClientInput::Event::Kind;
 

@@ -8,33 +8,11 @@
 #include "unitsim/rigmodel.h"
 #include "unitsim/streamshaper.h"
 #include "unitsim/witsbuilder.h"
+#include "support/packets.h"
 
 namespace {
 
-// The receiving side's rule, written out again here so that a fault in the
-// builder cannot hide behind the same fault in the check: a running sum kept
-// below 256 over every character in front of the checksum field.
-bool checksumPasses(const QByteArray &packet)
-{
-    const QByteArrayList pieces = packet.split(',');
-    if (pieces.size() < 2)
-        return false;
-    const QByteArray cf = pieces.at(pieces.size() - 2);
-    if (!cf.startsWith('C'))
-        return false;
-    bool ok = false;
-    const int received = cf.mid(1).toInt(&ok);
-    if (!ok)
-        return false;
-    const qsizetype n = packet.size() - cf.size() - 1;
-    int sum = 0;
-    for (qsizetype i = 0; i < n; ++i) {
-        sum += static_cast<unsigned char>(packet.at(i));
-        if (sum > 255)
-            sum -= 256;
-    }
-    return sum == received;
-}
+using support::checksumPasses;
 
 RigModel::Settings fixedClock()
 {

@@ -4,7 +4,10 @@
 #include <QMap>
 #include <QProcess>
 
+#include "support/keymessages.h"
+#include "support/packets.h"
 #include "support/simprocess.h"
+#include "support/sockets.h"
 #include <QRegularExpression>
 #include <QSet>
 #include <QSignalSpy>
@@ -30,6 +33,8 @@ namespace {
 
 constexpr int Patience = 5000;
 
+using support::checksumPasses;
+using support::keyMessage;
 using support::SimProcess;
 
 // A viewer stand-in that keeps every byte and where each read ended.
@@ -126,21 +131,6 @@ QList<Element> ofKind(const QList<Element> &all, char kind)
     return result;
 }
 
-// The receiving side's checksum rule, written out independently of the simulator.
-bool checksumPasses(const QByteArray &packet)
-{
-    const QByteArrayList pieces = packet.split(',');
-    if (pieces.size() < 2 || !pieces.at(pieces.size() - 2).startsWith('C'))
-        return false;
-    const QByteArray cf = pieces.at(pieces.size() - 2);
-    const qsizetype n = packet.size() - cf.size() - 1;
-    int sum = 0;
-    for (qsizetype i = 0; i < n; ++i)
-        sum = (sum + static_cast<unsigned char>(packet.at(i))) % 256;
-    bool ok = false;
-    return cf.mid(1).toInt(&ok) == sum && ok;
-}
-
 bool goodPacket(const QByteArray &packet)
 {
     const QByteArrayList pieces = packet.split(',');
@@ -181,25 +171,6 @@ int count(const Client &client, char kind)
     return static_cast<int>(ofKind(elements(client.received), kind).size());
 }
 
-// The key message a viewer sends, built by hand from its layout.
-QByteArray keyMessage(const QByteArray &user, const QByteArray &password, int offset)
-{
-    QList<int> bytes(255);
-    for (int i = 0; i < 255; ++i)
-        bytes[i] = (i * 53 + 7) % 256;
-    bytes[5] = offset;
-    for (int m = 0; m < 20; ++m) {
-        const QByteArray &source = m < 10 ? user : password;
-        const int index = m % 10;
-        const int code = index < source.size() ? static_cast<unsigned char>(source.at(index)) : 0;
-        bytes[offset + m] = code ^ bytes[6 + m];
-    }
-    QByteArray text = "[PGP KEY ";
-    for (const int value : bytes)
-        text += QByteArray::number(value).rightJustified(3, '0');
-    return text + "]\r\n";
-}
-
 #ifdef Q_OS_UNIX
 // A plain socket, because only the system call tells a reset from a close.
 class RawClient
@@ -214,12 +185,8 @@ public:
 
     bool connectTo(quint16 port)
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (m_fd < 0 || ::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+        m_fd = support::connectToLoopback(port);
+        if (m_fd < 0)
             return false;
         ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
         m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read);

@@ -13,8 +13,11 @@
 
 #include "rules/convert/fault.h"
 #include "link/winsockcontrol.h"
+#include "support/texts.h"
 
 namespace {
+
+using support::faultOf;
 
 constexpr int LookupTimeout = 30000;  // a failing name lookup may wait for the resolver
 
@@ -24,18 +27,6 @@ QByteArray allByteValues()
     for (int c = 0; c < 256; ++c)
         bytes += static_cast<char>(c);
     return bytes;
-}
-
-// The description of the Fault a call raises, or an empty text when it
-// raises none.
-QString faultOf(const std::function<void()> &call)
-{
-    try {
-        call();
-    } catch (const Fault &fault) {
-        return QString::fromLatin1(fault.what());
-    }
-    return QString();
 }
 
 // A port nobody listens on: one the system just handed out and took back.

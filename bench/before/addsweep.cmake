@@ -12,12 +12,18 @@ find_package(Threads REQUIRED)
 
 function(rtviewer_add_bench_drivers)
     set(src ${RTVIEWER_DRIVERS_SOURCE})
-    add_executable(bench_window ${src}/bench_window.cpp ${src}/samplestream.cpp ${src}/queuesocket.h
+    # The parts of this tree's test support the drivers use, compiled
+    # against the earlier tree; compat/ gives its headers the places they
+    # have in this tree.
+    set(support ${src}/../tests/support)
+    add_executable(bench_window ${src}/bench_window.cpp ${src}/samplestream.cpp
+        ${support}/fakesocket.cpp ${support}/packets.cpp
         ${src}/treewindow.h ${RTVIEWER_DRIVERS_BEFORE_DIR}/treewindow_397f4af.cpp)
-    add_executable(bench_sweep ${src}/bench_sweep.cpp
+    add_executable(bench_sweep ${src}/bench_sweep.cpp ${support}/files.cpp ${support}/sockets.cpp
+        ${support}/texts.cpp
         ${src}/treewindow.h ${RTVIEWER_DRIVERS_BEFORE_DIR}/treewindow_397f4af.cpp)
     foreach(driver bench_window bench_sweep)
-        target_include_directories(${driver} PRIVATE ${src})
+        target_include_directories(${driver} PRIVATE ${src} ${src}/../tests ${RTVIEWER_DRIVERS_BEFORE_DIR}/compat)
         target_link_libraries(${driver} PRIVATE rtcore Threads::Threads)
     endforeach()
 endfunction()

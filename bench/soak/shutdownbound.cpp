@@ -25,14 +25,11 @@
 #include <cstdlib>
 #include <vector>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QPushButton>
 #include <QTcpServer>
@@ -43,6 +40,8 @@
 #include "app/fm_more_data.h"
 #include "link/winsockcontrol.h"
 #include "link/socketcontrol.h"
+#include "support/files.h"
+#include "support/sockets.h"
 
 namespace {
 
@@ -79,15 +78,7 @@ class NonReadingPeer
 public:
     NonReadingPeer()
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-            && ::listen(m_fd, 4) == 0
-            && ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-            port = ntohs(address.sin_port);
+        m_fd = support::listenOnLoopback(4, port);
     }
     ~NonReadingPeer()
     {
@@ -117,16 +108,10 @@ int runCase(QApplication &app, const QString &name)
     } else if (name == QLatin1String("stuck-scripted")) {
         port = 2400;  // never dialled: the scripted control goes nowhere
     }
-    QFile lookup(folder.filePath(QStringLiteral("RDVlookup.TXT")));
-    if (!lookup.open(QIODevice::WriteOnly))
+    if (!support::tryWriteFile(folder.filePath(QStringLiteral("RDVlookup.TXT")),
+                               "0001 127.0.0.1 " + QByteArray::number(port) + "\r\n")
+        || !support::tryWriteFile(folder.filePath(QStringLiteral("RDconfig.ini")), "0108 Bit Depth\r\n"))
         return 1;
-    lookup.write("0001 127.0.0.1 " + QByteArray::number(port) + "\r\n");
-    lookup.close();
-    QFile settings(folder.filePath(QStringLiteral("RDconfig.ini")));
-    if (!settings.open(QIODevice::WriteOnly))
-        return 1;
-    settings.write("0108 Bit Depth\r\n");
-    settings.close();
     ViewerOptions options;
     options.programDirectory = folder.path();
     auto *realSocket = new WinsockControl;

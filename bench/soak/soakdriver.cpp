@@ -27,6 +27,8 @@
 
 #include "app/fm_more_data.h"
 #include "rules/stream/streamstate.h"
+#include "support/files.h"
+#include "support/texts.h"
 
 namespace {
 
@@ -42,27 +44,6 @@ long residentKiB()
             return line.mid(6).trimmed().split(' ').value(0).toLong();
     }
     return -1;
-}
-
-// The text that the traffic window gained between two looks at it. The
-// window keeps only its last 4000 characters once it passes 5000, so the
-// new content is the tail of the old one followed by what was added; an
-// emptied window (a display reset) starts afresh.
-QByteArray appendedSince(const QByteArray &before, const QByteArray &now)
-{
-    if (now.startsWith(before))
-        return now.mid(before.size());
-    for (qsizetype overlap = qMin(before.size(), now.size()); overlap > 0; --overlap) {
-        if (before.endsWith(QByteArrayView(now.constData(), overlap)))
-            return now.mid(overlap);
-    }
-    return now;
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
 } // namespace
@@ -100,8 +81,8 @@ int main(int argc, char *argv[])
     QFile sample(QCoreApplication::applicationDirPath() + QStringLiteral("/RDconfig.ini"));
     if (sample.open(QIODevice::ReadOnly))
         settings = sample.readAll();
-    if (!writeFile(folder.filePath(QStringLiteral("RDVlookup.TXT")), lookup)
-        || !writeFile(folder.filePath(QStringLiteral("RDconfig.ini")), settings))
+    if (!support::tryWriteFile(folder.filePath(QStringLiteral("RDVlookup.TXT")), lookup)
+        || !support::tryWriteFile(folder.filePath(QStringLiteral("RDconfig.ini")), settings))
         return 1;
     ViewerOptions viewerOptions;
     viewerOptions.programDirectory = folder.path();
@@ -136,7 +117,7 @@ int main(int argc, char *argv[])
         const QByteArray now = window.trafficContent();
         if (now.size() < traffic.size())
             ++trafficTrims;
-        const QByteArray added = appendedSince(traffic, now);
+        const QByteArray added = support::appendedSince(traffic, now);
         checksumFailed += added.count("[Parse Checksum failed]");
         parseErrors += added.count("[Parse ERR: ");
         traffic = now;

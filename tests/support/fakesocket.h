@@ -7,7 +7,6 @@
 #include <QString>
 #include <QStringList>
 
-#include "rules/convert/fault.h"
 #include "link/socketcontrol.h"
 
 // A scriptable socket control for tests that drive the main window (or any
@@ -28,7 +27,7 @@
 //   control apply as well: the settings and Connect() unless closed,
 //   SendData() unless connected, a port outside 0 to 65535.
 //
-// Header-only and without Q_OBJECT, so a test file only has to include it.
+// Without Q_OBJECT of its own.
 class FakeSocket : public SocketControl
 {
 public:
@@ -36,6 +35,11 @@ public:
         : SocketControl(parent)
     {
     }
+
+    // The plain in-memory socket the benchmarks drive the window with: in
+    // the given state, refusing nothing, it hands the poll whatever was
+    // queued, so timing the window measures the window, not the kernel.
+    static FakeSocket *inMemory(std::int16_t initialState);
 
     // Script.
     std::int16_t state = Closed;
@@ -64,114 +68,25 @@ public:
     mutable int bytesReceivedCalls = 0;
     QStringList log;
 
-    void receive(const QByteArray &bytes)
-    {
-        incoming += bytes;
-        emit DataArrival(static_cast<std::int32_t>(bytes.size()));
-    }
-
+    void receive(const QByteArray &bytes);
     void queue(const QByteArray &bytes) { incoming += bytes; }
 
     // Everything sent so far, as one byte stream.
-    QByteArray sentBytes() const
-    {
-        QByteArray all;
-        for (const QByteArray &text : sent)
-            all += text;
-        return all;
-    }
+    QByteArray sentBytes() const;
 
     // SocketControl
-    void RemoteHost(const QString &host) override
-    {
-        log.append(QStringLiteral("RemoteHost ") + host);
-        refuseIf(refuseSettings);
-        requireClosed();
-        remoteHost = host;
-    }
-
-    void LocalPort(std::int32_t port) override
-    {
-        log.append(QStringLiteral("LocalPort ") + QString::number(port));
-        refuseIf(refuseSettings);
-        requireClosed();
-        requirePort(port);
-        localPort = port;
-    }
-
-    void RemotePort(std::int32_t port) override
-    {
-        log.append(QStringLiteral("RemotePort ") + QString::number(port));
-        refuseIf(refuseSettings);
-        requireClosed();
-        requirePort(port);
-        remotePort = port;
-    }
-
-    void Connect() override
-    {
-        ++connectCalls;
-        log.append(QStringLiteral("Connect"));
-        refuseIf(refuseConnect);
-        requireClosed();
-        state = connectState;
-    }
-
-    void Close() override
-    {
-        ++closeCalls;
-        log.append(QStringLiteral("Close"));
-        refuseIf(refuseClose);
-        incoming.clear();
-        state = closeState;
-    }
-
-    std::int16_t State() const override
-    {
-        ++stateCalls;
-        refuseIf(refuseState);
-        return state;
-    }
-
-    std::int32_t BytesReceived() const override
-    {
-        ++bytesReceivedCalls;
-        refuseIf(refuseBytesReceived);
-        return static_cast<std::int32_t>(incoming.size());
-    }
-
-    void GetData(QByteArray &text) override
-    {
-        ++getDataCalls;
-        refuseIf(refuseGetData);
-        text = incoming;
-        incoming.clear();
-    }
-
-    void SendData(const QByteArray &text) override
-    {
-        refuseIf(refuseSend);
-        if (strictStates && state != Connected)
-            throw Fault("Wrong protocol or connection state for the requested transaction or request");
-        sent.append(text);
-    }
+    void RemoteHost(const QString &host) override;
+    void LocalPort(std::int32_t port) override;
+    void RemotePort(std::int32_t port) override;
+    void Connect() override;
+    void Close() override;
+    std::int16_t State() const override;
+    std::int32_t BytesReceived() const override;
+    void GetData(QByteArray &text) override;
+    void SendData(const QByteArray &text) override;
 
 private:
-    static void refuseIf(const QByteArray &description)
-    {
-        if (!description.isEmpty())
-            throw Fault(description.toStdString());
-    }
-
-    void requireClosed() const
-    {
-        if (strictStates && state != Closed)
-            throw Fault("Invalid operation at current state");
-    }
-
-    void requirePort(std::int32_t port) const
-    {
-        if (strictStates && (port < 0 || port > 65535))
-            throw Fault("Invalid argument");
-    }
+    static void refuseIf(const QByteArray &description);
+    void requireClosed() const;
+    void requirePort(std::int32_t port) const;
 };

@@ -1,38 +1,29 @@
 #pragma once
 
-// The unit's packet form with its checksum, and a file written in one go:
-// widget-free, for tests of the libraries without windows as well.
+// The unit's packet form with its checksum, built and checked the way the
+// unit and the receiving side do, written out here independently of the
+// parser and of the simulator: a fault in either cannot hide behind the
+// same fault in the test.
 
 #include <QByteArray>
-#include <QFile>
 #include <QList>
-#include <QString>
 
 namespace support {
 
 // A body ("*" and fields, each followed by a comma) with the checksum field
-// the unit puts behind it: "C" and the 8-bit sum of every byte in front of
-// it, then the final comma.
-inline QByteArray withChecksum(const QByteArray &body)
-{
-    unsigned total = 0;
-    for (const char c : body)
-        total += static_cast<unsigned char>(c);
-    return body + 'C' + QByteArray::number(total % 256U) + ',';
-}
+// the unit puts behind it: "C" and the 8-bit sum of the unsigned byte values
+// of every byte in front of it, then the final comma.
+QByteArray withChecksum(const QByteArray &body);
 
 // A complete data packet of these fields, CR included.
-inline QByteArray packet(const QList<QByteArray> &fields)
-{
-    return withChecksum("*" + fields.join(',') + ",") + '\r';
-}
+QByteArray packet(const QList<QByteArray> &fields);
 
-inline void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        qFatal("cannot write %s", qPrintable(path));
-    file.write(content);
-}
+// The receiving side's rule: the field in front of the last comma is "C" and
+// the 8-bit sum of every byte in front of that field.
+bool checksumPasses(const QByteArray &packet);
+
+// The unit's 40 fields as unit-sim sends them, with hole depth (4), gas
+// units (5) and the error number (21) as given.
+QList<QByteArray> unitFields(const QByteArray &hole, const QByteArray &gas, const QByteArray &error);
 
 } // namespace support
