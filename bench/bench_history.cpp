@@ -97,8 +97,8 @@ bool build()
     for (const char *suffix : {"", "-wal", "-shm"})
         QFile::remove(g_db + QLatin1String(suffix));
     HistoryStore store;
-    if (!store.open(g_db, HistoryStore::Access::ReadWrite)) {
-        std::fprintf(stderr, "%s\n", qPrintable(store.error().text));
+    if (const HistoryResult<void> opened = store.open(g_db, HistoryStore::Access::ReadWrite); !opened) {
+        std::fprintf(stderr, "%s\n", qPrintable(opened.reason().text));
         return false;
     }
     std::printf("building %lld readings (one a second from 2025-01-01, a WITS record of ten items every %d s) in %s\n",
@@ -114,8 +114,8 @@ bool build()
         batch.clear();
         for (int i = 0; i < 3600 && n < g_rows; ++i, ++n)
             addSecond(batch, n);
-        if (!store.write(batch)) {
-            std::fprintf(stderr, "%s\n", qPrintable(store.error().text));
+        if (const HistoryResult<void> written = store.write(batch); !written) {
+            std::fprintf(stderr, "%s\n", qPrintable(written.reason().text));
             return false;
         }
         if (n - reported >= 1000000 || n == g_rows) {
@@ -139,7 +139,7 @@ qint64 randomDay(std::mt19937_64 &random)
 void BM_Query24hGasUnits(benchmark::State &state)
 {
     HistoryStore store;
-    store.open(g_db, HistoryStore::Access::ReadOnly);
+    (void)store.open(g_db, HistoryStore::Access::ReadOnly);
     std::mt19937_64 random(7);
     qint64 rows = 0;
     for (auto _ : state) {
@@ -157,7 +157,7 @@ void BM_Query24hGasUnits(benchmark::State &state)
 void BM_Export24hCsv(benchmark::State &state)
 {
     HistoryStore store;
-    store.open(g_db, HistoryStore::Access::ReadOnly);
+    (void)store.open(g_db, HistoryStore::Access::ReadOnly);
     std::mt19937_64 random(11);
     const QString target = g_db + QStringLiteral(".export.csv");
     qint64 bytes = 0;
@@ -166,8 +166,9 @@ void BM_Export24hCsv(benchmark::State &state)
         QFile out(target);
         out.open(QIODevice::WriteOnly | QIODevice::Truncate);
         HistoryExport job(store, {Unit, from, from + DayMs}, HistoryExport::Format::Csv, out);
-        if (!job.run() || job.written() != qMin<qint64>(86400, g_rows)) {
-            state.SkipWithError(qPrintable(job.error()));
+        const Result<void> written = job.run();
+        if (!written || job.written() != qMin<qint64>(86400, g_rows)) {
+            state.SkipWithError(qPrintable(written ? QStringLiteral("the day did not hold 86400 readings") : written.reason()));
             break;
         }
         out.close();
@@ -186,7 +187,7 @@ void BM_Insert(benchmark::State &state)
     const int seconds = static_cast<int>(state.range(1));
     QTemporaryDir dir;
     HistoryStore store;
-    store.open(big ? g_db : dir.filePath(QStringLiteral("empty.sqlite3")), HistoryStore::Access::ReadWrite);
+    (void)store.open(big ? g_db : dir.filePath(QStringLiteral("empty.sqlite3")), HistoryStore::Access::ReadWrite);
     qint64 n = big ? g_rows + 1000000 : 0;
     history::Batch batch;
     qint64 readings = 0;
@@ -196,8 +197,8 @@ void BM_Insert(benchmark::State &state)
         for (int i = 0; i < seconds; ++i)
             addSecond(batch, n++);
         state.ResumeTiming();
-        if (!store.write(batch)) {
-            state.SkipWithError(qPrintable(store.error().text));
+        if (const HistoryResult<void> written = store.write(batch); !written) {
+            state.SkipWithError(qPrintable(written.reason().text));
             break;
         }
         readings += seconds;
@@ -232,7 +233,7 @@ int main(int argc, char **argv)
         return 1;
     {
         HistoryStore store;
-        store.open(g_db, HistoryStore::Access::ReadOnly);
+        (void)store.open(g_db, HistoryStore::Access::ReadOnly);
         const qint64 readings = countReadings(store);
         std::printf("file: %.1f MB for %lld readings: %.0f bytes a reading (WITS items and indexes included)\n",
                     fileBytes(g_db) / 1e6, readings, static_cast<double>(fileBytes(g_db)) / readings);

@@ -76,8 +76,8 @@ void setColumn(history::ReadingRow &row, const char *name, double value)
 bool writeDay(const QString &path, qint64 nowMs)
 {
     HistoryStore store;
-    if (!store.open(path, HistoryStore::Access::ReadWrite)) {
-        std::fprintf(stderr, "%s\n", qPrintable(store.error().text));
+    if (const HistoryResult<void> opened = store.open(path, HistoryStore::Access::ReadWrite); !opened) {
+        std::fprintf(stderr, "%s\n", qPrintable(opened.reason().text));
         return false;
     }
     const qint64 start = nowMs - DayReadings * 1000LL;
@@ -102,8 +102,8 @@ bool writeDay(const QString &path, qint64 nowMs)
         if (n % 80 == 40)
             batch.events.push_back({row.timeMs, Unit, QStringLiteral("alarm start"), QStringLiteral("5 HIGH SAMPLE FLOW RATE")});
         if (batch.readings.size() == 3600 || n == DayReadings - 1) {
-            if (!store.write(batch)) {
-                std::fprintf(stderr, "%s\n", qPrintable(store.error().text));
+            if (const HistoryResult<void> written = store.write(batch); !written) {
+                std::fprintf(stderr, "%s\n", qPrintable(written.reason().text));
                 return false;
             }
             batch.clear();

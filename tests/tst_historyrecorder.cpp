@@ -345,7 +345,8 @@ void tst_HistoryRecorder::prunesPastTheRetention()
         batch.readings.push_back({now - 29 * day, QStringLiteral("0001"), "*kept", {}});
         batch.witsItems.push_back({now - 31 * day, QStringLiteral("0002"), 0, 108, 1.0});
         batch.events.push_back({now - 31 * day, QStringLiteral("0002"), QStringLiteral("connected"), QString()});
-        QVERIFY2(store.write(batch), qPrintable(store.error().text));
+        const HistoryResult<void> written = store.write(batch);
+        QVERIFY2(written, qPrintable(written ? QString() : written.reason().text));
     }
     auto history = recorder();
     history->setRecording(true);

@@ -112,7 +112,8 @@ void tst_HistoryRoundTrip::recordedSessionReplaysTheSame()
         QVERIFY(out.open(QIODevice::WriteOnly));
         HistoryExport job(store, {QStringLiteral("0001"), 0, std::numeric_limits<qint64>::max()},
                           HistoryExport::Format::Raw, out);
-        QVERIFY2(job.run(), qPrintable(job.error()));
+        const Result<void> written = job.run();
+        QVERIFY2(written, qPrintable(written ? QString() : written.reason()));
     }
 
     // The window's export: a file and its line, or no file and the failure.
@@ -226,9 +227,9 @@ void tst_HistoryRoundTrip::exportDialogSaysWhatWentWrong()
         QVERIFY(support::makeFifo(target));
     QByteArrayList lines;
     HistoryExportDialog dialog({QStringLiteral("0001")}, unit,
-                               [&](const HistoryExportRequest &request, QWidget *parent, QString *problem) {
+                               [&](const HistoryExportRequest &request, QWidget *parent) {
                                    return runHistoryExport(database, request, parent,
-                                                           [&lines](const QByteArray &l) { lines << l; }, problem);
+                                                           [&lines](const QByteArray &l) { lines << l; });
                                });
     dialog.show();
     support::child<QComboBox>(dialog, "cbo_range")->setCurrentIndex(HistoryExportDialog::Everything);
@@ -268,9 +269,8 @@ void tst_HistoryRoundTrip::exportDialogSaysWhatWentWrong()
 void tst_HistoryRoundTrip::exportDialogFitsTheScreen()
 {
     const QString unit(200, QLatin1Char('7'));
-    HistoryExportDialog dialog({unit}, unit, [](const HistoryExportRequest &, QWidget *, QString *problem) {
-        *problem = QStringLiteral("No readings of %1 in that time range.").arg(QString(200, QLatin1Char('7')));
-        return false;
+    HistoryExportDialog dialog({unit}, unit, [](const HistoryExportRequest &, QWidget *) -> Result<void> {
+        return failure(QStringLiteral("No readings of %1 in that time range.").arg(QString(200, QLatin1Char('7'))));
     });
     dialog.show();
     const int opened = dialog.width();

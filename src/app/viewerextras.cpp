@@ -145,10 +145,9 @@ void ViewerExtras::exportHistory()
     // What the last second gathered belongs in the export too.
     m_history->flush();
     const QString path = m_history->options().path;
-    const auto exporter = [this, path](const HistoryExportRequest &request, QWidget *dialog, QString *problem) {
+    const auto exporter = [this, path](const HistoryExportRequest &request, QWidget *dialog) {
         m_history->flush();
-        return runHistoryExport(path, request, dialog, [this](const QByteArray &line) { m_window.reportLine(line); },
-                                problem);
+        return runHistoryExport(path, request, dialog, [this](const QByteArray &line) { m_window.reportLine(line); });
     };
     auto *dialog = new HistoryExportDialog(historyUnits(path), m_window.chosenUnit(), exporter, &m_window.widget());
     dialog->setAttribute(Qt::WA_DeleteOnClose);

@@ -98,11 +98,11 @@ QString rangeText(const HistoryExport::Range &range, const QString &db)
 int listUnits(Context &c)
 {
     HistoryStore store;
-    if (!store.open(c.db, HistoryStore::Access::ReadOnly))
-        return c.failed(store.error().text);
-    const auto units = store.units();
+    if (const HistoryResult<void> opened = store.open(c.db, HistoryStore::Access::ReadOnly); !opened)
+        return c.failed(opened.reason().text);
+    const HistoryResult<std::vector<UnitSummary>> units = store.units();
     if (!units)
-        return c.failed(store.error().text);
+        return c.failed(units.reason().text);
     if (units->empty()) {
         c.print(QStringLiteral("no readings in %1\n").arg(QDir::toNativeSeparators(c.db)));
         return 0;
@@ -148,8 +148,8 @@ int exportReadings(Context &c, const QCommandLineParser &parser)
         return c.usage(QStringLiteral("--format is csv or raw, not %1").arg(format));
 
     HistoryStore store;
-    if (!store.open(c.db, HistoryStore::Access::ReadOnly))
-        return c.failed(store.error().text);
+    if (const HistoryResult<void> opened = store.open(c.db, HistoryStore::Access::ReadOnly); !opened)
+        return c.failed(opened.reason().text);
     const QString target = parser.value(QStringLiteral("out"));
     const bool toFile = !target.isEmpty() && target != QStringLiteral("-");
     // A file appears only complete: a failed export leaves none behind. It
@@ -160,14 +160,14 @@ int exportReadings(Context &c, const QCommandLineParser &parser)
     HistoryExport job(store, range,
                       format == QStringLiteral("raw") ? HistoryExport::Format::Raw : HistoryExport::Format::Csv,
                       toFile ? file.device() : c.out);
-    if (!job.start())
-        return c.failed(job.error());
+    if (const Result<void> started = job.start(); !started)
+        return c.failed(started.reason());
     if (job.total() == 0) {
         file.cancel();
         return c.failed(QStringLiteral("no readings of %1 %2").arg(range.unit, rangeText(range, c.db)));
     }
-    if (!job.run())
-        return c.failed(job.error());
+    if (const Result<void> written = job.run(); !written)
+        return c.failed(written.reason());
     if (toFile) {
         if (!file.commit())
             return c.failed(file.error());
@@ -191,15 +191,15 @@ int prune(Context &c, const QCommandLineParser &parser)
     HistoryStore store;
     HistoryLimits limits;
     limits.lockWaitMs = LockWaitMs;
-    if (!store.open(c.db, HistoryStore::Access::ReadWrite, limits))
-        return c.failed(store.error().text);
+    if (const HistoryResult<void> opened = store.open(c.db, HistoryStore::Access::ReadWrite, limits); !opened)
+        return c.failed(opened.reason().text);
     const qint64 cutoff = QDateTime::currentMSecsSinceEpoch() - days * DayMs;
     // A slip of the fingers (--days 1 for 10) must not take days of
     // readings: more than a day of any unit's goes only when asked twice.
     if (!parser.isSet(QStringLiteral("yes"))) {
-        const auto doomed = store.units(cutoff);
+        const HistoryResult<std::vector<UnitSummary>> doomed = store.units(cutoff);
         if (!doomed)
-            return c.failed(store.error().text);
+            return c.failed(doomed.reason().text);
         QStringList large;
         for (const UnitSummary &unit : *doomed) {
             const qint64 span = unit.lastMs - unit.firstMs;
@@ -215,15 +215,17 @@ int prune(Context &c, const QCommandLineParser &parser)
     }
     qint64 total = 0;
     for (;;) {
-        const qint64 deleted = store.pruneSome(cutoff, PruneStep);
-        if (deleted < 0)
-            return c.failed(store.error().text);
-        if (deleted == 0)
+        const HistoryResult<qint64> deleted = store.pruneSome(cutoff, PruneStep);
+        if (!deleted)
+            return c.failed(deleted.reason().text);
+        if (*deleted == 0)
             break;
-        total += deleted;
+        total += *deleted;
     }
-    if (total > 0 && !store.returnFreeSpace())
-        return c.failed(store.error().text);
+    if (total > 0) {
+        if (const HistoryResult<void> compacted = store.returnFreeSpace(); !compacted)
+            return c.failed(compacted.reason().text);
+    }
     c.print(QStringLiteral("%1 rows older than %2 deleted\n").arg(total).arg(historyTimeText(cutoff)));
     return 0;
 }
@@ -231,11 +233,11 @@ int prune(Context &c, const QCommandLineParser &parser)
 int check(Context &c)
 {
     HistoryStore store;
-    if (!store.open(c.db, HistoryStore::Access::ReadOnly))
-        return c.failed(store.error().text);
-    const auto problems = store.check();
+    if (const HistoryResult<void> opened = store.open(c.db, HistoryStore::Access::ReadOnly); !opened)
+        return c.failed(opened.reason().text);
+    const HistoryResult<QStringList> problems = store.check();
     if (!problems)
-        return c.failed(store.error().text);
+        return c.failed(problems.reason().text);
     if (problems->isEmpty()) {
         c.print(QStringLiteral("ok\n"));
         return 0;

@@ -1,11 +1,10 @@
 #include "history/historyexport.h"
 
+#include <optional>
+
 #include <QDateTime>
 #include <QIODevice>
 #include <QLocale>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QVariant>
 
 #include "rules/convert/visibletext.h"
 #include "rules/readings/readingrules.h"
@@ -15,6 +14,10 @@
 namespace {
 
 const QByteArray LineEnd = QByteArrayLiteral("\r\n");
+
+// Where the bit depth stands among a reading's numeric values.
+const std::size_t BitDepthColumn =
+    static_cast<std::size_t>(history::numericColumn(QStringLiteral("bit_depth")) - history::numericColumns().data());
 
 // A CSV row: fields quoted where they hold a separator, a quote or a line
 // end.
@@ -105,6 +108,54 @@ QString historyTimeText(qint64 ms)
     return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs);
 }
 
+namespace {
+
+// Rows are read from the store this many at a time.
+constexpr int SliceRows = 2000;
+
+// One table's rows in order of time, read a slice at a time and looked at
+// one by one.
+template <typename Row>
+class Feed
+{
+public:
+    void open(HistoryCursor<Row> cursor) { m_cursor.emplace(std::move(cursor)); }
+    bool isOpen() const { return m_cursor.has_value(); }
+
+    // The next row, or none at the end.
+    Result<const Row *> front()
+    {
+        if (m_next == m_rows.size()) {
+            m_rows.clear();
+            m_next = 0;
+            if (!m_cursor || m_cursor->done())
+                return static_cast<const Row *>(nullptr);
+            HistoryResult<std::vector<Row>> slice = m_cursor->fetch(SliceRows);
+            if (!slice)
+                return failure(slice.reason().text);
+            m_rows = std::move(*slice);
+            if (m_rows.empty())
+                return static_cast<const Row *>(nullptr);
+        }
+        return &m_rows[m_next];
+    }
+    void pop() { ++m_next; }
+
+private:
+    std::optional<HistoryCursor<Row>> m_cursor;
+    std::vector<Row> m_rows;
+    std::size_t m_next = 0;
+};
+
+} // namespace
+
+struct HistoryExport::Rows
+{
+    Feed<history::ReadingRow> readings;
+    Feed<history::WitsRecordRow> witsRecords;  // as received
+    Feed<history::WitsRow> witsItems;          // a file from before the records were kept
+};
+
 HistoryExport::HistoryExport(HistoryStore &store, const Range &range, Format format, QIODevice &out)
     : m_store(store)
     , m_range(range)
@@ -124,147 +175,155 @@ QByteArray HistoryExport::csvHeader()
     return csvRow(header);
 }
 
-bool HistoryExport::fail(const QString &text)
+Result<void> HistoryExport::start()
 {
-    m_error = text;
-    return false;
-}
-
-bool HistoryExport::failQuery(const QSqlQuery &query)
-{
-    return fail(QStringLiteral("cannot read %1: %2").arg(m_store.path(), query.lastError().text().trimmed()));
-}
-
-bool HistoryExport::start()
-{
-    m_error.clear();
     m_started = true;
     m_done = false;
     m_written = 0;
     m_total = 0;
-    const QString range = QStringLiteral(" WHERE unit = ? AND time_ms >= ? AND time_ms < ?");
-    auto open = [&](std::unique_ptr<QSqlQuery> &query, const QString &columns, const QString &table) {
-        QSqlQuery count(m_store.database());
-        count.prepare(QStringLiteral("SELECT COUNT(*) FROM ") + table + range);
-        for (const QVariant &value : {QVariant(m_range.unit), QVariant(m_range.fromMs), QVariant(m_range.toMs)})
-            count.addBindValue(value);
-        if (!count.exec() || !count.next())
-            return failQuery(count);
-        m_total += count.value(0).toLongLong();
-        query = std::make_unique<QSqlQuery>(m_store.database());
-        query->setForwardOnly(true);
-        query->prepare(QStringLiteral("SELECT ") + columns + QStringLiteral(" FROM ") + table + range
-                       + QStringLiteral(" ORDER BY time_ms, id"));
-        query->addBindValue(m_range.unit);
-        query->addBindValue(m_range.fromMs);
-        query->addBindValue(m_range.toMs);
-        return query->exec() || failQuery(*query);
-    };
-    if (!open(m_readings, QStringLiteral("time_ms, packet, bit_depth"), QStringLiteral("readings")))
-        return false;
+    m_rows = std::make_unique<Rows>();
+    const HistoryResult<qint64> readings = m_store.count(HistoryStore::Table::Readings, m_range);
+    if (!readings)
+        return failure(readings.reason().text);
+    m_total = *readings;
+    HistoryResult<HistoryCursor<history::ReadingRow>> cursor =
+        m_store.readings(m_range, true, {QStringLiteral("bit_depth")});
+    if (!cursor)
+        return failure(cursor.reason().text);
+    m_rows->readings.open(std::move(*cursor));
     // The WITS records as they were received; a file written before they
     // were kept has only their items, from which the records are rebuilt.
     if (m_format == Format::Raw) {
-        const qint64 before = m_total;
-        if (!open(m_wits, QStringLiteral("time_ms, record"), QStringLiteral("wits_records")))
-            return false;
-        m_witsRebuilt = m_total == before;
-        if (m_witsRebuilt
-            && !open(m_wits, QStringLiteral("time_ms, item_position, item_code, item_value"), QStringLiteral("wits_items")))
-            return false;
+        const HistoryResult<qint64> records = m_store.count(HistoryStore::Table::WitsRecords, m_range);
+        if (!records)
+            return failure(records.reason().text);
+        if (*records > 0) {
+            m_total += *records;
+            HistoryResult<HistoryCursor<history::WitsRecordRow>> wits = m_store.witsRecords(m_range);
+            if (!wits)
+                return failure(wits.reason().text);
+            m_rows->witsRecords.open(std::move(*wits));
+        } else {
+            const HistoryResult<qint64> items = m_store.count(HistoryStore::Table::WitsItems, m_range);
+            if (!items)
+                return failure(items.reason().text);
+            m_total += *items;
+            HistoryResult<HistoryCursor<history::WitsRow>> wits = m_store.witsItems(m_range);
+            if (!wits)
+                return failure(wits.reason().text);
+            m_rows->witsItems.open(std::move(*wits));
+        }
     }
-    m_readingPending = m_readings->next();
-    m_witsPending = m_wits && m_wits->next();
     QByteArray header;
     if (m_format == Format::Csv)
         header = csvHeader() + LineEnd;
     return flush(header);
 }
 
-bool HistoryExport::writeSome(int maxRows)
+Result<void> HistoryExport::writeSome(int maxRows)
 {
     QByteArray chunk;
     int rows = 0;
-    while (rows < maxRows) {
-        const bool readingFirst =
-            m_readingPending
-            && (!m_witsPending || m_readings->value(0).toLongLong() <= m_wits->value(0).toLongLong());
-        if (readingFirst) {
-            if (m_format == Format::Csv)
-                appendCsvRow(chunk);
-            else
-                chunk += m_readings->value(1).toByteArray() + LineEnd;
-            ++rows;
-            m_readingPending = m_readings->next();
-        } else if (m_witsPending) {
-            appendWitsRecord(chunk, rows);
-        } else {
+    for (;;) {
+        const Result<const history::ReadingRow *> reading = m_rows->readings.front();
+        if (!reading)
+            return reading.failed();
+        std::optional<qint64> witsAt;
+        if (m_rows->witsRecords.isOpen()) {
+            const Result<const history::WitsRecordRow *> record = m_rows->witsRecords.front();
+            if (!record)
+                return record.failed();
+            if (*record)
+                witsAt = (*record)->timeMs;
+        } else if (m_rows->witsItems.isOpen()) {
+            const Result<const history::WitsRow *> item = m_rows->witsItems.front();
+            if (!item)
+                return item.failed();
+            if (*item)
+                witsAt = (*item)->timeMs;
+        }
+        m_done = !*reading && !witsAt;
+        if (m_done || rows >= maxRows)
             break;
+        if (*reading && (!witsAt || (*reading)->timeMs <= *witsAt)) {
+            if (m_format == Format::Csv)
+                appendCsvRow(chunk, **reading);
+            else
+                chunk += (*reading)->packet + LineEnd;
+            ++rows;
+            m_rows->readings.pop();
+        } else if (const Result<void> appended = appendWitsRecord(chunk, rows); !appended) {
+            return appended;
         }
     }
-    if (!m_readingPending && m_readings->lastError().isValid())
-        return failQuery(*m_readings);
-    if (m_wits && !m_witsPending && m_wits->lastError().isValid())
-        return failQuery(*m_wits);
     m_written += rows;
-    m_done = !m_readingPending && !m_witsPending;
     return flush(chunk);
 }
 
-bool HistoryExport::run()
+Result<void> HistoryExport::run()
 {
-    if (!m_started && !start())
-        return false;
-    while (!m_done) {
-        if (!writeSome(10000))
-            return false;
+    if (!m_started) {
+        if (const Result<void> started = start(); !started)
+            return started;
     }
-    return true;
+    while (!m_done) {
+        if (const Result<void> written = writeSome(10000); !written)
+            return written;
+    }
+    return {};
 }
 
-bool HistoryExport::flush(QByteArray &chunk)
+Result<void> HistoryExport::flush(QByteArray &chunk)
 {
     if (!chunk.isEmpty() && m_out.write(chunk) != chunk.size())
-        return fail(QStringLiteral("cannot write the export: %1").arg(m_out.errorString()));
+        return failure(QStringLiteral("cannot write the export: %1").arg(m_out.errorString()));
     chunk.clear();
-    return true;
+    return {};
 }
 
-void HistoryExport::appendCsvRow(QByteArray &chunk)
+void HistoryExport::appendCsvRow(QByteArray &chunk, const history::ReadingRow &reading)
 {
-    const QByteArrayList fields = history::packetFields(m_readings->value(1).toByteArray());
+    const QByteArrayList fields = history::packetFields(reading.packet);
     auto field = [&fields](int k) { return csvCell(fields.value(k - 1)); };
-    QByteArrayList row = {historyTimeText(m_readings->value(0).toLongLong()).toUtf8(), csvCell(m_range.unit.toLatin1()),
-                          field(1)};
+    QByteArrayList row = {historyTimeText(reading.timeMs).toUtf8(), csvCell(m_range.unit.toLatin1()), field(1)};
     for (const readings::FieldRow &column : readings::fieldTable())
         row.append(field(column.index));
-    const QVariant bitDepth = m_readings->value(2);
-    row.append(bitDepth.isNull() ? QByteArray() : numberText(bitDepth.toDouble()));
+    const std::optional<double> &bitDepth = reading.values[BitDepthColumn];
+    row.append(bitDepth ? numberText(*bitDepth) : QByteArray());
     chunk += csvRow(row) + LineEnd;
 }
 
-void HistoryExport::appendWitsRecord(QByteArray &chunk, int &rows)
+Result<void> HistoryExport::appendWitsRecord(QByteArray &chunk, int &rows)
 {
-    if (!m_witsRebuilt) {
-        chunk += m_wits->value(1).toByteArray() + LineEnd;
+    if (m_rows->witsRecords.isOpen()) {
+        const Result<const history::WitsRecordRow *> record = m_rows->witsRecords.front();
+        if (!record)
+            return record.failed();
+        chunk += (*record)->record + LineEnd;
         ++rows;
-        m_witsPending = m_wits->next();
-        return;
+        m_rows->witsRecords.pop();
+        return {};
     }
     // The items of one record share the time it was read at and count their
     // places from 0. The header pieces are not kept: the record type, the
     // unit and the time stand in for them, which is all a reader looks at.
-    const qint64 timeMs = m_wits->value(0).toLongLong();
+    Result<const history::WitsRow *> item = m_rows->witsItems.front();
+    if (!item)
+        return item.failed();
+    const qint64 timeMs = (*item)->timeMs;
     const QDateTime at = QDateTime::fromMSecsSinceEpoch(timeMs, Qt::UTC);
     QByteArray record = "^,01," + m_range.unit.toLatin1() + ',' + at.toString(QStringLiteral("yyMMdd")).toLatin1()
                         + ',' + at.toString(QStringLiteral("HHmmss")).toLatin1();
     bool first = true;
-    while (m_witsPending && m_wits->value(0).toLongLong() == timeMs && (first || m_wits->value(1).toInt() != 0)) {
-        record += ',' + QByteArray::number(m_wits->value(2).toInt()).rightJustified(4, '0')
-                  + numberText(m_wits->value(3).toDouble());
+    while (*item && (*item)->timeMs == timeMs && (first || (*item)->position != 0)) {
+        record += ',' + QByteArray::number((*item)->code).rightJustified(4, '0') + numberText((*item)->value);
         ++rows;
         first = false;
-        m_witsPending = m_wits->next();
+        m_rows->witsItems.pop();
+        item = m_rows->witsItems.front();
+        if (!item)
+            return item.failed();
     }
     chunk += record + LineEnd;
+    return {};
 }

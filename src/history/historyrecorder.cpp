@@ -131,8 +131,9 @@ bool HistoryRecorder::openStore()
     m_store = std::make_unique<HistoryStore>();
     HistoryLimits limits;
     limits.sizeBytes = m_options.sizeLimitBytes;
-    if (!m_store->open(m_options.path, HistoryStore::Access::ReadWrite, limits)) {
-        handleFailure(m_store->error());
+    if (const HistoryResult<void> opened = m_store->open(m_options.path, HistoryStore::Access::ReadWrite, limits);
+        !opened) {
+        handleFailure(opened.reason());
         return m_store && m_store->isOpen();
     }
     m_openFile = files::identity(m_options.path);
@@ -181,9 +182,10 @@ void HistoryRecorder::handleFailure(HistoryError error)
         m_store = std::make_unique<HistoryStore>();
         HistoryLimits limits;
         limits.sizeBytes = m_options.sizeLimitBytes;
-        if (!m_store->open(m_options.path, HistoryStore::Access::ReadWrite, limits)) {
+        if (const HistoryResult<void> opened = m_store->open(m_options.path, HistoryStore::Access::ReadWrite, limits);
+            !opened) {
             pause(error.text + QStringLiteral("; moved to %1, but a new file failed: %2")
-                                   .arg(QDir::toNativeSeparators(movedTo), m_store->error().text));
+                                   .arg(QDir::toNativeSeparators(movedTo), opened.reason().text));
             return;
         }
         m_openFile = files::identity(m_options.path);
@@ -231,12 +233,13 @@ bool HistoryRecorder::writePending()
         if (!openStore())
             return false;
     }
-    if (m_store->write(m_pending)) {
+    const HistoryResult<void> written = m_store->write(m_pending);
+    if (written) {
         m_pending.clear();
         m_busyCount = 0;
         return true;
     }
-    handleFailure(m_store->error());
+    handleFailure(written.reason());
     return false;
 }
 
@@ -301,19 +304,22 @@ void HistoryRecorder::pruneStep()
 {
     if (!writing())
         return;
-    const qint64 deleted = m_store->pruneSome(m_pruneCutoffMs, PruneSliceRows);
-    if (deleted < 0) {
+    const HistoryResult<qint64> deleted = m_store->pruneSome(m_pruneCutoffMs, PruneSliceRows);
+    if (!deleted) {
         // A busy file is pruned at the next round; nothing is lost meanwhile.
-        if (m_store->error().kind != sqldialect::Failure::Busy)
-            handleFailure(m_store->error());
+        if (deleted.reason().kind != sqldialect::Failure::Busy)
+            handleFailure(deleted.reason());
         return;
     }
-    m_prunedRows += deleted;
-    if (deleted > 0) {
+    m_prunedRows += *deleted;
+    if (*deleted > 0) {
         m_pruneStep->start();
-    } else if (m_prunedRows > 0 && !m_store->returnFreeSpace()
-               && m_store->error().kind != sqldialect::Failure::Busy) {
-        handleFailure(m_store->error());
+        return;
+    }
+    if (m_prunedRows > 0) {
+        const HistoryResult<void> compacted = m_store->returnFreeSpace();
+        if (!compacted && compacted.reason().kind != sqldialect::Failure::Busy)
+            handleFailure(compacted.reason());
     }
 }
 

@@ -1,5 +1,6 @@
 #include "history/historystore.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -58,6 +59,8 @@ std::vector<Migration> migrations()
 }
 
 const char *const PrunedTables[] = {"readings", "wits_items", "wits_records", "events"};
+// By HistoryStore::Table.
+const char *const TableNames[] = {"readings", "wits_items", "wits_records", "events"};
 
 QVariant optionalValue(const std::optional<double> &value)
 {
@@ -69,6 +72,16 @@ QVariant optionalValue(const std::optional<double> &value)
 QVariant textValue(const QString &text)
 {
     return text.isNull() ? QVariant(QStringLiteral("")) : QVariant(text);
+}
+
+// What went wrong, as one line that names the file.
+HistoryError failureOf(const QString &what, const QString &path, const QSqlError &error)
+{
+    const QString reason = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    sqldialect::Failure kind = sqldialect::classify(error);
+    if (kind == sqldialect::Failure::None)
+        kind = sqldialect::Failure::Other;
+    return {kind, QStringLiteral("%1 %2: %3").arg(what, QDir::toNativeSeparators(path), reason.trimmed())};
 }
 
 } // namespace
@@ -86,29 +99,26 @@ HistoryStore::~HistoryStore()
     close();
 }
 
-bool HistoryStore::open(const QString &path, Access access, const HistoryLimits &limits)
+HistoryResult<void> HistoryStore::open(const QString &path, Access access, const HistoryLimits &limits)
 {
     close();
     m_path = path;
-    m_error = HistoryError();
     const bool readOnly = access == Access::ReadOnly;
+    auto refused = [](const QString &text) { return failure(HistoryError{sqldialect::Failure::Other, text}); };
     if (!sqldialect::driverAvailable())
-        return fail(sqldialect::Failure::Other,
-                    QStringLiteral("the database driver %1 is not installed").arg(sqldialect::driverName()));
+        return refused(QStringLiteral("the database driver %1 is not installed").arg(sqldialect::driverName()));
     // The engine would open a named pipe and wait on it for good, and
     // write its pages into a device.
     for (const QString &file : files::withJournals(path)) {
         const QString refusal = files::openRefusal(file);
         if (!refusal.isEmpty())
-            return fail(sqldialect::Failure::Other,
-                        QStringLiteral("cannot open %1: %2").arg(QDir::toNativeSeparators(file), refusal));
+            return refused(QStringLiteral("cannot open %1: %2").arg(QDir::toNativeSeparators(file), refusal));
     }
     if (readOnly && !QFileInfo::exists(path))
-        return fail(sqldialect::Failure::Other, QStringLiteral("no history at %1").arg(QDir::toNativeSeparators(path)));
+        return refused(QStringLiteral("no history at %1").arg(QDir::toNativeSeparators(path)));
     const QString folder = QFileInfo(path).absolutePath();
     if (!readOnly && !QDir().mkpath(folder))
-        return fail(sqldialect::Failure::Other,
-                    QStringLiteral("cannot create the folder %1").arg(QDir::toNativeSeparators(folder)));
+        return refused(QStringLiteral("cannot create the folder %1").arg(QDir::toNativeSeparators(folder)));
 
     QSqlError openError;
     if (!connectTo(path, readOnly, limits.lockWaitMs, false, &openError)) {
@@ -117,27 +127,29 @@ bool HistoryStore::open(const QString &path, Access access, const HistoryLimits 
         // that file cannot be made, the file is read as it lies.
         if (!readOnly || !sqldialect::cannotShareReads(openError)
             || !connectTo(path, readOnly, limits.lockWaitMs, true, &openError))
-            return fail(QStringLiteral("cannot open"), openError);
+            return failure(sqlFailure(QStringLiteral("cannot open"), openError));
     }
     // Another program's database is refused before anything in it changes,
     // its journal included.
-    const std::optional<int> version = schemaVersion();
+    const HistoryResult<int> version = schemaVersion();
     if (!version)
-        return false;
+        return version.failed();
     if (*version > SchemaVersion)
-        return fail(sqldialect::Failure::Other,
-                    QStringLiteral("%1 was written by a newer program (schema %2, this one knows %3)")
-                        .arg(QDir::toNativeSeparators(path))
-                        .arg(*version)
-                        .arg(SchemaVersion));
-    if (readOnly)
-        return *version >= 1
-               || fail(sqldialect::Failure::Other,
-                       QStringLiteral("%1 holds no history yet").arg(QDir::toNativeSeparators(path)));
+        return refused(QStringLiteral("%1 was written by a newer program (schema %2, this one knows %3)")
+                           .arg(QDir::toNativeSeparators(path))
+                           .arg(*version)
+                           .arg(SchemaVersion));
+    if (readOnly) {
+        if (*version < 1)
+            return refused(QStringLiteral("%1 holds no history yet").arg(QDir::toNativeSeparators(path)));
+        return {};
+    }
     QSqlError sessionError;
     if (!sqldialect::prepareSession(m_db, limits.sizeBytes, &sessionError))
-        return fail(QStringLiteral("cannot open"), sessionError);
-    return migrate(*version) && prepareStatements();
+        return failure(sqlFailure(QStringLiteral("cannot open"), sessionError));
+    if (const HistoryResult<void> migrated = migrate(*version); !migrated)
+        return migrated;
+    return prepareStatements();
 }
 
 bool HistoryStore::connectTo(const QString &path, bool readOnly, int lockWaitMs, bool asItLies, QSqlError *error)
@@ -175,54 +187,38 @@ void HistoryStore::close()
     }
 }
 
-bool HistoryStore::fail(const QString &what, const QSqlError &error)
+HistoryError HistoryStore::sqlFailure(const QString &what, const QSqlError &error) const
 {
-    const QString reason = error.databaseText().isEmpty() ? error.text() : error.databaseText();
-    sqldialect::Failure kind = sqldialect::classify(error);
-    if (kind == sqldialect::Failure::None)
-        kind = sqldialect::Failure::Other;
-    return fail(kind, QStringLiteral("%1 %2: %3").arg(what, QDir::toNativeSeparators(m_path), reason.trimmed()));
+    return failureOf(what, m_path, error);
 }
 
-bool HistoryStore::fail(sqldialect::Failure kind, const QString &text)
-{
-    m_error = HistoryError{kind, text};
-    return false;
-}
-
-bool HistoryStore::exec(const QString &statement)
+HistoryResult<void> HistoryStore::exec(const QString &statement)
 {
     QSqlQuery query(m_db);
     if (query.exec(statement))
-        return true;
-    return fail(QStringLiteral("cannot update"), query.lastError());
+        return {};
+    return failure(sqlFailure(QStringLiteral("cannot update"), query.lastError()));
 }
 
-std::optional<int> HistoryStore::schemaVersion()
+HistoryResult<int> HistoryStore::schemaVersion()
 {
     const QStringList tables = m_db.tables();
     if (tables.isEmpty()) {
-        if (m_db.lastError().isValid()) {
-            fail(QStringLiteral("cannot read"), m_db.lastError());
-            return std::nullopt;
-        }
+        if (m_db.lastError().isValid())
+            return failure(sqlFailure(QStringLiteral("cannot read"), m_db.lastError()));
         return 0;
     }
-    auto notHistory = [this] {
-        fail(sqldialect::Failure::Other, QStringLiteral("%1 is not a history file").arg(QDir::toNativeSeparators(m_path)));
-        return std::nullopt;
-    };
+    const auto notHistory = failure(HistoryError{
+        sqldialect::Failure::Other, QStringLiteral("%1 is not a history file").arg(QDir::toNativeSeparators(m_path))});
     if (!tables.contains(QStringLiteral("schema_version")))
-        return notHistory();
+        return notHistory;
     QSqlQuery query(m_db);
-    if (!query.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) || !query.next()) {
-        fail(QStringLiteral("cannot read"), query.lastError());
-        return std::nullopt;
-    }
+    if (!query.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) || !query.next())
+        return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
     const int version = query.value(0).toInt();
     query.finish();
     if (version < 1)
-        return notHistory();
+        return notHistory;
     // The tables of every schema up to the one it claims: a table of that
     // name alone does not make a history.
     for (const Migration &step : migrations()) {
@@ -230,43 +226,47 @@ std::optional<int> HistoryStore::schemaVersion()
             break;
         for (const QString &table : step.tables) {
             if (!tables.contains(table))
-                return notHistory();
+                return notHistory;
         }
     }
     return version;
 }
 
-bool HistoryStore::migrate(int version)
+HistoryResult<void> HistoryStore::migrate(int version)
 {
     for (const Migration &step : migrations()) {
         if (step.version <= version)
             continue;
         if (!m_db.transaction())
-            return fail(QStringLiteral("cannot update"), m_db.lastError());
+            return failure(sqlFailure(QStringLiteral("cannot update"), m_db.lastError()));
         QStringList statements = step.statements;
         if (step.version == 1)
             statements.prepend(QStringLiteral("CREATE TABLE schema_version (version INTEGER NOT NULL)"));
         statements.append(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(step.version));
         for (const QString &statement : statements) {
-            if (!exec(statement)) {
+            if (const HistoryResult<void> done = exec(statement); !done) {
                 m_db.rollback();
-                return false;
+                return done;
             }
         }
         if (!m_db.commit()) {
             const QSqlError error = m_db.lastError();
             m_db.rollback();
-            return fail(QStringLiteral("cannot update"), error);
+            return failure(sqlFailure(QStringLiteral("cannot update"), error));
         }
     }
-    return true;
+    return {};
 }
 
-bool HistoryStore::prepareStatements()
+HistoryResult<void> HistoryStore::prepareStatements()
 {
-    auto prepare = [this](std::unique_ptr<QSqlQuery> &query, const QString &statement) {
+    QSqlError error;
+    auto prepare = [this, &error](std::unique_ptr<QSqlQuery> &query, const QString &statement) {
         query = std::make_unique<QSqlQuery>(m_db);
-        return query->prepare(statement) || fail(QStringLiteral("cannot prepare"), query->lastError());
+        if (query->prepare(statement))
+            return true;
+        error = query->lastError();
+        return false;
     };
     QString columns = QStringLiteral("time_ms, unit, packet");
     QString marks = QStringLiteral("?, ?, ?");
@@ -274,27 +274,31 @@ bool HistoryStore::prepareStatements()
         columns += QStringLiteral(", ") + QLatin1String(column.name);
         marks += QStringLiteral(", ?");
     }
-    return prepare(m_insertReading, QStringLiteral("INSERT INTO readings (%1) VALUES (%2)").arg(columns, marks))
-           && prepare(m_insertWits, QStringLiteral("INSERT INTO wits_items (time_ms, unit, item_position, item_code,"
-                                                   " item_value) VALUES (?, ?, ?, ?, ?)"))
-           && prepare(m_insertWitsRecord,
-                      QStringLiteral("INSERT INTO wits_records (time_ms, unit, record) VALUES (?, ?, ?)"))
-           && prepare(m_insertEvent,
-                      QStringLiteral("INSERT INTO events (time_ms, unit, kind, detail) VALUES (?, ?, ?, ?)"))
-           && prepare(m_insertUnit, sqldialect::insertIfAbsent(QStringLiteral("units"), QStringLiteral("unit")));
+    if (prepare(m_insertReading, QStringLiteral("INSERT INTO readings (%1) VALUES (%2)").arg(columns, marks))
+        && prepare(m_insertWits, QStringLiteral("INSERT INTO wits_items (time_ms, unit, item_position, item_code,"
+                                                " item_value) VALUES (?, ?, ?, ?, ?)"))
+        && prepare(m_insertWitsRecord, QStringLiteral("INSERT INTO wits_records (time_ms, unit, record) VALUES (?, ?, ?)"))
+        && prepare(m_insertEvent, QStringLiteral("INSERT INTO events (time_ms, unit, kind, detail) VALUES (?, ?, ?, ?)"))
+        && prepare(m_insertUnit, sqldialect::insertIfAbsent(QStringLiteral("units"), QStringLiteral("unit"))))
+        return {};
+    return failure(sqlFailure(QStringLiteral("cannot prepare"), error));
 }
 
-bool HistoryStore::write(const history::Batch &batch)
+HistoryResult<void> HistoryStore::write(const history::Batch &batch)
 {
     if (!m_insertReading)
-        return fail(sqldialect::Failure::Other, QStringLiteral("the history file is not open"));
+        return failure(HistoryError{sqldialect::Failure::Other, QStringLiteral("the history file is not open")});
     if (batch.empty())
-        return true;
+        return {};
     if (!m_db.transaction())
-        return fail(QStringLiteral("cannot write to"), m_db.lastError());
+        return failure(sqlFailure(QStringLiteral("cannot write to"), m_db.lastError()));
     QStringList added;
-    auto run = [this](QSqlQuery &query) {
-        return query.exec() || fail(QStringLiteral("cannot write to"), query.lastError());
+    QSqlError error;
+    auto run = [&error](QSqlQuery &query) {
+        if (query.exec())
+            return true;
+        error = query.lastError();
+        return false;
     };
     auto unit = [&](const QString &name) {
         if (m_knownUnits.contains(name) || added.contains(name))
@@ -342,17 +346,19 @@ bool HistoryStore::write(const history::Batch &batch)
         m_insertEvent->bindValue(3, textValue(it->detail));
         ok = run(*m_insertEvent);
     }
-    if (ok && !m_db.commit())
-        ok = fail(QStringLiteral("cannot write to"), m_db.lastError());
+    if (ok && !m_db.commit()) {
+        error = m_db.lastError();
+        ok = false;
+    }
     if (!ok) {
         m_db.rollback();
-        return false;
+        return failure(sqlFailure(QStringLiteral("cannot write to"), error));
     }
     m_knownUnits += added;
-    return true;
+    return {};
 }
 
-std::optional<std::vector<UnitSummary>> HistoryStore::units(qint64 beforeMs)
+HistoryResult<std::vector<UnitSummary>> HistoryStore::units(qint64 beforeMs)
 {
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
@@ -363,68 +369,190 @@ std::optional<std::vector<UnitSummary>> HistoryStore::units(qint64 beforeMs)
                                  " (SELECT COUNT(*) FROM readings r WHERE r.unit = u.unit AND time_ms < :before)"
                                  " FROM units u ORDER BY u.unit"));
     query.bindValue(QStringLiteral(":before"), beforeMs);
-    if (!query.exec()) {
-        fail(QStringLiteral("cannot read"), query.lastError());
-        return std::nullopt;
-    }
+    if (!query.exec())
+        return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
     std::vector<UnitSummary> result;
     while (query.next()) {
         const qint64 count = query.value(3).toLongLong();
         if (count > 0)
             result.push_back({query.value(0).toString(), query.value(1).toLongLong(), query.value(2).toLongLong(), count});
     }
-    if (query.lastError().isValid()) {
-        fail(QStringLiteral("cannot read"), query.lastError());
-        return std::nullopt;
-    }
+    if (query.lastError().isValid())
+        return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
     return result;
 }
 
-std::optional<std::vector<Sample>> HistoryStore::series(const QString &unit, const QString &column, qint64 fromMs,
-                                                         qint64 toMs)
+HistoryResult<std::vector<RecordedUnit>> HistoryStore::recordedUnits()
 {
-    if (!history::numericColumn(column)) {
-        fail(sqldialect::Failure::Other, QStringLiteral("no column %1 in the history").arg(column));
-        return std::nullopt;
-    }
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT time_ms, %1 FROM readings WHERE unit = ? AND time_ms >= ? AND time_ms < ?"
-                                 " ORDER BY time_ms")
-                      .arg(column));
-    query.addBindValue(unit);
-    query.addBindValue(fromMs);
-    query.addBindValue(toMs);
-    if (!query.exec()) {
-        fail(QStringLiteral("cannot read"), query.lastError());
-        return std::nullopt;
-    }
-    std::vector<Sample> samples;
+    if (!query.exec(QStringLiteral("SELECT u.unit, (SELECT MIN(time_ms) FROM readings r WHERE r.unit = u.unit)"
+                                   " FROM units u ORDER BY u.unit")))
+        return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
+    std::vector<RecordedUnit> units;
     while (query.next()) {
-        const QVariant value = query.value(1);
-        samples.push_back({query.value(0).toLongLong(),
-                           value.isNull() ? std::numeric_limits<double>::quiet_NaN() : value.toDouble()});
+        if (!query.isNull(1))
+            units.push_back({query.value(0).toString(), query.value(1).toLongLong()});
+    }
+    if (query.lastError().isValid())
+        return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
+    return units;
+}
+
+HistoryResult<std::unique_ptr<QSqlQuery>> HistoryStore::rangeQuery(const QString &select, const QString &table,
+                                                                   const HistoryRange &range, const QString &order)
+{
+    auto query = std::make_unique<QSqlQuery>(m_db);
+    query->setForwardOnly(true);
+    query->prepare(QStringLiteral("SELECT %1 FROM %2 WHERE unit = ? AND time_ms >= ? AND time_ms < ?%3")
+                       .arg(select, table, order.isEmpty() ? QString() : QStringLiteral(" ORDER BY ") + order));
+    query->addBindValue(range.unit);
+    query->addBindValue(range.fromMs);
+    query->addBindValue(range.toMs);
+    if (!query->exec())
+        return failure(sqlFailure(QStringLiteral("cannot read"), query->lastError()));
+    return query;
+}
+
+HistoryResult<qint64> HistoryStore::count(Table table, const HistoryRange &range)
+{
+    HistoryResult<std::unique_ptr<QSqlQuery>> query =
+        rangeQuery(QStringLiteral("COUNT(*)"), QLatin1String(TableNames[static_cast<int>(table)]), range, QString());
+    if (!query)
+        return query.failed();
+    if (!(*query)->next())
+        return failure(sqlFailure(QStringLiteral("cannot read"), (*query)->lastError()));
+    return (*query)->value(0).toLongLong();
+}
+
+HistoryResult<HistoryCursor<history::ReadingRow>> HistoryStore::readings(const HistoryRange &range, bool withPacket,
+                                                                          const QStringList &columns)
+{
+    // Where each column read lands in a row's values.
+    std::vector<std::size_t> places;
+    QString select = QStringLiteral("time_ms");
+    if (withPacket)
+        select += QStringLiteral(", packet");
+    for (const QString &name : columns) {
+        const history::NumericColumn *column = history::numericColumn(name);
+        if (!column)
+            return failure(HistoryError{sqldialect::Failure::Other, QStringLiteral("no column %1 in the history").arg(name)});
+        places.push_back(static_cast<std::size_t>(column - history::numericColumns().data()));
+        select += QStringLiteral(", ") + QLatin1String(column->name);
+    }
+    // In the order they were written where the times are equal, so that a
+    // raw export gives back the stream as it came.
+    HistoryResult<std::unique_ptr<QSqlQuery>> query =
+        rangeQuery(select, QStringLiteral("readings"), range, QStringLiteral("time_ms, id"));
+    if (!query)
+        return query.failed();
+    const QString unit = range.unit;
+    auto read = [unit, withPacket, places](const QSqlQuery &row) {
+        history::ReadingRow reading;
+        reading.timeMs = row.value(0).toLongLong();
+        reading.unit = unit;
+        int position = 1;
+        if (withPacket)
+            reading.packet = row.value(position++).toByteArray();
+        for (const std::size_t place : places) {
+            const QVariant value = row.value(position++);
+            if (!value.isNull())
+                reading.values[place] = value.toDouble();
+        }
+        return reading;
+    };
+    return HistoryCursor<history::ReadingRow>(std::move(*query), read, m_path);
+}
+
+HistoryResult<std::vector<Sample>> HistoryStore::series(const QString &unit, const QString &column, qint64 fromMs,
+                                                         qint64 toMs)
+{
+    HistoryResult<HistoryCursor<history::ReadingRow>> cursor = readings({unit, fromMs, toMs}, false, {column});
+    if (!cursor)
+        return cursor.failed();
+    const auto place = static_cast<std::size_t>(history::numericColumn(column) - history::numericColumns().data());
+    std::vector<Sample> samples;
+    while (!cursor->done()) {
+        HistoryResult<std::vector<history::ReadingRow>> rows = cursor->fetch(10000);
+        if (!rows)
+            return rows.failed();
+        for (const history::ReadingRow &row : *rows) {
+            const std::optional<double> &value = row.values[place];
+            samples.push_back({row.timeMs, value ? *value : std::numeric_limits<double>::quiet_NaN()});
+        }
     }
     return samples;
 }
 
-qint64 HistoryStore::pruneSome(qint64 cutoffMs, int maxRows)
+HistoryResult<HistoryCursor<history::WitsRow>> HistoryStore::witsItems(const HistoryRange &range)
+{
+    HistoryResult<std::unique_ptr<QSqlQuery>> query =
+        rangeQuery(QStringLiteral("time_ms, item_position, item_code, item_value"), QStringLiteral("wits_items"), range,
+                   QStringLiteral("time_ms, id"));
+    if (!query)
+        return query.failed();
+    const QString unit = range.unit;
+    auto read = [unit](const QSqlQuery &row) {
+        return history::WitsRow{row.value(0).toLongLong(), unit, row.value(1).toInt(), row.value(2).toInt(),
+                                row.value(3).toDouble()};
+    };
+    return HistoryCursor<history::WitsRow>(std::move(*query), read, m_path);
+}
+
+HistoryResult<HistoryCursor<history::WitsRecordRow>> HistoryStore::witsRecords(const HistoryRange &range)
+{
+    HistoryResult<std::unique_ptr<QSqlQuery>> query =
+        rangeQuery(QStringLiteral("time_ms, record"), QStringLiteral("wits_records"), range, QStringLiteral("time_ms, id"));
+    if (!query)
+        return query.failed();
+    const QString unit = range.unit;
+    auto read = [unit](const QSqlQuery &row) {
+        return history::WitsRecordRow{row.value(0).toLongLong(), unit, row.value(1).toByteArray()};
+    };
+    return HistoryCursor<history::WitsRecordRow>(std::move(*query), read, m_path);
+}
+
+HistoryResult<std::vector<history::EventRow>> HistoryStore::events(const HistoryRange &range, const QStringList &kinds)
+{
+    QStringList marks;
+    for (qsizetype i = 0; i < kinds.size(); ++i)
+        marks << QStringLiteral("?");
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT time_ms, kind, detail FROM events WHERE unit = ? AND time_ms >= ?"
+                                 " AND time_ms < ? AND kind IN (%1) ORDER BY time_ms, id")
+                      .arg(marks.join(QLatin1Char(','))));
+    query.addBindValue(range.unit);
+    query.addBindValue(range.fromMs);
+    query.addBindValue(range.toMs);
+    for (const QString &kind : kinds)
+        query.addBindValue(kind);
+    if (!query.exec())
+        return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
+    std::vector<history::EventRow> events;
+    while (query.next())
+        events.push_back({query.value(0).toLongLong(), range.unit, query.value(1).toString(), query.value(2).toString()});
+    if (query.lastError().isValid())
+        return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
+    return events;
+}
+
+HistoryResult<qint64> HistoryStore::pruneSome(qint64 cutoffMs, int maxRows)
 {
     QStringList units;
     {
         QSqlQuery query(m_db);
         query.setForwardOnly(true);
-        if (!query.exec(QStringLiteral("SELECT unit FROM units"))) {
-            fail(QStringLiteral("cannot prune"), query.lastError());
-            return -1;
-        }
+        if (!query.exec(QStringLiteral("SELECT unit FROM units")))
+            return failure(sqlFailure(QStringLiteral("cannot prune"), query.lastError()));
         while (query.next())
             units.append(query.value(0).toString());
+        // A list cut short would leave the units after the cut unpruned.
+        if (query.lastError().isValid())
+            return failure(sqlFailure(QStringLiteral("cannot prune"), query.lastError()));
     }
-    if (!m_db.transaction()) {
-        fail(QStringLiteral("cannot prune"), m_db.lastError());
-        return -1;
-    }
+    if (!m_db.transaction())
+        return failure(sqlFailure(QStringLiteral("cannot prune"), m_db.lastError()));
     qint64 deleted = 0;
     // Row by row through the (unit, time) index, so that finding nothing
     // left to delete costs a look-up per unit, not a pass over the file.
@@ -440,40 +568,40 @@ qint64 HistoryStore::pruneSome(qint64 cutoffMs, int maxRows)
             query.addBindValue(unit);
             query.addBindValue(cutoffMs);
             if (!query.exec()) {
-                fail(QStringLiteral("cannot prune"), query.lastError());
+                const HistoryError error = sqlFailure(QStringLiteral("cannot prune"), query.lastError());
                 m_db.rollback();
-                return -1;
+                return failure(error);
             }
             deleted += query.numRowsAffected();
         }
     }
     if (!m_db.commit()) {
-        fail(QStringLiteral("cannot prune"), m_db.lastError());
+        const HistoryError error = sqlFailure(QStringLiteral("cannot prune"), m_db.lastError());
         m_db.rollback();
-        return -1;
+        return failure(error);
     }
     return deleted;
 }
 
-bool HistoryStore::returnFreeSpace()
+HistoryResult<void> HistoryStore::returnFreeSpace()
 {
     QSqlQuery query(m_db);
     if (!query.exec(sqldialect::returnFreeSpace()))
-        return fail(QStringLiteral("cannot compact"), query.lastError());
+        return failure(sqlFailure(QStringLiteral("cannot compact"), query.lastError()));
     // The statement frees pages as its rows are stepped through.
     while (query.next()) {
     }
-    return true;
+    if (query.lastError().isValid())
+        return failure(sqlFailure(QStringLiteral("cannot compact"), query.lastError()));
+    return {};
 }
 
-std::optional<QStringList> HistoryStore::check()
+HistoryResult<QStringList> HistoryStore::check()
 {
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
-    if (!query.exec(sqldialect::integrityCheck())) {
-        fail(QStringLiteral("cannot check"), query.lastError());
-        return std::nullopt;
-    }
+    if (!query.exec(sqldialect::integrityCheck()))
+        return failure(sqlFailure(QStringLiteral("cannot check"), query.lastError()));
     QStringList problems;
     // A row may name several problems, one a line, under a heading that
     // names the database they were found in.
@@ -483,9 +611,48 @@ std::optional<QStringList> HistoryStore::check()
                 problems.append(line);
         }
     }
-    if (query.lastError().isValid()) {
-        fail(QStringLiteral("cannot check"), query.lastError());
-        return std::nullopt;
-    }
+    if (query.lastError().isValid())
+        return failure(sqlFailure(QStringLiteral("cannot check"), query.lastError()));
     return problems;
 }
+
+template <typename Row>
+HistoryCursor<Row>::HistoryCursor(std::unique_ptr<QSqlQuery> query, Reader read, QString path)
+    : m_query(std::move(query))
+    , m_read(std::move(read))
+    , m_path(std::move(path))
+{
+}
+
+template <typename Row>
+HistoryCursor<Row>::HistoryCursor(HistoryCursor &&other) noexcept = default;
+template <typename Row>
+HistoryCursor<Row> &HistoryCursor<Row>::operator=(HistoryCursor &&other) noexcept = default;
+template <typename Row>
+HistoryCursor<Row>::~HistoryCursor() = default;
+
+template <typename Row>
+HistoryResult<std::vector<Row>> HistoryCursor<Row>::fetch(int maxRows)
+{
+    std::vector<Row> rows;
+    if (m_done)
+        return rows;
+    rows.reserve(static_cast<std::size_t>(std::max(0, std::min(maxRows, 4096))));
+    while (static_cast<int>(rows.size()) < maxRows) {
+        if (!m_query->next()) {
+            if (m_query->lastError().isValid())
+                return failure(failureOf(QStringLiteral("cannot read"), m_path, m_query->lastError()));
+            // Finished, so the read transaction ends now.
+            m_query->finish();
+            m_done = true;
+            break;
+        }
+        rows.push_back(m_read(*m_query));
+    }
+    return rows;
+}
+
+// The rows the store reads a slice at a time.
+template class HistoryCursor<history::ReadingRow>;
+template class HistoryCursor<history::WitsRow>;
+template class HistoryCursor<history::WitsRecordRow>;

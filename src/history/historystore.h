@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -11,6 +12,7 @@
 
 #include "history/historyrows.h"
 #include "history/sqldialect.h"
+#include "rules/convert/result.h"
 
 class QSqlError;
 class QSqlQuery;
@@ -18,10 +20,21 @@ class QSqlQuery;
 // A failure of the history file, as one line for the operator.
 struct HistoryError
 {
-    sqldialect::Failure kind = sqldialect::Failure::None;
+    sqldialect::Failure kind = sqldialect::Failure::Other;
     QString text;
+};
 
-    bool failed() const { return kind != sqldialect::Failure::None; }
+// What the store gives back: the value, or the failure with its kind (a
+// busy file is tried again later, a damaged one moved aside).
+template <typename T>
+using HistoryResult = Result<T, HistoryError>;
+
+// One unit's rows over a time range: from included, to excluded.
+struct HistoryRange
+{
+    QString unit;
+    qint64 fromMs = 0;
+    qint64 toMs = 0;
 };
 
 struct UnitSummary
@@ -30,6 +43,13 @@ struct UnitSummary
     qint64 firstMs = 0;  // the first and last reading, UTC milliseconds
     qint64 lastMs = 0;
     qint64 readings = 0;
+};
+
+// A unit with readings, and the time of its first one.
+struct RecordedUnit
+{
+    QString unit;
+    qint64 firstMs = 0;
 };
 
 struct HistoryLimits
@@ -49,16 +69,46 @@ struct Sample
     double value = 0.0;  // NaN where the packet carried no number
 };
 
+// Rows read from the history in order of time, a slice at a time, so that
+// a long range comes in while a window stays responsive or an export shows
+// its progress. Made by the store, whose connection it reads on: the store
+// must stay open while it lives. A failure on the way (a damaged page, a
+// read cut short) is a failure of the read, never its end.
+template <typename Row>
+class HistoryCursor
+{
+public:
+    HistoryCursor(HistoryCursor &&other) noexcept;
+    HistoryCursor &operator=(HistoryCursor &&other) noexcept;
+    ~HistoryCursor();
+
+    // Up to maxRows more rows; fewer only at the end, after which done().
+    HistoryResult<std::vector<Row>> fetch(int maxRows);
+    bool done() const { return m_done; }
+
+private:
+    friend class HistoryStore;
+    using Reader = std::function<Row(const QSqlQuery &)>;
+    HistoryCursor(std::unique_ptr<QSqlQuery> query, Reader read, QString path);
+
+    std::unique_ptr<QSqlQuery> m_query;
+    Reader m_read;
+    QString m_path;
+    bool m_done = false;
+};
+
 // The history file: one database connection, its schema (brought forward
-// when the file is older than this program), and the statements that write
-// and read it. Every operation reports failure by its result and leaves the
-// reason in error(); none throws. Times are UTC milliseconds, ranges include
-// their start and exclude their end.
+// when the file is older than this program), and every statement that
+// writes and reads it. Every operation answers with a HistoryResult; none
+// throws. Times are UTC milliseconds, ranges include their start and
+// exclude their end.
 class HistoryStore
 {
 public:
     static constexpr int SchemaVersion = 2;
     enum class Access { ReadWrite, ReadOnly };
+    // The tables of a unit's rows.
+    enum class Table { Readings, WitsItems, WitsRecords, Events };
 
     HistoryStore();
     ~HistoryStore();
@@ -69,48 +119,65 @@ public:
     // missing; a ReadOnly open of a missing file fails, and one of a file
     // on a read-only medium reads it as it lies. Only a regular file is
     // opened, and a file that is not a history is left as it was.
-    bool open(const QString &path, Access access, const HistoryLimits &limits = HistoryLimits());
+    HistoryResult<void> open(const QString &path, Access access, const HistoryLimits &limits = HistoryLimits());
     void close();
     bool isOpen() const { return m_db.isOpen(); }
     const QString &path() const { return m_path; }
-    const HistoryError &error() const { return m_error; }
 
     // Writes the whole batch in one transaction, or nothing of it.
-    bool write(const history::Batch &batch);
+    HistoryResult<void> write(const history::Batch &batch);
 
     // Every unit with readings (before beforeMs), in order of the unit.
-    std::optional<std::vector<UnitSummary>> units(qint64 beforeMs = std::numeric_limits<qint64>::max());
+    HistoryResult<std::vector<UnitSummary>> units(qint64 beforeMs = std::numeric_limits<qint64>::max());
+    // Every unit with readings and its first one, in order of the unit:
+    // a look-up in the index per unit, however long its history.
+    HistoryResult<std::vector<RecordedUnit>> recordedUnits();
+    // How many rows of the unit a table holds over the range.
+    HistoryResult<qint64> count(Table table, const HistoryRange &range);
+
+    // A unit's readings over a range, in order of time (and of writing):
+    // the packet's text when asked for, and the numeric columns named (of
+    // history::numericColumns(), in each row's values at their place).
+    HistoryResult<HistoryCursor<history::ReadingRow>> readings(const HistoryRange &range, bool withPacket,
+                                                              const QStringList &columns);
     // One numeric column of a unit's readings over a time range, in order
-    // of time; the column is one of history::numericColumns().
-    std::optional<std::vector<Sample>> series(const QString &unit, const QString &column, qint64 fromMs, qint64 toMs);
+    // of time, all at once.
+    HistoryResult<std::vector<Sample>> series(const QString &unit, const QString &column, qint64 fromMs, qint64 toMs);
+    // The WITS items, and the records as received, in order of time.
+    HistoryResult<HistoryCursor<history::WitsRow>> witsItems(const HistoryRange &range);
+    HistoryResult<HistoryCursor<history::WitsRecordRow>> witsRecords(const HistoryRange &range);
+    // The events of the kinds named, in order of time.
+    HistoryResult<std::vector<history::EventRow>> events(const HistoryRange &range, const QStringList &kinds);
 
     // Deletes at most maxRows rows older than cutoffMs (readings, WITS items
     // and events, every unit) in one transaction and returns how many went;
-    // 0 once nothing older is left, -1 on failure. Small steps keep each
-    // transaction short while other work waits.
-    qint64 pruneSome(qint64 cutoffMs, int maxRows);
+    // 0 once nothing older is left. Small steps keep each transaction short
+    // while other work waits.
+    HistoryResult<qint64> pruneSome(qint64 cutoffMs, int maxRows);
     // Hands the space of deleted rows back to the file system.
-    bool returnFreeSpace();
+    HistoryResult<void> returnFreeSpace();
 
     // The problems an integrity check finds: none for a sound file.
-    std::optional<QStringList> check();
+    HistoryResult<QStringList> check();
 
-    // The connection, for the export's own queries; valid while open.
+    // The connection itself, for tests and measurements that look into the
+    // file; valid while open.
     QSqlDatabase database() const { return m_db; }
 
 private:
     bool connectTo(const QString &path, bool readOnly, int lockWaitMs, bool asItLies, QSqlError *error);
-    bool exec(const QString &statement);
-    bool migrate(int version);
-    std::optional<int> schemaVersion();
-    bool prepareStatements();
-    bool fail(const QString &what, const QSqlError &error);
-    bool fail(sqldialect::Failure kind, const QString &text);
+    HistoryResult<void> exec(const QString &statement);
+    HistoryResult<void> migrate(int version);
+    HistoryResult<int> schemaVersion();
+    HistoryResult<void> prepareStatements();
+    HistoryError sqlFailure(const QString &what, const QSqlError &error) const;
+    // A query over one unit's rows in a range, executed.
+    HistoryResult<std::unique_ptr<QSqlQuery>> rangeQuery(const QString &select, const QString &table,
+                                                         const HistoryRange &range, const QString &order);
 
     QString m_path;
     QString m_connection;
     QSqlDatabase m_db;
-    HistoryError m_error;
     std::unique_ptr<QSqlQuery> m_insertReading;
     std::unique_ptr<QSqlQuery> m_insertWits;
     std::unique_ptr<QSqlQuery> m_insertWitsRecord;

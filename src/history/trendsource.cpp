@@ -1,15 +1,6 @@
 #include "history/trendsource.h"
 
-#include <cmath>
-#include <limits>
-
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QStringList>
-#include <QVariant>
-
-#include "history/historyrows.h"
-#include "history/historystore.h"
 
 namespace trends {
 
@@ -31,123 +22,87 @@ const MarkedKind MarkedKinds[] = {
     {"link error", EventMark::Kind::Link, ""},
 };
 
-QString queryError(const QSqlQuery &query)
+// The history's column of each channel read from it, and where it stands
+// among a row's values.
+struct ChannelColumn
 {
-    const QSqlError error = query.lastError();
-    return QStringLiteral("cannot read the history: %1")
-        .arg((error.databaseText().isEmpty() ? error.text() : error.databaseText()).trimmed());
+    Channel channel;
+    std::size_t place;
+};
+
+const std::vector<ChannelColumn> &channelColumns()
+{
+    static const std::vector<ChannelColumn> columns = [] {
+        std::vector<ChannelColumn> made;
+        for (int c = 0; c < ChannelCount; ++c) {
+            const ChannelInfo &info = channelInfo(static_cast<Channel>(c));
+            if (const history::NumericColumn *column = info.column ? history::numericColumn(QLatin1String(info.column)) : nullptr)
+                made.push_back({static_cast<Channel>(c), static_cast<std::size_t>(column - history::numericColumns().data())});
+        }
+        return made;
+    }();
+    return columns;
 }
 
 } // namespace
 
-std::optional<std::vector<EventMark>> historyEvents(HistoryStore &store, const QString &unit, qint64 fromMs,
-                                                    qint64 toMs, QString *error)
+Result<std::vector<EventMark>> historyEvents(HistoryStore &store, const QString &unit, qint64 fromMs, qint64 toMs)
 {
-    QStringList marks;
-    for (std::size_t i = 0; i < std::size(MarkedKinds); ++i)
-        marks << QStringLiteral("?");
-    QSqlQuery query(store.database());
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT time_ms, kind, detail FROM events WHERE unit = ? AND time_ms >= ?"
-                                 " AND time_ms < ? AND kind IN (%1) ORDER BY time_ms")
-                      .arg(marks.join(QLatin1Char(','))));
-    query.addBindValue(unit);
-    query.addBindValue(fromMs);
-    query.addBindValue(toMs);
+    QStringList kinds;
     for (const MarkedKind &kind : MarkedKinds)
-        query.addBindValue(QString::fromLatin1(kind.kind));
-    if (!query.exec()) {
-        if (error)
-            *error = queryError(query);
-        return std::nullopt;
-    }
+        kinds << QString::fromLatin1(kind.kind);
+    const HistoryResult<std::vector<history::EventRow>> rows = store.events({unit, fromMs, toMs}, kinds);
+    if (!rows)
+        return failure(rows.reason().text);
     std::vector<EventMark> events;
-    while (query.next()) {
-        const QString kind = query.value(1).toString();
+    for (const history::EventRow &row : *rows) {
         for (const MarkedKind &known : MarkedKinds) {
-            if (kind == QLatin1String(known.kind)) {
-                events.push_back({query.value(0).toLongLong(), known.mark,
-                                  QLatin1String(known.prefix) + query.value(2).toString()});
+            if (row.kind == QLatin1String(known.kind)) {
+                events.push_back({row.timeMs, known.mark, QLatin1String(known.prefix) + row.detail});
                 break;
             }
         }
     }
-    if (query.lastError().isValid()) {
-        if (error)
-            *error = queryError(query);
-        return std::nullopt;
-    }
     return events;
 }
 
-std::optional<std::vector<RecordedUnit>> recordedUnits(HistoryStore &store)
-{
-    QSqlQuery query(store.database());
-    query.setForwardOnly(true);
-    if (!query.exec(QStringLiteral("SELECT u.unit, (SELECT MIN(time_ms) FROM readings r WHERE r.unit = u.unit)"
-                                   " FROM units u ORDER BY u.unit")))
-        return std::nullopt;
-    std::vector<RecordedUnit> units;
-    while (query.next()) {
-        if (!query.isNull(1))
-            units.push_back({query.value(0).toString(), query.value(1).toLongLong()});
-    }
-    return units;
-}
-
 HistoryReadings::HistoryReadings(HistoryStore &store, const QString &unit, qint64 fromMs, qint64 toMs)
-    : m_query(std::make_unique<QSqlQuery>(store.database()))
+    : m_store(store)
+    , m_range{unit, fromMs, toMs}
 {
-    QString columns;
-    for (const ChannelInfo &info : channelTable()) {
-        if (info.column)
-            columns += QStringLiteral(", ") + QLatin1String(info.column);
-    }
-    m_query->setForwardOnly(true);
-    m_query->prepare(QStringLiteral("SELECT time_ms%1 FROM readings WHERE unit = ? AND time_ms >= ? AND time_ms < ?"
-                                    " ORDER BY time_ms")
-                         .arg(columns));
-    m_query->addBindValue(unit);
-    m_query->addBindValue(fromMs);
-    m_query->addBindValue(toMs);
 }
 
-HistoryReadings::~HistoryReadings() = default;
-
-bool HistoryReadings::readSome(int maxRows, const std::function<void(const Sample &)> &take)
+Result<std::vector<Sample>> HistoryReadings::readSome(int maxRows)
 {
+    std::vector<Sample> samples;
     if (m_done)
-        return true;
-    if (!m_query->isActive() && !m_query->exec()) {
-        m_error = queryError(*m_query);
-        return false;
+        return samples;
+    if (!m_cursor) {
+        QStringList columns;
+        for (const ChannelColumn &column : channelColumns())
+            columns << QLatin1String(history::numericColumns()[column.place].name);
+        HistoryResult<HistoryCursor<history::ReadingRow>> cursor = m_store.readings(m_range, false, columns);
+        if (!cursor)
+            return failure(cursor.reason().text);
+        m_cursor.emplace(std::move(*cursor));
     }
-    for (int row = 0; row < maxRows; ++row) {
-        if (!m_query->next()) {
-            if (m_query->lastError().isValid()) {
-                m_error = queryError(*m_query);
-                return false;
-            }
-            // Finished, so the read transaction ends now.
-            m_query->finish();
-            m_done = true;
-            return true;
-        }
+    const HistoryResult<std::vector<history::ReadingRow>> rows = m_cursor->fetch(maxRows);
+    if (!rows)
+        return failure(rows.reason().text);
+    samples.reserve(rows->size());
+    for (const history::ReadingRow &row : *rows) {
         Sample sample;
-        sample.timeMs = m_query->value(0).toLongLong();
-        int position = 1;
-        for (int c = 0; c < ChannelCount; ++c) {
-            if (!channelTable()[static_cast<std::size_t>(c)].column)
-                continue;
-            const QVariant value = m_query->value(position++);
-            if (!value.isNull())
-                sample.values[static_cast<std::size_t>(c)] = value.toDouble();
+        sample.timeMs = row.timeMs;
+        for (const ChannelColumn &column : channelColumns()) {
+            if (const std::optional<double> &value = row.values[column.place])
+                sample[column.channel] = *value;
         }
         addRatios(sample);
-        ++m_read;
-        take(sample);
+        samples.push_back(sample);
     }
-    return true;
+    m_read += static_cast<qint64>(rows->size());
+    m_done = m_cursor->done();
+    return samples;
 }
 
 } // namespace trends

@@ -225,11 +225,11 @@ void HistoryExportDialog::accept()
         m_exporting = true;
         cmd_export->setEnabled(false);
         lbl_status->setText(QStringLiteral("Exporting…"));
-        const bool written = m_exporter(asked, this, &problem);
+        const Result<void> written = m_exporter(asked, this);
         cmd_export->setEnabled(true);
         m_exporting = false;
         if (!written) {
-            lbl_status->setText(problem);
+            lbl_status->setText(written.reason());
             return;
         }
     }
@@ -242,38 +242,36 @@ QStringList historyUnits(const QString &path)
     QStringList names;
     if (!store.open(path, HistoryStore::Access::ReadOnly))
         return names;
-    if (const auto units = store.units()) {
+    if (const HistoryResult<std::vector<UnitSummary>> units = store.units()) {
         for (const UnitSummary &unit : *units)
             names.append(unit.unit);
     }
     return names;
 }
 
-bool runHistoryExport(const QString &databasePath, const HistoryExportRequest &request, QWidget *parent,
-                      const std::function<void(const QByteArray &)> &report, QString *problem)
+Result<void> runHistoryExport(const QString &databasePath, const HistoryExportRequest &request, QWidget *parent,
+                              const std::function<void(const QByteArray &)> &report)
 {
     // One line in the traffic window, and the same said in the dialog.
-    auto failed = [&](const QString &line, const QString &shown) {
+    auto failed = [&](const QString &line, const QString &shown) -> Result<void> {
         report(line.toLatin1());
-        if (problem)
-            *problem = shown;
-        return false;
+        return failure(shown);
     };
     auto failedWith = [&](const QString &description) {
         return failed(QStringLiteral("[HISTORY ERR: %1]").arg(description),
                       description.left(1).toUpper() + description.mid(1) + QLatin1Char('.'));
     };
     HistoryStore store;
-    if (!store.open(databasePath, HistoryStore::Access::ReadOnly))
-        return failedWith(store.error().text);
+    if (const HistoryResult<void> opened = store.open(databasePath, HistoryStore::Access::ReadOnly); !opened)
+        return failedWith(opened.reason().text);
     // Only a complete file appears under the name asked for, and never in
     // place of the history or of anything but a regular file.
     SafeFile file(request.file, {databasePath});
     if (!file.open())
         return failedWith(file.error());
     HistoryExport job(store, request.range, request.format, file.device());
-    if (!job.start())
-        return failedWith(job.error());
+    if (const Result<void> started = job.start(); !started)
+        return failedWith(started.reason());
     if (job.total() == 0) {
         file.cancel();
         return failed(QStringLiteral("[HISTORY: no readings of %1 in that time range, no file written]")
@@ -297,9 +295,9 @@ bool runHistoryExport(const QString &databasePath, const HistoryExportRequest &r
             return failed(QStringLiteral("[HISTORY: export cancelled, no file written]"),
                           QStringLiteral("Export cancelled, no file written."));
         }
-        if (!job.writeSome(RowsPerStep)) {
+        if (const Result<void> written = job.writeSome(RowsPerStep); !written) {
             file.cancel();
-            return failedWith(job.error());
+            return failedWith(written.reason());
         }
     }
     progress.setValue(progress.maximum());
@@ -309,5 +307,5 @@ bool runHistoryExport(const QString &databasePath, const HistoryExportRequest &r
                .arg(job.written())
                .arg(request.range.unit, QDir::toNativeSeparators(request.file))
                .toLatin1());
-    return true;
+    return {};
 }

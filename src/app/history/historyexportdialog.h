@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include "history/historyexport.h"
+#include "rules/convert/result.h"
 
 class QComboBox;
 class QDateTimeEdit;
@@ -37,9 +38,9 @@ class HistoryExportDialog : public QDialog
 public:
     enum Range { LastHour, LastDay, Everything, FromTo };
 
-    // Writes the request, showing its progress over the dialog; true when
-    // the file was written, otherwise false with the reason in *problem.
-    using Exporter = std::function<bool(const HistoryExportRequest &, QWidget *dialog, QString *problem)>;
+    // Writes the request, showing its progress over the dialog; on failure
+    // the reason is what the dialog shows.
+    using Exporter = std::function<Result<void>(const HistoryExportRequest &, QWidget *dialog)>;
 
     HistoryExportDialog(const QStringList &units, const QString &unit, Exporter exporter, QWidget *parent = nullptr);
 
@@ -70,9 +71,8 @@ QStringList historyUnits(const QString &path);
 
 // Writes the request from the history file at databasePath, showing a
 // progress window over parent that the operator can cancel once it takes a
-// moment. How it ended goes out as one report line, and on failure as
-// *problem too; a cancelled or failed export leaves no file, and nothing is
-// written over the history file or its journals. True when the file was
-// written.
-bool runHistoryExport(const QString &databasePath, const HistoryExportRequest &request, QWidget *parent,
-                      const std::function<void(const QByteArray &)> &report, QString *problem = nullptr);
+// moment. How it ended goes out as one report line; on failure the reason
+// says it again for the dialog. A cancelled or failed export leaves no
+// file, and nothing is written over the history file or its journals.
+Result<void> runHistoryExport(const QString &databasePath, const HistoryExportRequest &request, QWidget *parent,
+                              const std::function<void(const QByteArray &)> &report);

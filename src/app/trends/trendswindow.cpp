@@ -8,8 +8,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
-#include <QFileInfo>
-#include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -26,34 +24,29 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
-#include "rules/config/usersettings.h"
-#include "app/display/colours.h"
-#include "history/historystore.h"
-#include "link/socketcontrol.h"
-#include "link/unitlink.h"
-#include "rules/stream/reading.h"
-#include "rules/trends/gasratios.h"
 #include "app/trends/trendchart.h"
+#include "app/trends/trendvalues.h"
+#include "history/trendsloader.h"
+#include "link/unitlink.h"
+#include "rules/config/usersettings.h"
+#include "rules/stream/reading.h"
 
 using namespace trends;
 
 namespace {
 
-constexpr qint64 RangeSpans[] = {10 * MinuteMs, HourMs, 6 * HourMs, 24 * HourMs, 0};
 const char *const RangeNames[] = {"10 min", "1 h", "6 h", "24 h", "All"};
 const char *const RangeKeys[] = {"cmd_range_10min", "cmd_range_1h", "cmd_range_6h", "cmd_range_24h", "cmd_range_all"};
-// A time view no narrower than this.
-constexpr double LeastSpanMs = 30 * 1000.0;
 // Readings further apart than this (or three columns) break the line: the
 // link was down or the unit silent.
 constexpr double GapMs = 30 * 1000.0;
 // The operator's pointer reaches this many columns either side.
 constexpr int CursorReach = 4;
+// An event is shown for the cursor within this many columns.
+constexpr int EventReach = 6;
 constexpr int MarkPixels = 8;
 constexpr int EventsEveryTicks = 5;
-constexpr qint64 EventsOverlapMs = 30 * 1000;
 constexpr int ReloadDelayMs = 250;
-constexpr double ChartsEveryMs = 2000;
 
 struct LineLook
 {
@@ -83,93 +76,9 @@ const LineLook Lines[] = {
     {Rop, "depths", "ROP (ft/hr)", QColor(120, 60, 170), Qt::SolidLine, 1},
 };
 
-// The rows of the values beside the charts: a channel, or a methane ratio.
-struct ValueRow
-{
-    const char *key;
-    const char *name;
-    int channel;  // -1 for a methane ratio
-};
-
-const ValueRow ValueRows[] = {
-    {"gas", "Gas units", GasUnits},
-    {"c1", "C1 (ppm)", C1},
-    {"c2", "C2 (ppm)", C2},
-    {"c3", "C3 (ppm)", C3},
-    {"ic4", "iC4 (ppm)", IC4},
-    {"nc4", "nC4 (ppm)", NC4},
-    {"ic5", "iC5 (ppm)", IC5},
-    {"nc5", "nC5 (ppm)", NC5},
-    {"wh", "Wetness Wh (%)", Wetness},
-    {"bh", "Balance Bh", Balance},
-    {"ch", "Character Ch", Character},
-    {"c1c2", "C1/C2", -1},
-    {"c1c3", "C1/C3", -1},
-    {"c1c4", "C1/C4", -1},
-    {"c1c5", "C1/C5", -1},
-    {"hole", "Hole depth (ft)", HoleDepth},
-    {"lag", "Lag depth (ft)", LagDepth},
-    {"bit", "Bit depth (ft)", BitDepth},
-    {"rop", "ROP (ft/hr)", Rop},
-};
-
 qint64 nowMs()
 {
     return QDateTime::currentMSecsSinceEpoch();
-}
-
-QString valueText(Channel channel, double value)
-{
-    if (std::isnan(value))
-        return QStringLiteral("—");
-    switch (channel) {
-    case Wetness: {
-        const QString words = wetnessReading(value);
-        return ratioText(value) + (words.isEmpty() ? QString() : QStringLiteral("  ") + words);
-    }
-    case Balance: {
-        const QString words = balanceReading(value);
-        return ratioText(value) + (words.isEmpty() ? QString() : QStringLiteral("  ") + words);
-    }
-    case Character:
-        return ratioText(value) + QStringLiteral("  ") + characterReading(value);
-    case HoleDepth:
-    case LagDepth:
-    case BitDepth:
-    case Rop:
-        return QString::number(value, 'f', 1);
-    default:
-        return QString::number(value, 'f', 0);
-    }
-}
-
-QString methaneRatioText(const GasRatios &ratios, const char *key)
-{
-    const QLatin1String name(key);
-    if (name == QLatin1String("c1c2"))
-        return ratioText(ratios.c1c2);
-    if (name == QLatin1String("c1c3"))
-        return ratioText(ratios.c1c3);
-    if (name == QLatin1String("c1c4"))
-        return ratioText(ratios.c1c4);
-    return ratioText(ratios.c1c5);
-}
-
-QString timeText(qint64 ms)
-{
-    const QDateTime time = QDateTime::fromMSecsSinceEpoch(ms);
-    if (time.date() == QDate::currentDate())
-        return time.toString(QStringLiteral("HH:mm:ss"));
-    return time.toString(QStringLiteral("d MMM HH:mm:ss"));
-}
-
-QLabel *valueLabel(const QString &name, QWidget *parent)
-{
-    auto *label = new QLabel(QStringLiteral("—"), parent);
-    label->setObjectName(name);
-    label->setTextFormat(Qt::PlainText);
-    label->setMinimumWidth(label->fontMetrics().averageCharWidth() * 18);
-    return label;
 }
 
 // The size the window opens at without a place of its own: room for the
@@ -205,16 +114,19 @@ TrendsWindow::TrendsWindow(const UnitLink &link, TrendsOptions options, QWidget 
     setWindowTitle(QStringLiteral("Trends"));
     buildControls();
     buildCharts();
-    buildValues();
+    m_values = new TrendValues(m_split);
+    m_split->addWidget(m_values);
+    m_split->setStretchFactor(0, 1);
+    m_split->setStretchFactor(1, 0);
+    m_split->setSizes({1000, m_values->sizeHint().width()});
 
+    m_loader = new TrendsLoader(m_options.historyPath, this);
+    connect(m_loader, &TrendsLoader::samplesRead, this, &TrendsWindow::samplesRead);
+    connect(m_loader, &TrendsLoader::finished, this, &TrendsWindow::loadFinished);
     m_refresh = new QTimer(this);
     m_refresh->setInterval(RefreshMs);
     connect(m_refresh, &QTimer::timeout, this, &TrendsWindow::tick);
     m_refresh->start();
-    m_loadStep = new QTimer(this);
-    m_loadStep->setSingleShot(true);
-    m_loadStep->setInterval(0);
-    connect(m_loadStep, &QTimer::timeout, this, &TrendsWindow::loadStep);
     m_reloadSoon = new QTimer(this);
     m_reloadSoon->setSingleShot(true);
     m_reloadSoon->setInterval(ReloadDelayMs);
@@ -232,7 +144,11 @@ TrendsWindow::~TrendsWindow()
     // they go may reach it.
     for (QObject *child : findChildren<QObject *>())
         disconnect(child, nullptr, this, nullptr);
-    m_loading.reset();
+}
+
+bool TrendsWindow::loading() const
+{
+    return m_loader->reading();
 }
 
 void TrendsWindow::buildControls()
@@ -269,7 +185,7 @@ void TrendsWindow::buildControls()
     cmd_live->setText(QStringLiteral("Live"));
     cmd_live->setCheckable(true);
     cmd_live->setToolTip(QStringLiteral("Follow the latest readings (End)"));
-    connect(cmd_live, &QToolButton::clicked, this, [this] { followNow(); });
+    connect(cmd_live, &QToolButton::clicked, this, [this] { follow(); });
     bar->addWidget(cmd_live);
     bar->addSpacing(12);
     chk_depth = new QCheckBox(QStringLiteral("Against depth"), this);
@@ -366,47 +282,6 @@ void TrendsWindow::buildCharts()
     m_split->addWidget(m_pages);
 }
 
-void TrendsWindow::buildValues()
-{
-    auto *panel = new QWidget(m_split);
-    panel->setObjectName(QStringLiteral("pnl_values"));
-    m_values = new QGridLayout(panel);
-    m_values->setVerticalSpacing(3);
-    m_values->setHorizontalSpacing(10);
-    auto heading = [panel](const QString &text) {
-        auto *label = new QLabel(text, panel);
-        label->setTextFormat(Qt::PlainText);
-        QFont bold = label->font();
-        bold.setBold(true);
-        label->setFont(bold);
-        return label;
-    };
-    m_values->addWidget(heading(QStringLiteral("Latest")), 0, 1);
-    m_values->addWidget(heading(QStringLiteral("At cursor")), 0, 2);
-    int row = 1;
-    auto addRow = [&](const char *key, const QString &name) {
-        auto *caption = new QLabel(name, panel);
-        caption->setTextFormat(Qt::PlainText);
-        m_values->addWidget(caption, row, 0);
-        m_values->addWidget(valueLabel(QStringLiteral("lbl_latest_") + QLatin1String(key), panel), row, 1);
-        m_values->addWidget(valueLabel(QStringLiteral("lbl_cursor_") + QLatin1String(key), panel), row, 2);
-        ++row;
-    };
-    addRow("time", QStringLiteral("Time"));
-    for (const ValueRow &value : ValueRows)
-        addRow(value.key, QString::fromLatin1(value.name));
-    auto *eventCaption = new QLabel(QStringLiteral("Event"), panel);
-    m_values->addWidget(eventCaption, row, 0);
-    auto *event = valueLabel(QStringLiteral("lbl_cursor_event"), panel);
-    event->setWordWrap(true);
-    m_values->addWidget(event, row, 1, 1, 2);
-    m_values->setRowStretch(row + 1, 1);
-    m_split->addWidget(panel);
-    m_split->setStretchFactor(0, 1);
-    m_split->setStretchFactor(1, 0);
-    m_split->setSizes({1000, panel->sizeHint().width()});
-}
-
 void TrendsWindow::restoreSettings()
 {
     const UserSettings opened = openUserSettings();
@@ -420,8 +295,8 @@ void TrendsWindow::restoreSettings()
     }
     m_split->restoreState(settings.value(QStringLiteral("split")).toByteArray());
     const int range = settings.value(QStringLiteral("range"), static_cast<int>(OneHour)).toInt();
-    m_range = range >= TenMinutes && range <= Everything ? static_cast<Range>(range) : OneHour;
-    m_rangeButtons->button(m_range)->setChecked(true);
+    m_view.setRange(range >= TenMinutes && range <= Everything ? static_cast<Range>(range) : OneHour);
+    m_rangeButtons->button(m_view.range())->setChecked(true);
     const QStringList hidden = settings.value(QStringLiteral("hidden")).toStringList();
     for (int c = 0; c < ChannelCount; ++c) {
         const auto channel = static_cast<Channel>(c);
@@ -431,10 +306,10 @@ void TrendsWindow::restoreSettings()
                 chart->setLineShown(channel, false);
         }
     }
-    m_againstDepth = settings.value(QStringLiteral("againstDepth"), false).toBool();
-    chk_depth->setChecked(m_againstDepth);
+    m_view.setAgainstDepth(settings.value(QStringLiteral("againstDepth"), false).toBool());
+    chk_depth->setChecked(m_view.againstDepth());
     showPage();
-    cmd_live->setChecked(m_live);
+    cmd_live->setChecked(m_view.live());
 }
 
 void TrendsWindow::saveSettings() const
@@ -444,8 +319,8 @@ void TrendsWindow::saveSettings() const
     settings.beginGroup(QStringLiteral("trends"));
     settings.setValue(QStringLiteral("geometry"), saveGeometry());
     settings.setValue(QStringLiteral("split"), m_split->saveState());
-    settings.setValue(QStringLiteral("range"), static_cast<int>(m_range));
-    settings.setValue(QStringLiteral("againstDepth"), m_againstDepth);
+    settings.setValue(QStringLiteral("range"), static_cast<int>(m_view.range()));
+    settings.setValue(QStringLiteral("againstDepth"), m_view.againstDepth());
     QStringList hidden;
     for (int c = 0; c < ChannelCount; ++c) {
         if (m_hidden[static_cast<std::size_t>(c)])
@@ -467,7 +342,7 @@ const TrendChart *TrendsWindow::chart(const char *name) const
 
 void TrendsWindow::showPage()
 {
-    if (m_againstDepth && m_depthCharts.empty()) {
+    if (m_view.againstDepth() && m_depthCharts.empty()) {
         for (const char *name : {"gas", "chromatograph", "ratios"}) {
             TrendChart *chart = addChart(name, false);
             static_cast<QHBoxLayout *>(m_depthPage->layout())->addWidget(chart, 1);
@@ -477,12 +352,12 @@ void TrendsWindow::showPage()
             }
         }
     }
-    m_pages->setCurrentIndex(m_againstDepth ? 1 : 0);
+    m_pages->setCurrentIndex(m_view.againstDepth() ? 1 : 0);
 }
 
 std::vector<TrendChart *> TrendsWindow::shownCharts() const
 {
-    return m_againstDepth ? m_depthCharts : m_timeCharts;
+    return m_view.againstDepth() ? m_depthCharts : m_timeCharts;
 }
 
 // ---------------------------------------------------------------------------
@@ -511,27 +386,24 @@ void TrendsWindow::showUnit(const QString &unit)
     if (m_unit.isEmpty())
         m_unit = chosen;
     m_liveKept.clear();
-    m_depthZoom.reset();
-    m_live = true;
+    m_view.resetDepthZoom();
+    m_view.resumeLive();
     reload();
 }
 
 void TrendsWindow::setRange(Range range)
 {
-    m_range = range;
+    m_view.setRange(range);
     m_rangeButtons->button(range)->setChecked(true);
-    m_depthZoom.reset();
-    m_live = true;
-    m_liveSpan.reset();
     saveSettings();
     reload();
 }
 
 void TrendsWindow::setAgainstDepth(bool on)
 {
-    if (on == m_againstDepth)
+    if (on == m_view.againstDepth())
         return;
-    m_againstDepth = on;
+    m_view.setAgainstDepth(on);
     chk_depth->setChecked(on);
     showPage();
     m_cursor.reset();
@@ -554,39 +426,19 @@ void TrendsWindow::lineToggled(Channel channel, bool shown)
 // ---------------------------------------------------------------------------
 // Reading the history
 
-bool TrendsWindow::openStore()
-{
-    // Opened afresh for every reading, so a file the recorder has moved
-    // aside and started again is followed.
-    m_store = std::make_unique<HistoryStore>();
-    if (!QFileInfo::exists(m_options.historyPath)) {
-        lbl_status->setText(QStringLiteral("No history recorded yet: live readings only"));
-        m_store.reset();
-        return false;
-    }
-    if (!m_store->open(m_options.historyPath, HistoryStore::Access::ReadOnly)) {
-        lbl_status->setText(QStringLiteral("History not read: ") + m_store->error().text);
-        m_store.reset();
-        return false;
-    }
-    return true;
-}
-
 void TrendsWindow::fillUnits()
 {
     QStringList units;
     std::vector<RecordedUnit> known;
-    if (m_store) {
-        if (auto recorded = recordedUnits(*m_store))
-            known = std::move(*recorded);
-    }
+    if (Result<std::vector<RecordedUnit>> recorded = m_loader->recordedUnits())
+        known = std::move(*recorded);
     // With no unit in the serial box, the first one recorded.
     if (m_unit.isEmpty() && !known.empty())
         m_unit = known.front().unit;
     for (const RecordedUnit &recorded : known) {
         units << recorded.unit;
         if (recorded.unit == m_unit)
-            m_firstMs = std::min(m_firstMs, recorded.firstMs);
+            m_view.setFirstReading(std::min(m_view.firstReading(), recorded.firstMs));
     }
     if (!m_unit.isEmpty() && !units.contains(m_unit))
         units.prepend(m_unit);
@@ -606,62 +458,39 @@ int TrendsWindow::columns() const
 void TrendsWindow::reload()
 {
     m_reloadSoon->stop();
-    m_loadStep->stop();
-    m_loading.reset();
     lbl_status->clear();
     if (m_options.beforeReading)
         m_options.beforeReading();
     const qint64 now = nowMs();
-    m_firstMs = now;
-    const bool stored = openStore();
+    m_view.setFirstReading(now);
+    // Opened afresh for every reading, so a file the recorder has moved
+    // aside and started again is followed.
+    const Result<bool> opened = m_loader->open();
+    if (!opened)
+        lbl_status->setText(QStringLiteral("History not read: ") + opened.reason());
+    else if (!*opened)
+        lbl_status->setText(QStringLiteral("No history recorded yet: live readings only"));
     fillUnits();
     // The gas level is the link's, for the link's unit only: another unit
     // shows no level of its own, and none of the unit shown before.
     m_gasLevel = m_unit == m_link.serial() ? m_link.gasLevel() : readings::GasLevel::Unchanged;
-    if (m_live)
-        setTimeView(0, 0, true);
-    cmd_live->setChecked(m_live);
 
-    const double span = m_viewTo - m_viewFrom;
-    if (!m_againstDepth) {
-        const double width = span / columns();
-        // Live, the columns are kept from the start of the view on as time
-        // goes by; a fixed view reads half a view more either side, so a
-        // short scroll needs no new reading.
-        m_loadFrom = m_live ? m_viewFrom - width : m_viewFrom - span / 2;
-        m_loadTo = m_live ? static_cast<double>(now + 1) : m_viewTo + span / 2;
-        const std::size_t limit = m_range == Everything && m_live ? static_cast<std::size_t>(2 * columns()) : 0;
-        m_data.reset(TrendData::Axis::Time, width, limit, m_loadFrom,
-                     m_live ? std::numeric_limits<double>::infinity() : m_loadTo);
-    } else {
-        m_loadFrom = m_viewFrom;
-        m_loadTo = m_live ? static_cast<double>(now + 1) : m_viewTo;
-        if (m_depthZoom) {
-            const double depthSpan = m_depthZoom->second - m_depthZoom->first;
-            m_data.reset(TrendData::Axis::Depth, depthSpan / columns(), 0, m_depthZoom->first - depthSpan / 2,
-                         m_depthZoom->second + depthSpan / 2);
-        } else {
-            // Fine columns to start with, merged as the depths read widen.
-            m_data.reset(TrendData::Axis::Depth, 0.05, static_cast<std::size_t>(columns()));
-        }
-    }
+    const TrendView::ReadPlan plan = m_view.startReading(now, columns());
+    cmd_live->setChecked(m_view.live());
+    m_data.reset(plan.axis, plan.width, plan.limit, plan.fromX, plan.toX);
     // What came live since the window opened; the history read next may
     // hold it as well, which changes nothing.
     for (const trends::Sample &sample : m_liveKept) {
-        if (sample.timeMs >= m_loadFrom && (m_live || sample.timeMs < m_loadTo))
+        if (m_view.wanted(sample.timeMs))
             m_data.add(sample);
     }
-    m_events.clear();
-    m_eventsUntilMs = static_cast<qint64>(m_loadFrom);
-    if (!stored) {
-        loadFinished(lbl_status->text());
+    m_loader->read(m_unit, plan.fromMs, plan.toMs);
+    if (!m_loader->reading()) {
+        loadFinished(failure(lbl_status->text()));
         return;
     }
     fetchNewEvents();
-    m_loading = std::make_unique<HistoryReadings>(*m_store, m_unit, static_cast<qint64>(m_loadFrom),
-                                                  static_cast<qint64>(m_loadTo));
     lbl_status->setText(QStringLiteral("Reading the history…"));
-    m_loadStep->start();
 }
 
 void TrendsWindow::reloadSoon()
@@ -669,58 +498,35 @@ void TrendsWindow::reloadSoon()
     m_reloadSoon->start();
 }
 
-void TrendsWindow::loadStep()
+void TrendsWindow::samplesRead(const std::vector<trends::Sample> &samples, qint64 readSoFar)
 {
-    if (!m_loading)
-        return;
-    if (!m_loading->readSome(LoadSliceRows, [this](const trends::Sample &sample) { m_data.add(sample); })) {
-        loadFinished(QStringLiteral("History not read: ") + m_loading->error());
-        return;
-    }
-    if (m_loading->done()) {
-        loadFinished(QString());
-        return;
-    }
-    lbl_status->setText(QStringLiteral("Reading the history… %L1 readings").arg(m_loading->read()));
-    m_loadStep->start();
+    for (const trends::Sample &sample : samples)
+        m_data.add(sample);
+    if (m_loader->reading())
+        lbl_status->setText(QStringLiteral("Reading the history… %L1 readings").arg(readSoFar));
 }
 
-void TrendsWindow::loadFinished(const QString &problem)
+void TrendsWindow::loadFinished(const Result<void> &outcome)
 {
-    m_loading.reset();
-    lbl_status->setText(problem);
+    if (outcome)
+        lbl_status->clear();
+    else if (m_loader->isOpen())
+        lbl_status->setText(QStringLiteral("History not read: ") + outcome.reason());
+    else
+        lbl_status->setText(outcome.reason());
     refreshCharts();
     emit chartsUpdated();
 }
 
 void TrendsWindow::fetchNewEvents()
 {
-    if (!m_store || m_againstDepth)
+    if (m_view.againstDepth())
         return;
-    // The recorder writes an event a second or more after its time, so each
-    // look goes back over the last while and keeps what it has not seen.
-    const qint64 until = nowMs() + 1;
-    const qint64 from = std::max(static_cast<qint64>(m_loadFrom), m_eventsUntilMs - EventsOverlapMs);
-    QString problem;
-    if (const auto events = historyEvents(*m_store, m_unit, from, until, &problem)) {
-        const auto seenFrom = std::lower_bound(m_events.begin(), m_events.end(), from,
-                                               [](const EventMark &mark, qint64 ms) { return mark.timeMs < ms; });
-        const std::vector<EventMark> seen(seenFrom, m_events.end());
-        for (const EventMark &event : *events) {
-            const bool known = std::any_of(seen.begin(), seen.end(), [&event](const EventMark &mark) {
-                return mark.timeMs == event.timeMs && mark.kind == event.kind && mark.text == event.text;
-            });
-            if (!known) {
-                m_events.insert(std::upper_bound(m_events.begin(), m_events.end(), event.timeMs,
-                                                 [](qint64 ms, const EventMark &mark) { return ms < mark.timeMs; }),
-                                event);
-                m_changed = true;
-            }
-        }
-        m_eventsUntilMs = until;
-    } else {
-        lbl_status->setText(QStringLiteral("History not read: ") + problem);
-    }
+    const Result<bool> fetched = m_loader->fetchNewEvents(nowMs() + 1);
+    if (!fetched)
+        lbl_status->setText(QStringLiteral("History not read: ") + fetched.reason());
+    else if (*fetched)
+        m_changed = true;
 }
 
 // ---------------------------------------------------------------------------
@@ -735,7 +541,7 @@ void TrendsWindow::readingAccepted(const Reading &reading)
             m_unit = reading.serial;
             m_liveKept.clear();
             m_gasLevel = readings::GasLevel::Unchanged;
-            m_live = true;
+            m_view.resumeLive();
             reloadSoon();
         }
         return;
@@ -750,9 +556,7 @@ void TrendsWindow::readingAccepted(const Reading &reading)
     m_newReading = true;
     // A view that does not move with time changes only where the reading
     // lands in it.
-    const double x = m_againstDepth ? m_liveKept.back()[LagDepth] : static_cast<double>(reading.acceptedAtMs);
-    const auto [from, to] = m_againstDepth ? depthView() : std::make_pair(m_viewFrom, m_viewTo);
-    m_changed = m_changed || (x >= from && x <= to);
+    m_changed = m_changed || m_view.shows(m_liveKept.back(), m_data);
 }
 
 // ---------------------------------------------------------------------------
@@ -760,20 +564,17 @@ void TrendsWindow::readingAccepted(const Reading &reading)
 
 void TrendsWindow::tick()
 {
-    if (!isVisible() || isMinimized() || m_loading)
+    if (!isVisible() || isMinimized() || loading())
         return;
     if (++m_ticks % EventsEveryTicks == 0)
         fetchNewEvents();
-    const bool moving = m_live && !m_againstDepth;
-    // Drawing the charts again is what following costs: a live view moves
-    // when it has moved by about two pixel columns, and at least every
-    // ChartsEveryMs; the latest values follow every second.
-    const double columnMs = (m_viewTo - m_viewFrom) / columns();
-    const double due = m_againstDepth ? ChartsEveryMs : std::clamp(2 * columnMs, ChartsEveryMs, 60000.0);
-    if ((moving || m_changed) && nowMs() - m_drawnAtMs >= due) {
+    // Drawing the charts again is what following costs; the latest values
+    // follow every second.
+    const bool moving = m_view.moving();
+    if ((moving || m_changed) && nowMs() - m_drawnAtMs >= m_view.drawEveryMs(columns())) {
         if (moving) {
-            setTimeView(0, 0, true);
-            m_data.dropBefore(m_viewFrom - m_data.channel(GasUnits).width());
+            m_view.moveToNow(nowMs());
+            m_data.dropBefore(m_view.timeFrom() - m_data.channel(GasUnits).width());
         }
         refreshCharts();
     } else if (m_newReading) {
@@ -782,106 +583,56 @@ void TrendsWindow::tick()
     m_newReading = false;
 }
 
-void TrendsWindow::setTimeView(double from, double to, bool live)
+void TrendsWindow::redo(TrendView::Redo redo)
 {
-    m_live = live;
-    if (live) {
-        const double span = m_liveSpan.value_or(static_cast<double>(RangeSpans[m_range]));
-        to = static_cast<double>(nowMs());
-        from = span > 0 ? to - span : std::min<double>(m_firstMs, to - LeastSpanMs);
+    cmd_live->setChecked(m_view.live());
+    switch (redo) {
+    case TrendView::Redo::Nothing:
+        break;
+    case TrendView::Redo::Draw:
+        refreshCharts();
+        break;
+    case TrendView::Redo::DrawAndReadSoon:
+        refreshCharts();
+        reloadSoon();
+        break;
+    case TrendView::Redo::ReadNow:
+        reload();
+        break;
     }
-    if (to - from < LeastSpanMs) {
-        const double middle = (from + to) / 2;
-        from = middle - LeastSpanMs / 2;
-        to = middle + LeastSpanMs / 2;
-    }
-    m_viewFrom = from;
-    m_viewTo = to;
-    cmd_live->setChecked(live);
 }
 
-void TrendsWindow::followNow()
+void TrendsWindow::follow()
 {
-    m_live = true;
-    m_liveSpan.reset();
-    m_depthZoom.reset();
-    reload();
+    m_view.follow();
+    redo(TrendView::Redo::ReadNow);
 }
 
 void TrendsWindow::zoom(double factor, std::optional<double> around)
 {
-    if (m_againstDepth) {
-        const auto [from, to] = depthView();
-        const double centre = around.value_or((from + to) / 2);
-        const double span = std::max(2.0, (to - from) * factor);
-        const double share = (centre - from) / (to - from);
-        m_depthZoom = std::make_pair(centre - share * span, centre - share * span + span);
-        refreshCharts();
-        reloadSoon();
-        return;
-    }
-    const double span = m_viewTo - m_viewFrom;
-    const double newSpan = std::max(LeastSpanMs, span * factor);
-    if (m_live) {
-        // Live stays live: the view keeps its right edge at now.
-        m_liveSpan = newSpan;
-        setTimeView(0, 0, true);
-    } else {
-        const double centre = around.value_or((m_viewFrom + m_viewTo) / 2);
-        const double share = (centre - m_viewFrom) / span;
-        setTimeView(centre - share * newSpan, centre - share * newSpan + newSpan, false);
-    }
-    refreshCharts();
-    reloadSoon();
+    redo(m_view.zoom(factor, around, nowMs(), m_data));
 }
 
 void TrendsWindow::pan(double share)
 {
-    if (m_againstDepth) {
-        const auto [from, to] = depthView();
-        const double shift = (to - from) * share;
-        m_depthZoom = std::make_pair(from + shift, to + shift);
-    } else {
-        const double shift = (m_viewTo - m_viewFrom) * share;
-        if (m_viewTo + shift >= static_cast<double>(nowMs())) {
-            // Scrolled up to now: following again.
-            if (!m_live)
-                reloadSoon();
-            setTimeView(0, 0, true);
-            refreshCharts();
-            return;
-        }
-        setTimeView(m_viewFrom + shift, m_viewTo + shift, false);
-    }
-    refreshCharts();
-    // Within what was read, at the same width, nothing needs reading again.
-    if (m_againstDepth || m_viewFrom < m_loadFrom || m_viewTo > m_loadTo)
-        reloadSoon();
+    redo(m_view.pan(share, nowMs(), m_data));
 }
 
 void TrendsWindow::scrolled(int value)
 {
-    const double span = m_viewTo - m_viewFrom;
-    const double from = static_cast<double>(m_firstMs) + value * 1000.0;
-    if (value >= scr_time->maximum()) {
-        if (!m_live)
-            followNow();
-        return;
-    }
-    setTimeView(from, from + span, false);
-    refreshCharts();
-    if (m_viewFrom < m_loadFrom || m_viewTo > m_loadTo)
-        reloadSoon();
+    redo(m_view.scrolledTo(value, scr_time->maximum(), nowMs()));
 }
 
 void TrendsWindow::refreshCharts()
 {
     m_changed = false;
     m_drawnAtMs = nowMs();
-    if (m_againstDepth)
-        refreshDepthCharts();
-    else
+    if (m_view.againstDepth()) {
+        const auto [from, to] = m_view.depthView(m_data);
+        drawCharts(m_depthCharts, from, to, std::numeric_limits<double>::infinity());
+    } else {
         refreshTimeCharts();
+    }
     showLatest();
     showCursor();
 }
@@ -889,54 +640,16 @@ void TrendsWindow::refreshCharts()
 void TrendsWindow::refreshTimeCharts()
 {
     const double width = m_data.channel(GasUnits).width();
-    drawCharts(m_timeCharts, m_viewFrom, m_viewTo, std::max(GapMs, 3 * width));
-    // At most one mark of each kind in a stretch as wide as a mark, the
-    // stretches fixed in time, so that a moving view keeps its marks.
-    std::vector<double> alarms;
-    std::vector<double> links;
-    const double stretch = (m_viewTo - m_viewFrom) / columns() * MarkPixels;
-    for (const EventMark &event : m_events) {
-        if (event.timeMs < m_viewFrom || event.timeMs > m_viewTo)
-            continue;
-        std::vector<double> &marks = event.kind == EventMark::Kind::Alarm ? alarms : links;
-        if (marks.empty() || std::floor(event.timeMs / stretch) != std::floor(marks.back() / stretch))
-            marks.push_back(static_cast<double>(event.timeMs));
-    }
+    drawCharts(m_timeCharts, m_view.timeFrom(), m_view.timeTo(), std::max(GapMs, 3 * width));
+    const auto [alarms, links] = m_view.marks(m_loader->events(), columns(), MarkPixels);
     m_timeCharts.front()->setMarks(alarms, links);
 
     const QSignalBlocker quiet(scr_time);
-    const double span = m_viewTo - m_viewFrom;
-    const qint64 now = nowMs();
-    const int last = static_cast<int>(std::max(0.0, (now - m_firstMs - span) / 1000.0));
-    scr_time->setRange(0, last);
-    scr_time->setPageStep(static_cast<int>(std::max(1.0, span / 1000.0)));
-    scr_time->setSingleStep(static_cast<int>(std::max(1.0, span / 10000.0)));
-    scr_time->setValue(m_live ? last : static_cast<int>((m_viewFrom - m_firstMs) / 1000.0));
-}
-
-std::pair<double, double> TrendsWindow::depthView() const
-{
-    if (m_depthZoom)
-        return *m_depthZoom;
-    double low = std::numeric_limits<double>::infinity();
-    double high = -low;
-    for (int c = 0; c < ChannelCount; ++c) {
-        const ColumnExtremes &channel = m_data.channel(static_cast<Channel>(c));
-        if (!channel.empty()) {
-            low = std::min(low, channel.minX());
-            high = std::max(high, channel.maxX());
-        }
-    }
-    if (!(low <= high))
-        return {0.0, 100.0};
-    const double pad = std::max(1.0, (high - low) * 0.03);
-    return {low - pad, high + pad};
-}
-
-void TrendsWindow::refreshDepthCharts()
-{
-    const auto [from, to] = depthView();
-    drawCharts(m_depthCharts, from, to, std::numeric_limits<double>::infinity());
+    const TrendView::ScrollBar bar = m_view.scrollBar(nowMs());
+    scr_time->setRange(0, bar.maximum);
+    scr_time->setPageStep(bar.page);
+    scr_time->setSingleStep(bar.single);
+    scr_time->setValue(bar.value);
 }
 
 void TrendsWindow::drawCharts(const std::vector<TrendChart *> &charts, double from, double to, double gap)
@@ -962,39 +675,11 @@ void TrendsWindow::setCursorPlace(std::optional<double> place)
 
 void TrendsWindow::showLatest()
 {
-    auto set = [this](const char *key, const QString &text) {
-        if (auto *label = findChild<QLabel *>(QStringLiteral("lbl_latest_") + QLatin1String(key)))
-            label->setText(text);
-    };
-    const std::optional<trends::Sample> &latest = m_data.latest();
-    set("time", latest ? timeText(latest->timeMs) : QStringLiteral("—"));
-    const GasRatios ratios = latest ? gasRatios(chromatographOf(*latest)) : GasRatios();
-    for (const ValueRow &row : ValueRows) {
-        if (row.channel < 0)
-            set(row.key, methaneRatioText(ratios, row.key));
-        else
-            set(row.key, latest ? valueText(static_cast<Channel>(row.channel), (*latest)[static_cast<Channel>(row.channel)])
-                                : QStringLiteral("—"));
-    }
-    // The gas units in the panel's colour for the level the link holds them
-    // at; a reading with no number has none.
-    if (auto *gas = findChild<QLabel *>(QStringLiteral("lbl_latest_gas"))) {
-        const QColor back = m_gasLevel == readings::GasLevel::Red      ? colours::red()
-                            : m_gasLevel == readings::GasLevel::Yellow ? colours::yellow()
-                            : m_gasLevel == readings::GasLevel::Green  ? colours::green()
-                                                                       : QColor();
-        gas->setAutoFillBackground(back.isValid());
-        if (back.isValid())
-            colours::setBackColor(gas, back);
-    }
+    m_values->showLatest(m_data.latest(), m_gasLevel);
 }
 
 void TrendsWindow::showCursor()
 {
-    auto set = [this](const char *key, const QString &text) {
-        if (auto *label = findChild<QLabel *>(QStringLiteral("lbl_cursor_") + QLatin1String(key)))
-            label->setText(text);
-    };
     trends::Sample under;
     if (m_cursor) {
         for (int c = 0; c < ChannelCount; ++c) {
@@ -1003,33 +688,19 @@ void TrendsWindow::showCursor()
                 under[channel] = column->last.y();
         }
     }
-    if (!m_cursor)
-        set("time", QStringLiteral("—"));
-    else if (m_againstDepth)
-        set("time", QStringLiteral("%1 ft lag").arg(*m_cursor, 0, 'f', 1));
-    else
-        set("time", timeText(static_cast<qint64>(*m_cursor)));
-    const GasRatios ratios = gasRatios(chromatographOf(under));
-    for (const ValueRow &row : ValueRows) {
-        if (row.channel < 0)
-            set(row.key, methaneRatioText(ratios, row.key));
-        else
-            set(row.key, valueText(static_cast<Channel>(row.channel), under[static_cast<Channel>(row.channel)]));
-    }
     // The event nearest the cursor, within a few pixels.
-    QString event;
-    if (m_cursor && !m_againstDepth) {
-        const double reach = (m_viewTo - m_viewFrom) / columns() * 6;
-        double best = reach;
-        for (const EventMark &mark : m_events) {
+    const EventMark *event = nullptr;
+    if (m_cursor && !m_view.againstDepth()) {
+        double best = (m_view.timeTo() - m_view.timeFrom()) / columns() * EventReach;
+        for (const EventMark &mark : m_loader->events()) {
             const double distance = std::abs(mark.timeMs - *m_cursor);
             if (distance <= best) {
                 best = distance;
-                event = timeText(mark.timeMs) + QStringLiteral("  ") + mark.text;
+                event = &mark;
             }
         }
     }
-    set("event", event.isEmpty() ? QStringLiteral("—") : event);
+    m_values->showCursor(m_cursor, m_view.againstDepth(), under, event);
 }
 
 bool TrendsWindow::eventFilter(QObject *watched, QEvent *event)
@@ -1046,15 +717,12 @@ bool TrendsWindow::eventFilter(QObject *watched, QEvent *event)
         const auto *mouse = static_cast<QMouseEvent *>(event);
         if (m_dragFrom) {
             const QPoint moved = mouse->position().toPoint() - *m_dragFrom;
-            const int pixels = m_againstDepth ? moved.y() : moved.x();
+            const int pixels = m_view.againstDepth() ? moved.y() : moved.x();
             if (std::abs(pixels) < 3 && !m_dragged)
                 return true;
             m_dragged = true;
             const double share = -static_cast<double>(pixels) / std::max(1, chart->plotLength());
-            if (m_againstDepth)
-                m_depthZoom = m_dragView;
-            else
-                setTimeView(m_dragView.first, m_dragView.second, false);
+            m_view.restore(m_dragView, nowMs());
             pan(share);
             return true;
         }
@@ -1067,7 +735,7 @@ bool TrendsWindow::eventFilter(QObject *watched, QEvent *event)
         if (mouse->button() != Qt::LeftButton || !chart->placeAt(mouse->position().toPoint()))
             return false;
         m_dragFrom = mouse->position().toPoint();
-        m_dragView = m_againstDepth ? depthView() : std::make_pair(m_viewFrom, m_viewTo);
+        m_dragView = m_view.view(m_data);
         m_dragged = false;
         return true;
     }
@@ -1079,7 +747,7 @@ bool TrendsWindow::eventFilter(QObject *watched, QEvent *event)
     case QEvent::MouseButtonDblClick:
         if (!chart->placeAt(static_cast<QMouseEvent *>(event)->position().toPoint()))
             return false;
-        followNow();
+        follow();
         return true;
     case QEvent::Wheel: {
         const auto *wheel = static_cast<QWheelEvent *>(event);
@@ -1113,7 +781,7 @@ void TrendsWindow::keyPressEvent(QKeyEvent *event)
         zoom(1.25, std::nullopt);
         break;
     case Qt::Key_End:
-        followNow();
+        follow();
         break;
     default:
         QWidget::keyPressEvent(event);

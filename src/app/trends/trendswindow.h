@@ -2,22 +2,20 @@
 
 #include <deque>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <vector>
 
 #include <QString>
 #include <QWidget>
 
+#include "rules/convert/result.h"
 #include "rules/readings/readingrules.h"
 #include "rules/trends/trenddata.h"
-#include "history/trendsource.h"
+#include "rules/trends/trendview.h"
 
-class HistoryStore;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
-class QGridLayout;
 class QLabel;
 class QScrollBar;
 class QSplitter;
@@ -25,8 +23,12 @@ class QStackedWidget;
 class QTimer;
 class QToolButton;
 class TrendChart;
+class TrendValues;
 class UnitLink;
 struct Reading;
+namespace trends {
+class TrendsLoader;
+}
 
 // What the trends window is given by the viewer.
 struct TrendsOptions
@@ -44,18 +46,27 @@ struct TrendsOptions
 // depths with the ROP against time, or gas, chromatograph and ratios against
 // lag depth as a mud log is read; the latest values with the usual reading
 // of the ratios, and the values under a cursor. It fills from the history
-// file when it opens (a slice at a time, so the viewer stays responsive) and
-// then follows the readings the unit link accepts; it shows the unit in the
-// serial box unless the operator picks another recorded unit. It opens the
-// history read-only and never disturbs recording. Its geometry and the
-// operator's choices are remembered.
+// file when it opens and then follows the readings the unit link accepts; it
+// shows the unit in the serial box unless the operator picks another
+// recorded unit. Its geometry and the operator's choices are remembered.
+//
+// It composes: the view (trends::TrendView: what is shown, zoom, scroll,
+// live), the loader (trends::TrendsLoader: the history read a slice at a
+// time, and its events), the data (trends::TrendData), the charts
+// (TrendChart) and the values beside them (TrendValues). It turns the
+// operator's mouse and keys into changes of the view and draws what the
+// view and the data say.
 class TrendsWindow : public QWidget
 {
     Q_OBJECT
 
 public:
-    enum Range { TenMinutes, OneHour, SixHours, OneDay, Everything };
-    static constexpr int LoadSliceRows = 20000;
+    using Range = trends::TrendView::Range;
+    static constexpr Range TenMinutes = trends::TrendView::TenMinutes;
+    static constexpr Range OneHour = trends::TrendView::OneHour;
+    static constexpr Range SixHours = trends::TrendView::SixHours;
+    static constexpr Range OneDay = trends::TrendView::OneDay;
+    static constexpr Range Everything = trends::TrendView::Everything;
     static constexpr int RefreshMs = 1000;
     // Live readings kept for the next reading of the history, which may not
     // hold them (recording off).
@@ -70,12 +81,12 @@ public:
     void showUnit(const QString &unit);
     const QString &unit() const { return m_unit; }
     void setRange(Range range);
-    Range range() const { return m_range; }
+    Range range() const { return m_view.range(); }
     void setAgainstDepth(bool on);
-    bool againstDepth() const { return m_againstDepth; }
+    bool againstDepth() const { return m_view.againstDepth(); }
     // Following the live readings at the right edge of the time axis.
-    bool following() const { return m_live; }
-    bool loading() const { return m_loading != nullptr; }
+    bool following() const { return m_view.live(); }
+    bool loading() const;
 
     const TrendChart *chart(const char *name) const;
 
@@ -91,7 +102,6 @@ protected:
 private:
     void buildControls();
     void buildCharts();
-    void buildValues();
     void restoreSettings();
     void saveSettings() const;
     TrendChart *addChart(const char *name, bool time);
@@ -99,11 +109,10 @@ private:
     void showPage();
 
     // Reading the history.
-    bool openStore();
     void reload();
     void reloadSoon();
-    void loadStep();
-    void loadFinished(const QString &problem);
+    void samplesRead(const std::vector<trends::Sample> &samples, qint64 readSoFar);
+    void loadFinished(const Result<void> &outcome);
     void fetchNewEvents();
     void fillUnits();
 
@@ -113,18 +122,16 @@ private:
     // The view.
     void tick();
     int columns() const;
-    void setTimeView(double from, double to, bool live);
-    void followNow();
+    void redo(trends::TrendView::Redo redo);
+    void follow();
     void zoom(double factor, std::optional<double> around);
     void pan(double share);
     void scrolled(int value);
     void refreshCharts();
     void refreshTimeCharts();
-    void refreshDepthCharts();
     // Each chart shows from to to along its place axis, its lines broken
     // where the readings are more than gap apart.
     void drawCharts(const std::vector<TrendChart *> &charts, double from, double to, double gap);
-    std::pair<double, double> depthView() const;
     void setCursorPlace(std::optional<double> place);
     void showLatest();
     void showCursor();
@@ -146,35 +153,21 @@ private:
     QScrollBar *scr_time = nullptr;
     std::vector<TrendChart *> m_timeCharts;
     std::vector<TrendChart *> m_depthCharts;
-    QGridLayout *m_values = nullptr;
+    TrendValues *m_values = nullptr;
     QTimer *m_refresh = nullptr;
-    QTimer *m_loadStep = nullptr;
     QTimer *m_reloadSoon = nullptr;
 
     // The unit and the view.
     QString m_unit;
     bool m_followBox = true;
-    Range m_range = OneHour;
-    bool m_againstDepth = false;
-    bool m_live = true;
-    // The span followed live when the operator zoomed while following.
-    std::optional<double> m_liveSpan;
-    double m_viewFrom = 0.0;
-    double m_viewTo = 1.0;
-    std::optional<std::pair<double, double>> m_depthZoom;
+    trends::TrendView m_view;
     std::optional<double> m_cursor;
-    qint64 m_firstMs = 0;
     std::vector<bool> m_hidden;
 
     // The data.
-    std::unique_ptr<HistoryStore> m_store;
-    std::unique_ptr<trends::HistoryReadings> m_loading;
+    trends::TrendsLoader *m_loader = nullptr;
     trends::TrendData m_data;
-    double m_loadFrom = 0.0;
-    double m_loadTo = 0.0;
     std::deque<trends::Sample> m_liveKept;
-    std::vector<trends::EventMark> m_events;
-    qint64 m_eventsUntilMs = 0;
     int m_ticks = 0;
     bool m_changed = false;     // the view shows something new
     bool m_newReading = false;  // the latest values have changed

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include <QString>
 #include <QtGlobal>
 
 #include "rules/trends/gasratios.h"
@@ -64,6 +65,22 @@ struct Sample
 
     double operator[](Channel channel) const { return values[static_cast<std::size_t>(channel)]; }
     double &operator[](Channel channel) { return values[static_cast<std::size_t>(channel)]; }
+};
+
+// What is marked on the time axis: the unit's alarms and the viewer's
+// alerts starting, and the link's events.
+struct EventMark
+{
+    enum class Kind { Alarm, Link };
+
+    qint64 timeMs = 0;
+    Kind kind = Kind::Link;
+    QString text;
+
+    bool operator==(const EventMark &other) const
+    {
+        return timeMs == other.timeMs && kind == other.kind && text == other.text;
+    }
 };
 
 // The chromatograph of the sample: C1 to nC5, none where NaN.
