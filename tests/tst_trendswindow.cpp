@@ -2,6 +2,7 @@
 // draw, a reading that comes live, the depth view and another unit.
 
 #include <cmath>
+#include <cstring>
 #include <map>
 
 #include <QDateTime>
@@ -56,6 +57,53 @@ std::vector<QPointF> joined(const std::vector<std::vector<QPointF>> &parts)
     return all;
 }
 
+// The labels beside a chart's plot, each axis apart: left, top and right.
+std::map<QString, std::vector<std::pair<QString, QRectF>>> axisLabels(const TrendChart &chart, const QStringList &titles)
+{
+    const QRectF plot = chart.chart()->plotArea();
+    std::map<QString, std::vector<std::pair<QString, QRectF>>> axes;
+    for (QGraphicsItem *item : chart.scene()->items()) {
+        auto *text = dynamic_cast<QGraphicsTextItem *>(item);
+        if (!text || !text->isVisible())
+            continue;
+        const QRectF box = text->sceneBoundingRect();
+        const QString label = text->toPlainText();
+        if (titles.contains(label))
+            continue;
+        if (box.right() <= plot.left() + 2 && box.center().y() >= plot.top() - 2 && box.center().y() <= plot.bottom() + 2)
+            axes[QStringLiteral("left")].emplace_back(label, box);
+        else if (box.left() >= plot.right() - 2 && box.center().y() >= plot.top() - 2
+                 && box.center().y() <= plot.bottom() + 2)
+            axes[QStringLiteral("right")].emplace_back(label, box);
+        else if (box.bottom() <= plot.top() + 2 && box.top() > 48 /* below the legend */
+                 && box.center().x() >= plot.left() - 2)
+            axes[QStringLiteral("top")].emplace_back(label, box);
+    }
+    return axes;
+}
+
+// Every label whole, inside the chart, clear of its neighbours (by a few
+// pixels: labels that touch are cut short on a screen whose font is a
+// little larger) and different from them, at least two an axis.
+void checkAxisLabels(const TrendChart &chart, const std::map<QString, std::vector<std::pair<QString, QRectF>>> &axes)
+{
+    for (const auto &[side, labels] : axes) {
+        QStringList texts;
+        for (const auto &[label, box] : labels) {
+            texts.append(label);
+            const QString where = chart.objectName() + QLatin1Char(' ') + side + QStringLiteral(": ") + label;
+            QVERIFY2(!label.contains(QStringLiteral("...")) && !label.contains(QChar(0x2026)), qPrintable(where));
+            QVERIFY2(box.left() >= 0 && box.right() <= chart.width(), qPrintable(where));
+            for (const auto &[other, otherBox] : labels) {
+                if (&other != &label)
+                    QVERIFY2(other != label && !box.adjusted(-2, -2, 2, 2).intersects(otherBox.adjusted(-2, -2, 2, 2)),
+                             qPrintable(where + QStringLiteral(" and ") + other));
+            }
+        }
+        QVERIFY2(texts.size() >= 2, qPrintable(side + QStringLiteral(": ") + texts.join(QLatin1Char(' '))));
+    }
+}
+
 } // namespace
 
 class tst_TrendsWindow : public QObject
@@ -75,6 +123,7 @@ private slots:
     void opensWhereItFits();
     void axisLabelsDifferAndFit_data();
     void axisLabelsDifferAndFit();
+    void labelsFitAtTheDefaultSize();
 };
 
 void tst_TrendsWindow::drawsTheHistoryThenFollowsTheLink()
@@ -259,37 +308,68 @@ void tst_TrendsWindow::axisLabelsDifferAndFit()
 
     // The labels beside the plot, each axis apart: every one whole, inside
     // the chart, clear of its neighbours and different from them.
-    const QRectF plot = chart.chart()->plotArea();
-    std::map<QString, std::vector<std::pair<QString, QRectF>>> axes;
-    for (QGraphicsItem *item : chart.scene()->items()) {
-        auto *text = dynamic_cast<QGraphicsTextItem *>(item);
-        if (!text || !text->isVisible())
-            continue;
-        const QRectF box = text->sceneBoundingRect();
-        const QString label = text->toPlainText();
-        if (label == QStringLiteral("Gas units") || label == QStringLiteral("Lag depth (ft)"))
-            continue;
-        if (box.right() <= plot.left() + 2 && box.center().y() >= plot.top() - 2 && box.center().y() <= plot.bottom() + 2)
-            axes[QStringLiteral("left")].emplace_back(label, box);
-        else if (box.bottom() <= plot.top() + 2 && box.top() > 48 /* below the legend */
-                 && box.center().x() >= plot.left() - 2)
-            axes[QStringLiteral("top")].emplace_back(label, box);
-    }
+    const auto axes = axisLabels(chart, {QStringLiteral("Gas units"), QStringLiteral("Lag depth (ft)")});
     QCOMPARE(axes.size(), std::size_t(againstDepth ? 2 : 1));
-    for (const auto &[side, labels] : axes) {
-        QStringList texts;
-        for (const auto &[label, box] : labels) {
-            texts.append(label);
-            const QString where = side + QStringLiteral(": ") + label;
-            QVERIFY2(!label.contains(QStringLiteral("...")) && !label.contains(QChar(0x2026)), qPrintable(where));
-            QVERIFY2(box.left() >= 0 && box.right() <= chart.width(), qPrintable(where));
-            for (const auto &[other, otherBox] : labels) {
-                if (&other != &label)
-                    QVERIFY2(other != label && !box.intersects(otherBox), qPrintable(where + QStringLiteral(" and ") + other));
-            }
+    checkAxisLabels(chart, axes);
+}
+
+void tst_TrendsWindow::labelsFitAtTheDefaultSize()
+{
+    // The window as it opens on a 1280 x 800 screen, the unit drilling
+    // past 10,000 ft: the depth and ROP scales of the charts against time
+    // are as readable as the rest, against depth too.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
+    const qint64 start = QDateTime::currentMSecsSinceEpoch() - 300 * 1000;
+    {
+        history::Batch batch;
+        for (int i = 0; i < 30; ++i) {
+            batch.readings.push_back(row("0001", start + i * 10000,
+                                         {{QStringLiteral("gas_units"), 800.0 + 30 * i},
+                                          {QStringLiteral("c1"), 9000},
+                                          {QStringLiteral("c2"), 1300},
+                                          {QStringLiteral("c3"), 650},
+                                          {QStringLiteral("hole_depth"), 10526.4 + 0.1 * i},
+                                          {QStringLiteral("lag_depth"), 10495.8 + 0.25 * i},
+                                          {QStringLiteral("bit_depth"), 10517.5},
+                                          {QStringLiteral("rop_ft_hr"), 35.0 + 4 * i}}));
         }
-        QVERIFY2(texts.size() >= 2, qPrintable(side + QStringLiteral(": ") + texts.join(QLatin1Char(' '))));
+        HistoryStore store;
+        QVERIFY(store.open(path, HistoryStore::Access::ReadWrite));
+        QVERIFY(store.write(batch));
     }
+    QSettings().remove(QStringLiteral("trends/geometry"));
+    UnitLink link(new FakeSocket);
+    link.stop();
+    TrendsWindow window(link, {path, {}, [] { return QStringLiteral("0001"); }});
+    QSignalSpy updated(&window, &TrendsWindow::chartsUpdated);
+    window.present();
+    QVERIFY(updated.wait());
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCoreApplication::processEvents();
+    const QStringList titles = {QStringLiteral("Gas units"), QStringLiteral("ppm"),        QStringLiteral("Wh %, Bh, Ch"),
+                                QStringLiteral("Depth (ft)"), QStringLiteral("ROP (ft/hr)"), QStringLiteral("Lag depth (ft)")};
+    for (const char *name : {"cht_gas", "cht_depths"}) {
+        const TrendChart *chart = window.chart(name);
+        QVERIFY(chart);
+        const auto axes = axisLabels(*chart, titles);
+        QCOMPARE(axes.size(), std::size_t(std::strcmp(name, "cht_depths") == 0 ? 2 : 1));
+        checkAxisLabels(*chart, axes);
+        if (QTest::currentTestFailed())
+            return;
+    }
+    window.setAgainstDepth(true);
+    QVERIFY(updated.wait());
+    QCoreApplication::processEvents();
+    for (const char *name : {"dpt_gas", "dpt_chromatograph", "dpt_ratios"}) {
+        const TrendChart *chart = window.chart(name);
+        QVERIFY(chart);
+        checkAxisLabels(*chart, axisLabels(*chart, titles));
+        if (QTest::currentTestFailed())
+            return;
+    }
+    window.setAgainstDepth(false);
+    window.close();
 }
 
 void tst_TrendsWindow::opensWhereItFits_data()

@@ -376,22 +376,27 @@ trends::AxisTicks TrendChart::spacedTicks(const QValueAxis *axis, double low, do
                                           bool roundLow) const
 {
     trends::AxisTicks ticks = trends::linearTicks(low, high, count, roundLow, true);
-    if (m_place == Place::Time)
-        return ticks;
-    // Across the top of a depth chart the labels stand side by side, and a
-    // label wider than the space between two ticks would be cut short:
-    // fewer ticks, until the widest fits.
+    // A label taller or wider than the space between two ticks would be cut
+    // short (to "..."), and ticks closer than their labels are not drawn
+    // where they stand: fewer ticks, until every label fits. Beside the
+    // plot of a chart against time the labels stand one above the other
+    // (the short charts of a small window have room for few), across the
+    // top of a chart against depth side by side.
     const QFontMetrics metrics(axis->labelsFont());
     const QRectF plot = chart()->plotArea();
-    const double room = plot.isEmpty() ? width() - m_insets.left() - m_insets.right() : plot.width();
+    const bool upright = m_place == Place::Time;
+    const double room = upright ? (plot.isEmpty() ? height() - m_insets.top() - m_insets.bottom() : plot.height())
+                                : (plot.isEmpty() ? width() - m_insets.left() - m_insets.right() : plot.width());
     while (count > 1) {
-        int widest = 0;
-        for (const QString &label : trends::axisLabels(ticks))
-            widest = std::max(widest, metrics.horizontalAdvance(label));
+        int largest = upright ? metrics.height() : 0;
+        if (!upright) {
+            for (const QString &label : trends::axisLabels(ticks))
+                largest = std::max(largest, metrics.horizontalAdvance(label));
+        }
         const double spacing = room * ticks.step / (ticks.high - ticks.low);
-        if (spacing >= widest + LabelGapPixels)
+        if (spacing >= largest + LabelGapPixels)
             break;
-        count = std::min(count - 1, static_cast<int>(room / (widest + LabelGapPixels)));
+        count = std::min(count - 1, static_cast<int>(room / (largest + LabelGapPixels)));
         ticks = trends::linearTicks(low, high, std::max(1, count), roundLow, true);
     }
     return ticks;
