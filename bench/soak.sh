@@ -4,15 +4,17 @@
 # from /proc every few seconds. The run fails when memory keeps growing or
 # the viewer stops taking in data.
 #
-#   bench/soak.sh [--minutes N] [--interval S] [--build DIR] [--out DIR]
-#                 [--driver PATH] [--sim PATH]
+#   bench/soak.sh [--minutes N] [--interval S] [--driver PATH] [--sim PATH]
+#   bench/soak.sh --minutes 1 --interval 2    a quick look
 #   bench/soak.sh --analyse DIR      judge the files of an earlier run again
+#   bench/soak.sh --redraw DIR       the same, with the machine it ran on
+#   (and --build DIR, --out DIR, --jobs N: see bench/lib.sh)
 #
 # The viewer is bench/soak/soakdriver: the real main window, pointed at the
 # simulator through its lookup table, with Connect pressed through the button
 # (the viewer has no command line of its own). It prints a line every
 # interval with the packets the window accepted and the report lines it
-# wrote. The files of a run stay in the output folder:
+# wrote. The files of a run stay in RESULTS/soak/:
 #   rss.tsv      seconds, VmRSS in KiB (read here, from /proc/<pid>/status)
 #   driver.log   the driver's lines          sim.log   the simulator's lines
 #
@@ -37,31 +39,29 @@
 #   - the simulator saw exactly one connection, kept to the end.
 
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
 
-repo=$(cd "$(dirname "$0")/.." && pwd)
 minutes=10
 interval=5
-build="$repo/build"
-out=""
 driver=""
 sim=""
 analyse_only=""
 
-usage() { awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; }
-
 while [ $# -gt 0 ]; do
     case "$1" in
-        --minutes) minutes=$2; shift 2 ;;
-        --interval) interval=$2; shift 2 ;;
-        --build) build=$2; shift 2 ;;
-        --out) out=$2; shift 2 ;;
-        --driver) driver=$2; shift 2 ;;
-        --sim) sim=$2; shift 2 ;;
-        --analyse) analyse_only=$2; shift 2 ;;
-        -h|--help) usage; exit 0 ;;
-        *) echo "soak.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
+        --minutes) minutes=${2:-}; shift 2 ;;
+        --interval) interval=${2:-}; shift 2 ;;
+        --driver) driver=${2:-}; shift 2 ;;
+        --sim) sim=${2:-}; shift 2 ;;
+        --analyse) analyse_only=${2:-}; shift 2 ;;
+        --build|--out|--jobs|--redraw) bench_option "$1" "${2:-}"; shift 2 ;;
+        -h|--help) bench_usage "$0"; exit 0 ;;
+        *) echo "soak.sh: unknown option $1" >&2; bench_usage "$0" >&2; exit 2 ;;
     esac
 done
+bench_whole "$minutes" && [ "$minutes" -ge 1 ] || { echo "--minutes needs a whole number of 1 or more" >&2; exit 2; }
+bench_whole "$interval" && [ "$interval" -ge 1 ] || { echo "--interval needs a whole number of 1 or more" >&2; exit 2; }
+bench_redraw_if_asked
 
 slope_limit=${SOAK_SLOPE_KIB_MIN:-16}
 growth_limit=${SOAK_GROWTH_KIB:-128}
@@ -152,55 +152,33 @@ if [ -n "$analyse_only" ]; then
     exit $?
 fi
 
+bench_results soak
 if [ -z "$driver" ] || [ -z "$sim" ]; then
-    if [ ! -x "$build/bin/soakdriver" ] || [ ! -x "$build/bin/unit-sim" ]; then
-        cmake -S "$repo" -B "$build" >/dev/null
-        if ! cmake --build "$build" --target soakdriver unit-sim -j2; then
-            echo "soak.sh: could not build soakdriver (is bench/soak added to bench/CMakeLists.txt?)" >&2
-            exit 1
-        fi
-    fi
-    driver=${driver:-$build/bin/soakdriver}
-    sim=${sim:-$build/bin/unit-sim}
+    bench_build_targets soakdriver unit-sim
+    driver=${driver:-$bin/soakdriver}
+    sim=${sim:-$bin/unit-sim}
 fi
 
-out=${out:-$(mktemp -d /tmp/rtviewer-soak.XXXXXX)}
-mkdir -p "$out"
+out=$results
 seconds=$(( minutes * 60 ))
 echo "$seconds" > "$out/seconds"
 echo "$interval" > "$out/interval"
 : > "$out/rss.tsv"
 
-sim_pid=""
-driver_pid=""
-cleanup() {
-    [ -n "$driver_pid" ] && kill "$driver_pid" 2>/dev/null || true
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
-}
-trap cleanup EXIT
-
 # Every corruption mode at once. The link faults (close, reset, silence,
 # accept delay) are left out: each would end or stall the one connection
 # the soak watches.
-"$sim" --port 0 --rate 10 --wits-period 2 --uptime-period 10 \
+sim_log=$out/sim.log
+start_sim soak --rate 10 --wits-period 2 --uptime-period 10 \
     --bad-checksum 7 --split --batch 3 --wits-glued --junk 4 --burst 60 \
-    --long-packet 11 --no-comma 13 --non-numeric 5 > "$out/sim.log" 2>&1 &
-sim_pid=$!
-port=""
-for _ in $(seq 1 50); do
-    port=$(sed -n '1s/^unit-sim listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$out/sim.log")
-    [ -n "$port" ] && break
-    sleep 0.1
-done
-if [ -z "$port" ]; then echo "soak.sh: the simulator did not start" >&2; cat "$out/sim.log" >&2; exit 1; fi
+    --long-packet 11 --no-comma 13 --non-numeric 5
+port=$sim_port
 
+bench_private_home
 export QT_QPA_PLATFORM=offscreen
-if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
-    mkdir -p -m 700 "$out/runtime"
-    export XDG_RUNTIME_DIR="$out/runtime"
-fi
 "$driver" --port "$port" --seconds "$seconds" --report-seconds "$interval" > "$out/driver.log" 2>&1 &
 driver_pid=$!
+started+=("$driver_pid")
 echo "soak: $minutes min, viewer pid $driver_pid, simulator pid $sim_pid on port $port, files in $out"
 
 start=$(date +%s)
@@ -212,10 +190,9 @@ while sleep "$interval" && kill -0 "$driver_pid" 2>/dev/null; do
 done
 driver_status=0
 wait "$driver_pid" || driver_status=$?
-driver_pid=""
 kill "$sim_pid" 2>/dev/null || true
 wait "$sim_pid" 2>/dev/null || true
-sim_pid=""
 echo "driver exit status: $driver_status"
 
-analyse "$out"
+bench_save_machine
+"$bench_root/bench/tables.sh" "$out"

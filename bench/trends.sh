@@ -5,42 +5,52 @@
 # adds while following ten packets a second in the 10-minute, 1-hour and
 # 24-hour views.
 #
-#   bench/trends.sh                     7 openings of each, turns of 30 s
+#   bench/trends.sh                      7 openings of each, turns of 30 s
 #   bench/trends.sh --runs 3 --seconds 10
-#   bench/trends.sh --build DIR         build in DIR instead of build-bench/
+#   bench/trends.sh --runs 1 --seconds 2 a quick look
+#   bench/trends.sh --redraw DIR         the tables again from saved results
+#   (and --build DIR, --out DIR, --jobs N: see bench/lib.sh)
+#
+# Raw results in RESULTS/trends/: open-RANGE.txt and follow-RANGE.txt, the
+# driver's lines (each opening, each turn, the summary), run.env.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/lib.sh"
 
 runs=7
 seconds=30
-build=build-bench
 while [ $# -gt 0 ]; do
     case "$1" in
-        --runs) runs=$2; shift 2 ;;
-        --seconds) seconds=$2; shift 2 ;;
-        --build) build=$2; shift 2 ;;
-        -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --runs) runs=${2:-}; shift 2 ;;
+        --seconds) seconds=${2:-}; shift 2 ;;
+        --build|--out|--jobs|--redraw) bench_option "$1" "${2:-}"; shift 2 ;;
+        -h|--help) bench_usage "$0"; exit 0 ;;
         *) echo "unknown option: $1 (see --help)" >&2; exit 2 ;;
     esac
 done
+bench_whole "$runs" && [ "$runs" -ge 1 ] || { echo "--runs needs a whole number of 1 or more" >&2; exit 2; }
+bench_whole "$seconds" && [ "$seconds" -ge 1 ] || { echo "--seconds needs a whole number of 1 or more" >&2; exit 2; }
+bench_redraw_if_asked
 
-source scripts/deps.sh
 ensure_deps
+bench_results trends
+bench_build_targets bench_trends
+bench_private_home
+export QT_QPA_PLATFORM=offscreen
+bench_set runs "$runs"
+bench_set seconds "$seconds"
+bench_set rounds 2
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DRTVIEWER_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target bench_trends >/dev/null
-# The timed openings run at a raised priority where that is allowed, so that
-# other work on a shared machine delays them less; their CPU time does not
-# depend on it.
-raised=()
-if nice -n -10 true 2>/dev/null; then
-    raised=(nice -n -10)
-fi
-echo "== $(nproc) CPUs, load $(cut -d' ' -f1-3 /proc/loadavg), $(date -u +%FT%TZ), commit $(git rev-parse --short HEAD 2>/dev/null || echo none)"
+# The timed openings run at a raised priority where that is allowed (lib.sh's
+# prio), so that other work on a shared machine delays them less; their CPU
+# time does not depend on it.
 for range in 24h 10min; do
-    "${raised[@]}" "$build/bin/bench_trends" open "$runs" "$range" 2>/dev/null
+    log "opening the window on $range, $runs times"
+    "${prio[@]}" "$bin/bench_trends" open "$runs" "$range" 2>"$results/open-$range.log" | tee "$results/open-$range.txt" >&2
 done
 for range in 10min 1h 24h; do
-    "$build/bin/bench_trends" follow "$seconds" 2 "$range" 2>/dev/null
+    log "following 10 packets a second on $range: 2 rounds of $seconds s each way"
+    "$bin/bench_trends" follow "$seconds" 2 "$range" 2>"$results/follow-$range.log" | tee "$results/follow-$range.txt" >&2
 done
-echo "== load $(cut -d' ' -f1-3 /proc/loadavg) at the end"
+
+bench_save_machine
+"$bench_root/bench/tables.sh" "$results"
