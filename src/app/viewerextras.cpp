@@ -57,8 +57,8 @@ ViewerExtras::ViewerExtras(ViewerWindow &window)
     // is reported once; every other reader opens them the same way.
     UserSettings opened = openUserSettings();
     QSettings &settings = *opened.settings;
-    for (const QByteArray &line : std::as_const(opened.reports))
-        window.reportLine(line);
+    if (!opened.file)
+        window.reportLine(settingsReport(opened.file.reason()));
     addEntry(tr("About…"), QKeySequence(Qt::Key_F1), [this] { showAbout(); });
     addEntry(tr("Trends…"), QKeySequence(Qt::Key_F2), [this] { showTrends(); });
 
@@ -74,11 +74,11 @@ ViewerExtras::ViewerExtras(ViewerWindow &window)
     // slip in it must not delete weeks of readings at start-up.
     HistoryRecorder::Options history;
     history.path = historyDatabasePath();
-    QList<QByteArray> slips;
-    history.retentionDays = wholeNumberSetting(settings, QStringLiteral("history/retentionDays"),
-                                               HistoryRecorder::DefaultRetentionDays, 1, slips);
-    for (const QByteArray &line : std::as_const(slips))
-        window.reportLine(line);
+    const Result<int> days = wholeNumberSetting(settings, QStringLiteral("history/retentionDays"),
+                                                HistoryRecorder::DefaultRetentionDays, 1);
+    history.retentionDays = days ? *days : HistoryRecorder::DefaultRetentionDays;
+    if (!days)
+        window.reportLine(settingsReport(days.reason()));
     m_history = new HistoryRecorder(window.unitLink().unit(), history, this);
     connect(m_history, &HistoryRecorder::reportLine, this, [this](const QByteArray &line) { m_window.reportLine(line); });
     connect(&window.trafficWindow(), &TrafficWindow::lineAppended, m_history, &HistoryRecorder::recordReportLine);

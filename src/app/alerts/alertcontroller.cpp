@@ -17,12 +17,11 @@ const QString StaleKey = QStringLiteral("alerts/staleSeconds");
 // a report line.
 int staleSetting(QSettings &settings, ViewerWindow &window)
 {
-    QList<QByteArray> slips;
-    const int seconds =
-        wholeNumberSetting(settings, StaleKey, alerts::AlertRules::DefaultStaleSeconds, 0, slips);
-    for (const QByteArray &line : std::as_const(slips))
-        window.reportLine(line);
-    return seconds;
+    const Result<int> seconds = wholeNumberSetting(settings, StaleKey, alerts::AlertRules::DefaultStaleSeconds, 0);
+    if (seconds)
+        return *seconds;
+    window.reportLine(settingsReport(seconds.reason()));
+    return alerts::AlertRules::DefaultStaleSeconds;
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "rules/config/textfile.h"
 #include "rules/convert/convert.h"
 #include "rules/convert/fault.h"
+#include "rules/convert/result.h"
 
 namespace {
 
@@ -24,49 +25,77 @@ std::int32_t unitNumber(const QByteArray &serialText)
     return convert::toInt32(convert::leadingNumber(unit));
 }
 
+struct Server
+{
+    QByteArray address;
+    QByteArray port;
+};
+
+// The host and port of the unit's row in the table at path; both empty
+// when no row has its number.
+Result<Server> lookUp(const QString &path, const QByteArray &serialText)
+{
+    TextFile file(path);
+    if (const Result<void> opened = file.open(); !opened)
+        return opened.failed();
+    const Result<std::int32_t> unit = faultToResult([&serialText] { return unitNumber(serialText); });
+    if (!unit)
+        return unit.failed();
+    // At least one line is read, so an empty table is reported.
+    for (;;) {
+        const Result<QByteArray> line = file.readLine();
+        if (!line)
+            return line.failed();
+        if (line->size() > MaximumIgnoredLength) {
+            const QList<QByteArray> columns = line->split(' ');
+            const Result<std::int32_t> row =
+                faultToResult([&columns] { return convert::toInt32(convert::leadingNumber(columns.at(0))); });
+            if (!row)
+                return row.failed();
+            if (*unit > 0 && *row == *unit) {
+                if (columns.size() < 3)
+                    return failure(QString::fromLatin1(Fault::subscriptOutOfRange().what()));
+                return Server{columns.at(1), columns.at(2)};
+            }
+        }
+        const Result<bool> end = file.atEnd();
+        if (!end)
+            return end.failed();
+        if (*end)
+            return Server();
+    }
+}
+
 } // namespace
 
 QList<QByteArray> readlookupfile(const QString &programDir, const QByteArray &serialText,
                                  QByteArray &server_address, QByteArray &server_port,
                                  const QTime &now)
 {
+    if (convert::leadingNumber(serialText) == 0.0) {
+        server_address = DefaultServerAddress;
+        server_port = DefaultServerPort;
+        return {};
+    }
+    if (!IsFileThere(programDir, LookupFileName))
+        return {fileNotFoundLine(now, LookupFileName)};
+
+    // From here on every outcome, failures included, replaces the previous
+    // lookup.
+    server_address.clear();
+    server_port.clear();
+    QByteArray reason;
     try {
-        if (convert::leadingNumber(serialText) == 0.0) {
-            server_address = DefaultServerAddress;
-            server_port = DefaultServerPort;
+        const Result<Server> found = lookUp(programFilePath(programDir, LookupFileName), serialText);
+        if (found) {
+            server_address = found->address;
+            server_port = found->port;
             return {};
         }
-
-        if (!IsFileThere(programDir, LookupFileName))
-            return {fileNotFoundLine(now, LookupFileName)};
-
-        // From here on every outcome, failures included, replaces the
-        // previous lookup.
-        server_address.clear();
-        server_port.clear();
-        TextFile file(programFilePath(programDir, LookupFileName));
-        file.open();
-
-        const std::int32_t unit = unitNumber(serialText);
-        // At least one line is read, so an empty table is reported.
-        do {
-            const QByteArray line = file.readLine();
-            if (line.size() <= MaximumIgnoredLength)
-                continue;
-            const QList<QByteArray> columns = line.split(' ');
-            const std::int32_t row = convert::toInt32(convert::leadingNumber(columns.at(0)));
-            if (unit > 0 && row == unit) {
-                if (columns.size() < 3)
-                    throw Fault::subscriptOutOfRange();
-                server_address = columns.at(1);
-                server_port = columns.at(2);
-                break;
-            }
-        } while (!file.atEnd());
+        reason = found.reason().toLatin1();
     } catch (const std::exception &e) {
-        server_address.clear();
-        server_port.clear();
-        return {QByteArrayLiteral("[Load lookup table ERR: ") + QByteArray(e.what()) + ']'};
+        // Whatever else goes wrong (memory) is reported the same way.
+        reason = e.what();
     }
-    return {};
+    return {QByteArrayLiteral("[Load lookup table ERR: ") + reason + ']'};
 }

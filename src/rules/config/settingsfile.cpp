@@ -7,7 +7,7 @@
 
 #include "rules/config/textfile.h"
 #include "rules/convert/convert.h"
-#include "rules/convert/fault.h"
+#include "rules/convert/result.h"
 
 namespace {
 
@@ -53,26 +53,50 @@ QByteArray fileNotFoundLine(const QTime &now, const QByteArray &filename)
         + QByteArrayLiteral(" File not found: ") + filename + ']';
 }
 
+namespace {
+
+// Fills the table from the file, from slot 0 on; a failure keeps the slots
+// filled before the failing line.
+Result<void> readWitsTable(const QString &path, WitsTable &table)
+{
+    TextFile file(path);
+    if (const Result<void> opened = file.open(); !opened)
+        return opened;
+    int filled = 0;
+    while (filled < WitsTable::Usable) {
+        const Result<bool> end = file.atEnd();
+        if (!end)
+            return end.failed();
+        if (*end)
+            break;
+        const Result<QByteArray> line = file.readLine();
+        if (!line)
+            return line.failed();
+        if (line->size() < MinimumLineLength || line->startsWith('\''))
+            continue;
+        // Convert first: a bad code must leave its slot as it was.
+        const Result<std::int16_t> code = faultToResult([&line] { return convert::textToInt16(line->left(CodeLength)); });
+        if (!code)
+            return code.failed();
+        table.codes[filled] = *code;
+        table.names[filled] = line->mid(NameStart);
+        ++filled;
+    }
+    return {};
+}
+
+} // namespace
+
 QList<QByteArray> LoadIniFile(const QString &programDir, WitsTable &table, const QTime &now)
 {
     if (!IsFileThere(programDir, SettingsFileName))
         return {fileNotFoundLine(now, SettingsFileName)};
-
     try {
-        TextFile file(programFilePath(programDir, SettingsFileName));
-        file.open();
-        int filled = 0;
-        while (filled < WitsTable::Usable && !file.atEnd()) {
-            const QByteArray line = file.readLine();
-            if (line.size() < MinimumLineLength || line.startsWith('\''))
-                continue;
-            // Convert first: a bad code must leave its slot as it was.
-            const std::int16_t code = convert::textToInt16(line.left(CodeLength));
-            table.codes[filled] = code;
-            table.names[filled] = line.mid(NameStart);
-            ++filled;
-        }
+        const Result<void> read = readWitsTable(programFilePath(programDir, SettingsFileName), table);
+        if (!read)
+            return {QByteArrayLiteral("[LOAD INI ERR: ") + read.reason().toLatin1() + ']'};
     } catch (const std::exception &e) {
+        // Whatever else goes wrong (memory) is reported the same way.
         return {QByteArrayLiteral("[LOAD INI ERR: ") + QByteArray(e.what()) + ']'};
     }
     return {};

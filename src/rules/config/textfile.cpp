@@ -2,20 +2,18 @@
 
 #include <QFileInfo>
 
-#include "rules/convert/fault.h"
-
 namespace {
 
 constexpr qint64 ChunkSize = 16 * 1024;
 
-Fault fileFault(const QFile &file)
+Failure<QString> fileFailure(const QFile &file)
 {
     // Descriptions end up inside one bracketed report line.
-    QByteArray description = file.errorString().toLatin1();
-    description.replace('\r', ' ').replace('\n', ' ');
+    QString description = file.errorString();
+    description.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
     if (description.isEmpty())
-        description = QByteArrayLiteral("File access error");
-    return Fault(description.toStdString());
+        description = QStringLiteral("File access error");
+    return failure(description);
 }
 
 } // namespace
@@ -25,17 +23,18 @@ TextFile::TextFile(const QString &path)
 {
 }
 
-void TextFile::open()
+Result<void> TextFile::open()
 {
     // Only a regular file is read: a pipe or a device could make the read
     // wait for ever or never end.
     if (!QFileInfo(m_file.fileName()).isFile())
-        throw Fault("Not a regular file");
+        return failure(QStringLiteral("Not a regular file"));
     if (!m_file.open(QIODevice::ReadOnly))
-        throw fileFault(m_file);
+        return fileFailure(m_file);
+    return {};
 }
 
-bool TextFile::fill()
+Result<bool> TextFile::fill()
 {
     if (m_pos < m_buffer.size())
         return true;
@@ -45,21 +44,27 @@ bool TextFile::fill()
     m_read += m_buffer.size();
     m_pos = 0;
     if (m_read > MaxBytes)
-        throw Fault("File larger than 16 MB");
+        return failure(QStringLiteral("File larger than 16 MB"));
     if (m_buffer.isEmpty() && m_file.error() != QFileDevice::NoError)
-        throw fileFault(m_file);
+        return fileFailure(m_file);
     return !m_buffer.isEmpty();
 }
 
-bool TextFile::atEnd()
+Result<bool> TextFile::atEnd()
 {
-    return !fill();
+    const Result<bool> more = fill();
+    if (!more)
+        return more;
+    return !*more;
 }
 
-QByteArray TextFile::readLine()
+Result<QByteArray> TextFile::readLine()
 {
-    if (!fill())
-        throw Fault("Input past end of file");
+    Result<bool> more = fill();
+    if (!more)
+        return more.failed();
+    if (!*more)
+        return failure(QStringLiteral("Input past end of file"));
 
     QByteArray line;
     for (;;) {
@@ -70,13 +75,21 @@ QByteArray TextFile::readLine()
         line.append(m_buffer.constData() + start, m_pos - start);
         if (m_pos < n)
             break;
-        if (!fill())
+        more = fill();
+        if (!more)
+            return more.failed();
+        if (!*more)
             return line;  // last line without a line end
     }
 
     const char end = m_buffer.at(m_pos++);
     // The LF of a CR LF pair may sit at the start of the next chunk.
-    if (end == '\r' && fill() && m_buffer.at(m_pos) == '\n')
-        ++m_pos;
+    if (end == '\r') {
+        more = fill();
+        if (!more)
+            return more.failed();
+        if (*more && m_buffer.at(m_pos) == '\n')
+            ++m_pos;
+    }
     return line;
 }

@@ -41,12 +41,9 @@ UserSettings openUserSettings(const QString &path)
     const QString file = path.isEmpty() ? userSettingsPath() : path;
     const QString shown = QDir::toNativeSeparators(file);
     UserSettings result;
-    auto report = [&result](const QString &text) {
-        result.reports.append(QByteArrayLiteral("[SETTINGS ERR: ") + text.toLatin1() + ']');
-    };
     const QString refusal = files::openRefusal(file);
     if (!refusal.isEmpty()) {
-        report(QStringLiteral("%1: %2; the defaults are used and nothing is saved").arg(shown, refusal));
+        result.file = failure(QStringLiteral("%1: %2; the defaults are used and nothing is saved").arg(shown, refusal));
         result.settings = keptInMemory();
         return result;
     }
@@ -56,12 +53,13 @@ UserSettings openUserSettings(const QString &path)
         result.settings = std::move(settings);
         break;
     case QSettings::AccessError:
-        report(QStringLiteral("cannot read %1; the defaults are used and nothing is saved").arg(shown));
+        result.file = failure(QStringLiteral("cannot read %1; the defaults are used and nothing is saved").arg(shown));
         result.settings = keptInMemory();
         break;
     case QSettings::FormatError:
         // Written back, the file would lose the lines that did not read.
-        report(QStringLiteral("%1 has lines that are not settings; the rest is used and nothing is saved").arg(shown));
+        result.file =
+            failure(QStringLiteral("%1 has lines that are not settings; the rest is used and nothing is saved").arg(shown));
         result.settings = keptInMemory();
         for (const QString &key : settings->allKeys())
             result.settings->setValue(key, settings->value(key));
@@ -70,8 +68,7 @@ UserSettings openUserSettings(const QString &path)
     return result;
 }
 
-int wholeNumberSetting(const QSettings &settings, const QString &key, int fallback, int lowest,
-                       QList<QByteArray> &reports)
+Result<int> wholeNumberSetting(const QSettings &settings, const QString &key, int fallback, int lowest)
 {
     const QVariant value = settings.value(key);
     if (!value.isValid())
@@ -80,10 +77,13 @@ int wholeNumberSetting(const QSettings &settings, const QString &key, int fallba
     const int number = value.toString().trimmed().toInt(&ok);
     if (ok && number >= lowest)
         return number;
-    reports.append(QStringLiteral("[SETTINGS ERR: %1=%2 is not a whole number of at least %3; %4 is used]")
+    return failure(QStringLiteral("%1=%2 is not a whole number of at least %3; %4 is used")
                        .arg(key, shownValue(value))
                        .arg(lowest)
-                       .arg(fallback)
-                       .toLatin1());
-    return fallback;
+                       .arg(fallback));
+}
+
+QByteArray settingsReport(const QString &reason)
+{
+    return QByteArrayLiteral("[SETTINGS ERR: ") + reason.toLatin1() + ']';
 }

@@ -7,19 +7,21 @@
 #include <QSettings>
 #include <QString>
 
+#include "rules/convert/result.h"
+
 // The user's settings of the viewer (alerts, history, windows), one INI
 // file: ~/.config/rtviewer/rtviewer.conf under the program's own names.
 //
 // The file is read only when it is a regular file or absent: a named pipe
 // there would hold the start-up for good, and a link to a device would
 // have the settings written into the device at exit. Such a file, or one
-// that cannot be read, gives a report line, the defaults, and settings
-// that are kept for this run only and never written back.
+// that cannot be read, leaves the defaults and settings that are kept for
+// this run only and never written back, with the reason.
 struct UserSettings
 {
     std::unique_ptr<QSettings> settings;
-    // What was wrong with the file, as lines for the traffic window.
-    QList<QByteArray> reports;
+    // Whether the file serves, or why it does not.
+    Result<void> file;
 };
 
 // Where the settings of this program's organisation and application names
@@ -30,7 +32,11 @@ QString userSettingsPath();
 // empty.
 UserSettings openUserSettings(const QString &path = QString());
 
-// A setting that is a whole number of at least lowest; anything else (a
-// typing slip, a negative number) gives fallback and a report line.
-int wholeNumberSetting(const QSettings &settings, const QString &key, int fallback, int lowest,
-                       QList<QByteArray> &reports);
+// A setting that is a whole number of at least lowest, or fallback when it
+// is not set; anything else (a typing slip, a negative number) fails with
+// the reason, which names the fallback the caller then uses.
+Result<int> wholeNumberSetting(const QSettings &settings, const QString &key, int fallback, int lowest);
+
+// The line for the traffic window that says what is wrong with a setting
+// or the settings file.
+QByteArray settingsReport(const QString &reason);
