@@ -40,20 +40,18 @@ std::optional<DepthUnit> depthUnitFromText(const QString &text)
     return std::nullopt;
 }
 
-DepthUnit depthUnitSetting(const QSettings &settings, QList<QByteArray> &reports)
+Result<DepthUnit> depthUnitSetting(const QSettings &settings)
 {
     const QString key = QString::fromLatin1(DepthUnitKey);
     const QVariant value = settings.value(key);
     if (!value.isValid())
-        return DepthUnit::Feet;
+        return DefaultDepthUnit;
     // An INI value with commas reads as a list: shown whole, and no unit.
     const QString shown = value.toStringList().join(QStringLiteral(", "));
     if (const std::optional<DepthUnit> unit = depthUnitFromText(shown))
         return *unit;
-    reports.append(QStringLiteral("[SETTINGS ERR: %1=%2 is not feet or metres; feet is used]")
-                       .arg(key, shown)
-                       .toLatin1());
-    return DepthUnit::Feet;
+    return failure(
+        QStringLiteral("%1=%2 is not feet or metres; %3 are used").arg(key, shown, unitName(DefaultDepthUnit)));
 }
 
 } // namespace mudlog

@@ -2,9 +2,9 @@
 
 #include <optional>
 
-#include <QByteArray>
-#include <QList>
 #include <QString>
+
+#include "rules/convert/result.h"
 
 class QSettings;
 
@@ -14,6 +14,7 @@ class QSettings;
 namespace mudlog {
 
 enum class DepthUnit { Feet, Metres };
+inline constexpr DepthUnit DefaultDepthUnit = DepthUnit::Feet;
 
 // Exact by definition of the international foot.
 inline constexpr double MetresPerFoot = 0.3048;
@@ -37,8 +38,9 @@ double defaultBinSize(DepthUnit unit);
 std::optional<DepthUnit> depthUnitFromText(const QString &text);
 
 // The unit of depth in the user's settings ("mudlog/depthUnit"): feet when
-// absent; a value that does not read gives feet and a report line.
+// absent; a value that does not read fails with the reason, which names
+// feet, the unit the caller then uses.
 inline constexpr const char *DepthUnitKey = "mudlog/depthUnit";
-DepthUnit depthUnitSetting(const QSettings &settings, QList<QByteArray> &reports);
+Result<DepthUnit> depthUnitSetting(const QSettings &settings);
 
 } // namespace mudlog

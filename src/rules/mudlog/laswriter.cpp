@@ -86,9 +86,14 @@ QByteArray number(double value, int decimals)
 
 QByteArray cell(std::optional<double> value, int decimals)
 {
-    const QByteArray text = value && std::isfinite(*value) ? number(*value, decimals) : QByteArrayLiteral("-999.25");
     // At least one blank between columns, even for a value wider than one.
-    return ' ' + (text.size() < ColumnWidth ? QByteArray(ColumnWidth - text.size(), ' ') + text : text);
+    const auto aligned = [](const QByteArray &text) {
+        return ' ' + (text.size() < ColumnWidth ? QByteArray(ColumnWidth - text.size(), ' ') + text : text);
+    };
+    // The null value is written as the header gives it, whatever the
+    // column's decimals, and most cells of a sparse log are null.
+    static const QByteArray null = aligned(QByteArrayLiteral("-999.25"));
+    return value && std::isfinite(*value) ? aligned(number(*value, decimals)) : null;
 }
 
 QByteArray isoTime(qint64 ms)
@@ -127,21 +132,14 @@ private:
     qint64 m_lines = 0;
 };
 
-bool fail(QString *error, const QString &text)
-{
-    if (error)
-        *error = text;
-    return false;
-}
-
 } // namespace
 
-bool writeLas(QIODevice &out, const MudLog &log, const LasWell &well, QString *error)
+Result<void> writeLas(QIODevice &out, const MudLog &log, const LasWell &well)
 {
     if (!out.isWritable())
-        return fail(error, QStringLiteral("the file is not open for writing"));
+        return failure(QStringLiteral("the file is not open for writing"));
     if (log.isEmpty())
-        return fail(error, QStringLiteral("no reading with a depth to export"));
+        return failure(QStringLiteral("no reading with a depth to export"));
 
     const QByteArray depthUnit = log.unit() == DepthUnit::Metres ? QByteArrayLiteral("M") : QByteArrayLiteral("FT");
     const int decimals = depthDecimals(log.binSize());
@@ -215,7 +213,7 @@ bool writeLas(QIODevice &out, const MudLog &log, const LasWell &well, QString *e
     LasOutput output(out);
     for (const QByteArray &line : std::as_const(lines)) {
         if (!output.line(line))
-            return fail(error, out.errorString());
+            return failure(out.errorString());
     }
     for (int index = log.firstIndex(); index <= log.lastIndex(); ++index) {
         const MudBin &bin = log.bin(index);
@@ -232,11 +230,11 @@ bool writeLas(QIODevice &out, const MudLog &log, const LasWell &well, QString *e
         for (std::size_t c = 0; c < values.size(); ++c)
             row += cell(values[c], curves()[c + 1].decimals);
         if (!output.line(row))
-            return fail(error, out.errorString());
+            return failure(out.errorString());
     }
     if (!output.flush())
-        return fail(error, out.errorString());
-    return true;
+        return failure(out.errorString());
+    return {};
 }
 
 } // namespace mudlog

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "rules/convert/result.h"
+
 class QIODevice;
 
 // The mud log as a Log ASCII Standard 2.0 file, the form log-analysis
@@ -50,8 +52,8 @@ struct LasWell
     QString writtenBy;  // the program and its version, for ~Other
 };
 
-// Writes the whole log to out, which must be open for writing. False, with
-// the reason in error, when the log holds no bin or a write fails.
-bool writeLas(QIODevice &out, const MudLog &log, const LasWell &well, QString *error = nullptr);
+// Writes the whole log to out, which must be open for writing; fails when
+// the log holds no bin (and writes nothing) or a write fails.
+Result<void> writeLas(QIODevice &out, const MudLog &log, const LasWell &well);
 
 } // namespace mudlog

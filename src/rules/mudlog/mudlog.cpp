@@ -61,28 +61,23 @@ MudReading mudReadingOf(const Reading &reading)
     return mudReadingOf(trends::sampleOf(reading), reading.errorCode);
 }
 
-MudLogSettings mudLogSettings(const QSettings &settings, QList<QByteArray> &reports)
+Result<double> binSizeSetting(const QSettings &settings, DepthUnit unit)
 {
-    MudLogSettings chosen = MudLogSettings::forUnit(depthUnitSetting(settings, reports));
     const QString key = QString::fromLatin1(BinSizeKey);
     const QVariant value = settings.value(key);
     if (!value.isValid())
-        return chosen;
+        return defaultBinSize(unit);
     const QString shown = value.toStringList().join(QStringLiteral(", "));
     bool ok = false;
     const double size = shown.trimmed().toDouble(&ok);
-    if (ok && usableBinSize(size)) {
-        chosen.binSize = size;
-        return chosen;
-    }
-    reports.append(QStringLiteral("[SETTINGS ERR: %1=%2 is not a bin size from %3 to %4; %5 %6 is used]")
+    if (ok && usableBinSize(size))
+        return size;
+    return failure(QStringLiteral("%1=%2 is not a bin size from %3 to %4; %5 %6 is used")
                        .arg(key, shown)
                        .arg(SmallestBinSize)
                        .arg(LargestBinSize)
-                       .arg(chosen.binSize)
-                       .arg(unitSymbol(chosen.unit))
-                       .toLatin1());
-    return chosen;
+                       .arg(defaultBinSize(unit))
+                       .arg(unitSymbol(unit)));
 }
 
 MudBin::MudBin()

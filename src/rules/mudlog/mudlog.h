@@ -4,7 +4,6 @@
 #include <optional>
 #include <vector>
 
-#include <QByteArray>
 #include <QList>
 #include <QtGlobal>
 
@@ -93,12 +92,12 @@ struct MudLogSettings
     static MudLogSettings forUnit(DepthUnit unit) { return {unit, defaultBinSize(unit)}; }
 };
 
-// The unit of depth ("mudlog/depthUnit") and the bin size in it
-// ("mudlog/binSize") from the user's settings: the unit's default size when
-// absent; a size that is not a number from SmallestBinSize to
-// LargestBinSize gives the default and a report line.
+// The bin size in the unit of depth from the user's settings
+// ("mudlog/binSize"): the unit's default when absent; a size that is not a
+// number from SmallestBinSize to LargestBinSize fails with the reason,
+// which names the default the caller then uses.
 inline constexpr const char *BinSizeKey = "mudlog/binSize";
-MudLogSettings mudLogSettings(const QSettings &settings, QList<QByteArray> &reports);
+Result<double> binSizeSetting(const QSettings &settings, DepthUnit unit);
 
 class MudBin
 {
