@@ -155,8 +155,10 @@ int exportReadings(Context &c, const QCommandLineParser &parser)
     // A file appears only complete: a failed export leaves none behind. It
     // never takes the place of the history it is read from.
     SafeFile file(target, {c.db});
-    if (toFile && !file.open())
-        return c.failed(file.error());
+    if (toFile) {
+        if (const Result<void> opened = file.open(); !opened)
+            return c.failed(opened.reason());
+    }
     HistoryExport job(store, range,
                       format == QStringLiteral("raw") ? HistoryExport::Format::Raw : HistoryExport::Format::Csv,
                       toFile ? file.device() : c.out);
@@ -169,8 +171,8 @@ int exportReadings(Context &c, const QCommandLineParser &parser)
     if (const Result<void> written = job.run(); !written)
         return c.failed(written.reason());
     if (toFile) {
-        if (!file.commit())
-            return c.failed(file.error());
+        if (const Result<void> committed = file.commit(); !committed)
+            return c.failed(committed.reason());
         c.print(QStringLiteral("%1 rows of %2 written to %3\n")
                     .arg(job.written())
                     .arg(range.unit, QDir::toNativeSeparators(target)));

@@ -267,8 +267,8 @@ Result<void> runHistoryExport(const QString &databasePath, const HistoryExportRe
     // Only a complete file appears under the name asked for, and never in
     // place of the history or of anything but a regular file.
     SafeFile file(request.file, {databasePath});
-    if (!file.open())
-        return failedWith(file.error());
+    if (const Result<void> opened = file.open(); !opened)
+        return failedWith(opened.reason());
     HistoryExport job(store, request.range, request.format, file.device());
     if (const Result<void> started = job.start(); !started)
         return failedWith(started.reason());
@@ -301,8 +301,8 @@ Result<void> runHistoryExport(const QString &databasePath, const HistoryExportRe
         }
     }
     progress.setValue(progress.maximum());
-    if (!file.commit())
-        return failedWith(file.error());
+    if (const Result<void> committed = file.commit(); !committed)
+        return failedWith(committed.reason());
     report(QStringLiteral("[HISTORY: %1 readings of %2 written to %3]")
                .arg(job.written())
                .arg(request.range.unit, QDir::toNativeSeparators(request.file))

@@ -103,25 +103,24 @@ SafeFile::SafeFile(const QString &path, QStringList keepOff)
 
 SafeFile::~SafeFile() = default;
 
-bool SafeFile::fail(const QString &reason)
+Failure<QString> SafeFile::failed(const QString &reason) const
 {
-    m_error = QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(m_path), reason);
-    return false;
+    return failure(QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(m_path), reason));
 }
 
-bool SafeFile::open()
+Result<void> SafeFile::open()
 {
     m_file.reset();
     const QString refusal = files::writeRefusal(m_path, m_keepOff);
     if (!refusal.isEmpty())
-        return fail(refusal);
+        return failed(refusal);
     m_file = std::make_unique<QSaveFile>(m_path);
     // Never the file itself: writing straight into it is what the
     // temporary file is there to avoid.
     m_file->setDirectWriteFallback(false);
     if (!m_file->open(QIODevice::WriteOnly))
-        return fail(m_file->errorString());
-    return true;
+        return failed(m_file->errorString());
+    return {};
 }
 
 QIODevice &SafeFile::device()
@@ -129,21 +128,21 @@ QIODevice &SafeFile::device()
     return *m_file;
 }
 
-bool SafeFile::commit()
+Result<void> SafeFile::commit()
 {
     if (!m_file || !m_file->isOpen())
-        return fail(QStringLiteral("the file is not open"));
+        return failed(QStringLiteral("the file is not open"));
     // Whatever was put at the path meanwhile is judged again: the rename
     // would replace it.
     const QString refusal = files::writeRefusal(m_path, m_keepOff);
     if (!refusal.isEmpty()) {
         m_file->cancelWriting();
         m_file->commit();
-        return fail(refusal);
+        return failed(refusal);
     }
     if (!m_file->commit())
-        return fail(m_file->errorString());
-    return true;
+        return failed(m_file->errorString());
+    return {};
 }
 
 void SafeFile::cancel()

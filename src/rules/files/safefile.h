@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "rules/convert/result.h"
+
 class QIODevice;
 class QSaveFile;
 
@@ -59,19 +61,17 @@ public:
     SafeFile(const SafeFile &) = delete;
     SafeFile &operator=(const SafeFile &) = delete;
 
-    bool open();
+    // A failure's reason reads "cannot write PATH: why".
+    Result<void> open();
     // Where the bytes go; valid after a successful open().
     QIODevice &device();
-    bool commit();
+    Result<void> commit();
     void cancel();
-    // "cannot write PATH: reason", after a failure.
-    const QString &error() const { return m_error; }
 
 private:
-    bool fail(const QString &reason);
+    Failure<QString> failed(const QString &reason) const;
 
     QString m_path;
     QStringList m_keepOff;
     std::unique_ptr<QSaveFile> m_file;
-    QString m_error;
 };
