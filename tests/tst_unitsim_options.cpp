@@ -7,19 +7,17 @@
 
 #include "unitsim/safefile.h"
 #include "unitsim/simoptions.h"
+#include "support/texts.h"
 
 #include <sys/stat.h>
 
 namespace {
 
+using support::words;
+
 SimOptions::Outcome parse(const QStringList &arguments)
 {
     return SimOptions::parse(QStringList{QStringLiteral("unit-sim")} + arguments);
-}
-
-QStringList words(const char *text)
-{
-    return QString::fromLatin1(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "support/packets.h"
 #include "support/simprocess.h"
 #include "support/sockets.h"
+#include "support/texts.h"
 #include <QRegularExpression>
 #include <QSet>
 #include <QSignalSpy>
@@ -36,6 +37,7 @@ constexpr int Patience = 5000;
 using support::checksumPasses;
 using support::keyMessage;
 using support::SimProcess;
+using support::words;
 
 // A viewer stand-in that keeps every byte and where each read ended.
 class Client
@@ -250,11 +252,6 @@ QList<qulonglong> packetNumbers(const QByteArray &stream, int junkBefore = 0)
     for (const Element &e : ofKind(elements(stream, junkBefore), '*'))
         numbers.append(e.text.split(',').value(28).toULongLong());
     return numbers;
-}
-
-QStringList words(const char *text)
-{
-    return QString::fromLatin1(text).split(QLatin1Char(' '));
 }
 
 } // namespace

@@ -41,6 +41,11 @@ QByteArray appendedSince(const QByteArray &before, const QByteArray &now)
     return now;
 }
 
+QStringList words(const char *text)
+{
+    return QString::fromLatin1(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
 int dataAgeShown(const QString &statusLine)
 {
     static const QRegularExpression age(QStringLiteral(" is connected to server\\.  The data is (\\d+) seconds old$"));

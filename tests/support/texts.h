@@ -1,13 +1,14 @@
 #pragma once
 
 // Small readers and writers of the texts the tests compare: faults raised,
-// numbers as the operator sees them, the traffic window's growth and the
-// status line's age.
+// numbers as the operator sees them, command lines, the traffic window's
+// growth and the status line's age.
 
 #include <functional>
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace support {
 
@@ -25,6 +26,9 @@ QString shown(const char *text);
 // content is the tail of the old one followed by what was added; an emptied
 // window (a display reset) starts afresh.
 QByteArray appendedSince(const QByteArray &before, const QByteArray &now);
+
+// A command line's options written as one text, split at the blanks.
+QStringList words(const char *text);
 
 // The age in seconds a connected unit's status line states ("... is
 // connected to server.  The data is N seconds old"); -1 when it states none.
