@@ -632,13 +632,10 @@ template <typename Row>
 HistoryCursor<Row>::~HistoryCursor() = default;
 
 template <typename Row>
-HistoryResult<std::vector<Row>> HistoryCursor<Row>::fetch(int maxRows)
+HistoryResult<int> HistoryCursor<Row>::fetch(int maxRows, const std::function<void(const Row &)> &take)
 {
-    std::vector<Row> rows;
-    if (m_done)
-        return rows;
-    rows.reserve(static_cast<std::size_t>(std::max(0, std::min(maxRows, 4096))));
-    while (static_cast<int>(rows.size()) < maxRows) {
+    int read = 0;
+    while (!m_done && read < maxRows) {
         if (!m_query->next()) {
             if (m_query->lastError().isValid())
                 return failure(failureOf(QStringLiteral("cannot read"), m_path, m_query->lastError()));
@@ -647,8 +644,19 @@ HistoryResult<std::vector<Row>> HistoryCursor<Row>::fetch(int maxRows)
             m_done = true;
             break;
         }
-        rows.push_back(m_read(*m_query));
+        take(m_read(*m_query));
+        ++read;
     }
+    return read;
+}
+
+template <typename Row>
+HistoryResult<std::vector<Row>> HistoryCursor<Row>::fetch(int maxRows)
+{
+    std::vector<Row> rows;
+    const HistoryResult<int> read = fetch(maxRows, [&rows](const Row &row) { rows.push_back(row); });
+    if (!read)
+        return read.failed();
     return rows;
 }
 

@@ -84,6 +84,8 @@ public:
 
     // Up to maxRows more rows; fewer only at the end, after which done().
     HistoryResult<std::vector<Row>> fetch(int maxRows);
+    // The same, each row handed to take as it is read: how many were.
+    HistoryResult<int> fetch(int maxRows, const std::function<void(const Row &)> &take);
     bool done() const { return m_done; }
 
 private:

@@ -1,5 +1,7 @@
 #include "history/trendsource.h"
 
+#include <algorithm>
+
 #include <QStringList>
 
 namespace trends {
@@ -86,11 +88,8 @@ Result<std::vector<Sample>> HistoryReadings::readSome(int maxRows)
             return failure(cursor.reason().text);
         m_cursor.emplace(std::move(*cursor));
     }
-    const HistoryResult<std::vector<history::ReadingRow>> rows = m_cursor->fetch(maxRows);
-    if (!rows)
-        return failure(rows.reason().text);
-    samples.reserve(rows->size());
-    for (const history::ReadingRow &row : *rows) {
+    samples.reserve(static_cast<std::size_t>(std::max(0, maxRows)));
+    const HistoryResult<int> read = m_cursor->fetch(maxRows, [&samples](const history::ReadingRow &row) {
         Sample sample;
         sample.timeMs = row.timeMs;
         for (const ChannelColumn &column : channelColumns()) {
@@ -99,8 +98,10 @@ Result<std::vector<Sample>> HistoryReadings::readSome(int maxRows)
         }
         addRatios(sample);
         samples.push_back(sample);
-    }
-    m_read += static_cast<qint64>(rows->size());
+    });
+    if (!read)
+        return failure(read.reason().text);
+    m_read += *read;
     m_done = m_cursor->done();
     return samples;
 }
