@@ -120,15 +120,14 @@ HistoryResult<void> HistoryStore::open(const QString &path, Access access, const
     if (!readOnly && !QDir().mkpath(folder))
         return refused(QStringLiteral("cannot create the folder %1").arg(QDir::toNativeSeparators(folder)));
 
-    QSqlError openError;
-    if (!connectTo(path, readOnly, limits.lockWaitMs, false, &openError)) {
-        // A write-ahead file on a read-only medium cannot be read the usual
-        // way, which shares an index file beside it with the writers; where
-        // that file cannot be made, the file is read as it lies.
-        if (!readOnly || !sqldialect::cannotShareReads(openError)
-            || !connectTo(path, readOnly, limits.lockWaitMs, true, &openError))
-            return failure(sqlFailure(QStringLiteral("cannot open"), openError));
-    }
+    Result<void, QSqlError> connected = connectTo(path, readOnly, limits.lockWaitMs, false);
+    // A write-ahead file on a read-only medium cannot be read the usual way,
+    // which shares an index file beside it with the writers; where that file
+    // cannot be made, the file is read as it lies.
+    if (!connected && readOnly && sqldialect::cannotShareReads(connected.reason()))
+        connected = connectTo(path, readOnly, limits.lockWaitMs, true);
+    if (!connected)
+        return failure(sqlFailure(QStringLiteral("cannot open"), connected.reason()));
     // Another program's database is refused before anything in it changes,
     // its journal included.
     const HistoryResult<int> version = schemaVersion();
@@ -144,32 +143,30 @@ HistoryResult<void> HistoryStore::open(const QString &path, Access access, const
             return refused(QStringLiteral("%1 holds no history yet").arg(QDir::toNativeSeparators(path)));
         return {};
     }
-    QSqlError sessionError;
-    if (!sqldialect::prepareSession(m_db, limits.sizeBytes, &sessionError))
-        return failure(sqlFailure(QStringLiteral("cannot open"), sessionError));
+    if (const Result<void, QSqlError> session = sqldialect::prepareSession(m_db, limits.sizeBytes); !session)
+        return failure(sqlFailure(QStringLiteral("cannot open"), session.reason()));
     if (const HistoryResult<void> migrated = migrate(*version); !migrated)
         return migrated;
     return prepareStatements();
 }
 
-bool HistoryStore::connectTo(const QString &path, bool readOnly, int lockWaitMs, bool asItLies, QSqlError *error)
+Result<void, QSqlError> HistoryStore::connectTo(const QString &path, bool readOnly, int lockWaitMs, bool asItLies)
 {
     close();
     m_db = QSqlDatabase::addDatabase(sqldialect::driverName(), m_connection);
     m_db.setDatabaseName(asItLies ? sqldialect::unchangingFileName(path) : path);
     m_db.setConnectOptions(sqldialect::connectOptions(readOnly, lockWaitMs, asItLies));
     if (!m_db.open()) {
-        *error = m_db.lastError();
+        const QSqlError error = m_db.lastError();
         close();
-        return false;
+        return failure(error);
     }
     // The first statement reads the file's header, so a file that is not a
     // database fails here rather than later.
-    if (!sqldialect::readHeader(m_db, error)) {
+    const Result<void, QSqlError> header = sqldialect::readHeader(m_db);
+    if (!header)
         close();
-        return false;
-    }
-    return true;
+    return header;
 }
 
 void HistoryStore::close()

@@ -167,7 +167,7 @@ public:
     QSqlDatabase database() const { return m_db; }
 
 private:
-    bool connectTo(const QString &path, bool readOnly, int lockWaitMs, bool asItLies, QSqlError *error);
+    Result<void, QSqlError> connectTo(const QString &path, bool readOnly, int lockWaitMs, bool asItLies);
     HistoryResult<void> exec(const QString &statement);
     HistoryResult<void> migrate(int version);
     HistoryResult<int> schemaVersion();

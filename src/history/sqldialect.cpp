@@ -21,16 +21,24 @@ constexpr int SqliteNotADatabase = 26;
 
 // Runs a statement to its end: a statement left open would hold a read
 // transaction, in which the journal cannot change.
-bool run(QSqlDatabase &db, const QString &statement, QSqlError *error)
+Result<void, QSqlError> run(QSqlDatabase &db, const QString &statement)
 {
     QSqlQuery query(db);
-    if (query.exec(statement)) {
-        query.finish();
-        return true;
-    }
-    if (error)
-        *error = query.lastError();
-    return false;
+    if (!query.exec(statement))
+        return failure(query.lastError());
+    query.finish();
+    return {};
+}
+
+// The single number a statement gives.
+Result<qint64, QSqlError> number(QSqlDatabase &db, const QString &statement)
+{
+    QSqlQuery query(db);
+    if (!query.exec(statement) || !query.next())
+        return failure(query.lastError());
+    const qint64 value = query.value(0).toLongLong();
+    query.finish();
+    return value;
 }
 
 } // namespace
@@ -70,42 +78,35 @@ bool cannotShareReads(const QSqlError &error)
     return ok && code == SqliteCantOpen;
 }
 
-bool readHeader(QSqlDatabase &db, QSqlError *error)
+Result<void, QSqlError> readHeader(QSqlDatabase &db)
 {
-    return run(db, QStringLiteral("PRAGMA schema_version"), error);
+    return run(db, QStringLiteral("PRAGMA schema_version"));
 }
 
-bool prepareSession(QSqlDatabase &db, qint64 sizeLimitBytes, QSqlError *error)
+Result<void, QSqlError> prepareSession(QSqlDatabase &db, qint64 sizeLimitBytes)
 {
     // A new file first gets the layout that lets pruned pages be handed back
     // to the file system a few at a time, instead of by rewriting the whole
     // file; it can only be chosen before anything is written.
-    QSqlQuery pages(db);
-    if (!pages.exec(QStringLiteral("PRAGMA page_count")) || !pages.next()) {
-        if (error)
-            *error = pages.lastError();
-        return false;
+    const Result<qint64, QSqlError> pages = number(db, QStringLiteral("PRAGMA page_count"));
+    if (!pages)
+        return pages.failed();
+    if (*pages == 0) {
+        if (const Result<void, QSqlError> done = run(db, QStringLiteral("PRAGMA auto_vacuum=INCREMENTAL")); !done)
+            return done;
     }
-    const bool empty = pages.value(0).toLongLong() == 0;
-    pages.finish();
-    if (empty && !run(db, QStringLiteral("PRAGMA auto_vacuum=INCREMENTAL"), error))
-        return false;
-    if (!run(db, QStringLiteral("PRAGMA journal_mode=WAL"), error)
-        || !run(db, QStringLiteral("PRAGMA synchronous=FULL"), error))
-        return false;
+    for (const char *statement : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL"}) {
+        if (const Result<void, QSqlError> done = run(db, QLatin1String(statement)); !done)
+            return done;
+    }
     if (sizeLimitBytes > 0) {
-        QSqlQuery pageSize(db);
-        if (!pageSize.exec(QStringLiteral("PRAGMA page_size")) || !pageSize.next()) {
-            if (error)
-                *error = pageSize.lastError();
-            return false;
-        }
-        const qint64 pages = qMax<qint64>(1, sizeLimitBytes / qMax<qint64>(1, pageSize.value(0).toLongLong()));
-        pageSize.finish();
-        if (!run(db, QStringLiteral("PRAGMA max_page_count=%1").arg(pages), error))
-            return false;
+        const Result<qint64, QSqlError> pageSize = number(db, QStringLiteral("PRAGMA page_size"));
+        if (!pageSize)
+            return pageSize.failed();
+        const qint64 limit = qMax<qint64>(1, sizeLimitBytes / qMax<qint64>(1, *pageSize));
+        return run(db, QStringLiteral("PRAGMA max_page_count=%1").arg(limit));
     }
-    return true;
+    return {};
 }
 
 QString idColumn()

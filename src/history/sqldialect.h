@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QSqlError>
 #include <QString>
 #include <QStringList>
 
+#include "rules/convert/result.h"
+
 class QSqlDatabase;
-class QSqlError;
 
 // The one place that knows which database engine holds the history. The
 // store speaks portable SQL through Qt SQL; what the engine needs of its own
@@ -38,14 +40,14 @@ bool cannotShareReads(const QSqlError &error);
 
 // Reads the file's header, so that a file that is not a database fails at
 // once. Changes nothing.
-bool readHeader(QSqlDatabase &db, QSqlError *error);
+Result<void, QSqlError> readHeader(QSqlDatabase &db);
 
 // Tunes a connection for writing, once the file is known to be a history:
 // for a new file the page layout, then a write-ahead journal, a full sync of
 // every commit (a crash or a power cut loses at most the transaction being
 // written) and, when sizeLimitBytes is above 0, a ceiling on the file size.
-// False with the error set when the file refuses.
-bool prepareSession(QSqlDatabase &db, qint64 sizeLimitBytes, QSqlError *error);
+// Fails with the engine's error when the file refuses.
+Result<void, QSqlError> prepareSession(QSqlDatabase &db, qint64 sizeLimitBytes);
 
 // The row key (an integer the engine assigns) and the type of raw bytes.
 QString idColumn();
