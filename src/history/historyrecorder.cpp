@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr qint64 DayMs = 24LL * 60 * 60 * 1000;
+constexpr qint64 DayLengthMs = 24LL * 60 * 60 * 1000;
 
 qint64 now()
 {
@@ -295,7 +295,7 @@ void HistoryRecorder::startPrune()
 {
     if (!writing())
         return;
-    m_pruneCutoffMs = now() - m_options.retentionDays * DayMs;
+    m_pruneCutoffMs = now() - m_options.retentionDays * DayLengthMs;
     m_prunedRows = 0;
     m_pruneStep->start();
 }
