@@ -48,12 +48,12 @@ const ValueRow ValueRows[] = {
 };
 static_assert(std::size(ValueRows) + 1 == 20, "the time and a label per value");
 
-const QString None = QStringLiteral("\u2014");
+const QString NoValue = QStringLiteral("\u2014");
 
 QString valueText(Channel channel, double value)
 {
     if (std::isnan(value))
-        return None;
+        return NoValue;
     switch (channel) {
     case Wetness: {
         const QString words = wetnessReading(value);
@@ -91,7 +91,7 @@ QString methaneRatioText(const GasRatios &ratios, MethaneRatio ratio)
 
 QLabel *valueLabel(const QString &name, QWidget *parent)
 {
-    auto *label = new QLabel(None, parent);
+    auto *label = new QLabel(NoValue, parent);
     label->setObjectName(name);
     label->setTextFormat(Qt::PlainText);
     label->setMinimumWidth(label->fontMetrics().averageCharWidth() * 18);
@@ -145,9 +145,9 @@ QString TrendValues::timeText(qint64 ms)
     return time.toString(QStringLiteral("d MMM HH:mm:ss"));
 }
 
-void TrendValues::show(Column &column, std::optional<qint64> timeMs, const QString &timeShown, const Sample *sample)
+void TrendValues::show(Column &column, std::optional<qint64> timeMs, const QString &timeShown, const trends::Sample *sample)
 {
-    column.labels[0]->setText(timeShown.isNull() ? (timeMs ? timeText(*timeMs) : None) : timeShown);
+    column.labels[0]->setText(timeShown.isNull() ? (timeMs ? timeText(*timeMs) : NoValue) : timeShown);
     const GasRatios ratios = sample ? gasRatios(chromatographOf(*sample)) : GasRatios();
     for (std::size_t i = 0; i < std::size(ValueRows); ++i) {
         const ValueRow &row = ValueRows[i];
@@ -155,12 +155,12 @@ void TrendValues::show(Column &column, std::optional<qint64> timeMs, const QStri
         if (row.ratio != MethaneRatio::None)
             text = methaneRatioText(ratios, row.ratio);
         else
-            text = sample ? valueText(row.channel, (*sample)[row.channel]) : None;
+            text = sample ? valueText(row.channel, (*sample)[row.channel]) : NoValue;
         column.labels[i + 1]->setText(text);
     }
 }
 
-void TrendValues::showLatest(const std::optional<Sample> &latest, readings::GasLevel level)
+void TrendValues::showLatest(const std::optional<trends::Sample> &latest, readings::GasLevel level)
 {
     show(m_latest, latest ? std::optional<qint64>(latest->timeMs) : std::nullopt, QString(),
          latest ? &*latest : nullptr);
@@ -176,14 +176,14 @@ void TrendValues::showLatest(const std::optional<Sample> &latest, readings::GasL
         colours::setBackColor(gas, back);
 }
 
-void TrendValues::showCursor(std::optional<double> place, bool againstDepth, const Sample &under,
+void TrendValues::showCursor(std::optional<double> place, bool againstDepth, const trends::Sample &under,
                              const EventMark *event)
 {
-    QString shown = None;
+    QString shown = NoValue;
     if (place && againstDepth)
         shown = QStringLiteral("%1 ft lag").arg(*place, 0, 'f', 1);
     else if (place)
         shown = timeText(static_cast<qint64>(*place));
     show(m_cursor, std::nullopt, shown, &under);
-    m_event->setText(event ? timeText(event->timeMs) + QStringLiteral("  ") + event->text : None);
+    m_event->setText(event ? timeText(event->timeMs) + QStringLiteral("  ") + event->text : NoValue);
 }
