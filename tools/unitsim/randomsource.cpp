@@ -1,5 +1,11 @@
 #include "unitsim/randomsource.h"
 
+std::uint64_t RandomSource::freshSeed()
+{
+    std::random_device device;
+    return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+}
+
 RandomSource::RandomSource(std::uint64_t seed)
     : m_engine(seed)
 {

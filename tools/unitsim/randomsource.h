@@ -11,6 +11,9 @@ class RandomSource
 public:
     explicit RandomSource(std::uint64_t seed);
 
+    // A seed from the system's entropy, for a run without --seed.
+    static std::uint64_t freshSeed();
+
     std::uint64_t next();
     // Uniform in [0, 1).
     double uniform();

@@ -1,5 +1,6 @@
 #include "unitsim/simoptions.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 
@@ -301,4 +302,9 @@ SimOptions::Outcome SimOptions::parse(const QStringList &arguments)
 
     outcome.status = Outcome::Status::Run;
     return outcome;
+}
+
+int millis(double seconds)
+{
+    return static_cast<int>(std::clamp(std::llround(seconds * 1000.0), 0LL, 2000000000LL));
 }

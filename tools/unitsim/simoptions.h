@@ -6,6 +6,10 @@
 #include <QString>
 #include <QStringList>
 
+// An option's seconds as a timer's milliseconds, rounded, within 0 and two
+// thousand million.
+int millis(double seconds);
+
 // Everything the command line can set. Counts of 0 and negative seconds mean
 // "off"; the defaults are the simulator's normal, well-behaved unit.
 struct SimOptions

@@ -1,7 +1,5 @@
 #include "unitsim/simulator.h"
 
-#include <random>
-
 #include <QTimer>
 
 #include "unitsim/fleetplan.h"
@@ -14,12 +12,6 @@ namespace {
 // Sessions give a viewer that does not read a second to take its last bytes;
 // past this the simulator ends without waiting for the rest.
 constexpr int StopDeadlineMs = 3000;
-
-std::uint64_t freshSeed()
-{
-    std::random_device device;
-    return (static_cast<std::uint64_t>(device()) << 32) ^ device();
-}
 
 QByteArray address(const UnitServer *unit)
 {
@@ -58,7 +50,7 @@ bool Simulator::start(QString *error)
         });
     }
 
-    const std::uint64_t baseSeed = m_options.seeded ? m_options.seed : freshSeed();
+    const std::uint64_t baseSeed = m_options.seeded ? m_options.seed : RandomSource::freshSeed();
     QList<UnitPlan> plans;
     if (m_options.fleet())
         plans = FleetPlan::make(m_options.units, m_options.port, baseSeed);

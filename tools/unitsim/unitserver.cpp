@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <random>
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -12,17 +11,6 @@
 #include "unitsim/unitsession.h"
 
 namespace {
-
-std::uint64_t freshSeed()
-{
-    std::random_device device;
-    return (static_cast<std::uint64_t>(device()) << 32) ^ device();
-}
-
-int millis(double seconds)
-{
-    return static_cast<int>(std::clamp(std::llround(seconds * 1000.0), 0LL, 2000000000LL));
-}
 
 RigModel::Settings fleetRig(const SimOptions &options, const UnitPlan &plan)
 {
@@ -47,7 +35,7 @@ UnitServer::UnitServer(const SimOptions &options, const UnitPlan *plan, SentLog 
     , m_server(new QTcpServer(this))
     , m_sentLog(sentLog)
     , m_dropTimer(new QTimer(this))
-    , m_seeds(freshSeed())
+    , m_seeds(RandomSource::freshSeed())
 {
     if (plan) {
         m_options.name = plan->name;

@@ -34,11 +34,6 @@ constexpr int LongPacketExtraFields = 9;
 // How long a close waits for a viewer that does not read before it resets.
 constexpr int CloseGraceMs = 1000;
 
-int millis(double seconds)
-{
-    return static_cast<int>(std::clamp(std::llround(seconds * 1000.0), 0LL, 2000000000LL));
-}
-
 // Unprintable bytes of a user name are shown as \xNN, so a line stays one line.
 QByteArray printable(const QByteArray &bytes)
 {
