@@ -8,7 +8,9 @@
 #include <QFile>
 #include <QIODevice>
 
+#include "rules/config/usersettings.h"
 #include "rules/files/safefile.h"
+#include "rules/mudlog/mudlog.h"
 #include "history/historyexport.h"
 #include "history/historyfile.h"
 #include "history/historystore.h"
@@ -30,10 +32,13 @@ const char Usage[] =
     "Commands:\n"
     "  units                   each unit with its first and last reading (UTC) and the count\n"
     "  export --unit SERIAL    one unit's readings over a time range:\n"
-    "         [--from TIME] [--to TIME] [--format csv|raw] [--out FILE]\n"
+    "         [--from TIME] [--to TIME] [--format csv|raw|las] [--out FILE]\n"
     "                          csv: one row per reading, the panel's captions as columns;\n"
     "                          raw: the packets and WITS records, CR LF after each, for\n"
-    "                          unit-sim --replay. TIME is ISO 8601 (2026-12-08T03:00), UTC\n"
+    "                          unit-sim --replay; las: the mud log by lag depth as a LAS\n"
+    "                          2.0 file, in the viewer's unit of depth (mudlog/depthUnit,\n"
+    "                          feet or metres) and bin size (mudlog/binSize).\n"
+    "                          TIME is ISO 8601 (2026-12-08T03:00), UTC\n"
     "                          unless it carries an offset; from is included, to is not.\n"
     "                          Without --out, or with --out -, the export goes to\n"
     "                          standard output. The CSV writes control characters\n"
@@ -144,8 +149,11 @@ int exportReadings(Context &c, const QCommandLineParser &parser)
     if (range.fromMs >= range.toMs)
         return c.usage(QStringLiteral("--from must lie before --to"));
     const QString format = parser.value(QStringLiteral("format"));
-    if (format != QStringLiteral("csv") && format != QStringLiteral("raw"))
-        return c.usage(QStringLiteral("--format is csv or raw, not %1").arg(format));
+    const QHash<QString, HistoryExport::Format> formats = {{QStringLiteral("csv"), HistoryExport::Format::Csv},
+                                                           {QStringLiteral("raw"), HistoryExport::Format::Raw},
+                                                           {QStringLiteral("las"), HistoryExport::Format::Las}};
+    if (!formats.contains(format))
+        return c.usage(QStringLiteral("--format is csv, raw or las, not %1").arg(format));
 
     HistoryStore store;
     if (const HistoryResult<void> opened = store.open(c.db, HistoryStore::Access::ReadOnly); !opened)
@@ -159,9 +167,21 @@ int exportReadings(Context &c, const QCommandLineParser &parser)
         if (const Result<void> opened = file.open(); !opened)
             return c.failed(opened.reason());
     }
-    HistoryExport job(store, range,
-                      format == QStringLiteral("raw") ? HistoryExport::Format::Raw : HistoryExport::Format::Csv,
-                      toFile ? file.device() : c.out);
+    HistoryExport job(store, range, formats.value(format), toFile ? file.device() : c.out);
+    if (formats.value(format) == HistoryExport::Format::Las) {
+        // The viewer's own unit of depth and bin size; a setting that does
+        // not read is said and its default used.
+        const UserSettings opened = openUserSettings();
+        if (!opened.file)
+            c.err.write(QStringLiteral("rthistory: %1\n").arg(opened.file.reason()).toUtf8());
+        const mudlog::MudLogSetup setup = mudlog::mudLogSetup(*opened.settings);
+        for (const QString &problem : setup.problems)
+            c.err.write(QStringLiteral("rthistory: %1\n").arg(problem).toUtf8());
+        mudlog::LasWell well;
+        well.well = range.unit;
+        well.writtenBy = QStringLiteral("rthistory");
+        job.setMudLog(setup.settings, well);
+    }
     if (const Result<void> started = job.start(); !started)
         return c.failed(started.reason());
     if (job.total() == 0) {

@@ -7,6 +7,7 @@
 #include <QLocale>
 
 #include "rules/convert/visibletext.h"
+#include "rules/mudlog/laswriter.h"
 #include "rules/readings/readingrules.h"
 #include "history/historyrows.h"
 #include "history/historystore.h"
@@ -162,9 +163,18 @@ HistoryExport::HistoryExport(HistoryStore &store, const Range &range, Format for
     , m_format(format)
     , m_out(out)
 {
+    m_well.well = range.unit;
 }
 
 HistoryExport::~HistoryExport() = default;
+
+void HistoryExport::setMudLog(const mudlog::MudLogSettings &settings, const mudlog::LasWell &well)
+{
+    m_mudLog = mudlog::MudLog(settings);
+    m_well = well;
+    if (m_well.well.isEmpty())
+        m_well.well = m_range.unit;
+}
 
 QByteArray HistoryExport::csvHeader()
 {
@@ -182,12 +192,24 @@ Result<void> HistoryExport::start()
     m_written = 0;
     m_total = 0;
     m_rows = std::make_unique<Rows>();
+    m_mudLog.clear();
+    m_firstMs = m_lastMs = 0;
     const HistoryResult<qint64> readings = m_store.count(HistoryStore::Table::Readings, m_range);
     if (!readings)
         return failure(readings.reason().text);
     m_total = *readings;
+    // The mud log needs the depths, the gas and the error number, not the
+    // packet.
+    const QStringList columns = m_format == Format::Las
+                                    ? QStringList{QStringLiteral("hole_depth"), QStringLiteral("lag_depth"),
+                                                  QStringLiteral("gas_units"), QStringLiteral("c1"),
+                                                  QStringLiteral("c2"), QStringLiteral("c3"),
+                                                  QStringLiteral("ic4"), QStringLiteral("nc4"),
+                                                  QStringLiteral("ic5"), QStringLiteral("nc5"),
+                                                  QStringLiteral("error_number")}
+                                    : QStringList{QStringLiteral("bit_depth")};
     HistoryResult<HistoryCursor<history::ReadingRow>> cursor =
-        m_store.readings(m_range, true, {QStringLiteral("bit_depth")});
+        m_store.readings(m_range, m_format != Format::Las, columns);
     if (!cursor)
         return failure(cursor.reason().text);
     m_rows->readings.open(std::move(*cursor));
@@ -246,7 +268,9 @@ Result<void> HistoryExport::writeSome(int maxRows)
         if (m_done || rows >= maxRows)
             break;
         if (*reading && (!witsAt || (*reading)->timeMs <= *witsAt)) {
-            if (m_format == Format::Csv)
+            if (m_format == Format::Las)
+                m_mudLog.add(mudReadingOf(**reading));
+            else if (m_format == Format::Csv)
                 appendCsvRow(chunk, **reading);
             else
                 chunk += (*reading)->packet + LineEnd;
@@ -257,7 +281,40 @@ Result<void> HistoryExport::writeSome(int maxRows)
         }
     }
     m_written += rows;
+    if (m_done && m_format == Format::Las && m_total > 0)
+        return writeLasFile();
     return flush(chunk);
+}
+
+mudlog::MudReading HistoryExport::mudReadingOf(const history::ReadingRow &row)
+{
+    const auto value = [&row](const char *name) {
+        const history::NumericColumn *column = history::numericColumn(QLatin1String(name));
+        return row.values[static_cast<std::size_t>(column - history::numericColumns().data())];
+    };
+    if (m_firstMs == 0)
+        m_firstMs = row.timeMs;
+    m_lastMs = row.timeMs;
+    mudlog::MudReading reading;
+    reading.timeMs = row.timeMs;
+    reading.holeDepth = value("hole_depth");
+    reading.lagDepth = value("lag_depth");
+    reading.gasUnits = value("gas_units");
+    reading.gas = {value("c1"), value("c2"), value("c3"), value("ic4"), value("nc4"), value("ic5"), value("nc5")};
+    reading.errorCode = value("error_number").value_or(0.0);
+    return reading;
+}
+
+Result<void> HistoryExport::writeLasFile()
+{
+    mudlog::LasWell well = m_well;
+    well.fromMs = m_firstMs;
+    well.toMs = m_lastMs;
+    if (!well.date.isValid())
+        well.date = QDateTime::fromMSecsSinceEpoch(m_lastMs, Qt::UTC).date();
+    if (const Result<void> written = mudlog::writeLas(m_out, m_mudLog, well); !written)
+        return failure(QStringLiteral("cannot write the export: %1").arg(written.reason()));
+    return {};
 }
 
 Result<void> HistoryExport::run()

@@ -7,6 +7,8 @@
 
 #include "history/historystore.h"
 #include "rules/convert/result.h"
+#include "rules/mudlog/laswriter.h"
+#include "rules/mudlog/mudlog.h"
 
 class QIODevice;
 
@@ -22,10 +24,14 @@ class QIODevice;
 // - Raw: the packets in order of time, each as its exact text, with the WITS
 //   records between them rebuilt from their items, CR LF after each: what a
 //   simulator replays to a viewer.
+// - Las: the readings binned by lag depth (mudlog::MudLog, in the unit of
+//   depth and bin size given by setMudLog) and written as a LAS 2.0 file
+//   once the last reading is read; nothing is written before, so a failed
+//   reading leaves no half file behind.
 class HistoryExport
 {
 public:
-    enum class Format { Csv, Raw };
+    enum class Format { Csv, Raw, Las };
     using Range = HistoryRange;
 
     // The store must stay open while the export runs.
@@ -33,6 +39,10 @@ public:
     ~HistoryExport();
     HistoryExport(const HistoryExport &) = delete;
     HistoryExport &operator=(const HistoryExport &) = delete;
+
+    // The mud log's unit of depth and bin size, and the well's header, for
+    // Las; feet and 1 ft bins, the unit's serial as the well, without it.
+    void setMudLog(const mudlog::MudLogSettings &settings, const mudlog::LasWell &well);
 
     // Counts what is to be written and writes the header.
     Result<void> start();
@@ -55,12 +65,18 @@ private:
     Result<void> flush(QByteArray &chunk);
     void appendCsvRow(QByteArray &chunk, const history::ReadingRow &reading);
     Result<void> appendWitsRecord(QByteArray &chunk, int &rows);
+    Result<void> writeLasFile();
+    mudlog::MudReading mudReadingOf(const history::ReadingRow &row);
 
     HistoryStore &m_store;
     Range m_range;
     Format m_format;
     QIODevice &m_out;
     std::unique_ptr<Rows> m_rows;
+    mudlog::MudLog m_mudLog;
+    mudlog::LasWell m_well;
+    qint64 m_firstMs = 0;
+    qint64 m_lastMs = 0;
     bool m_started = false;
     bool m_done = false;
     qint64 m_total = 0;

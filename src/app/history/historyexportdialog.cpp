@@ -17,7 +17,10 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
+#include "app/version.h"
+#include "rules/config/usersettings.h"
 #include "rules/files/safefile.h"
+#include "rules/mudlog/mudlog.h"
 #include "history/historystore.h"
 
 namespace {
@@ -58,7 +61,14 @@ QString fileNamePart(const QString &unit)
 
 const char *suffixOf(HistoryExport::Format format)
 {
-    return format == HistoryExport::Format::Raw ? ".raw" : ".csv";
+    switch (format) {
+    case HistoryExport::Format::Raw:
+        return ".raw";
+    case HistoryExport::Format::Las:
+        return ".las";
+    default:
+        return ".csv";
+    }
 }
 
 } // namespace
@@ -97,6 +107,8 @@ HistoryExportDialog::HistoryExportDialog(const QStringList &units, const QString
     cbo_format->setObjectName(QStringLiteral("cbo_format"));
     cbo_format->addItem(QStringLiteral("CSV, for a spreadsheet"), static_cast<int>(HistoryExport::Format::Csv));
     cbo_format->addItem(QStringLiteral("Raw packets, for unit-sim --replay"), static_cast<int>(HistoryExport::Format::Raw));
+    cbo_format->addItem(QStringLiteral("LAS 2.0 mud log by depth, for log-analysis programs"),
+                        static_cast<int>(HistoryExport::Format::Las));
 
     txt_file = new QLineEdit(this);
     txt_file->setObjectName(QStringLiteral("txt_file"));
@@ -158,22 +170,25 @@ void HistoryExportDialog::rangeChosen()
 
 void HistoryExportDialog::formatChosen()
 {
-    // The file name follows the format while it ends as the other one's.
+    // The file name follows the format while it ends as another one's.
     const auto format = static_cast<HistoryExport::Format>(cbo_format->currentData().toInt());
-    const auto other = format == HistoryExport::Format::Raw ? HistoryExport::Format::Csv : HistoryExport::Format::Raw;
     QString file = txt_file->text();
-    if (file.endsWith(QLatin1String(suffixOf(other)))) {
-        file.chop(4);
-        txt_file->setText(file + QLatin1String(suffixOf(format)));
+    for (const auto other : {HistoryExport::Format::Csv, HistoryExport::Format::Raw, HistoryExport::Format::Las}) {
+        if (other != format && file.endsWith(QLatin1String(suffixOf(other)))) {
+            file.chop(4);
+            txt_file->setText(file + QLatin1String(suffixOf(format)));
+            break;
+        }
     }
 }
 
 void HistoryExportDialog::browse()
 {
-    const bool raw = static_cast<HistoryExport::Format>(cbo_format->currentData().toInt()) == HistoryExport::Format::Raw;
-    const QString file = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Export history to"), txt_file->text(),
-        raw ? QStringLiteral("Raw files (*.raw);;All files (*)") : QStringLiteral("CSV files (*.csv);;All files (*)"));
+    const auto format = static_cast<HistoryExport::Format>(cbo_format->currentData().toInt());
+    const QString filter = format == HistoryExport::Format::Raw   ? QStringLiteral("Raw files (*.raw);;All files (*)")
+                           : format == HistoryExport::Format::Las ? QStringLiteral("LAS files (*.las);;All files (*)")
+                                                                  : QStringLiteral("CSV files (*.csv);;All files (*)");
+    const QString file = QFileDialog::getSaveFileName(this, QStringLiteral("Export history to"), txt_file->text(), filter);
     if (!file.isEmpty())
         txt_file->setText(file);
 }
@@ -270,6 +285,14 @@ Result<void> runHistoryExport(const QString &databasePath, const HistoryExportRe
     if (const Result<void> opened = file.open(); !opened)
         return failedWith(opened.reason());
     HistoryExport job(store, request.range, request.format, file.device());
+    if (request.format == HistoryExport::Format::Las) {
+        // In the unit of depth and bin size the trends window shows; a
+        // setting that does not read has been said there.
+        mudlog::LasWell well;
+        well.well = request.range.unit;
+        well.writtenBy = QStringLiteral("rtviewer ") + QStringLiteral(RTVIEWER_VERSION);
+        job.setMudLog(mudlog::mudLogSetup(*openUserSettings().settings).settings, well);
+    }
     if (const Result<void> started = job.start(); !started)
         return failedWith(started.reason());
     if (job.total() == 0) {

@@ -80,6 +80,21 @@ Result<double> binSizeSetting(const QSettings &settings, DepthUnit unit)
                        .arg(unitSymbol(unit)));
 }
 
+MudLogSetup mudLogSetup(const QSettings &settings)
+{
+    MudLogSetup setup;
+    const Result<DepthUnit> unit = depthUnitSetting(settings);
+    if (!unit)
+        setup.problems << unit.reason();
+    setup.settings = MudLogSettings::forUnit(unit ? *unit : DefaultDepthUnit);
+    const Result<double> size = binSizeSetting(settings, setup.settings.unit);
+    if (size)
+        setup.settings.binSize = *size;
+    else
+        setup.problems << size.reason();
+    return setup;
+}
+
 MudBin::MudBin()
     : m_gasUnits(NaN)
 {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <QList>
+#include <QStringList>
 #include <QtGlobal>
 
 #include "rules/mudlog/combinedreading.h"
@@ -98,6 +99,15 @@ struct MudLogSettings
 // which names the default the caller then uses.
 inline constexpr const char *BinSizeKey = "mudlog/binSize";
 Result<double> binSizeSetting(const QSettings &settings, DepthUnit unit);
+
+// The unit of depth and the bin size from the user's settings, with the
+// reason for each that did not read (the default is used for it).
+struct MudLogSetup
+{
+    MudLogSettings settings;
+    QStringList problems;
+};
+MudLogSetup mudLogSetup(const QSettings &settings);
 
 class MudBin
 {
