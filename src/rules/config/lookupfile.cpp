@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <exception>
 
+#include <QFile>
+
 #include "rules/config/settingsfile.h"
 #include "rules/config/textfile.h"
 #include "rules/convert/convert.h"
@@ -18,13 +20,6 @@ constexpr qsizetype MaximumIgnoredLength = 10;
 // Serial numbers carry the unit number in their last three characters.
 constexpr qsizetype UnitDigits = 3;
 
-std::int32_t unitNumber(const QByteArray &serialText)
-{
-    const QByteArray unit = serialText.size() > UnitDigits ? serialText.right(UnitDigits)
-                                                           : serialText;
-    return convert::toInt32(convert::leadingNumber(unit));
-}
-
 struct Server
 {
     QByteArray address;
@@ -38,7 +33,7 @@ Result<Server> lookUp(const QString &path, const QByteArray &serialText)
     TextFile file(path);
     if (const Result<void> opened = file.open(); !opened)
         return opened.failed();
-    const Result<std::int32_t> unit = faultToResult([&serialText] { return unitNumber(serialText); });
+    const Result<std::int32_t> unit = faultToResult([&serialText] { return lookupUnitNumber(serialText); });
     if (!unit)
         return unit.failed();
     // At least one line is read, so an empty table is reported.
@@ -66,19 +61,18 @@ Result<Server> lookUp(const QString &path, const QByteArray &serialText)
     }
 }
 
-} // namespace
-
-QList<QByteArray> readlookupfile(const QString &programDir, const QByteArray &serialText,
-                                 QByteArray &server_address, QByteArray &server_port,
-                                 const QTime &now)
+// The lookup of the serial in the table at path; shownName is the file as
+// the not-found line names it.
+QList<QByteArray> lookUpLines(const QString &path, const QByteArray &shownName, const QByteArray &serialText,
+                              QByteArray &server_address, QByteArray &server_port, const QTime &now)
 {
     if (convert::leadingNumber(serialText) == 0.0) {
         server_address = DefaultServerAddress;
         server_port = DefaultServerPort;
         return {};
     }
-    if (!IsFileThere(programDir, LookupFileName))
-        return {fileNotFoundLine(now, LookupFileName)};
+    if (!fileIsThere(path))
+        return {fileNotFoundLine(now, shownName)};
 
     // From here on every outcome, failures included, replaces the previous
     // lookup.
@@ -86,7 +80,7 @@ QList<QByteArray> readlookupfile(const QString &programDir, const QByteArray &se
     server_port.clear();
     QByteArray reason;
     try {
-        const Result<Server> found = lookUp(programFilePath(programDir, LookupFileName), serialText);
+        const Result<Server> found = lookUp(path, serialText);
         if (found) {
             server_address = found->address;
             server_port = found->port;
@@ -98,4 +92,48 @@ QList<QByteArray> readlookupfile(const QString &programDir, const QByteArray &se
         reason = e.what();
     }
     return {QByteArrayLiteral("[Load lookup table ERR: ") + reason + ']'};
+}
+
+} // namespace
+
+std::int32_t lookupUnitNumber(const QByteArray &serialText)
+{
+    const QByteArray unit = serialText.size() > UnitDigits ? serialText.right(UnitDigits)
+                                                           : serialText;
+    return convert::toInt32(convert::leadingNumber(unit));
+}
+
+QList<QByteArray> readlookupfile(const QString &programDir, const QByteArray &serialText,
+                                 QByteArray &server_address, QByteArray &server_port,
+                                 const QTime &now)
+{
+    return lookUpLines(programFilePath(programDir, LookupFileName), LookupFileName, serialText,
+                       server_address, server_port, now);
+}
+
+QList<QByteArray> readLookupTable(const QString &path, const QByteArray &serialText,
+                                  QByteArray &server_address, QByteArray &server_port, const QTime &now)
+{
+    return lookUpLines(path, QFile::encodeName(path), serialText, server_address, server_port, now);
+}
+
+Result<QList<QByteArray>> lookupTableSerials(const QString &path)
+{
+    TextFile file(path);
+    if (const Result<void> opened = file.open(); !opened)
+        return opened.failed();
+    QList<QByteArray> serials;
+    for (;;) {
+        const Result<bool> end = file.atEnd();
+        if (!end)
+            return end.failed();
+        if (*end)
+            return serials;
+        const Result<QByteArray> line = file.readLine();
+        if (!line)
+            return line.failed();
+        // A line that is no row keeps its place, empty, so that the caller
+        // can name a row by its line.
+        serials.append(line->size() > MaximumIgnoredLength ? line->left(line->indexOf(' ')) : QByteArray());
+    }
 }

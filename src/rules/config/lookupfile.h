@@ -1,9 +1,13 @@
 #pragma once
 
+#include <cstdint>
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QTime>
+
+#include "rules/convert/result.h"
 
 // The unit lookup table RDVlookup.TXT beside the program: which host and
 // port serve which unit. Every row is "number host port [anything]" with the
@@ -23,3 +27,19 @@ inline constexpr char DefaultServerPort[] = "2400";
 QList<QByteArray> readlookupfile(const QString &programDir, const QByteArray &serialText,
                                  QByteArray &server_address, QByteArray &server_port,
                                  const QTime &now = QTime::currentTime());
+
+// The same for a table at a path of its own (the recorder's --lookup): the
+// not-found line names the path as given.
+QList<QByteArray> readLookupTable(const QString &path, const QByteArray &serialText,
+                                  QByteArray &server_address, QByteArray &server_port,
+                                  const QTime &now = QTime::currentTime());
+
+// The number a serial text is looked up by: the leading-number value of its
+// last three characters (of the whole text when shorter), so that 0001, 1001
+// and 1 are looked up alike. Fault("Overflow") past 32 bits.
+std::int32_t lookupUnitNumber(const QByteArray &serialText);
+
+// Column 0 of every row of the table (every line longer than 10
+// characters), in the table's order: the serial numbers it serves. Element
+// k is line k + 1, empty for a line that is no row.
+Result<QList<QByteArray>> lookupTableSerials(const QString &path);

@@ -33,7 +33,11 @@ QString programFilePath(const QString &programDir, const QByteArray &filename)
 
 bool IsFileThere(const QString &programDir, const QByteArray &filename)
 {
-    const QString path = programFilePath(programDir, filename);
+    return fileIsThere(programFilePath(programDir, filename));
+}
+
+bool fileIsThere(const QString &path)
+{
     // Something that is there but is no regular file or folder (a pipe, a
     // device) is never opened: opening a pipe waits for a writer that may
     // never come. It counts as present, and the reader then refuses it with

@@ -21,6 +21,8 @@ QString programFilePath(const QString &programDir, const QByteArray &filename);
 // True when the file can be opened for reading; an empty file counts as
 // present. Never throws.
 bool IsFileThere(const QString &programDir, const QByteArray &filename);
+// The same for a file at a path of its own.
+bool fileIsThere(const QString &path);
 
 // "[" + hh:mm:ss + " File not found: " + filename + "]"
 QByteArray fileNotFoundLine(const QTime &now, const QByteArray &filename);
