@@ -13,42 +13,37 @@
 #include "history/historyrows.h"
 #include "rules/stream/reading.h"
 
-class HistoryStore;
 class QTimer;
 class UnitStream;
-struct HistoryError;
+
+class HistoryWriter;
 
 // Keeps the history of one unit's stream (the one its link owns): every
 // accepted reading with the bit depth and gas level it came with, every WITS
 // item, and the events around them ("connected", "disconnected", "unit
 // ended", "link error", "two way", "report" lines, "alarm start" and "alarm
 // end", "gas level" changes, and whatever else the viewer records),
-// gathered as the link reports them and written to the history file in one
-// transaction at most once a second, and when recording stops or the
-// recorder goes.
+// gathered as the link reports them and handed, once per turn of the event
+// loop, to a HistoryWriter that owns the file on a thread of its own: the
+// window never waits on the disk except for flush().
 //
-// It owns the file. A failure never reaches the caller: it reports one line
-// "[HISTORY ERR: ...]" through reportLine and pauses. While paused it keeps
-// gathering (at most keptReadings rows of each kind; past that the oldest
-// go and are counted) and tries the file again every retryIntervalMs and at
-// each connect; once the file takes the rows it says so in one line, with
-// how many readings were kept and how many lost, and records the loss as a
-// "rows lost" event. A damaged file is moved aside and a new one started;
-// so is a file deleted or replaced under the recorder, which it notices
-// before each write. Rows older than the retention are deleted when
-// recording starts and once a day, in small steps between the window's
-// other work.
+// A failure never reaches the caller: the writer pauses, and the recorder
+// reports one line "[HISTORY ERR: ...]" through reportLine. While paused
+// the writer keeps what comes (at most keptReadings readings; past that
+// the oldest go and are counted) and tries the file again every
+// retryIntervalMs and at each connect; once the file takes the rows the
+// recorder says so in one line, with how many readings were kept and how
+// many lost, and the loss is recorded as a "rows lost" event. A damaged
+// file is moved aside and a new one started; so is a file deleted or
+// replaced under the writer. Recording off, or the recorder going, commits
+// what was kept, paused or not, before the file is closed. Rows older than
+// the retention are deleted when recording starts and once a day.
 class HistoryRecorder : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr int FlushIntervalMs = 1000;
-    static constexpr int PruneIntervalMs = 24 * 60 * 60 * 1000;
     static constexpr int PruneSliceRows = 2000;
-    // A file another program holds is tried again at the next flush; after
-    // this many in a row the recorder pauses.
-    static constexpr int BusyRetries = 10;
     static constexpr int RetryIntervalMs = 5000;
     // A minute of readings at 1000 a second, the most the viewer takes:
     // some 40 MB.
@@ -62,21 +57,23 @@ public:
         int retentionDays = DefaultRetentionDays;  // rows older than this many days are deleted
         qint64 sizeLimitBytes = 0;  // above 0: the file may not grow past it
         int retryIntervalMs = RetryIntervalMs;  // how often a paused file is tried again
-        int keptReadings = KeptReadings;  // rows of each kind kept while the file does not take them
+        int keptReadings = KeptReadings;  // readings kept while the file does not take them
     };
 
     HistoryRecorder(const UnitStream &unit, Options options, QObject *parent = nullptr);
     ~HistoryRecorder() override;
 
-    // On: opens the file (pruning it) and records from now on. Off: writes
-    // what was gathered, closes the file and records nothing more.
+    // On: starts the writer (opening and pruning the file) and records from
+    // now on. Off: commits what was gathered or kept, closes the file and
+    // records nothing more.
     void setRecording(bool on);
     bool isRecording() const { return m_recording; }
     // True after a failure, until the file takes what was kept.
     bool isPaused() const { return m_paused; }
     const Options &options() const { return m_options; }
 
-    // Writes what was gathered now (before an export reads the file).
+    // Commits what was gathered now and waits for it (before an export or
+    // the trends read the file).
     void flush();
     // A report line the traffic window has shown.
     void recordReportLine(const QByteArray &line);
@@ -88,33 +85,12 @@ signals:
     void reportLine(const QByteArray &line);
 
 private:
-    // What was dropped while the file did not take the rows.
-    struct Lost
-    {
-        qint64 readings = 0;
-        qint64 witsItems = 0;
-        qint64 witsRecords = 0;
-        qint64 events = 0;
-
-        bool any() const;
-        QString text() const;
-    };
-
-    // Gathering: recording is on. Writing: and the file is open and takes
-    // rows.
     bool active() const;
-    bool writing() const;
-    bool openStore();
-    bool writePending();
-    void retry();
+    void submit();
     void gathered();
     void report(const QString &description);
-    void pause(QString description);
-    void handleFailure(HistoryError error);
-    void scheduleFlush();
-    void startPrune();
-    void pruneStep();
     void addEvent(qint64 timeMs, const char *kind, const QString &detail);
+    void stopWriter();
 
     // What the link reports.
     void linkState(std::int16_t state);
@@ -125,20 +101,11 @@ private:
 
     const UnitStream &m_unit;
     Options m_options;
-    std::unique_ptr<HistoryStore> m_store;
+    std::unique_ptr<HistoryWriter> m_writer;
     history::Batch m_pending;
-    QTimer *m_flushTimer = nullptr;
-    QTimer *m_pruneTimer = nullptr;
-    QTimer *m_pruneStep = nullptr;
-    QTimer *m_retryTimer = nullptr;
+    QTimer *m_submitTimer = nullptr;
     bool m_recording = false;
     bool m_paused = false;
-    int m_busyCount = 0;
-    Lost m_lost;
-    // The file opened, to tell it from whatever is at the path later.
-    std::optional<files::Identity> m_openFile;
-    qint64 m_pruneCutoffMs = 0;
-    qint64 m_prunedRows = 0;
 
     // What the unit last reported in this connection.
     std::int16_t m_linkState = 0;

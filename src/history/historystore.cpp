@@ -281,29 +281,9 @@ HistoryResult<void> HistoryStore::prepareStatements()
     return failure(sqlFailure(QStringLiteral("cannot prepare"), error));
 }
 
-HistoryResult<void> HistoryStore::write(const history::Batch &batch)
+template <typename Run, typename Unit>
+bool HistoryStore::writeRows(const history::Batch &batch, Run &run, Unit &unit)
 {
-    if (!m_insertReading)
-        return failure(HistoryError{sqldialect::Failure::Other, QStringLiteral("the history file is not open")});
-    if (batch.empty())
-        return {};
-    if (!m_db.transaction())
-        return failure(sqlFailure(QStringLiteral("cannot write to"), m_db.lastError()));
-    QStringList added;
-    QSqlError error;
-    auto run = [&error](QSqlQuery &query) {
-        if (query.exec())
-            return true;
-        error = query.lastError();
-        return false;
-    };
-    auto unit = [&](const QString &name) {
-        if (m_knownUnits.contains(name) || added.contains(name))
-            return true;
-        added.append(name);
-        m_insertUnit->bindValue(0, textValue(name));
-        return run(*m_insertUnit);
-    };
     bool ok = true;
     for (const history::ReadingRow &row : batch.readings) {
         if (!(ok = unit(row.unit)))
@@ -343,6 +323,49 @@ HistoryResult<void> HistoryStore::write(const history::Batch &batch)
         m_insertEvent->bindValue(3, textValue(it->detail));
         ok = run(*m_insertEvent);
     }
+    return ok;
+}
+
+HistoryResult<void> HistoryStore::write(const history::Batch &batch)
+{
+    return writeAll({&batch});
+}
+
+HistoryResult<void> HistoryStore::write(const std::deque<history::Batch> &batches)
+{
+    std::vector<const history::Batch *> all;
+    all.reserve(batches.size());
+    for (const history::Batch &batch : batches)
+        all.push_back(&batch);
+    return writeAll(all);
+}
+
+HistoryResult<void> HistoryStore::writeAll(const std::vector<const history::Batch *> &batches)
+{
+    if (!m_insertReading)
+        return failure(HistoryError{sqldialect::Failure::Other, QStringLiteral("the history file is not open")});
+    if (std::all_of(batches.begin(), batches.end(), [](const history::Batch *batch) { return batch->empty(); }))
+        return {};
+    if (!m_db.transaction())
+        return failure(sqlFailure(QStringLiteral("cannot write to"), m_db.lastError()));
+    QStringList added;
+    QSqlError error;
+    auto run = [&error](QSqlQuery &query) {
+        if (query.exec())
+            return true;
+        error = query.lastError();
+        return false;
+    };
+    auto unit = [&](const QString &name) {
+        if (m_knownUnits.contains(name) || added.contains(name))
+            return true;
+        added.append(name);
+        m_insertUnit->bindValue(0, textValue(name));
+        return run(*m_insertUnit);
+    };
+    bool ok = true;
+    for (auto batch = batches.begin(); ok && batch != batches.end(); ++batch)
+        ok = writeRows(**batch, run, unit);
     if (ok && !m_db.commit()) {
         error = m_db.lastError();
         ok = false;

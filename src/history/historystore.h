@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -128,6 +129,8 @@ public:
 
     // Writes the whole batch in one transaction, or nothing of it.
     HistoryResult<void> write(const history::Batch &batch);
+    // Writes every batch in one transaction, or nothing of them.
+    HistoryResult<void> write(const std::deque<history::Batch> &batches);
 
     // Every unit with readings (before beforeMs), in order of the unit.
     HistoryResult<std::vector<UnitSummary>> units(qint64 beforeMs = std::numeric_limits<qint64>::max());
@@ -169,6 +172,9 @@ public:
 private:
     Result<void, QSqlError> connectTo(const QString &path, bool readOnly, int lockWaitMs, bool asItLies);
     HistoryResult<void> exec(const QString &statement);
+    HistoryResult<void> writeAll(const std::vector<const history::Batch *> &batches);
+    template <typename Run, typename Unit>
+    bool writeRows(const history::Batch &batch, Run &run, Unit &unit);
     HistoryResult<void> migrate(int version);
     HistoryResult<int> schemaVersion();
     HistoryResult<void> prepareStatements();

@@ -49,6 +49,8 @@ public:
     static constexpr int CommitIntervalMs = 1000;
     static constexpr int RetryIntervalMs = 5000;
     static constexpr int DefaultRetentionDays = 30;
+    // Rows deleted per pruning transaction.
+    static constexpr int PruneSliceRows = 2000;
     // A minute of readings at 1000 a second (the viewer's most, or a fleet
     // of 100 units at 10 a second): some 40 MB.
     static constexpr int DefaultCapacityReadings = 60000;

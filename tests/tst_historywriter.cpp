@@ -1,0 +1,200 @@
+// The history writer on its own thread: batches of many units from other
+// threads in one transaction, a full queue dropping the oldest and saying
+// so, and nothing submitted lost when it stops, paused or not.
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include "history/historywriter.h"
+#include "support/historysupport.h"
+
+class tst_HistoryWriter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void manyUnitsInOneTransaction();
+    void fullQueueDropsTheOldestAndSaysSo();
+    void stopCommitsWhatWasKept_data();
+    void stopCommitsWhatWasKept();
+
+private:
+    // The path's folder made a file, so that the history cannot be opened;
+    // undo() puts it right.
+    void blockFolder();
+    void unblockFolder();
+
+    QTemporaryDir m_dir;
+    QString m_path;
+};
+
+namespace {
+
+// Times from the start of the test run, well within the retention.
+const qint64 StartMs = QDateTime::currentMSecsSinceEpoch();
+
+history::Batch readingOf(const QString &unit, qint64 timeMs)
+{
+    history::Batch batch;
+    batch.readings.push_back({StartMs + timeMs, unit, "*" + unit.toLatin1(), {}});
+    return batch;
+}
+
+QString unitName(int i)
+{
+    return QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+void tst_HistoryWriter::init()
+{
+    const QString name = QString::fromLatin1(QTest::currentDataTag() ? QTest::currentDataTag() : QTest::currentTestFunction());
+    m_path = m_dir.filePath(QString(name).replace(QLatin1Char(' '), QLatin1Char('_')) + QStringLiteral("/history.sqlite3"));
+}
+
+void tst_HistoryWriter::blockFolder()
+{
+    const QString folder = QFileInfo(m_path).path();
+    QDir().mkpath(QFileInfo(folder).path());
+    support::writeFile(folder, "not a folder");
+}
+
+void tst_HistoryWriter::unblockFolder()
+{
+    QFile::remove(QFileInfo(m_path).path());
+}
+
+// Fifty units, each submitting from a thread of its own, go into the file
+// in one transaction: one commit names every unit and every row.
+void tst_HistoryWriter::manyUnitsInOneTransaction()
+{
+    HistoryWriter::Options options;
+    options.path = m_path;
+    options.commitIntervalMs = 300;
+    HistoryWriter writer(options);
+    QSignalSpy commits(&writer, &HistoryWriter::committed);
+    QVERIFY(writer.start());
+
+    constexpr int Units = 50;
+    constexpr int PerUnit = 4;
+    std::vector<std::unique_ptr<QThread>> senders;
+    for (int u = 0; u < Units; ++u) {
+        senders.emplace_back(QThread::create([&writer, u] {
+            for (int i = 0; i < PerUnit; ++i) {
+                history::Batch batch = readingOf(unitName(u), 1000 * i);
+                batch.events.push_back({StartMs + 1000 * i, unitName(u), QStringLiteral("connected"), QString()});
+                writer.submit(std::move(batch));
+            }
+        }));
+        senders.back()->start();
+    }
+    for (auto &sender : senders)
+        QVERIFY(sender->wait(5000));
+
+    QVERIFY(commits.wait(5000));
+    QVERIFY(!commits.wait(2 * options.commitIntervalMs));
+    QCOMPARE(commits.size(), 1);
+    QStringList units = commits.at(0).at(0).toStringList();
+    units.sort();
+    QStringList expected;
+    for (int u = 0; u < Units; ++u)
+        expected.append(unitName(u));
+    QCOMPARE(units, expected);
+    QCOMPARE(commits.at(0).at(1).toLongLong(), qint64(Units * PerUnit * 2));
+    QVERIFY(writer.stop());
+    QCOMPARE(support::sqlRows(m_path, "SELECT COUNT(*), COUNT(DISTINCT unit) FROM readings"),
+             QByteArrayList({QByteArray::number(Units * PerUnit) + "|" + QByteArray::number(Units)}));
+    QCOMPARE(support::sqlRows(m_path, "SELECT COUNT(*) FROM events"), QByteArrayList({QByteArray::number(Units * PerUnit)}));
+}
+
+// While the file cannot be opened the writer keeps the newest batches up
+// to its capacity, drops the oldest past it and reports each drop; once the
+// file opens it writes what it kept and one "rows lost" event for each unit
+// that lost rows, with that unit's count.
+void tst_HistoryWriter::fullQueueDropsTheOldestAndSaysSo()
+{
+    blockFolder();
+    HistoryWriter::Options options;
+    options.path = m_path;
+    options.capacityReadings = 10;
+    options.retryIntervalMs = 60000;
+    HistoryWriter writer(options);
+    QSignalSpy paused(&writer, &HistoryWriter::paused);
+    QSignalSpy dropped(&writer, &HistoryWriter::dropped);
+    QSignalSpy resumed(&writer, &HistoryWriter::resumed);
+    QVERIFY(!writer.start());
+    QTRY_COMPARE(paused.size(), 1);
+
+    // Readings 0 to 24, alternating between two units: 0 to 14 go.
+    for (int i = 0; i < 25; ++i)
+        writer.submit(readingOf(unitName(i % 2), i));
+    QTRY_COMPARE(dropped.size(), 15);
+    for (const QList<QVariant> &drop : dropped) {
+        QCOMPARE(drop.at(0).toLongLong(), 1);
+        QCOMPARE(drop.at(1).toLongLong(), 1);
+    }
+
+    unblockFolder();
+    writer.retryNow();
+    QTRY_COMPARE(resumed.size(), 1);
+    QCOMPARE(resumed.at(0).at(0).toLongLong(), 10);
+    QCOMPARE(resumed.at(0).at(1).toLongLong(), 15);
+    QCOMPARE(paused.size(), 1);
+    QVERIFY(writer.stop());
+    const QByteArray kept = "SELECT MIN(time_ms) - " + QByteArray::number(StartMs) + ", MAX(time_ms) - "
+                            + QByteArray::number(StartMs) + ", COUNT(*) FROM readings";
+    QCOMPARE(support::sqlRows(m_path, kept.constData()), QByteArrayList({"15|24|10"}));
+    QCOMPARE(support::sqlRows(m_path, "SELECT unit, detail FROM events WHERE kind = 'rows lost' ORDER BY unit"),
+             QByteArrayList({"0000|8 readings, 0 WITS items, 0 WITS records and 0 events were lost while the history"
+                             " file could not be written",
+                             "0001|7 readings, 0 WITS items, 0 WITS records and 0 events were lost while the history"
+                             " file could not be written"}));
+}
+
+// Stopping commits what was submitted: at once when the writer is running
+// well, and after one last try when it is paused (a window closed, or
+// SIGTERM, while the file was away for a moment).
+void tst_HistoryWriter::stopCommitsWhatWasKept_data()
+{
+    QTest::addColumn<bool>("paused");
+    QTest::newRow("running") << false;
+    QTest::newRow("paused") << true;
+}
+
+void tst_HistoryWriter::stopCommitsWhatWasKept()
+{
+    QFETCH(bool, paused);
+    if (paused)
+        blockFolder();
+    HistoryWriter::Options options;
+    options.path = m_path;
+    options.commitIntervalMs = 60000;
+    options.retryIntervalMs = 60000;
+    HistoryWriter writer(options);
+    QSignalSpy pauses(&writer, &HistoryWriter::paused);
+    QCOMPARE(bool(writer.start()), !paused);
+    for (int i = 0; i < 5; ++i)
+        writer.submit(readingOf(QStringLiteral("0001"), i));
+    if (paused) {
+        QTRY_COMPARE(pauses.size(), 1);
+        unblockFolder();
+    }
+    QVERIFY(writer.stop());
+    QVERIFY(!writer.isRunning());
+    QCOMPARE(support::sqlRows(m_path, "SELECT COUNT(*) FROM readings"), QByteArrayList({"5"}));
+    // Stopped, it takes nothing more and stops again at once.
+    writer.submit(readingOf(QStringLiteral("0001"), 9));
+    QVERIFY(writer.stop());
+}
+
+QTEST_GUILESS_MAIN(tst_HistoryWriter)
+#include "tst_historywriter.moc"
