@@ -35,6 +35,10 @@ public:
     // Queues the bytes for sending; refused unless connected.
     virtual void SendData(const QByteArray &text) = 0;
 
+    // While the state is 9: why the connection failed, in the platform's
+    // words ("Connection refused"); empty when it does not say.
+    virtual QString errorText() const { return QString(); }
+
 signals:
     void DataArrival(std::int32_t bytesTotal);
 };

@@ -95,6 +95,11 @@ std::int16_t UnitLink::refreshState()
     return m_socketState;
 }
 
+QString UnitLink::errorText() const
+{
+    return m_socket->errorText();
+}
+
 void UnitLink::poll()
 {
     if (m_unit->stream().parse_busy)

@@ -61,6 +61,8 @@ public:
     // staleness.
     std::int16_t refreshState();
     std::int16_t state() const { return m_socketState; }
+    // While the state is 9: why the link failed, as the socket words it.
+    QString errorText() const;
 
     // One receive poll: fetches what arrived and hands it on as a chunk,
     // runs the parser until nothing complete is left, and then keeps what

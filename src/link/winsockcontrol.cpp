@@ -88,10 +88,17 @@ void WinsockControl::onError(QAbstractSocket::SocketError error)
         return;
     // A remote close is an ordinary end of the connection, not a failure;
     // whatever the unit sent before it stays readable.
-    if (error == QAbstractSocket::RemoteHostClosedError)
+    if (error == QAbstractSocket::RemoteHostClosedError) {
         m_peerClosed = true;
-    else
+    } else {
         m_failed = true;
+        m_errorText = m_socket.errorString();
+    }
+}
+
+QString WinsockControl::errorText() const
+{
+    return m_failed ? m_errorText : QString();
 }
 
 std::int16_t WinsockControl::State() const

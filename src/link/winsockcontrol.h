@@ -23,6 +23,7 @@ public:
     std::int32_t BytesReceived() const override;
     void GetData(QByteArray &text) override;
     void SendData(const QByteArray &text) override;
+    QString errorText() const override;
 
 private:
     void requireClosed() const;
@@ -36,4 +37,5 @@ private:
     bool m_peerClosed = false;
     bool m_failed = false;
     bool m_closeAsked = false;
+    QString m_errorText;
 };

@@ -42,9 +42,32 @@ QString lineFault(int line, const QString &what)
     return QStringLiteral("line %1: %2").arg(line).arg(what);
 }
 
+// What is wrong with the serial of a line (trimmed, its comment gone), or
+// nothing.
+QString faultIn(const QByteArray &text, const QByteArray &key, const QList<Entry> &entries,
+                const QHash<QByteArray, int> &unitLines)
+{
+    if (text.contains(' ') || text.contains('\t'))
+        return QStringLiteral("more than one serial number");
+    if (!printable(text))
+        return QStringLiteral("a serial number is printable text without blanks");
+    if (text.size() > MaxSerialLength)
+        return QStringLiteral("serial number longer than %1 characters").arg(MaxSerialLength);
+    const QString shown = QString::fromLatin1(text);
+    if (key.isEmpty())
+        return QStringLiteral("%1 is no unit the lookup table can serve (it looks up the last three characters)").arg(shown);
+    if (const auto earlier = unitLines.constFind(key); earlier != unitLines.cend()) {
+        const Entry &first = entries.at(*earlier);
+        return QStringLiteral("%1 is the same unit as %2 on line %3")
+            .arg(shown, QString::fromLatin1(first.serial))
+            .arg(first.line);
+    }
+    return QString();
+}
+
 } // namespace
 
-Result<QList<Entry>> parse(const QList<QByteArray> &lines)
+Result<QList<Entry>> parse(const QList<QByteArray> &lines, QStringList *skipped)
 {
     QList<Entry> entries;
     QHash<QByteArray, int> unitLines;  // lookup key to the index in entries
@@ -56,22 +79,13 @@ Result<QList<Entry>> parse(const QList<QByteArray> &lines)
         text = text.trimmed();
         if (text.isEmpty())
             continue;
-        if (text.contains(' ') || text.contains('\t'))
-            return failure(lineFault(number, QStringLiteral("more than one serial number")));
-        if (!printable(text))
-            return failure(lineFault(number, QStringLiteral("a serial number is printable text without blanks")));
-        const QString shown = QString::fromLatin1(text);
-        if (text.size() > MaxSerialLength)
-            return failure(lineFault(number, QStringLiteral("serial number longer than %1 characters").arg(MaxSerialLength)));
         const QByteArray key = lookupKey(text);
-        if (key.isEmpty())
-            return failure(lineFault(number, QStringLiteral("%1 is no unit the lookup table can serve (it looks up the "
-                                                             "last three characters)").arg(shown)));
-        if (const auto earlier = unitLines.constFind(key); earlier != unitLines.cend()) {
-            const Entry &first = entries.at(*earlier);
-            return failure(lineFault(number, QStringLiteral("%1 is the same unit as %2 on line %3")
-                                                 .arg(shown, QString::fromLatin1(first.serial))
-                                                 .arg(first.line)));
+        const QString fault = faultIn(text, key, entries, unitLines);
+        if (!fault.isEmpty()) {
+            if (!skipped)
+                return failure(lineFault(number, fault));
+            skipped->append(lineFault(number, fault));
+            continue;
         }
         unitLines.insert(key, int(entries.size()));
         entries.append({number, text});

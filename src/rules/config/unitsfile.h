@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include "rules/convert/result.h"
 
@@ -33,6 +34,9 @@ struct Entry
 Result<QList<Entry>> read(const QString &path);
 
 // The same rules over text already read (line by line as TextFile cuts it).
-Result<QList<Entry>> parse(const QList<QByteArray> &lines);
+// With skipped, a faulty line is left out and its reason added there
+// instead of ending the reading (the serials of a lookup table's rows, where
+// the upper of two rows for a unit wins).
+Result<QList<Entry>> parse(const QList<QByteArray> &lines, QStringList *skipped = nullptr);
 
 } // namespace unitsfile
