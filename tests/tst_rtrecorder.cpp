@@ -1,0 +1,278 @@
+#include <csignal>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "support/files.h"
+#include "support/historysupport.h"
+#include "support/simprocess.h"
+
+// rtrecorder as a process against a fleet of the simulator: what reaches
+// the history, the signals it is stopped and reloaded with, its exit codes.
+namespace {
+
+constexpr int Patience = 15000;
+
+using support::SimProcess;
+
+// The recorder as a child process, its standard error gathered in lines.
+class Recorder
+{
+public:
+    ~Recorder()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(3000);
+        }
+    }
+
+    bool start(const QStringList &options)
+    {
+        QObject::connect(&process, &QProcess::readyReadStandardError, &process, [this] {
+            pending += process.readAllStandardError();
+            qsizetype end;
+            while ((end = pending.indexOf('\n')) >= 0) {
+                lines.append(pending.left(end));
+                pending.remove(0, end + 1);
+            }
+        });
+        process.start(qEnvironmentVariable("RTRECORDER"), options);
+        return process.waitForStarted(5000);
+    }
+
+    // Lines from `from` on that hold every fragment.
+    int count(const QByteArrayList &fragments, qsizetype from = 0) const
+    {
+        int found = 0;
+        for (qsizetype i = from; i < lines.size(); ++i) {
+            bool all = true;
+            for (const QByteArray &fragment : fragments)
+                all = all && lines.at(i).contains(fragment);
+            found += all;
+        }
+        return found;
+    }
+
+    void signal(int number) { ::kill(pid_t(process.processId()), number); }
+
+    QProcess process;
+    QByteArray pending;
+    QByteArrayList lines;
+};
+
+// A fleet of the simulator on free ports, with its lookup table written.
+bool startFleet(SimProcess &sim, int units)
+{
+    const QByteArray listening = QByteArray::number(units) + " units listening";
+    return QTest::qWaitFor([&] { return sim.hasLine(listening) || sim.process().state() == QProcess::NotRunning; },
+                           Patience)
+        && sim.hasLine(listening);
+}
+
+int linesWith(const QByteArrayList &lines, const QByteArray &first, const QByteArray &second)
+{
+    int found = 0;
+    for (const QByteArray &line : lines)
+        found += line.contains(first) && line.contains(second);
+    return found;
+}
+
+QString serialOf(int index)
+{
+    return QStringLiteral("%1").arg(index, 4, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+class tst_RtRecorder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void recordsEveryPacketSentWhileUpOnce();
+    void reloadAddsAndRemovesUnitsOnly();
+    void exitCodes_data();
+    void exitCodes();
+};
+
+void tst_RtRecorder::initTestCase()
+{
+    if (!SimProcess::available() || qEnvironmentVariableIsEmpty("RTRECORDER"))
+        QSKIP("UNIT_SIM and RTRECORDER name the programs");
+}
+
+void tst_RtRecorder::recordsEveryPacketSentWhileUpOnce()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString lookup = dir.filePath(QStringLiteral("lookup.txt"));
+    const QString sentLog = dir.filePath(QStringLiteral("sent.log"));
+    const QString units = dir.filePath(QStringLiteral("units"));
+    const QString db = dir.filePath(QStringLiteral("history.sqlite3"));
+    support::writeFile(units, "# the fleet\n0001\n0002\n0003\n0004\n0005\n");
+
+    const QStringList simOptions{QStringLiteral("--units"), QStringLiteral("5"), QStringLiteral("--write-lookup"), lookup,
+                                 QStringLiteral("--drop-every"), QStringLiteral("7"), QStringLiteral("--sent-log"), sentLog,
+                                 QStringLiteral("--rate"), QStringLiteral("4")};
+    SimProcess sim(simOptions);
+    QVERIFY2(startFleet(sim, 5), sim.allLines().constData());
+
+    Recorder recorder;
+    QVERIFY(recorder.start({QStringLiteral("--units"), units, QStringLiteral("--lookup"), lookup, QStringLiteral("--db"), db}));
+    // About 20 s: every unit dropped twice and came back after each drop.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            for (int i = 1; i <= 5; ++i) {
+                const QByteArray unit = "unit " + serialOf(i).toLatin1() + ':';
+                if (recorder.count({unit, "the unit ended the connection"}) < 2 || recorder.count({unit, "connected to"}) < 3)
+                    return false;
+            }
+            return true;
+        }(),
+        40000);
+    QCOMPARE(recorder.count({"connection to"}), 0);  // no attempt failed
+
+    QElapsedTimer stopping;
+    stopping.start();
+    recorder.signal(SIGTERM);
+    QVERIFY(recorder.process.waitForFinished(10000));
+    QVERIFY2(stopping.elapsed() < 3000, qPrintable(QString::number(stopping.elapsed())));
+    QCOMPARE(recorder.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(recorder.process.exitCode(), 0);
+    QVERIFY(recorder.count({"stopped, everything committed"}) == 1);
+    sim.process().terminate();
+    QVERIFY(sim.process().waitForFinished(5000));
+
+    // Every packet the simulator handed to a link, by unit and packet number
+    // (field 29), against the packets in the history.
+    QFile sent(sentLog);
+    QVERIFY(sent.open(QIODevice::ReadOnly));
+    QSet<QByteArray> sentPackets;
+    while (!sent.atEnd()) {
+        const QByteArrayList parts = sent.readLine().trimmed().split(',');
+        QCOMPARE(parts.size(), 3);
+        sentPackets.insert(parts.at(0) + ',' + parts.at(1));
+    }
+    QHash<QByteArray, int> recorded;
+    for (const QByteArray &row : support::sqlRows(db, "SELECT unit, packet FROM readings")) {
+        const QByteArrayList fields = row.mid(row.indexOf('|') + 1).split(',');
+        QVERIFY(fields.size() > 29);
+        ++recorded[row.left(row.indexOf('|')) + ',' + fields.at(28)];
+    }
+    QVERIFY(sentPackets.size() > 5 * 40);
+    QStringList faults;
+    for (const QByteArray &packet : sentPackets) {
+        if (recorded.value(packet) != 1)
+            faults.append(QStringLiteral("%1 recorded %2 times").arg(QString::fromLatin1(packet)).arg(recorded.value(packet)));
+    }
+    for (auto it = recorded.cbegin(); it != recorded.cend(); ++it) {
+        if (!sentPackets.contains(it.key()))
+            faults.append(QStringLiteral("%1 recorded but never sent").arg(QString::fromLatin1(it.key())));
+    }
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.mid(0, 10).join(QLatin1Char('\n'))));
+
+    // Each drop is in the history as an event of its unit.
+    const QByteArrayList ended = support::sqlRows(db, "SELECT unit FROM events WHERE kind = 'unit ended'");
+    QVERIFY(ended.size() >= 10);
+}
+
+void tst_RtRecorder::reloadAddsAndRemovesUnitsOnly()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString lookup = dir.filePath(QStringLiteral("lookup.txt"));
+    const QString units = dir.filePath(QStringLiteral("units"));
+    const QString db = dir.filePath(QStringLiteral("history.sqlite3"));
+    support::writeFile(units, "0001\n0002\n0003\n");
+
+    const QStringList simOptions{QStringLiteral("--units"), QStringLiteral("4"), QStringLiteral("--write-lookup"), lookup};
+    SimProcess sim(simOptions);
+    QVERIFY2(startFleet(sim, 4), sim.allLines().constData());
+    Recorder recorder;
+    QVERIFY(recorder.start({QStringLiteral("--units"), units, QStringLiteral("--lookup"), lookup, QStringLiteral("--db"), db}));
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.count({"connected to"}), 3, Patience);
+
+    // 0003 goes, 0004 comes; a bad line on the way changes nothing.
+    support::writeFile(units, "0001\n0002 0004\n");
+    const qsizetype beforeBad = recorder.lines.size();
+    recorder.signal(SIGHUP);
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.count({"line 2: more than one serial number; the units stay as they were"}, beforeBad), 1,
+                              Patience);
+
+    support::writeFile(units, "0001\n# 0003 is gone\n0002\n0004\n");
+    const qsizetype before = recorder.lines.size();
+    recorder.signal(SIGHUP);
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.count({"units read again: 1 added, 1 removed, 3 recorded"}, before), 1, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.count({"unit 0004: connected to"}, before), 1, Patience);
+    QCOMPARE(recorder.count({"unit 0003: removed from the units"}, before), 1);
+    // The units kept were not touched: their links stayed as they were.
+    QCOMPARE(recorder.count({"unit 0001:"}, before), 0);
+    QCOMPARE(recorder.count({"unit 0002:"}, before), 0);
+    QCOMPARE(linesWith(sim.lines(), "unit 0001 client", "connected from"), 1);
+    QCOMPARE(linesWith(sim.lines(), "unit 0002 client", "connected from"), 1);
+
+    recorder.signal(SIGINT);
+    QVERIFY(recorder.process.waitForFinished(10000));
+    QCOMPARE(recorder.process.exitCode(), 0);
+    QCOMPARE(support::sqlRows(db, "SELECT unit, kind FROM events WHERE kind = 'disconnected' ORDER BY id"),
+             (QByteArrayList{"0003|disconnected", "0001|disconnected", "0002|disconnected", "0004|disconnected"}));
+}
+
+void tst_RtRecorder::exitCodes_data()
+{
+    QTest::addColumn<QStringList>("options");  // UNITS, LOOKUP and DIR stand for the test's files
+    QTest::addColumn<QByteArray>("units");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("line");
+
+    const QByteArray good = "0001\n";
+    const auto words = [](const char *text) { return QString::fromLatin1(text).split(QLatin1Char(' ')); };
+    QTest::newRow("unknown option") << words("--unit UNITS --lookup LOOKUP --db DIR/h") << good << 2
+                                    << QByteArray("rtrecorder: unknown option --unit");
+    QTest::newRow("option without its value") << words("--lookup LOOKUP --units") << good << 2
+                                              << QByteArray("rtrecorder: --units needs a value");
+    QTest::newRow("bad units file") << words("--units UNITS --lookup LOOKUP --db DIR/h") << QByteArray("0001\n\n1001\n") << 2
+                                    << QByteArray(": line 3: 1001 is the same unit as 0001 on line 1");
+    QTest::newRow("missing units file") << words("--units DIR/none --lookup LOOKUP --db DIR/h") << good << 2
+                                        << QByteArray("rtrecorder: units file ");
+    QTest::newRow("no lookup table, no units file") << words("--lookup DIR/none --db DIR/h") << good << 2
+                                                    << QByteArray("rtrecorder: lookup table ");
+    QTest::newRow("history in a folder that is a file") << words("--units UNITS --lookup LOOKUP --db UNITS/h") << good << 1
+                                                         << QByteArray("rtrecorder: cannot open the history ");
+    QTest::newRow("history is a folder") << words("--units UNITS --lookup LOOKUP --db DIR") << good << 1
+                                         << QByteArray("rtrecorder: cannot open the history ");
+}
+
+void tst_RtRecorder::exitCodes()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, units);
+    QFETCH(int, code);
+    QFETCH(QByteArray, line);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    support::writeFile(dir.filePath(QStringLiteral("units")), units);
+    support::writeFile(dir.filePath(QStringLiteral("lookup")), "0001 127.0.0.1 1\r\n");
+    for (QString &option : options) {
+        option.replace(QLatin1String("UNITS"), dir.filePath(QStringLiteral("units")));
+        option.replace(QLatin1String("LOOKUP"), dir.filePath(QStringLiteral("lookup")));
+        option.replace(QLatin1String("DIR"), dir.path());
+    }
+    Recorder recorder;
+    QVERIFY(recorder.start(options));
+    QVERIFY(recorder.process.waitForFinished(10000));
+    QCOMPARE(recorder.process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(recorder.count({line}) == 1, recorder.lines.join('\n').constData());
+    QCOMPARE(recorder.process.exitCode(), code);
+}
+
+QTEST_GUILESS_MAIN(tst_RtRecorder)
+#include "tst_rtrecorder.moc"
