@@ -35,7 +35,7 @@ target_link_libraries(rtviewer PRIVATE rtviewer_icon)
 # command-line tools that exist in this tree. scripts/package.sh builds this
 # target rather than everything, since the tests are not installed.
 set(RTVIEWER_INSTALLED_PROGRAMS rtviewer)
-foreach(program IN ITEMS unit-sim rthistory)
+foreach(program IN ITEMS unit-sim rthistory rtrecorder)
     if(TARGET ${program})
         list(APPEND RTVIEWER_INSTALLED_PROGRAMS ${program})
     endif()
@@ -65,6 +65,21 @@ foreach(config_file IN LISTS RTVIEWER_CONFIG_FILES)
 endforeach()
 
 set(RTVIEWER_DATA_DIR ${RTVIEWER_SYSTEM_PREFIX}/share)
+
+# The fleet recorder as a service, installed but not enabled: its unit, its
+# system user (made by the package's postinst from the sysusers file) and
+# its units file, the site's to edit; the history goes to the service's
+# state folder, /var/lib/rtviewer.
+set(RTVIEWER_SYSTEMD_UNIT_DIR /lib/systemd/system CACHE PATH "Where the rtrecorder service's unit is installed")
+set(RTVIEWER_SYSUSERS_DIR ${RTVIEWER_SYSTEM_PREFIX}/lib/sysusers.d)
+set(RTVIEWER_RECORDER_CONFIG_DIR /etc/rtviewer)
+if(TARGET rtrecorder)
+    install(FILES ${RTVIEWER_PACKAGING_DIR}/rtrecorder.service DESTINATION ${RTVIEWER_SYSTEMD_UNIT_DIR})
+    install(FILES ${RTVIEWER_PACKAGING_DIR}/rtrecorder.sysusers DESTINATION ${RTVIEWER_SYSUSERS_DIR}
+        RENAME rtrecorder.conf)
+    install(FILES ${RTVIEWER_PACKAGING_DIR}/rtrecorder.units DESTINATION ${RTVIEWER_RECORDER_CONFIG_DIR}
+        RENAME units)
+endif()
 install(FILES ${RTVIEWER_PACKAGING_DIR}/rtviewer.desktop DESTINATION ${RTVIEWER_DATA_DIR}/applications)
 install(FILES ${RTVIEWER_PACKAGING_DIR}/rtviewer.svg DESTINATION ${RTVIEWER_DATA_DIR}/icons/hicolor/scalable/apps)
 install(FILES ${RTVIEWER_PACKAGING_DIR}/rtviewer.png DESTINATION ${RTVIEWER_DATA_DIR}/icons/hicolor/256x256/apps)
@@ -121,8 +136,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "unit's alarm, hole, lag and bit depth, rate of penetration, the\n"
     "chromatograph, supply values, the latest WITS record and the raw traffic.\n"
     "Includes unit-sim, a simulator of the field unit for training and\n"
-    "rehearsals, and rthistory, which reads the viewer's history of readings\n"
-    "from a terminal.")
+    "rehearsals, rthistory, which reads the viewer's history of readings\n"
+    "from a terminal, and rtrecorder, a service that records every unit of a\n"
+    "fleet into one history.")
 set(CPACK_PACKAGE_CONTACT ${RTVIEWER_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
@@ -143,8 +159,12 @@ set(RTVIEWER_CONFFILES "")
 foreach(config_file IN LISTS RTVIEWER_CONFIG_FILES)
     string(APPEND RTVIEWER_CONFFILES "${CPACK_PACKAGING_INSTALL_PREFIX}/bin/${config_file}\n")
 endforeach()
-file(WRITE ${RTVIEWER_PACKAGING_BINARY_DIR}/conffiles ${RTVIEWER_CONFFILES})
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${RTVIEWER_PACKAGING_BINARY_DIR}/conffiles)
+if(TARGET rtrecorder)
+    string(APPEND RTVIEWER_CONFFILES "${RTVIEWER_RECORDER_CONFIG_DIR}/units\n")
+    list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${RTVIEWER_PACKAGING_DIR}/postinst)
+endif()
+file(WRITE ${RTVIEWER_PACKAGING_BINARY_DIR}/conffiles ${RTVIEWER_CONFFILES})
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 
 include(CPack)

@@ -61,6 +61,8 @@ prefix=$(sed -n 's/^set(CPACK_PACKAGING_INSTALL_PREFIX "\(.*\)")$/\1/p' "$build/
 [ -n "$prefix" ] || fail "no CPACK_PACKAGING_INSTALL_PREFIX in $build/CPackConfig.cmake"
 programs=(rtviewer unit-sim)
 [ -x "$build/bin/rthistory" ] && programs+=(rthistory)
+recorder=""
+[ -x "$build/bin/rtrecorder" ] && { programs+=(rtrecorder); recorder=yes; }
 configs=(RDconfig.ini RDVlookup.TXT)
 docs=/usr/share/doc/rtviewer
 expected=(
@@ -76,6 +78,10 @@ for program in "${programs[@]}"; do
     expected+=("$prefix/bin/$program" "/usr/bin/$program -> $prefix/bin/$program" "/usr/share/man/man1/$program.1.gz")
 done
 for config in "${configs[@]}"; do expected+=("$prefix/bin/$config"); done
+# The fleet recorder's service: its unit, its system user, its units file.
+if [ -n "$recorder" ]; then
+    expected+=(/lib/systemd/system/rtrecorder.service /usr/lib/sysusers.d/rtrecorder.conf /etc/rtviewer/units)
+fi
 dpkg-deb --contents "$deb" >"$work/contents" || fail "dpkg-deb cannot list $name"
 # Every file and link of the listing as "/path" or "/path -> target".
 awk '$1 !~ /^d/ { $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +\./, ""); print }' "$work/contents" | sort >"$work/files"
@@ -95,9 +101,16 @@ done
 
 # Configuration files: marked, so that an upgrade keeps the site's copies.
 dpkg-deb --info "$deb" conffiles >"$work/conffiles" 2>/dev/null || fail "the package marks no configuration files"
-printf "$prefix/bin/%s\n" "${configs[@]}" | sort >"$work/conffiles.expected"
+{ printf "$prefix/bin/%s\n" "${configs[@]}"; [ -z "$recorder" ] || echo /etc/rtviewer/units; } | sort >"$work/conffiles.expected"
 sort "$work/conffiles" | cmp -s - "$work/conffiles.expected" \
-    || fail "conffiles lists '$(tr '\n' ' ' <"$work/conffiles")' instead of the two configuration files"
+    || fail "conffiles lists '$(tr '\n' ' ' <"$work/conffiles")' instead of the configuration files"
+# The service is installed, not enabled: the postinst makes its user and
+# nothing more.
+if [ -n "$recorder" ]; then
+    dpkg-deb --info "$deb" postinst >"$work/postinst" 2>/dev/null || fail "the package has no postinst to make the recorder's user"
+    grep -q 'systemd-sysusers rtrecorder.conf' "$work/postinst" || fail "the postinst does not make the recorder's user"
+    ! grep -qE 'systemctl|deb-systemd' "$work/postinst" || fail "the postinst enables or starts a service"
+fi
 
 dpkg-deb --extract "$deb" "$work/tree" || fail "dpkg-deb cannot extract $name"
 for program in "${programs[@]}"; do
