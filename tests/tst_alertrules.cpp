@@ -1,3 +1,5 @@
+#include <functional>
+
 #include <QtTest>
 
 #include "rules/alerts/alertrules.h"
@@ -104,48 +106,9 @@ private slots:
         QFETCH(QString, script);
         QFETCH(QString, transcript);
 
-        const QString unit = QStringLiteral("0001");
-        UnitStream stream;
-        stream.setSerial(unit);
-        stream.setStaleSeconds(staleSeconds);
-        alerts::AlertRules rules(staleSeconds);
-        alerts::AlertRules::Events events;
-        const auto take = [&events](const alerts::AlertRules::Events &more) {
-            events.insert(events.end(), more.begin(), more.end());
-        };
-        QObject::connect(&stream, &UnitStream::stalenessChanged,
-                         [&](readings::Staleness staleness) { take(rules.staleness(staleness, unit)); });
-        QObject::connect(&stream, &UnitStream::linkStateChanged,
-                         [&](std::int16_t state) { take(rules.linkState(state, unit)); });
-        QObject::connect(&stream, &UnitStream::readingAccepted,
-                         [&](const Reading &reading) { take(rules.reading(reading)); });
-
-        qint64 now = 1000;
         bool dim = false;
         QStringList seen;
-        for (const QString &step : script.split(QLatin1Char(' '))) {
-            events.clear();
-            if (step.startsWith(QLatin1Char('s'))) {
-                stream.setLinkState(std::int16_t(step.mid(1).toInt()));
-            } else if (step.startsWith(QLatin1Char('r'))) {
-                // Twenty-one fields: the gas units in field 5, the error
-                // number in field 21, no checksum.
-                const QStringList values = step.mid(1).split(QLatin1Char('/'));
-                QByteArrayList fields(21, "1");
-                fields[4] = values.at(0).toLatin1();
-                fields[20] = values.value(1, QStringLiteral("0")).toLatin1();
-                stream.receive("*" + fields.join(',') + ",\r");
-            } else if (step.startsWith(QLatin1Char('+'))) {
-                const qint64 ms = qRound64(step.mid(1).toDouble() * 1000);
-                for (qint64 tick = 0; tick < ms / 100; ++tick)
-                    stream.tick();
-                now += ms;
-                take(rules.tick(now));
-            } else if (step == QLatin1String("x")) {
-                stream.forgetReadings();
-            } else {
-                take(step == QLatin1String("ack") ? rules.acknowledge() : rules.mute(now));
-            }
+        run(staleSeconds, script, [&](const Events &events, alerts::AlertRules &rules, const UnitStream &stream, qint64 now) {
             for (const alerts::Event &event : events)
                 seen << QString::fromLatin1(alerts::reportLine(event));
             const alerts::Tone tone = rules.dueTone(now);
@@ -155,8 +118,109 @@ private slots:
                 dim = stream.readingsStale();
                 seen << (dim ? QStringLiteral("dim") : QStringLiteral("lit"));
             }
-        }
+        });
         QCOMPARE(seen.join(QLatin1Char(' ')), transcript);
+    }
+
+    // What is said aloud, sentence by sentence (" | " between them), as the
+    // rules start and end conditions through a script.
+    void spokenSentences_data()
+    {
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("spoken");
+
+        QTest::newRow("red gas, with the units of the reading that turned it")
+            << "0001" << "s7 r1500 r1820.4 r1900 r1500 r1760"
+            << "Unit 0001, gas high, 1820 units | Unit 0001, gas high, 1760 units";
+        QTest::newRow("warnings and ends are not said") << "0001" << "s7 r1300 r1500/5 r1100/0" << "";
+        QTest::newRow("link lost, each reason") << "0001" << "s7 s8 s0 s7 s9"
+                                                 << "Unit 0001, link lost, closed by unit | Unit 0001, link lost, error";
+        QTest::newRow("no data, with the stale limit") << "0001" << "s7 +31"
+                                                        << "Unit 0001, no data, for 30 seconds";
+        QTest::newRow("no unit chosen") << "" << "s7 r2000" << "Gas high, 2000 units";
+        QTest::newRow("a unit typed with blanks and letters")
+            << "rig 7A" << "s7 r1800" << "Unit rig 7A, gas high, 1800 units";
+        QTest::newRow("red after gas that was no number") << "0001" << "s7 r1900 rN/A r1300 r1100 r1950"
+                                                          << "Unit 0001, gas high, 1900 units | Unit 0001, gas high, 1950 units";
+    }
+
+    void spokenSentences()
+    {
+        QFETCH(QString, unit);
+        QFETCH(QString, script);
+        QFETCH(QString, spoken);
+
+        QStringList said;
+        run(30, script, [&](const Events &events, alerts::AlertRules &, const UnitStream &, qint64) {
+            for (const alerts::Event &event : events) {
+                if (!alerts::spokenSentence(event).isEmpty())
+                    said << alerts::spokenSentence(event);
+            }
+        }, unit);
+        QCOMPARE(said.join(QStringLiteral(" | ")), spoken);
+    }
+
+    // The mute's time left, as the windows show it.
+    void muteLeft()
+    {
+        alerts::AlertRules rules;
+        QCOMPARE(rules.muteLeftMs(0), qint64(0));
+        rules.mute(1000);
+        QCOMPARE(rules.muteLeftMs(1000), alerts::AlertRules::MuteMs);
+        QCOMPARE(rules.muteLeftMs(1000 + alerts::AlertRules::MuteMs - 1), qint64(1));
+        rules.tick(1000 + alerts::AlertRules::MuteMs);
+        QCOMPARE(rules.muteLeftMs(1000 + alerts::AlertRules::MuteMs), qint64(0));
+    }
+
+private:
+    using Events = alerts::AlertRules::Events;
+    using Step = std::function<void(const Events &, alerts::AlertRules &, const UnitStream &, qint64 now)>;
+
+    // Drives the rules through a script (steps as above) and hands over the
+    // events of each step.
+    static void run(int staleSeconds, const QString &script, const Step &step,
+                    const QString &unit = QStringLiteral("0001"))
+    {
+        UnitStream stream;
+        stream.setSerial(unit);
+        stream.setStaleSeconds(staleSeconds);
+        alerts::AlertRules rules(staleSeconds);
+        Events events;
+        const auto take = [&events](const Events &more) { events.insert(events.end(), more.begin(), more.end()); };
+        QObject::connect(&stream, &UnitStream::stalenessChanged,
+                         [&](readings::Staleness staleness) { take(rules.staleness(staleness, unit)); });
+        QObject::connect(&stream, &UnitStream::linkStateChanged,
+                         [&](std::int16_t state) { take(rules.linkState(state, unit)); });
+        QObject::connect(&stream, &UnitStream::readingAccepted,
+                         [&](const Reading &reading) { take(rules.reading(reading)); });
+
+        qint64 now = 1000;
+        for (const QString &word : script.split(QLatin1Char(' '))) {
+            events.clear();
+            if (word.startsWith(QLatin1Char('s'))) {
+                stream.setLinkState(std::int16_t(word.mid(1).toInt()));
+            } else if (word.startsWith(QLatin1Char('r'))) {
+                // Twenty-one fields: the gas units in field 5, the error
+                // number in field 21, no checksum.
+                const QStringList values = word.mid(1).split(QLatin1Char('/'));
+                QByteArrayList fields(21, "1");
+                fields[4] = values.at(0).toLatin1();
+                fields[20] = values.value(1, QStringLiteral("0")).toLatin1();
+                stream.receive("*" + fields.join(',') + ",\r");
+            } else if (word.startsWith(QLatin1Char('+'))) {
+                const qint64 ms = qRound64(word.mid(1).toDouble() * 1000);
+                for (qint64 tick = 0; tick < ms / 100; ++tick)
+                    stream.tick();
+                now += ms;
+                take(rules.tick(now));
+            } else if (word == QLatin1String("x")) {
+                stream.forgetReadings();
+            } else {
+                take(word == QLatin1String("ack") ? rules.acknowledge() : rules.mute(now));
+            }
+            step(events, rules, stream, now);
+        }
     }
 };
 

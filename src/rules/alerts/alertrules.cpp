@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <QStringList>
+
 #include "rules/stream/linkstate.h"
 #include "rules/stream/reading.h"
 
@@ -30,6 +32,22 @@ const Wording &wording(Event::Type type)
     return Wordings[static_cast<int>(type)];
 }
 
+// How each kind of condition is said aloud, in the order of Kind: the
+// condition in words, then its figure when it has one. A condition without
+// words of its own is said as its line reads.
+struct Spoken
+{
+    const char *words;   // null: the condition's text in lower case
+    const char *figure;  // "%1 units"; null: no figure is said
+};
+
+constexpr Spoken SpokenWords[] = {
+    {"gas high", "%1 units"},
+    {nullptr, nullptr},
+    {nullptr, nullptr},
+    {"no data", "for %1 seconds"},
+};
+
 } // namespace
 
 QByteArray reportLine(const Event &event)
@@ -47,6 +65,23 @@ QByteArray reportLine(const Event &event)
 QString eventKind(Event::Type type)
 {
     return QString::fromLatin1(wording(type).kind);
+}
+
+QString spokenSentence(const Event &event)
+{
+    if (event.type != Event::Type::Started || event.level != Level::Critical)
+        return {};
+    const Spoken &spoken = SpokenWords[static_cast<int>(event.kind)];
+    QStringList parts;
+    if (!event.unit.isEmpty())
+        parts << QStringLiteral("Unit ") + event.unit;
+    parts << (spoken.words ? QString::fromLatin1(spoken.words) : event.text.toLower());
+    // Whole units are what an operator takes in by ear.
+    if (spoken.figure && event.value)
+        parts << QString::fromLatin1(spoken.figure).arg(QString::number(*event.value, 'f', 0));
+    QString sentence = parts.join(QStringLiteral(", "));
+    sentence[0] = sentence[0].toUpper();
+    return sentence;
 }
 
 AlertRules::AlertRules(int staleSeconds)
@@ -85,7 +120,8 @@ AlertRules::Events AlertRules::staleness(readings::Staleness staleness, const QS
         end(events, Kind::NoData);
     } else if (m_staleSeconds > 0 && !find(Kind::NoData)) {
         start(events, {Kind::NoData, Level::Critical,
-                       QStringLiteral("NO DATA FOR %1 SECONDS").arg(m_staleSeconds), unit});
+                       QStringLiteral("NO DATA FOR %1 SECONDS").arg(m_staleSeconds), unit, false,
+                       double(m_staleSeconds)});
     }
     return events;
 }
@@ -96,15 +132,15 @@ AlertRules::Events AlertRules::reading(const Reading &reading)
     // Gas units that are no number say nothing of the gas: an alert in
     // progress goes on, and is not started again by the next high reading.
     if (reading.gasLevel != readings::GasLevel::NoReading)
-        followGas(events, reading.gasLevel, reading.serial);
+        followGas(events, reading.gasLevel, readings::numberIn(reading.fields[5]), reading.serial);
     followAlarm(events, reading.errorCode, reading.serial);
     return events;
 }
 
-void AlertRules::followGas(Events &events, readings::GasLevel level, const QString &unit)
+void AlertRules::followGas(Events &events, readings::GasLevel level, std::optional<double> gas, const QString &unit)
 {
     const Condition *now = find(Kind::GasLevel);
-    Condition wanted{Kind::GasLevel, Level::Warning, QStringLiteral("HIGH GAS UNITS"), unit};
+    Condition wanted{Kind::GasLevel, Level::Warning, QStringLiteral("HIGH GAS UNITS"), unit, false, gas};
     if (level == readings::GasLevel::Red) {
         wanted.level = Level::Critical;
         wanted.text = QStringLiteral("VERY HIGH GAS UNITS");
@@ -173,6 +209,11 @@ AlertRules::Events AlertRules::mute(qint64 nowMs)
     return {{Event::Type::Muted, Level::Warning, {}, {}}};
 }
 
+qint64 AlertRules::muteLeftMs(qint64 nowMs) const
+{
+    return m_muted ? std::max<qint64>(0, m_mutedUntilMs - nowMs) : 0;
+}
+
 Tone AlertRules::dueTone(qint64 nowMs)
 {
     Tone tone = Tone::None;
@@ -210,7 +251,8 @@ void AlertRules::start(Events &events, Condition condition)
     // A new condition sounds at once rather than at the next repeat.
     if (!condition.acknowledged)
         m_nextToneMs = 0;
-    events.push_back({Event::Type::Started, condition.level, condition.text, condition.unit});
+    events.push_back({Event::Type::Started, condition.level, condition.text, condition.unit, condition.kind,
+                      condition.value});
     m_active.push_back(std::move(condition));
 }
 
@@ -220,7 +262,7 @@ void AlertRules::end(Events &events, Kind kind)
                                     [kind](const Condition &c) { return c.kind == kind; });
     if (found == m_active.end())
         return;
-    events.push_back({Event::Type::Ended, found->level, found->text, found->unit});
+    events.push_back({Event::Type::Ended, found->level, found->text, found->unit, found->kind, found->value});
     m_active.erase(found);
 }
 

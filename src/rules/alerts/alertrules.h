@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include <QByteArray>
@@ -31,6 +32,8 @@ struct Condition
     QString text;   // "HIGH GAS UNITS", "ALARM 5 HIGH SAMPLE FLOW RATE", ...
     QString unit;   // the serial number the operator chose
     bool acknowledged = false;
+    // The figure that started it: the gas units, the stale limit in seconds.
+    std::optional<double> value = std::nullopt;
 };
 
 struct Event
@@ -41,6 +44,8 @@ struct Event
     Level level = Level::Warning;  // of the condition that started or ended
     QString text;
     QString unit;
+    Kind kind = Kind::GasLevel;     // of the condition that started or ended
+    std::optional<double> value = std::nullopt;  // its figure, as in Condition
 };
 
 enum class Tone { None, Warning, Critical };
@@ -51,6 +56,10 @@ QByteArray reportLine(const Event &event);
 // The kind under which the event is recorded: "alert start", "alert end",
 // "alert ack", "alert mute", "alert mute end".
 QString eventKind(Event::Type type);
+// What is said aloud when the event starts a critical condition, "Unit
+// 0001, gas high, 1820 units"; empty for every other event, which the tone
+// and the lines announce well enough.
+QString spokenSentence(const Event &event);
 
 class AlertRules
 {
@@ -85,6 +94,8 @@ public:
     Tone dueTone(qint64 nowMs);
 
     bool muted() const { return m_muted; }
+    // How long the mute still runs at nowMs; 0 when there is none.
+    qint64 muteLeftMs(qint64 nowMs) const;
     int staleSeconds() const { return m_staleSeconds; }
     const std::vector<Condition> &active() const { return m_active; }
 
@@ -93,7 +104,7 @@ private:
     void start(Events &events, Condition condition);
     void end(Events &events, Kind kind);
     void endAll(Events &events);
-    void followGas(Events &events, readings::GasLevel level, const QString &unit);
+    void followGas(Events &events, readings::GasLevel level, std::optional<double> gas, const QString &unit);
     void followAlarm(Events &events, double errorCode, const QString &unit);
 
     int m_staleSeconds;
