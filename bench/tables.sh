@@ -7,7 +7,7 @@
 #   bench/tables.sh DIR    DIR: a results folder (build-bench/bench-results
 #                          by default) or the folder of one script in it
 #                          (hotpaths/, lifecycle/, side/, sweep/, history/,
-#                          trends/, soak/)
+#                          trends/, fleet/, soak/)
 #
 # Exits 1 when a soak's criteria fail, as bench/soak.sh does.
 set -euo pipefail
@@ -16,7 +16,7 @@ dir=$(realpath "$1")
 source "$(dirname "$0")/lib.sh"
 trap - EXIT
 
-order=(hotpaths lifecycle side sweep history trends soak)
+order=(hotpaths lifecycle side sweep history trends fleet soak)
 declare -A at
 if [ -f "$dir/part" ]; then
     at[$(cat "$dir/part")]=$dir
@@ -438,6 +438,29 @@ if has trends; then
     echo "| Following 10 packets a second, CPU the open window adds, 10-minute range | **$(fmt "$(followed 10min 3)" '%.3f') %** of one core ($(fmt "$(followed 10min 1)" '%.3f') % closed, $(fmt "$(followed 10min 2)" '%.3f') % open) | < 1 % | $(yesno "$(awk -v v="$(followed 10min 3)" 'BEGIN {print (v != "nan" && v < 1)}')") |"
     echo "| The same, 1-hour range | $(fmt "$(followed 1h 3)" '%.3f') % | | |"
     echo "| The same, 24-hour range | $(fmt "$(followed 24h 3)" '%.3f') % | | |"
+fi
+
+# ---------------------------------------------------------------- the fleet recorder
+if has fleet; then
+    fl=${at[fleet]}
+    # A figure of a row: fleet_fig ROW FILE KEY FIELD (fields after the key, from 1).
+    fleet_fig() {
+        awk -v k="$3" -v f="$4" '$1 == k {print $(f + 1); found = 1} END {if (!found) print "nan"}' "$fl/$1/$2" 2>/dev/null || echo nan
+    }
+    echo
+    echo "The fleet recorder: unit-sim into one rtrecorder on SQLite, $(setting fleet seconds) s a row:"
+    echo
+    echo "| Fleet | Recorded of sent | Lowest unit | Duplicates | CPU, share of one core | Resident memory (first, last, highest) | Arrival to commit, 99th percentile (median) | Stop |"
+    echo "|---|---|---|---|---|---|---|---|"
+    for row in $(setting fleet rows); do
+        [ -d "$fl/$row" ] || continue
+        sent=$(fleet_fig "$row" count.txt total 2)
+        once=$(fleet_fig "$row" count.txt total 3)
+        rss_first=$(awk 'NR == 1 {print $2}' "$fl/$row/rss.tsv")
+        rss_last=$(awk 'END {print $2}' "$fl/$row/rss.tsv")
+        rss_top=$(cut -f2 "$fl/$row/rss.tsv" | maximum)
+        echo "| ${row%x*} units at ${row#*x} packets/s | $(group "$once") of $(group "$sent") ($(awk -v a="$once" -v b="$sent" 'BEGIN {printf "%.3f", (b > 0 ? 100 * a / b : 0)}') %) | $(fmt "$(fleet_fig "$row" count.txt total 5)" '%.3f') % | $(fleet_fig "$row" count.txt total 4) | **$(fmt "$(fleet_fig "$row" cpu.txt cpu 1)" '%.1f') %** | $(fmt "$((rss_first / 1024))" '%d'), $(fmt "$((rss_last / 1024))" '%d'), $(fmt "$((rss_top / 1024))" '%d') MB | **$(fleet_fig "$row" latency.txt sent 2) ms** from sending ($(fleet_fig "$row" latency.txt sent 1) ms); $(fleet_fig "$row" latency.txt accepted 2) ms from acceptance | $(fleet_fig "$row" cpu.txt stop_ms 1) ms |"
+    done
 fi
 
 # ---------------------------------------------------------------- the soak
