@@ -153,6 +153,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # that dpkg-shlibdeps cannot see.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, libqt6sql6-sqlite")
+# The spoken alerts need an engine behind Qt's text to speech, another
+# plugin loaded at run time; without one the viewer says so once and goes on
+# with the tones.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-speech-speechd-plugin | qt6-speech-flite-plugin")
 
 # The configuration files are the site's: an upgrade keeps the edited copies.
 set(RTVIEWER_CONFFILES "")

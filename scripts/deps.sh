@@ -5,10 +5,12 @@
 # dpkg-dev (dpkg-shlibdeps) and desktop-file-utils make and check the Debian package.
 # The history of readings is a SQLite file read through Qt SQL: qt6-base-dev
 # carries Qt6Sql's CMake files, libqt6sql6-sqlite the driver.
-# qt6-multimedia-dev plays the alert tones.
+# qt6-multimedia-dev plays the alert tones, qt6-speech-dev says the critical
+# alerts aloud; its CMake package needs Qt Qml's integration headers
+# (qt6-declarative-dev), though the viewer uses no QML.
 # qt6-charts-dev draws the trends window; its CMake package needs Qt OpenGL's
 # (libqt6opengl6-dev).
-RTVIEWER_PACKAGES=(build-essential cmake qt6-base-dev libqt6sql6-sqlite fonts-liberation dpkg-dev desktop-file-utils qt6-multimedia-dev qt6-charts-dev libqt6opengl6-dev)
+RTVIEWER_PACKAGES=(build-essential cmake qt6-base-dev libqt6sql6-sqlite fonts-liberation dpkg-dev desktop-file-utils qt6-multimedia-dev qt6-speech-dev qt6-declarative-dev qt6-charts-dev libqt6opengl6-dev)
 # clang and its runtimes (libFuzzer, the sanitizers) for the fuzz targets.
 RTVIEWER_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 

@@ -1,9 +1,15 @@
 #include <QAction>
+#include <QLineEdit>
+#include <QMenu>
 #include <QStandardPaths>
+#include <QVBoxLayout>
 #include <QtTest>
 
+#include "app/aboutbox.h"
 #include "app/alerts/alertcontroller.h"
+#include "app/alerts/muteindicator.h"
 #include "app/stream/trafficwindow.h"
+#include "app/trends/trendswindow.h"
 #include "app/viewerextras.h"
 #include "app/viewerwindow.h"
 #include "link/unitlink.h"
@@ -26,6 +32,21 @@ struct FakeDesktop : AlertSound, AlertNotifier
     }
     QStringList &log;
     bool device;
+};
+
+// What would have been said, or the reason there is nothing to say it with.
+struct FakeSpeech : AlertSpeech
+{
+    FakeSpeech(QStringList &record, QString missing) : said(record), failure(std::move(missing)) {}
+    Result<void> say(const QString &sentence) override
+    {
+        said << sentence;
+        if (failure.isEmpty())
+            return {};
+        return ::failure(failure);
+    }
+    QStringList &said;
+    QString failure;
 };
 
 // A packet of 21 fields with these gas units (field 5) and error number.
@@ -51,6 +72,7 @@ public:
     void setZoom(int) override {}
     const QString &programDirectory() const override { return folder; }
     QWidget &widget() override { return *this; }
+    QWidget &indicatorPlace() override { return *this; }
     UnitLink &unitLink() override { return link; }
     const TrafficWindow &trafficWindow() const override { return traffic; }
 
@@ -72,13 +94,15 @@ class tst_AlertController : public QObject
     std::unique_ptr<support::WindowFixture> fixture;
     std::unique_ptr<AlertController> alerts;
     QStringList desktop;
+    QStringList said;
     qint64 now = 0;
 
-    void open(bool device = true)
+    void open(bool device = true, const QString &noSpeech = QString())
     {
         AlertOptions options;
         options.sound = std::make_unique<FakeDesktop>(desktop, device);
         options.notifier = std::make_unique<FakeDesktop>(desktop, device);
+        options.speech = std::make_unique<FakeSpeech>(said, noSpeech);
         options.clock = [this] { return now; };
         options.settingsFile = fixture->dir.filePath(QStringLiteral("settings.ini"));
         alerts = std::make_unique<AlertController>(fixture->w(), std::move(options));
@@ -99,6 +123,7 @@ private slots:
         alerts.reset();
         fixture = std::make_unique<support::WindowFixture>();
         desktop.clear();
+        said.clear();
         now = 0;
     }
 
@@ -166,6 +191,7 @@ private slots:
         AlertOptions options;
         options.sound = std::make_unique<FakeDesktop>(desktop, true);
         options.notifier = std::make_unique<FakeDesktop>(desktop, true);
+        options.speech = std::make_unique<FakeSpeech>(said, QString());
         options.clock = [this] { return now; };
         options.settingsFile = fixture->dir.filePath(QStringLiteral("edge.ini"));
         QSettings(options.settingsFile, QSettings::IniFormat).setValue(QStringLiteral("alerts/staleSeconds"), 2);
@@ -196,6 +222,205 @@ private slots:
             keys.insert(action->shortcut().toString(), action->text());
         QCOMPARE(keys.value(QStringLiteral("F3")), QStringLiteral("Acknowledge alerts"));
         QCOMPARE(keys.value(QStringLiteral("F4")), QStringLiteral("Mute for 15 minutes"));
+    }
+
+    // A critical start is said once, besides the tone: not again while it
+    // lasts and its tone repeats, not for a warning, again when it starts
+    // afresh; not at all once turned off, which outlives the controller.
+    void speaksEachCriticalStartOnce()
+    {
+        open();
+        fixture->feed(packet("1820"));
+        fixture->feed(packet("1900"));
+        now = 5000;
+        alerts->tick();
+        fixture->feed(packet("1500", "5"));
+        fixture->feed(packet("1760"));
+        // No unit was connected by its serial here: the sentence goes without.
+        QCOMPARE(said, (QStringList{QStringLiteral("Gas high, 1820 units"), QStringLiteral("Gas high, 1760 units")}));
+        QCOMPARE(desktop.count(QStringLiteral("C!")), 3);
+
+        alerts->setSpeechOn(false);
+        alerts.reset();
+        said.clear();
+        open();
+        QVERIFY(!alerts->speechOn());
+        fixture->feed(packet("1900"));
+        QVERIFY(said.isEmpty());
+        QVERIFY(desktop.contains(QStringLiteral("C!")));
+    }
+
+    // Without an engine: one line, whatever number of alerts follow, and
+    // the tones and lines go on as ever.
+    void noSpeechEngineOneLine()
+    {
+        open(true, QStringLiteral("no speech engine"));
+        fixture->feed(packet("1900"));
+        fixture->feed(packet("900"));
+        fixture->feed(packet("1950"));
+        QCOMPARE(said.size(), 2);
+        QCOMPARE(traffic("[ALERT ERR: "), 1);
+        QCOMPARE(traffic("[ALERT ERR: no speech engine]"), 1);
+        QCOMPARE(traffic("[ALERT: VERY HIGH GAS UNITS]"), 2);
+        QCOMPARE(desktop.count(QStringLiteral("C!")), 2);
+    }
+
+    // The program's own speech on this machine: whether or not it has an
+    // engine, nothing waits, nothing breaks, and at most one line is
+    // written.
+    void realSpeechNeverBlocks()
+    {
+        AlertOptions options;
+        options.sound = std::make_unique<FakeDesktop>(desktop, true);
+        options.notifier = std::make_unique<FakeDesktop>(desktop, true);
+        options.clock = [this] { return now; };
+        options.settingsFile = fixture->dir.filePath(QStringLiteral("settings.ini"));
+        alerts = std::make_unique<AlertController>(fixture->w(), std::move(options));
+        fixture->socket->state = SocketControl::Connected;
+        fixture->w().Winsock_state();
+        fixture->feed(packet("1900"));
+        fixture->feed(packet("900"));
+        fixture->feed(packet("1900"));
+        QVERIFY(traffic("[ALERT ERR: ") <= 1);
+        QCOMPARE(traffic("[ALERT: VERY HIGH GAS UNITS]"), 2);
+    }
+
+    // A setting that is neither on nor off is reported and leaves speech
+    // (and sound) on.
+    void onOffSettingsThatDoNotRead_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<QString>("report");
+
+        QTest::newRow("speech off") << "alerts/speech" << "false" << false << "";
+        QTest::newRow("speech off, as typed") << "alerts/speech" << " Off " << false << "";
+        QTest::newRow("speech slip") << "alerts/speech" << "flase" << true
+                                     << "[SETTINGS ERR: alerts/speech=flase is neither true nor false; true is used]";
+        QTest::newRow("sound slip") << "alerts/sound" << "2" << true
+                                    << "[SETTINGS ERR: alerts/sound=2 is neither true nor false; true is used]";
+    }
+
+    void onOffSettingsThatDoNotRead()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(bool, on);
+        QFETCH(QString, report);
+
+        QSettings(fixture->dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat).setValue(key, value);
+        open();
+        QCOMPARE(key.endsWith(QLatin1String("speech")) ? alerts->speechOn() : alerts->soundOn(), on);
+        QCOMPARE(traffic("[SETTINGS ERR: "), report.isEmpty() ? 0 : 1);
+        if (!report.isEmpty())
+            QCOMPARE(traffic(report.toLatin1().constData()), 1);
+    }
+
+    // The mute in another window: shown at once with the time left,
+    // counting down with the controller's clock, gone when it ends or a
+    // critical alert ends it; one opened during a mute shows it too.
+    void muteShownInAnyWindow()
+    {
+        open();
+        QWidget other;
+        auto *layout = new QVBoxLayout(&other);
+        layout->addWidget(new QLabel(QStringLiteral("charts"), &other));
+        auto *muted = new MuteIndicator(*alerts, &other);
+        layout->insertWidget(0, muted);
+        other.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&other));
+        QVERIFY(!muted->isVisible());
+
+        QSignalSpy changes(alerts.get(), &AlertController::muteChanged);
+        alerts->mute();
+        QVERIFY(muted->isVisible());
+        QCOMPARE(muted->text(), QStringLiteral("Alerts muted, 15:00 left"));
+        now = 61500;
+        alerts->tick();
+        QCOMPARE(muted->text(), QStringLiteral("Alerts muted, 13:59 left"));
+        now = 61900;
+        alerts->tick();
+        QCOMPARE(changes.size(), 2);  // once a second, not once a tick
+
+        // A place without a layout (a line of text) shows it, short, over
+        // its right end, within its height, and keeps it there.
+        QLineEdit line;
+        line.resize(400, 20);
+        auto *corner = new MuteIndicator(*alerts, &line);
+        corner->keepAtRightEnd();
+        line.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&line));
+        QVERIFY(corner->isVisible());
+        QCOMPARE(corner->text(), QStringLiteral("MUTED 13:59"));
+        QVERIFY(line.rect().contains(corner->geometry()));
+        QCOMPARE(corner->geometry().right(), line.rect().right() - 1);
+        line.resize(600, 30);
+        QTRY_COMPARE(corner->geometry().right(), 598);
+
+        now = alerts::AlertRules::MuteMs - 1;
+        alerts->tick();
+        QCOMPARE(muted->text(), QStringLiteral("Alerts muted, 0:01 left"));
+        now = alerts::AlertRules::MuteMs;
+        alerts->tick();
+        QVERIFY(!muted->isVisible() && !corner->isVisible());
+        QCOMPARE(alerts->muteSecondsLeft(), 0);
+
+        alerts->mute();
+        QVERIFY(muted->isVisible());
+        fixture->feed(packet("1900"));
+        QVERIFY(!muted->isVisible() && !corner->isVisible());
+    }
+
+    // The viewer's other windows take the function keys and the right-click
+    // menu as the main window does, and show the mute.
+    void keysAndMenuFromTheTrendsWindow()
+    {
+        ViewerExtras extras(fixture->w());
+        fixture->w().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&fixture->w()));
+        fixture->w().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&fixture->w()));
+        QTest::keyClick(&fixture->w(), Qt::Key_F2);
+        TrendsWindow *trends = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (auto *found = qobject_cast<TrendsWindow *>(top))
+                trends = found;
+        }
+        QVERIFY(trends && trends->isVisible());
+        QVERIFY(QTest::qWaitForWindowActive(trends));
+        auto *muted = trends->findChild<MuteIndicator *>(QStringLiteral("lbl_muted"));
+        QVERIFY(muted && !muted->isVisible());
+
+        QTest::keyClick(trends, Qt::Key_F4);
+        QCOMPARE(traffic("[ALERT MUTE 15 MIN]"), 1);
+        QVERIFY(muted->isVisible());
+        QVERIFY(muted->text().startsWith(QStringLiteral("Alerts muted, ")));
+
+        // The main window shows it at the end of its status line, clear of
+        // the line's text.
+        auto *status = support::child<QLineEdit>(fixture->w(), "txt_tcp_status");
+        auto *mainMuted = support::child<MuteIndicator>(*status, "lbl_muted");
+        QVERIFY(mainMuted->isVisible());
+        QVERIFY(mainMuted->text().startsWith(QStringLiteral("MUTED 1")));
+        status->setText(QStringLiteral("0001 is closing the connection.  The data is 12345 seconds old"));
+        QVERIFY(status->fontMetrics().horizontalAdvance(status->text()) + 8 < mainMuted->x());
+
+        // The serial box and the traffic window keep their keys: F-keys
+        // pressed there still reach the entries, in the trends window too.
+        QTest::keyClick(trends->findChild<QWidget *>(QStringLiteral("cbo_unit")), Qt::Key_F1);
+        const auto aboutShown = [] {
+            const QWidgetList tops = QApplication::topLevelWidgets();
+            return std::any_of(tops.cbegin(), tops.cend(),
+                               [](const QWidget *top) { return qobject_cast<const AboutBox *>(top) && top->isVisible(); });
+        };
+        QTRY_VERIFY(aboutShown());
+
+        auto *menu = support::child<QMenu>(fixture->w(), "mnu_extras");
+        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), trends->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(trends, &click);
+        QTRY_VERIFY(menu->isVisible());
+        menu->close();
     }
 };
 

@@ -120,6 +120,11 @@ fm_more_data::~fm_more_data()
         delete m_secure.data();
 }
 
+QWidget &fm_more_data::indicatorPlace()
+{
+    return *txt_tcp_status;
+}
+
 const StreamState &fm_more_data::stream() const
 {
     return m_link->stream();

@@ -105,6 +105,9 @@ public:
     void showReadingsStale(bool stale) override { setReadingsStale(stale); }
     bool isActive() const override { return isActiveWindow(); }
     QWidget &widget() override { return *this; }
+    // The right end of the status line, beyond the end of its text with any
+    // usual serial and data age.
+    QWidget &indicatorPlace() override;
     UnitLink &unitLink() override { return *m_link; }
 
     // Configuration and unlock.

@@ -4,11 +4,14 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QBoxLayout>
+#include <QContextMenuEvent>
 #include <QMenu>
 #include <QSettings>
 #include <QWidget>
 
 #include "app/alerts/alertcontroller.h"
+#include "app/alerts/muteindicator.h"
 #include "app/aboutbox.h"
 #include "app/viewerwindow.h"
 #include "rules/config/usersettings.h"
@@ -68,6 +71,11 @@ ViewerExtras::ViewerExtras(ViewerWindow &window)
     QAction *sound = addEntry(tr("Alert sound"), QKeySequence(), [this] { m_alerts->setSoundOn(!m_alerts->soundOn()); });
     sound->setCheckable(true);
     sound->setChecked(m_alerts->soundOn());
+    QAction *speech = addEntry(tr("Speak critical alerts"), QKeySequence(),
+                               [this] { m_alerts->setSpeechOn(!m_alerts->speechOn()); });
+    speech->setCheckable(true);
+    speech->setChecked(m_alerts->speechOn());
+    adopt(window.widget());
 
     // The history: recording is on unless the operator turned it off, and
     // the number of days kept is a setting ("history/retentionDays"). A
@@ -122,10 +130,46 @@ QAction *ViewerExtras::addEntry(const QString &text, const QKeySequence &key, st
         action->setShortcut(key);
         action->setShortcutContext(Qt::WindowShortcut);
         m_window.widget().addAction(action);
+        m_keyed.push_back(action);
+        for (const QPointer<QWidget> &window : m_adopted) {
+            if (window)
+                window->addAction(action);
+        }
     }
     connect(action, &QAction::triggered, this, [triggered = std::move(triggered)] { triggered(); });
     m_window.extrasMenu()->addAction(action);
     return action;
+}
+
+void ViewerExtras::adopt(QWidget &window)
+{
+    // The main window has its keys and its menu already.
+    if (&window != &m_window.widget()) {
+        for (QAction *action : m_keyed)
+            window.addAction(action);
+        window.installEventFilter(this);
+        m_adopted.emplace_back(&window);
+    }
+    // The main window's panel has no room to spare: its indicator stands in
+    // the place the window offers.
+    QWidget &place = &window == &m_window.widget() ? m_window.indicatorPlace() : window;
+    auto *muted = new MuteIndicator(*m_alerts, &place);
+    if (auto *layout = qobject_cast<QBoxLayout *>(place.layout()))
+        layout->insertWidget(0, muted);
+    else
+        muted->keepAtRightEnd();
+}
+
+bool ViewerExtras::eventFilter(QObject *watched, QEvent *event)
+{
+    // A right-click that no control of an adopted window took opens the
+    // main window's menu, as it does there.
+    if (event->type() == QEvent::ContextMenu && watched->isWidgetType()
+        && !m_window.extrasMenu()->actions().isEmpty()) {
+        m_window.extrasMenu()->popup(static_cast<QContextMenuEvent *>(event)->globalPos());
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void ViewerExtras::setHistoryRecording(bool on)
@@ -142,6 +186,13 @@ void ViewerExtras::setZoom(int percent)
 
 void ViewerExtras::exportHistory()
 {
+    // F5 in the export window itself brings it forward rather than opening
+    // a second one.
+    if (m_export) {
+        m_export->raise();
+        m_export->activateWindow();
+        return;
+    }
     // What the last second gathered belongs in the export too.
     m_history->flush();
     const QString path = m_history->options().path;
@@ -151,6 +202,8 @@ void ViewerExtras::exportHistory()
     };
     auto *dialog = new HistoryExportDialog(historyUnits(path), m_window.chosenUnit(), exporter, &m_window.widget());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    adopt(*dialog);
+    m_export = dialog;
     dialog->open();
 }
 
@@ -163,13 +216,16 @@ void ViewerExtras::showTrends()
         options.chosenUnit = [this] { return m_window.chosenUnit(); };
         m_trends = new TrendsWindow(m_window.unitLink(), options);
         m_trends->setAttribute(Qt::WA_DeleteOnClose);
+        adopt(*m_trends);
     }
     m_trends->present();
 }
 
 void ViewerExtras::showAbout()
 {
-    if (!m_about)
+    if (!m_about) {
         m_about = new AboutBox(m_window.programDirectory());
+        adopt(*m_about);
+    }
     m_about->present();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
 #include <QKeySequence>
 #include <QObject>
@@ -8,6 +9,7 @@
 
 class AboutBox;
 class AlertController;
+class HistoryExportDialog;
 class HistoryRecorder;
 class QAction;
 class TrendsWindow;
@@ -18,7 +20,9 @@ class ViewerWindow;
 // (ViewerWindow). All of it is reached from the
 // window's right-click menu and, where a key is given, from a function key:
 // character keys belong to the unit in the traffic window and drop the link
-// in the serial box, so no other key may be taken.
+// in the serial box, so no other key may be taken. Every other window of the
+// viewer is adopted: the same menu and keys work there, and it shows the
+// alerts' mute while one runs.
 //
 // Function keys in use: F1 About, F2 Trends, F3 Acknowledge alerts, F4 Mute
 // for 15 minutes, F5 Export history. The panel's zoom is in the menu only.
@@ -34,6 +38,16 @@ public:
     // given (it works wherever the focus is in the main window).
     QAction *addEntry(const QString &text, const QKeySequence &key, std::function<void()> triggered);
 
+    // Makes a top-level window of the viewer one of its own: the function
+    // keys and the right-click menu work there as in the main window, and
+    // it shows the mute with the time left (across the top of its layout,
+    // or over its right end when it has none; in the main window, where the
+    // window says).
+    void adopt(QWidget &window);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void showAbout();
     void setHistoryRecording(bool on);
@@ -46,4 +60,8 @@ private:
     AlertController *m_alerts = nullptr;
     HistoryRecorder *m_history = nullptr;
     QPointer<TrendsWindow> m_trends;
+    QPointer<HistoryExportDialog> m_export;
+    // The entries with a function key, given to every adopted window.
+    std::vector<QAction *> m_keyed;
+    std::vector<QPointer<QWidget>> m_adopted;
 };

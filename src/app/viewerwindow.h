@@ -33,6 +33,10 @@ public:
     virtual const QString &programDirectory() const = 0;
     // The window itself: the parent of dialogs, where function keys go.
     virtual QWidget &widget() = 0;
+    // Where a small indicator (the alerts' mute) stands on the window
+    // without covering a reading: the widget that becomes its parent, over
+    // whose right end it keeps.
+    virtual QWidget &indicatorPlace() = 0;
 
     // The owners the window composes, for whatever listens beside it.
     virtual UnitLink &unitLink() = 0;

@@ -3,6 +3,7 @@
 #include <QSettings>
 
 #include "app/alerts/effectsound.h"
+#include "app/alerts/enginespeech.h"
 #include "app/alerts/traynotifier.h"
 #include "app/viewerwindow.h"
 #include "link/unitlink.h"
@@ -12,6 +13,7 @@ namespace {
 
 const QString SoundKey = QStringLiteral("alerts/sound");
 const QString StaleKey = QStringLiteral("alerts/staleSeconds");
+const QString SpeechKey = QStringLiteral("alerts/speech");
 
 // The stale limit, 0 or more; a slip in it falls back to the default with
 // a report line.
@@ -24,6 +26,17 @@ int staleSetting(QSettings &settings, ViewerWindow &window)
     return alerts::AlertRules::DefaultStaleSeconds;
 }
 
+// Sound and speech are on unless the operator turned them off; a slip in
+// either leaves it on, with a report line.
+bool onOff(QSettings &settings, const QString &key, ViewerWindow &window)
+{
+    const Result<bool> on = onOffSetting(settings, key, true);
+    if (on)
+        return *on;
+    window.reportLine(settingsReport(on.reason()));
+    return true;
+}
+
 } // namespace
 
 AlertController::AlertController(ViewerWindow &window, AlertOptions options, QObject *parent)
@@ -33,14 +46,18 @@ AlertController::AlertController(ViewerWindow &window, AlertOptions options, QOb
     , m_rules(staleSetting(*m_settings, window))
     , m_sound(std::move(options.sound))
     , m_notifier(std::move(options.notifier))
+    , m_speech(std::move(options.speech))
     , m_clock(std::move(options.clock))
-    , m_soundOn(m_settings->value(SoundKey, true).toBool())
+    , m_soundOn(onOff(*m_settings, SoundKey, window))
+    , m_speechOn(onOff(*m_settings, SpeechKey, window))
 {
     setObjectName(QStringLiteral("AlertController"));
     if (!m_sound)
         m_sound = std::make_unique<EffectSound>();
     if (!m_notifier)
         m_notifier = std::make_unique<TrayNotifier>(window.widget());
+    if (!m_speech)
+        m_speech = std::make_unique<EngineSpeech>();
     if (!m_clock) {
         m_sinceStart.start();
         m_clock = [this] { return m_sinceStart.elapsed(); };
@@ -78,6 +95,12 @@ void AlertController::setSoundOn(bool on)
     m_settings->setValue(SoundKey, on);
 }
 
+void AlertController::setSpeechOn(bool on)
+{
+    m_speechOn = on;
+    m_settings->setValue(SpeechKey, on);
+}
+
 void AlertController::tick()
 {
     take(m_rules.tick(now()));
@@ -95,9 +118,28 @@ void AlertController::take(const alerts::AlertRules::Events &events)
                 title += tr(", unit ") + event.unit;
             m_notifier->notify(event.level, title, event.text);
         }
+        speak(event);
     }
     m_window.showReadingsStale(m_window.unitLink().readingsStale());
     sound();
+    const qint64 left = m_rules.muteLeftMs(now());
+    const int seconds = static_cast<int>((left + 999) / 1000);
+    if (seconds != m_muteSecondsLeft) {
+        m_muteSecondsLeft = seconds;
+        emit muteChanged(seconds);
+    }
+}
+
+void AlertController::speak(const alerts::Event &event)
+{
+    const QString sentence = alerts::spokenSentence(event);
+    if (sentence.isEmpty() || !m_speechOn)
+        return;
+    const Result<void> said = m_speech->say(sentence);
+    if (!said && !m_speechFailureReported) {
+        m_speechFailureReported = true;
+        m_window.reportLine(QByteArrayLiteral("[ALERT ERR: ") + said.reason().toLatin1() + ']');
+    }
 }
 
 void AlertController::sound()

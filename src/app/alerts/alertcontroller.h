@@ -21,6 +21,8 @@ struct AlertOptions
     std::unique_ptr<AlertSound> sound;
     // Messages outside the window; none means the system tray.
     std::unique_ptr<AlertNotifier> notifier;
+    // The spoken alerts; none means Qt's text to speech.
+    std::unique_ptr<AlertSpeech> speech;
     // Milliseconds of a steady clock; none means the time since start-up.
     std::function<qint64()> clock;
     // The settings file; empty means the user's settings of the program.
@@ -31,10 +33,12 @@ struct AlertOptions
 // state, readings, staleness and 100 ms tick), writes each start,
 // acknowledgement and end to the traffic window, plays the tones, shows a
 // desktop message while the window is not the active one, and has the
-// readings drawn dimmed while the link says they are stale. Its two settings
-// are remembered: the sound ("alerts/sound", on unless false) and the stale
-// limit in seconds ("alerts/staleSeconds", 30; 0 turns the no-data alert and
-// the dimming off), which it gives the link.
+// readings drawn dimmed while the link says they are stale. When a critical
+// condition starts it also says so aloud, once. It tells every window how
+// long the mute still runs. Its settings are remembered: the sound
+// ("alerts/sound", on unless false), the spoken alerts ("alerts/speech", on
+// unless false) and the stale limit in seconds ("alerts/staleSeconds", 30;
+// 0 turns the no-data alert and the dimming off), which it gives the link.
 class AlertController : public QObject
 {
     Q_OBJECT
@@ -47,6 +51,10 @@ public:
     void mute();
     void setSoundOn(bool on);
     bool soundOn() const { return m_soundOn; }
+    void setSpeechOn(bool on);
+    bool speechOn() const { return m_speechOn; }
+    // Whole seconds the mute still runs, rounded up; 0 when not muted.
+    int muteSecondsLeft() const { return m_muteSecondsLeft; }
     const alerts::AlertRules &rules() const { return m_rules; }
 
     // One step of the mute clock and of the tone repeat. The link's tick
@@ -58,19 +66,26 @@ signals:
     // history: the unit (empty for acknowledgements and mutes), the kind
     // ("alert start", ...) and the report line's text without brackets.
     void alertEvent(const QString &unit, const QString &kind, const QString &text);
+    // The mute began, counted down a second, or ended (0).
+    void muteChanged(int secondsLeft);
 
 private:
     qint64 now() const { return m_clock(); }
     void take(const alerts::AlertRules::Events &events);
     void sound();
+    void speak(const alerts::Event &event);
 
     ViewerWindow &m_window;
     std::unique_ptr<QSettings> m_settings;
     alerts::AlertRules m_rules;
     std::unique_ptr<AlertSound> m_sound;
     std::unique_ptr<AlertNotifier> m_notifier;
+    std::unique_ptr<AlertSpeech> m_speech;
     QElapsedTimer m_sinceStart;
     std::function<qint64()> m_clock;
     bool m_soundOn = true;
     bool m_noDeviceReported = false;
+    bool m_speechOn = true;
+    bool m_speechFailureReported = false;
+    int m_muteSecondsLeft = 0;
 };

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include "rules/alerts/alertrules.h"
+#include "rules/convert/result.h"
 
 // What the alert controller needs from the desktop, behind small interfaces
 // so that tests record what would have been played or shown.
@@ -22,4 +23,14 @@ public:
     virtual ~AlertNotifier() = default;
     // A message outside the main window, where the desktop offers a place.
     virtual void notify(alerts::Level level, const QString &title, const QString &message) = 0;
+};
+
+class AlertSpeech
+{
+public:
+    virtual ~AlertSpeech() = default;
+    // Starts saying the sentence, without waiting for it (one said before
+    // is finished first); the reason when there is no engine to say it
+    // with.
+    virtual Result<void> say(const QString &sentence) = 0;
 };

@@ -83,6 +83,27 @@ Result<int> wholeNumberSetting(const QSettings &settings, const QString &key, in
                        .arg(fallback));
 }
 
+Result<bool> onOffSetting(const QSettings &settings, const QString &key, bool fallback)
+{
+    const QVariant value = settings.value(key);
+    if (!value.isValid())
+        return fallback;
+    // A value the program wrote itself may still be a bool in this run.
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool();
+    const QString word = value.toString().trimmed().toLower();
+    for (const char *on : {"true", "1", "on", "yes"}) {
+        if (word == QLatin1String(on))
+            return true;
+    }
+    for (const char *off : {"false", "0", "off", "no"}) {
+        if (word == QLatin1String(off))
+            return false;
+    }
+    return failure(QStringLiteral("%1=%2 is neither true nor false; %3 is used")
+                       .arg(key, shownValue(value), fallback ? QStringLiteral("true") : QStringLiteral("false")));
+}
+
 QByteArray settingsReport(const QString &reason)
 {
     return QByteArrayLiteral("[SETTINGS ERR: ") + reason.toLatin1() + ']';

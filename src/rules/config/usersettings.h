@@ -37,6 +37,12 @@ UserSettings openUserSettings(const QString &path = QString());
 // the reason, which names the fallback the caller then uses.
 Result<int> wholeNumberSetting(const QSettings &settings, const QString &key, int fallback, int lowest);
 
+// A setting that is on or off ("true" or "false", as the program writes
+// it; "1" and "0", "on" and "off", "yes" and "no" are read too), or
+// fallback when it is not set; anything else fails with the reason, which
+// names the fallback the caller then uses.
+Result<bool> onOffSetting(const QSettings &settings, const QString &key, bool fallback);
+
 // The line for the traffic window that says what is wrong with a setting
 // or the settings file.
 QByteArray settingsReport(const QString &reason);
