@@ -9,8 +9,10 @@
 # alerts aloud; its CMake package needs Qt Qml's integration headers
 # (qt6-declarative-dev), though the viewer uses no QML.
 # qt6-charts-dev draws the trends window; its CMake package needs Qt OpenGL's
-# (libqt6opengl6-dev).
-RTVIEWER_PACKAGES=(build-essential cmake qt6-base-dev libqt6sql6-sqlite fonts-liberation dpkg-dev desktop-file-utils qt6-multimedia-dev qt6-speech-dev qt6-declarative-dev qt6-charts-dev libqt6opengl6-dev)
+# (libqt6opengl6-dev). Qt PrintSupport, which prints the tour report, comes
+# with qt6-base-dev; poppler-utils (pdftotext) reads the report back in the
+# tests.
+RTVIEWER_PACKAGES=(build-essential cmake qt6-base-dev libqt6sql6-sqlite fonts-liberation dpkg-dev desktop-file-utils qt6-multimedia-dev qt6-speech-dev qt6-declarative-dev qt6-charts-dev libqt6opengl6-dev poppler-utils)
 # clang and its runtimes (libFuzzer, the sanitizers) for the fuzz targets.
 RTVIEWER_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 

@@ -1,5 +1,7 @@
 // The mud log leaving the viewer: the LAS file rthistory writes, read
-// back by a reader of the format's own sections.
+// back by a reader of the format's own sections; the tour report as a PDF,
+// read back with pdftotext; the strip log's drawing, which both the screen
+// and the report use.
 
 #include <cmath>
 #include <map>
@@ -7,12 +9,19 @@
 #include <QBuffer>
 #include <QDateTime>
 #include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "history/historycommand.h"
 #include "history/historystore.h"
+#include "report/reportcommand.h"
+#include "report/stripdrawing.h"
+#include "rules/mudlog/mudlog.h"
 
 namespace {
 
@@ -129,6 +138,9 @@ private slots:
     void init();
     void lasThroughRthistory_data();
     void lasThroughRthistory();
+    void reportPdf_data();
+    void reportPdf();
+    void stripLeavesGapsOpen();
 
 private:
     int run(QStringList arguments, QByteArray *out = nullptr, QByteArray *err = nullptr);
@@ -158,7 +170,8 @@ int tst_MudLogReport::run(QStringList arguments, QByteArray *out, QByteArray *er
     QBuffer errBuffer;
     outBuffer.open(QIODevice::WriteOnly);
     errBuffer.open(QIODevice::WriteOnly);
-    const int code = runHistoryCommand(arguments, outBuffer, errBuffer);
+    const std::optional<int> reported = runReportCommand(arguments, outBuffer, errBuffer);
+    const int code = reported ? *reported : runHistoryCommand(arguments, outBuffer, errBuffer);
     if (out)
         *out = outBuffer.data();
     if (err)
@@ -236,5 +249,121 @@ void tst_MudLogReport::lasThroughRthistory()
     QVERIFY2(nulls >= std::lround(39 * (symbol == "M" ? 0.3048 : 1.0) / step) - 1, QByteArray::number(nulls));
 }
 
-QTEST_GUILESS_MAIN(tst_MudLogReport)
+void tst_MudLogReport::reportPdf_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("stripPages");
+    QTest::addColumn<QByteArray>("interval");  // as the header gives it
+
+    // 9,550 to 9,635 ft (the hole's bins too) at 100 ft a page: one page
+    // from 9,550 on; then the events and the summary on one.
+    QTest::newRow("by depth, the whole history")
+        << QStringList() << 1 << QByteArray("Interval 2026-12-08 06:00:00 to 2026-12-08 07:14:30 UTC");
+    QTest::newRow("by depth, an interval")
+        << QStringList{QStringLiteral("--from"), QStringLiteral("2026-12-08T06:00"), QStringLiteral("--to"),
+                       QStringLiteral("2026-12-08T06:05")}
+        << 1 << QByteArray("Interval 2026-12-08 06:00:00 to 2026-12-08 06:05:00 UTC");
+    // 74 minutes at an hour a page.
+    QTest::newRow("by time") << QStringList{QStringLiteral("--by"), QStringLiteral("time")} << 2
+                             << QByteArray("Interval 2026-12-08 06:00:00 to 2026-12-08 07:14:30 UTC");
+}
+
+void tst_MudLogReport::reportPdf()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, stripPages);
+    QFETCH(QByteArray, interval);
+    const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+    if (pdftotext.isEmpty())
+        QSKIP("pdftotext (poppler-utils) is not installed");
+    const QString path = m_dir.filePath(QStringLiteral("tour.pdf"));
+    QByteArray out;
+    QByteArray err;
+    QCOMPARE(run(QStringList{QStringLiteral("report"), QStringLiteral("--unit"), QStringLiteral("0001"),
+                             QStringLiteral("--out"), path}
+                     + options,
+                 &out, &err),
+             0);
+    QCOMPARE(err, QByteArray());
+    const int pages = stripPages + 1;
+    QVERIFY2(out.startsWith(QByteArray::number(pages) + " pages"), out.constData());
+
+    QProcess text;
+    text.start(pdftotext, {QStringLiteral("-layout"), path, QStringLiteral("-")});
+    QVERIFY(text.waitForFinished(30000));
+    QCOMPARE(text.exitCode(), 0);
+    const QByteArray all = text.readAllStandardOutput();
+    // pdftotext ends every page with a form feed.
+    QCOMPARE(all.count('\f'), pages);
+    const QList<QByteArray> pageTexts = all.split('\f');
+    for (int p = 0; p < pages; ++p) {
+        const QByteArray &page = pageTexts.at(p);
+        QVERIFY2(page.contains("Tour report: unit 0001"), page.constData());
+        QVERIFY2(page.contains(interval), page.constData());
+        QVERIFY2(page.contains(QStringLiteral("Page %1 of %2").arg(p + 1).arg(pages).toLatin1()), page.constData());
+    }
+    QVERIFY(pageTexts.at(0).contains("Total gas"));
+    QVERIFY(pageTexts.at(stripPages).contains("Events and alarms"));
+    QVERIFY(pageTexts.at(stripPages).contains("Summary"));
+    if (options.isEmpty())
+        QVERIFY2(pageTexts.at(stripPages).contains("Highest gas: 2,500 units at 9,602.0 to 9,603.0 ft"),
+                 pageTexts.at(stripPages).constData());
+
+    // Nothing is written in place of what is not a regular file.
+    QCOMPARE(run({QStringLiteral("report"), QStringLiteral("--unit"), QStringLiteral("0001"), QStringLiteral("--out"),
+                  QStringLiteral("/dev/null")},
+                 nullptr, &err),
+             1);
+    QCOMPARE(err.count('\n'), 1);
+}
+
+void tst_MudLogReport::stripLeavesGapsOpen()
+{
+    // Two stretches 90 ft apart, drawn with one line colour for the gas:
+    // the rows between them hold not one pixel of it.
+    mudlog::MudLog log;
+    qint64 time = Start;
+    for (const double depth : {5000.0, 5000.5, 5001.0, 5001.5, 5092.0, 5092.5, 5093.0}) {
+        mudlog::MudReading reading;
+        reading.timeMs = time += 30000;
+        reading.lagDepth = depth;
+        reading.gasUnits = 1000;
+        log.add(reading);
+    }
+    QImage image(600, 800, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    report::StripFrame frame;
+    frame.from = 4990;
+    frame.to = 5100;
+    const QRectF area(0, 0, image.width(), image.height());
+    report::StripLayout layout;
+    {
+        QPainter painter(&image);
+        layout = report::stripLayout(area, QFontMetricsF(painter.font(), &image), frame);
+        const int rows = static_cast<int>(layout.plot.height());
+        report::paintStrip(painter, area, frame, mudlog::stripRows(log, frame.from, frame.to, rows));
+    }
+    const auto [gasLeft, gasRight] = layout.tracks[1];
+    const auto yOf = [&](double depth) {
+        return static_cast<int>(layout.plot.top() + (depth - frame.from) / (frame.to - frame.from) * layout.plot.height());
+    };
+    // The gas line: the darkest pixels of the gas track.
+    const auto lineIn = [&](int y) {
+        for (int x = static_cast<int>(gasLeft) + 2; x < static_cast<int>(gasRight) - 2; ++x) {
+            if (qGray(image.pixel(x, y)) < 80)
+                return true;
+        }
+        return false;
+    };
+    QVERIFY(lineIn(yOf(5001)));
+    QVERIFY(lineIn(yOf(5092.5)));
+    int drawn = 0;
+    for (int y = yOf(5002) + 2; y < yOf(5092) - 2; ++y) {
+        // The depth grid's lines cross the track in light grey, not black.
+        drawn += lineIn(y) ? 1 : 0;
+    }
+    QCOMPARE(drawn, 0);
+}
+
+QTEST_MAIN(tst_MudLogReport)
 #include "tst_mudlogreport.moc"

@@ -100,7 +100,7 @@ void tst_RtHistory::commandLine_data()
     QTest::newRow("bad time") << "export --unit 0001 --from noon" << 2 << QByteArray("--from is not an ISO 8601 time");
     QTest::newRow("empty range") << "export --unit 0001 --from 2026-12-09 --to 2026-12-08" << 2
                                  << QByteArray("--from must lie before --to");
-    QTest::newRow("bad format") << "export --unit 0001 --format xml" << 2 << QByteArray("--format is csv or raw");
+    QTest::newRow("bad format") << "export --unit 0001 --format xml" << 2 << QByteArray("--format is csv, raw or las");
     QTest::newRow("bad days") << "prune --days -1" << 2 << QByteArray("--days is a whole number");
     QTest::newRow("missing file") << "units --db /nonexistent/h.sqlite3" << 1 << QByteArray("no history at /nonexistent");
     QTest::newRow("damaged file") << "check --db DAMAGED" << 1 << QByteArray("file is not a database");

@@ -27,6 +27,7 @@
 #include "app/display/colours.h"
 #include "app/trends/trendchart.h"
 #include "app/trends/trendswindow.h"
+#include "rules/mudlog/mudlog.h"
 
 using namespace trends;
 
@@ -124,6 +125,7 @@ private slots:
     void axisLabelsDifferAndFit_data();
     void axisLabelsDifferAndFit();
     void labelsFitAtTheDefaultSize();
+    void readingsInWordsFit();
 };
 
 void tst_TrendsWindow::drawsTheHistoryThenFollowsTheLink()
@@ -205,14 +207,20 @@ void tst_TrendsWindow::drawsTheHistoryThenFollowsTheLink()
     QTRY_COMPARE(joined(gas->drawnParts(GasUnits)).back().y(), 777.0);
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lbl_latest_gas"))->text(), QStringLiteral("777"));
 
-    // Against lag depth, depth downwards: gas units across, one point per
-    // reading with gas units.
+    // Against lag depth, the strip log of the mud log: a bin a foot, each
+    // with its reading, the one without gas units logged without them, and
+    // the live reading after the history's.
     window.setAgainstDepth(true);
     QVERIFY(updated.wait());
-    const std::vector<QPointF> log = joined(window.chart("dpt_gas")->drawnParts(GasUnits));
-    QCOMPARE(log.size(), std::size_t(Readings));
-    QCOMPARE(log.front(), QPointF(gasOf(0), 5000));
-    QCOMPARE(log.back(), QPointF(777, 5040));
+    QVERIFY(window.findChild<QWidget *>(QStringLiteral("pic_striplog"))->isVisible());
+    const mudlog::MudLog &log = window.mudLog();
+    QCOMPARE(log.firstIndex(), 5000);
+    QCOMPARE(log.lastIndex(), 5040);
+    for (int i = 0; i < Readings; ++i) {
+        QVERIFY(log.bin(5000 + i).logged());
+        QCOMPARE(log.bin(5000 + i).gasUnits(), i == Missing ? std::nullopt : std::optional<double>(gasOf(i)));
+    }
+    QCOMPARE(log.bin(5040).gasUnits(), std::optional<double>(777));
 
     // Another recorded unit on request.
     window.setAgainstDepth(false);
@@ -317,7 +325,7 @@ void tst_TrendsWindow::labelsFitAtTheDefaultSize()
 {
     // The window as it opens on a 1280 x 800 screen, the unit drilling
     // past 10,000 ft: the depth and ROP scales of the charts against time
-    // are as readable as the rest, against depth too.
+    // are as readable as the rest.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
     const qint64 start = QDateTime::currentMSecsSinceEpoch() - 300 * 1000;
@@ -358,17 +366,75 @@ void tst_TrendsWindow::labelsFitAtTheDefaultSize()
         if (QTest::currentTestFailed())
             return;
     }
-    window.setAgainstDepth(true);
-    QVERIFY(updated.wait());
-    QCoreApplication::processEvents();
-    for (const char *name : {"dpt_gas", "dpt_chromatograph", "dpt_ratios"}) {
-        const TrendChart *chart = window.chart(name);
-        QVERIFY(chart);
-        checkAxisLabels(*chart, axisLabels(*chart, titles));
-        if (QTest::currentTestFailed())
-            return;
+    window.close();
+}
+
+void tst_TrendsWindow::readingsInWordsFit()
+{
+    // The window as it opens on a 1280 x 800 screen: the combined reading
+    // and Pixler's, the longest words the table shows (C1/C2 above 65 and
+    // every methane ratio below the one before it), whole in the latest
+    // column and under the cursor.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
+    const qint64 start = QDateTime::currentMSecsSinceEpoch() - 300 * 1000;
+    {
+        history::Batch batch;
+        for (int i = 0; i < 30; ++i) {
+            batch.readings.push_back(row("0001", start + i * 10000,
+                                         {{QStringLiteral("gas_units"), 800.0 + 30 * i},
+                                          {QStringLiteral("c1"), 10000},
+                                          {QStringLiteral("c2"), 100},
+                                          {QStringLiteral("c3"), 200},
+                                          {QStringLiteral("ic4"), 200},
+                                          {QStringLiteral("nc4"), 200},
+                                          {QStringLiteral("ic5"), 400},
+                                          {QStringLiteral("nc5"), 400},
+                                          {QStringLiteral("lag_depth"), 10495.8 + 0.25 * i}}));
+        }
+        HistoryStore store;
+        QVERIFY(store.open(path, HistoryStore::Access::ReadWrite));
+        QVERIFY(store.write(batch));
     }
-    window.setAgainstDepth(false);
+    QSettings().remove(QStringLiteral("trends/geometry"));
+    QSettings().remove(QStringLiteral("trends/split"));
+    UnitLink link(new FakeSocket);
+    link.stop();
+    TrendsWindow window(link, {path, {}, [] { return QStringLiteral("0001"); }});
+    QSignalSpy updated(&window, &TrendsWindow::chartsUpdated);
+    window.present();
+    QVERIFY(updated.wait());
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // The cursor on the readings, at the right of the hour shown.
+    const TrendChart *gas = window.chart("cht_gas");
+    const QLabel *cursor = window.findChild<QLabel *>(QStringLiteral("lbl_cursor_reading"));
+    const QRect plot = gas->viewport()->rect();
+    for (int x = plot.right() - 2; x > plot.center().x() && cursor->text() == QStringLiteral("\u2014"); x -= 4)
+        QTest::mouseMove(gas->viewport(), QPoint(x, plot.center().y()));
+
+    const QRect inside = window.rect();
+    for (const char *name : {"lbl_latest_reading", "lbl_latest_pixler", "lbl_cursor_reading", "lbl_cursor_pixler"}) {
+        const QLabel *label = window.findChild<QLabel *>(QLatin1String(name));
+        QVERIFY(label);
+        const QString text = label->text();
+        QVERIFY2(text.contains(QLatin1String(std::strstr(name, "pixler") ? "not productive; C1/C3 below C1/C2" : "light oil")),
+                 qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(name), text)));
+        // The words wrapped to the label's width take no more room than it
+        // has, and the label lies wholly in the window.
+        const QRect room = label->contentsRect();
+        const QRect needed = label->fontMetrics().boundingRect(QRect(0, 0, room.width(), 10000),
+                                                               Qt::TextWordWrap | Qt::AlignLeft, text);
+        QVERIFY2(needed.width() <= room.width() && needed.height() <= room.height(),
+                 qPrintable(QStringLiteral("%1 needs %2 x %3, has %4 x %5")
+                                .arg(QLatin1String(name))
+                                .arg(needed.width())
+                                .arg(needed.height())
+                                .arg(room.width())
+                                .arg(room.height())));
+        const QRect placed(label->mapTo(&window, QPoint(0, 0)), label->size());
+        QVERIFY2(inside.contains(placed), name);
+        QVERIFY(label->isVisible());
+    }
     window.close();
 }
 

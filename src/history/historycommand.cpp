@@ -44,6 +44,12 @@ const char Usage[] =
     "                          standard output. The CSV writes control characters\n"
     "                          as their pictures and puts an apostrophe before a\n"
     "                          field a spreadsheet would run as a formula.\n"
+    "  report --unit SERIAL    the tour report of one unit as a PDF file:\n"
+    "         --out FILE.pdf [--from TIME] [--to TIME] [--by depth|time]\n"
+    "                          on every page the unit, the interval, when and by\n"
+    "                          what it was made; the strip log of the interval by lag\n"
+    "                          depth (or by time) at one scale; the events and alarms\n"
+    "                          with their times and depths; a summary\n"
     "  prune --days N [--yes]  deletes everything older than N days; --yes is needed\n"
     "                          when that is more than a day of a unit's readings\n"
     "  check                   checks the file's integrity\n"
@@ -72,21 +78,6 @@ struct Context
         return ExitUsage;
     }
 };
-
-// An ISO 8601 time; UTC unless it names its offset.
-std::optional<qint64> parseTime(const QString &text)
-{
-    QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
-    if (!time.isValid()) {
-        const QDate date = QDate::fromString(text, Qt::ISODate);
-        if (!date.isValid())
-            return std::nullopt;
-        time = date.startOfDay(Qt::UTC);
-    }
-    if (time.timeSpec() == Qt::LocalTime)
-        time.setTimeSpec(Qt::UTC);
-    return time.toMSecsSinceEpoch();
-}
 
 // Where an export found nothing, in words.
 QString rangeText(const HistoryExport::Range &range, const QString &db)
@@ -141,7 +132,7 @@ int exportReadings(Context &c, const QCommandLineParser &parser)
         const QString option = QLatin1String(name);
         if (!parser.isSet(option))
             continue;
-        const std::optional<qint64> time = parseTime(parser.value(option));
+        const std::optional<qint64> time = historyTimeFromText(parser.value(option));
         if (!time)
             return c.usage(QStringLiteral("--%1 is not an ISO 8601 time: %2").arg(option, parser.value(option)));
         (option == QStringLiteral("from") ? range.fromMs : range.toMs) = *time;

@@ -109,6 +109,20 @@ QString historyTimeText(qint64 ms)
     return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs);
 }
 
+std::optional<qint64> historyTimeFromText(const QString &text)
+{
+    QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!time.isValid()) {
+        const QDate date = QDate::fromString(text, Qt::ISODate);
+        if (!date.isValid())
+            return std::nullopt;
+        time = date.startOfDay(Qt::UTC);
+    }
+    if (time.timeSpec() == Qt::LocalTime)
+        time.setTimeSpec(Qt::UTC);
+    return time.toMSecsSinceEpoch();
+}
+
 namespace {
 
 // Rows are read from the store this many at a time.

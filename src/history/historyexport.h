@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include <QByteArray>
 #include <QString>
@@ -85,3 +86,6 @@ private:
 
 // A time as the history's files show it: ISO 8601, UTC, milliseconds.
 QString historyTimeText(qint64 ms);
+// A time given on a command line: ISO 8601 (a date alone is its start),
+// UTC unless it names its offset; none when it does not read.
+std::optional<qint64> historyTimeFromText(const QString &text);

@@ -12,9 +12,15 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QMouseEvent>
+#include <QDir>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
@@ -24,12 +30,16 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
+#include "app/trends/striplog.h"
 #include "app/trends/trendchart.h"
 #include "app/trends/trendvalues.h"
+#include "history/historystore.h"
 #include "history/trendsloader.h"
 #include "link/unitlink.h"
 #include "rules/config/usersettings.h"
+#include "report/tourreport.h"
 #include "rules/stream/reading.h"
+#include "app/version.h"
 
 using namespace trends;
 
@@ -193,6 +203,27 @@ void TrendsWindow::buildControls()
     chk_depth->setToolTip(QStringLiteral("Gas, chromatograph and ratios against lag depth, as a mud log"));
     connect(chk_depth, &QCheckBox::toggled, this, &TrendsWindow::setAgainstDepth);
     bar->addWidget(chk_depth);
+    cbo_depthunit = new QComboBox(this);
+    cbo_depthunit->setObjectName(QStringLiteral("cbo_depthunit"));
+    cbo_depthunit->addItem(QStringLiteral("ft"), static_cast<int>(mudlog::DepthUnit::Feet));
+    cbo_depthunit->addItem(QStringLiteral("m"), static_cast<int>(mudlog::DepthUnit::Metres));
+    cbo_depthunit->setToolTip(QStringLiteral("The unit depths are shown, binned and exported in; the unit sends feet"));
+    connect(cbo_depthunit, &QComboBox::activated, this, [this](int index) {
+        setDepthUnit(static_cast<mudlog::DepthUnit>(cbo_depthunit->itemData(index).toInt()));
+    });
+    bar->addWidget(cbo_depthunit);
+    bar->addSpacing(12);
+    cmd_print = new QToolButton(this);
+    cmd_print->setObjectName(QStringLiteral("cmd_print"));
+    cmd_print->setText(QStringLiteral("Print / Save as PDF…"));
+    cmd_print->setToolTip(QStringLiteral("The tour report of the time shown, from the history: header, strip log, "
+                                         "events and alarms, summary"));
+    cmd_print->setPopupMode(QToolButton::InstantPopup);
+    auto *printMenu = new QMenu(cmd_print);
+    printMenu->addAction(QStringLiteral("Print…"), this, [this] { printReport(false); });
+    printMenu->addAction(QStringLiteral("Save as PDF…"), this, [this] { printReport(true); });
+    cmd_print->setMenu(printMenu);
+    bar->addWidget(cmd_print);
     bar->addStretch(1);
     lbl_status = new QLabel(this);
     lbl_status->setObjectName(QStringLiteral("lbl_status"));
@@ -212,24 +243,20 @@ void TrendsWindow::buildControls()
     layout->addWidget(hint);
 }
 
-TrendChart *TrendsWindow::addChart(const char *name, bool time)
+TrendChart *TrendsWindow::addChart(const char *name)
 {
-    const QByteArray objectName = QByteArray(time ? "cht_" : "dpt_") + name;
-    auto *chart = new TrendChart(objectName.constData(), time ? TrendChart::Place::Time : TrendChart::Place::Depth);
-    const Qt::Alignment side = time ? Qt::AlignLeft : Qt::AlignTop;
+    const QByteArray objectName = QByteArray("cht_") + name;
+    auto *chart = new TrendChart(objectName.constData(), TrendChart::Place::Time);
+    const Qt::Alignment side = Qt::AlignLeft;
     const QByteArray which(name);
     if (which == "gas") {
         chart->addScale({QStringLiteral("Gas units"), false, 0.0, 2000.0, false, false}, side);
-        // The legend reads as rich text. The narrow depth chart names the
-        // levels by their colour alone.
-        chart->addBand(0.0, readings::GreenBelow, QColor(0, 190, 0, 50),
-                       time ? QStringLiteral("green &lt; 1200") : QStringLiteral("&lt; 1200"));
+        // The legend reads as rich text.
+        chart->addBand(0.0, readings::GreenBelow, QColor(0, 190, 0, 50), QStringLiteral("green &lt; 1200"));
         chart->addBand(readings::YellowAbove, readings::RedAbove, QColor(255, 215, 0, 85),
-                       time ? QStringLiteral("yellow &gt; 1400") : QStringLiteral("&gt; 1400"));
-        chart->addBand(readings::RedAbove, 1.0e7, QColor(255, 0, 0, 55),
-                       time ? QStringLiteral("red &gt; 1750") : QStringLiteral("&gt; 1750"));
-        if (time)
-            chart->addMarks();
+                       QStringLiteral("yellow &gt; 1400"));
+        chart->addBand(readings::RedAbove, 1.0e7, QColor(255, 0, 0, 55), QStringLiteral("red &gt; 1750"));
+        chart->addMarks();
     } else if (which == "chromatograph") {
         chart->addScale({QStringLiteral("ppm"), true, 1.0, 100000.0, false, false}, side);
     } else if (which == "ratios") {
@@ -239,19 +266,16 @@ TrendChart *TrendsWindow::addChart(const char *name, bool time)
         chart->addScale({QStringLiteral("ROP (ft/hr)"), false, 0.0, 100.0, false, false}, Qt::AlignRight);
     }
     for (const LineLook &look : Lines) {
-        if (which == look.chart && (time || drawnAgainstDepth(look.channel)))
+        if (which == look.chart)
             chart->addLine(look.channel, QString::fromLatin1(look.name), look.colour, look.scale, look.style);
     }
     // The same room around every plot: the time axes of the charts one
-    // above the other line up, as do the depth axes side by side.
-    if (time)
-        chart->setPlotInsets(QMargins(80, 28, 62, 26));
-    else
-        chart->setPlotInsets(QMargins(64, 92, 26, 10));
+    // above the other line up.
+    chart->setPlotInsets(QMargins(80, 28, 62, 26));
     chart->viewport()->setMouseTracking(true);
     chart->viewport()->installEventFilter(this);
     connect(chart, &TrendChart::lineToggled, this, &TrendsWindow::lineToggled);
-    (time ? m_timeCharts : m_depthCharts).push_back(chart);
+    m_timeCharts.push_back(chart);
     return chart;
 }
 
@@ -264,7 +288,7 @@ void TrendsWindow::buildCharts()
     auto *stack = new QSplitter(Qt::Vertical, timePage);
     stack->setObjectName(QStringLiteral("spl_time"));
     for (const char *name : {"gas", "chromatograph", "ratios", "depths"})
-        stack->addWidget(addChart(name, true));
+        stack->addWidget(addChart(name));
     stack->setSizes({400, 300, 300, 300});
     timeLayout->addWidget(stack, 1);
     scr_time = new QScrollBar(Qt::Horizontal, timePage);
@@ -273,11 +297,14 @@ void TrendsWindow::buildCharts()
     timeLayout->addWidget(scr_time);
     m_pages->addWidget(timePage);
 
-    // The depth charts are made when first shown: most openings never need
-    // them.
+    // The strip log against lag depth.
     m_depthPage = new QWidget(m_pages);
-    new QHBoxLayout(m_depthPage);
-    m_depthPage->layout()->setContentsMargins(0, 0, 0, 0);
+    auto *depthLayout = new QHBoxLayout(m_depthPage);
+    depthLayout->setContentsMargins(0, 0, 0, 0);
+    m_strip = new StripLog(m_depthPage);
+    m_strip->setLog(&m_mudLog);
+    m_strip->installEventFilter(this);
+    depthLayout->addWidget(m_strip, 1);
     m_pages->addWidget(m_depthPage);
     m_split->addWidget(m_pages);
 }
@@ -306,6 +333,9 @@ void TrendsWindow::restoreSettings()
                 chart->setLineShown(channel, false);
         }
     }
+    settings.endGroup();
+    readMudLogSettings();
+    settings.beginGroup(QStringLiteral("trends"));
     m_view.setAgainstDepth(settings.value(QStringLiteral("againstDepth"), false).toBool());
     chk_depth->setChecked(m_view.againstDepth());
     showPage();
@@ -342,22 +372,12 @@ const TrendChart *TrendsWindow::chart(const char *name) const
 
 void TrendsWindow::showPage()
 {
-    if (m_view.againstDepth() && m_depthCharts.empty()) {
-        for (const char *name : {"gas", "chromatograph", "ratios"}) {
-            TrendChart *chart = addChart(name, false);
-            static_cast<QHBoxLayout *>(m_depthPage->layout())->addWidget(chart, 1);
-            for (int c = 0; c < ChannelCount; ++c) {
-                if (m_hidden[static_cast<std::size_t>(c)])
-                    chart->setLineShown(static_cast<Channel>(c), false);
-            }
-        }
-    }
     m_pages->setCurrentIndex(m_view.againstDepth() ? 1 : 0);
 }
 
 std::vector<TrendChart *> TrendsWindow::shownCharts() const
 {
-    return m_view.againstDepth() ? m_depthCharts : m_timeCharts;
+    return m_view.againstDepth() ? std::vector<TrendChart *>() : m_timeCharts;
 }
 
 // ---------------------------------------------------------------------------
@@ -368,8 +388,10 @@ void TrendsWindow::present()
     const QString chosen = m_options.chosenUnit ? m_options.chosenUnit().trimmed() : QString();
     if (m_unit.isEmpty() || (m_followBox && !chosen.isEmpty())) {
         const QString unit = chosen.isEmpty() ? m_link.serial() : chosen;
-        if (unit != m_unit)
+        if (unit != m_unit) {
             m_liveKept.clear();
+            m_liveMud.clear();
+        }
         m_unit = unit;
     }
     show();
@@ -386,6 +408,7 @@ void TrendsWindow::showUnit(const QString &unit)
     if (m_unit.isEmpty())
         m_unit = chosen;
     m_liveKept.clear();
+    m_liveMud.clear();
     m_view.resetDepthZoom();
     m_view.resumeLive();
     reload();
@@ -414,10 +437,7 @@ void TrendsWindow::setAgainstDepth(bool on)
 void TrendsWindow::lineToggled(Channel channel, bool shown)
 {
     m_hidden[static_cast<std::size_t>(channel)] = !shown;
-    // The same line against time and against depth.
     for (TrendChart *chart : m_timeCharts)
-        chart->setLineShown(channel, shown);
-    for (TrendChart *chart : m_depthCharts)
         chart->setLineShown(channel, shown);
     saveSettings();
     refreshCharts();
@@ -451,8 +471,7 @@ void TrendsWindow::fillUnits()
 
 int TrendsWindow::columns() const
 {
-    const std::vector<TrendChart *> charts = shownCharts();
-    return std::max(50, charts.front()->plotLength());
+    return std::max(50, m_view.againstDepth() ? m_strip->plotLength() : m_timeCharts.front()->plotLength());
 }
 
 void TrendsWindow::reload()
@@ -478,6 +497,8 @@ void TrendsWindow::reload()
     const TrendView::ReadPlan plan = m_view.startReading(now, columns());
     cmd_live->setChecked(m_view.live());
     m_data.reset(plan.axis, plan.width, plan.limit, plan.fromX, plan.toX);
+    m_mudLog.clear();
+    m_mudFedMs.reset();
     // What came live since the window opened; the history read next may
     // hold it as well, which changes nothing.
     for (const trends::Sample &sample : m_liveKept) {
@@ -500,14 +521,22 @@ void TrendsWindow::reloadSoon()
 
 void TrendsWindow::samplesRead(const std::vector<trends::Sample> &samples, qint64 readSoFar)
 {
-    for (const trends::Sample &sample : samples)
+    for (const trends::Sample &sample : samples) {
         m_data.add(sample);
+        addToMudLog(mudlog::mudReadingOf(sample));
+    }
     if (m_loader->reading())
         lbl_status->setText(QStringLiteral("Reading the history… %L1 readings").arg(readSoFar));
 }
 
 void TrendsWindow::loadFinished(const Result<void> &outcome)
 {
+    // The live readings after the last one the history held; the history
+    // holds no error numbers, the live readings do.
+    for (const mudlog::MudReading &reading : m_liveMud) {
+        if (m_view.wanted(reading.timeMs))
+            addToMudLog(reading);
+    }
     if (outcome)
         lbl_status->clear();
     else if (m_loader->isOpen())
@@ -540,6 +569,7 @@ void TrendsWindow::readingAccepted(const Reading &reading)
         if (m_followBox && !reading.serial.isEmpty() && isVisible()) {
             m_unit = reading.serial;
             m_liveKept.clear();
+            m_liveMud.clear();
             m_gasLevel = readings::GasLevel::Unchanged;
             m_view.resumeLive();
             reloadSoon();
@@ -550,8 +580,13 @@ void TrendsWindow::readingAccepted(const Reading &reading)
     // with.
     m_gasLevel = reading.gasLevel;
     m_liveKept.push_back(sampleOf(reading));
-    if (m_liveKept.size() > LiveKept)
+    m_liveMud.push_back(mudlog::mudReadingOf(reading));
+    if (m_liveKept.size() > LiveKept) {
         m_liveKept.pop_front();
+        m_liveMud.pop_front();
+    }
+    if (!loading())
+        addToMudLog(m_liveMud.back());
     m_data.add(m_liveKept.back());
     m_newReading = true;
     // A view that does not move with time changes only where the reading
@@ -629,7 +664,7 @@ void TrendsWindow::refreshCharts()
     m_drawnAtMs = nowMs();
     if (m_view.againstDepth()) {
         const auto [from, to] = m_view.depthView(m_data);
-        drawCharts(m_depthCharts, from, to, std::numeric_limits<double>::infinity());
+        m_strip->setView(from, to);
     } else {
         refreshTimeCharts();
     }
@@ -670,6 +705,7 @@ void TrendsWindow::setCursorPlace(std::optional<double> place)
     m_cursor = place;
     for (TrendChart *chart : shownCharts())
         chart->setCursorPlace(place);
+    m_strip->setCursorPlace(m_view.againstDepth() ? place : std::nullopt);
     showCursor();
 }
 
@@ -681,7 +717,25 @@ void TrendsWindow::showLatest()
 void TrendsWindow::showCursor()
 {
     trends::Sample under;
-    if (m_cursor) {
+    if (m_cursor && m_view.againstDepth()) {
+        // The cursor's bin of the mud log: its highest gas and that
+        // reading's chromatograph.
+        const int index = m_mudLog.indexAt(mudlog::fromFeet(*m_cursor, m_mudLog.unit()));
+        const mudlog::MudBin &bin = m_mudLog.bin(index);
+        if (bin.logged()) {
+            under.timeMs = bin.timeMs();
+            under[GasUnits] = bin.gasUnits().value_or(std::numeric_limits<double>::quiet_NaN());
+            const Chromatograph gas = bin.chromatograph();
+            const std::optional<double> values[] = {gas.c1, gas.c2, gas.c3, gas.ic4, gas.nc4, gas.ic5, gas.nc5};
+            const Channel channels[] = {C1, C2, C3, IC4, NC4, IC5, NC5};
+            for (std::size_t i = 0; i < std::size(channels); ++i)
+                under[channels[i]] = values[i].value_or(std::numeric_limits<double>::quiet_NaN());
+            addRatios(under);
+        }
+        under[LagDepth] = mudlog::toFeet(m_mudLog.topOf(index), m_mudLog.unit());
+        if (const std::optional<double> rate = bin.drillingRate())
+            under[Rop] = mudlog::toFeet(60.0 / *rate, m_mudLog.unit());
+    } else if (m_cursor) {
         for (int c = 0; c < ChannelCount; ++c) {
             const auto channel = static_cast<Channel>(c);
             if (const ColumnExtremes::Column *column = m_data.channel(channel).columnNear(*m_cursor, CursorReach))
@@ -700,17 +754,27 @@ void TrendsWindow::showCursor()
             }
         }
     }
-    m_values->showCursor(m_cursor, m_view.againstDepth(), under, event);
+    const std::optional<double> place =
+        m_cursor && m_view.againstDepth() ? std::optional<double>(mudlog::fromFeet(*m_cursor, m_mudLog.unit())) : m_cursor;
+    m_values->showCursor(place, m_view.againstDepth(), under, event);
 }
 
 bool TrendsWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    TrendChart *chart = nullptr;
+    // A chart's plot against time, or the strip log against depth.
+    std::function<std::optional<double>(const QPoint &)> placeAt;
+    int plotLength = 1;
     for (TrendChart *candidate : shownCharts()) {
-        if (candidate->viewport() == watched)
-            chart = candidate;
+        if (candidate->viewport() == watched) {
+            placeAt = [candidate](const QPoint &point) { return candidate->placeAt(point); };
+            plotLength = candidate->plotLength();
+        }
     }
-    if (!chart)
+    if (watched == m_strip && m_view.againstDepth()) {
+        placeAt = [this](const QPoint &point) { return m_strip->placeAt(point); };
+        plotLength = m_strip->plotLength();
+    }
+    if (!placeAt)
         return QWidget::eventFilter(watched, event);
     switch (event->type()) {
     case QEvent::MouseMove: {
@@ -721,18 +785,18 @@ bool TrendsWindow::eventFilter(QObject *watched, QEvent *event)
             if (std::abs(pixels) < 3 && !m_dragged)
                 return true;
             m_dragged = true;
-            const double share = -static_cast<double>(pixels) / std::max(1, chart->plotLength());
+            const double share = -static_cast<double>(pixels) / std::max(1, plotLength);
             m_view.restore(m_dragView, nowMs());
             pan(share);
             return true;
         }
-        if (const std::optional<double> place = chart->placeAt(mouse->position().toPoint()))
+        if (const std::optional<double> place = placeAt(mouse->position().toPoint()))
             setCursorPlace(place);
         return false;
     }
     case QEvent::MouseButtonPress: {
         const auto *mouse = static_cast<QMouseEvent *>(event);
-        if (mouse->button() != Qt::LeftButton || !chart->placeAt(mouse->position().toPoint()))
+        if (mouse->button() != Qt::LeftButton || !placeAt(mouse->position().toPoint()))
             return false;
         m_dragFrom = mouse->position().toPoint();
         m_dragView = m_view.view(m_data);
@@ -745,13 +809,13 @@ bool TrendsWindow::eventFilter(QObject *watched, QEvent *event)
         m_dragFrom.reset();
         return true;
     case QEvent::MouseButtonDblClick:
-        if (!chart->placeAt(static_cast<QMouseEvent *>(event)->position().toPoint()))
+        if (!placeAt(static_cast<QMouseEvent *>(event)->position().toPoint()))
             return false;
         follow();
         return true;
     case QEvent::Wheel: {
         const auto *wheel = static_cast<QWheelEvent *>(event);
-        const std::optional<double> place = chart->placeAt(wheel->position().toPoint());
+        const std::optional<double> place = placeAt(wheel->position().toPoint());
         if (!place || wheel->angleDelta().y() == 0)
             return false;
         zoom(std::pow(1.25, -wheel->angleDelta().y() / 120.0), place);
@@ -786,4 +850,90 @@ void TrendsWindow::keyPressEvent(QKeyEvent *event)
     default:
         QWidget::keyPressEvent(event);
     }
+}
+
+// ---------------------------------------------------------------------------
+// The mud log and the report
+
+bool TrendsWindow::addToMudLog(const mudlog::MudReading &reading)
+{
+    // In time order only: a live reading the history already gave is not
+    // taken twice.
+    if (m_mudFedMs && reading.timeMs <= *m_mudFedMs)
+        return false;
+    m_mudFedMs = reading.timeMs;
+    return !m_mudLog.add(reading).isEmpty();
+}
+
+void TrendsWindow::readMudLogSettings()
+{
+    const UserSettings opened = openUserSettings();
+    const mudlog::MudLogSetup setup = mudlog::mudLogSetup(*opened.settings);
+    if (!setup.problems.isEmpty())
+        lbl_status->setText(setup.problems.join(QStringLiteral("; ")));
+    m_mudLog = mudlog::MudLog(setup.settings);
+    m_values->setDepthUnit(setup.settings.unit);
+    cbo_depthunit->setCurrentIndex(cbo_depthunit->findData(static_cast<int>(setup.settings.unit)));
+}
+
+void TrendsWindow::setDepthUnit(mudlog::DepthUnit unit)
+{
+    {
+        const UserSettings opened = openUserSettings();
+        opened.settings->setValue(QString::fromLatin1(mudlog::DepthUnitKey), mudlog::unitName(unit));
+        // A bin size set for the other unit would not fit this one.
+        opened.settings->remove(QString::fromLatin1(mudlog::BinSizeKey));
+    }
+    readMudLogSettings();
+    if (isVisible())
+        reload();
+}
+
+void TrendsWindow::printReport(bool toPdf)
+{
+    if (m_unit.isEmpty()) {
+        lbl_status->setText(QStringLiteral("No unit to report on"));
+        return;
+    }
+    if (m_options.beforeReading)
+        m_options.beforeReading();
+    // The time the window shows; a depth view, the time it was read for.
+    const qint64 fromMs = static_cast<qint64>(m_view.timeFrom());
+    const qint64 toMs = static_cast<qint64>(m_view.timeTo()) + 1;
+    HistoryStore store;
+    if (const HistoryResult<void> opened = store.open(m_options.historyPath, HistoryStore::Access::ReadOnly); !opened) {
+        lbl_status->setText(QStringLiteral("No report: ") + opened.reason().text);
+        return;
+    }
+    Result<report::TourReport> made = report::readTourReport(store, m_unit, fromMs, toMs, m_mudLog.settings(),
+                                                             !m_view.againstDepth());
+    if (!made) {
+        lbl_status->setText(QStringLiteral("No report: ") + made.reason());
+        return;
+    }
+    made->made = QDateTime::currentDateTimeUtc();
+    made->madeBy = QStringLiteral("rtviewer %1").arg(QStringLiteral(RTVIEWER_VERSION));
+    if (toPdf) {
+        const QString suggested = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+                                      .filePath(QStringLiteral("tour-%1-%2.pdf")
+                                                    .arg(m_unit, QDateTime::currentDateTime().toString(
+                                                                     QStringLiteral("yyyyMMdd-HHmm"))));
+        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save the tour report as"), suggested,
+                                                          QStringLiteral("PDF files (*.pdf)"));
+        if (path.isEmpty())
+            return;
+        const Result<int> pages = report::writeTourReportPdf(*made, path, {m_options.historyPath});
+        lbl_status->setText(pages ? QStringLiteral("Tour report: %1 pages written to %2").arg(*pages).arg(path)
+                                  : QStringLiteral("No report: ") + pages.reason());
+        return;
+    }
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(QStringLiteral("Tour report %1").arg(m_unit));
+    QPrintDialog dialog(&printer, this);
+    dialog.setWindowTitle(QStringLiteral("Print the tour report"));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const Result<int> pages = report::paintTourReport(*made, printer);
+    lbl_status->setText(pages ? QStringLiteral("Tour report: %1 pages sent to the printer").arg(*pages)
+                              : QStringLiteral("No report: ") + pages.reason());
 }

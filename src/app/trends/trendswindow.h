@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "rules/convert/result.h"
+#include "rules/mudlog/mudlog.h"
 #include "rules/readings/readingrules.h"
 #include "rules/trends/trenddata.h"
 #include "rules/trends/trendview.h"
@@ -22,6 +23,7 @@ class QSplitter;
 class QStackedWidget;
 class QTimer;
 class QToolButton;
+class StripLog;
 class TrendChart;
 class TrendValues;
 class UnitLink;
@@ -43,17 +45,21 @@ struct TrendsOptions
 
 // The trends window fm_trends: the last hours of one unit at a glance. Gas
 // units over the gas levels, the chromatograph, the gas ratios and the
-// depths with the ROP against time, or gas, chromatograph and ratios against
-// lag depth as a mud log is read; the latest values with the usual reading
-// of the ratios, and the values under a cursor. It fills from the history
+// depths with the ROP against time, or the mud log against lag depth as a
+// strip log (StripLog: the readings binned by depth, mudlog::MudLog, in the
+// unit of depth chosen); the latest values with the combined and Pixler
+// readings, and the values under a cursor (against depth: the cursor's
+// bin). "Print / Save as PDF…" makes the tour report of the time shown
+// from the history file. It fills from the history
 // file when it opens and then follows the readings the unit link accepts; it
 // shows the unit in the serial box unless the operator picks another
 // recorded unit. Its geometry and the operator's choices are remembered.
 //
 // It composes: the view (trends::TrendView: what is shown, zoom, scroll,
 // live), the loader (trends::TrendsLoader: the history read a slice at a
-// time, and its events), the data (trends::TrendData), the charts
-// (TrendChart) and the values beside them (TrendValues). It turns the
+// time, and its events), the data (trends::TrendData), the mud log of
+// the readings read and come live, the charts (TrendChart), the strip log
+// and the values beside them (TrendValues). It turns the
 // operator's mouse and keys into changes of the view and draws what the
 // view and the data say.
 class TrendsWindow : public QWidget
@@ -89,6 +95,8 @@ public:
     bool loading() const;
 
     const TrendChart *chart(const char *name) const;
+    const mudlog::MudLog &mudLog() const { return m_mudLog; }
+    void setDepthUnit(mudlog::DepthUnit unit);
 
 signals:
     // The charts show the history read for the view and what came live.
@@ -104,7 +112,7 @@ private:
     void buildCharts();
     void restoreSettings();
     void saveSettings() const;
-    TrendChart *addChart(const char *name, bool time);
+    TrendChart *addChart(const char *name);
     // The time or the depth charts, as chosen.
     void showPage();
 
@@ -138,6 +146,14 @@ private:
     std::vector<TrendChart *> shownCharts() const;
     void lineToggled(trends::Channel channel, bool shown);
 
+    // The mud log: the readings taken in time order, history then live.
+    // True when it changed a bin.
+    bool addToMudLog(const mudlog::MudReading &reading);
+    void readMudLogSettings();
+
+    // The tour report of the time shown, printed or as a PDF file.
+    void printReport(bool toPdf);
+
     const UnitLink &m_link;
     TrendsOptions m_options;
 
@@ -145,6 +161,8 @@ private:
     QComboBox *cbo_unit = nullptr;
     QButtonGroup *m_rangeButtons = nullptr;
     QCheckBox *chk_depth = nullptr;
+    QComboBox *cbo_depthunit = nullptr;
+    QToolButton *cmd_print = nullptr;
     QToolButton *cmd_live = nullptr;
     QLabel *lbl_status = nullptr;
     QSplitter *m_split = nullptr;
@@ -152,7 +170,7 @@ private:
     QWidget *m_depthPage = nullptr;
     QScrollBar *scr_time = nullptr;
     std::vector<TrendChart *> m_timeCharts;
-    std::vector<TrendChart *> m_depthCharts;
+    StripLog *m_strip = nullptr;
     TrendValues *m_values = nullptr;
     QTimer *m_refresh = nullptr;
     QTimer *m_reloadSoon = nullptr;
@@ -168,6 +186,9 @@ private:
     trends::TrendsLoader *m_loader = nullptr;
     trends::TrendData m_data;
     std::deque<trends::Sample> m_liveKept;
+    std::deque<mudlog::MudReading> m_liveMud;  // the same readings, with their error numbers
+    mudlog::MudLog m_mudLog;
+    std::optional<qint64> m_mudFedMs;  // the time of the last reading the mud log took
     int m_ticks = 0;
     bool m_changed = false;     // the view shows something new
     bool m_newReading = false;  // the latest values have changed

@@ -39,8 +39,8 @@
 //      gas; Ch of 0.5 or more light oil.
 //   7. Wh from 17.5 to 40 inclusive (the oil range): Bh below Wh productive
 //      oil; Bh equal to Wh or above names no fluid: undetermined.
-// The boundaries 0.5, 17.5, 40, 100 and Ch 0.5 fall as the single-ratio
-// words of trends::gasratios put them.
+// At a boundary the range above takes it: Wh 0.5 is gas, 17.5 oil, 40
+// still oil; Bh of exactly 100 is not very dry gas; Ch 0.5 is light oil.
 namespace mudlog {
 
 enum class Fluid {

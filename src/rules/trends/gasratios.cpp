@@ -57,33 +57,6 @@ GasRatios gasRatios(const Chromatograph &gas)
     return ratios;
 }
 
-QString wetnessReading(std::optional<double> wetness)
-{
-    if (!wetness)
-        return QString();
-    if (*wetness < 0.5)
-        return QStringLiteral("very dry gas");
-    if (*wetness < 17.5)
-        return QStringLiteral("gas");
-    if (*wetness <= 40.0)
-        return QStringLiteral("oil");
-    return QStringLiteral("residual oil");
-}
-
-QString balanceReading(std::optional<double> balance)
-{
-    if (balance && *balance > 100.0)
-        return QStringLiteral("very light dry gas");
-    return QString();
-}
-
-QString characterReading(std::optional<double> character)
-{
-    if (!character)
-        return QString();
-    return *character < 0.5 ? QStringLiteral("gas") : QStringLiteral("oil");
-}
-
 QString ratioText(std::optional<double> ratio)
 {
     if (!ratio)

@@ -34,15 +34,8 @@ struct GasRatios
 
 GasRatios gasRatios(const Chromatograph &gas);
 
-// The usual reading of each ratio in words; empty when the ratio has no
-// value or (balance) says nothing on its own.
-//   Wh below 0.5 "very dry gas", 0.5 up to 17.5 "gas", 17.5 to 40 "oil",
-//   above 40 "residual oil";
-//   Bh above 100 "very light dry gas";
-//   Ch below 0.5 "gas", 0.5 and above "oil".
-QString wetnessReading(std::optional<double> wetness);
-QString balanceReading(std::optional<double> balance);
-QString characterReading(std::optional<double> character);
+// The ratios are read together, never one at a time: one ratio alone
+// contradicts the published reading (mudlog::combinedReading).
 
 // A ratio as the window shows it: three significant digits at least, "—"
 // when it has no value.
