@@ -120,7 +120,7 @@ void tst_RtRecorder::recordsEveryPacketSentWhileUpOnce()
 
     const QStringList simOptions{QStringLiteral("--units"), QStringLiteral("5"), QStringLiteral("--write-lookup"), lookup,
                                  QStringLiteral("--drop-every"), QStringLiteral("7"), QStringLiteral("--sent-log"), sentLog,
-                                 QStringLiteral("--rate"), QStringLiteral("4")};
+                                 QStringLiteral("--rate"), QStringLiteral("10")};
     SimProcess sim(simOptions);
     QVERIFY2(startFleet(sim, 5), sim.allLines().constData());
 
@@ -166,7 +166,7 @@ void tst_RtRecorder::recordsEveryPacketSentWhileUpOnce()
         QVERIFY(fields.size() > 29);
         ++recorded[row.left(row.indexOf('|')) + ',' + fields.at(28)];
     }
-    QVERIFY(sentPackets.size() > 5 * 40);
+    QVERIFY(sentPackets.size() > 5 * 100);
     QStringList faults;
     for (const QByteArray &packet : sentPackets) {
         if (recorded.value(packet) != 1)

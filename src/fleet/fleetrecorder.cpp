@@ -1,5 +1,6 @@
 #include "fleet/fleetrecorder.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QTimer>
@@ -149,6 +150,12 @@ void FleetRecorder::stop()
     m_stopped = true;
     m_handOver->stop();
     m_silence->stop();
+    // What the units handed over before the stop is recorded: the sockets
+    // take in what the system holds for them, every link parses what it
+    // has, and only then do the links close, which would throw it away.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    for (auto &[serial, unit] : m_units)
+        unit->drain();
     for (auto &[serial, unit] : m_units)
         unit->finish(QStringLiteral("the recorder stops"));
     handOver();

@@ -30,7 +30,7 @@ class FleetRecorder : public QObject
 
 public:
     // Rows reach the writer this often; the writer commits once a second.
-    static constexpr int HandOverIntervalMs = 200;
+    static constexpr int HandOverIntervalMs = 100;
     static constexpr int SilenceCheckIntervalMs = 1000;
 
     struct Options

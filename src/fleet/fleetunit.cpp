@@ -138,6 +138,18 @@ void FleetUnit::checkSilence()
          QStringLiteral("nothing received for %1, the link is closed").arg(seconds(ReconnectPolicy::SilenceMs)));
 }
 
+void FleetUnit::drain()
+{
+    if (m_finished)
+        return;
+    // A flood larger than one poll's runs takes a few.
+    for (int i = 0; i < 10; ++i) {
+        m_link->poll();
+        if (!m_link->unit().hasBacklog())
+            break;
+    }
+}
+
 void FleetUnit::finish(const QString &why)
 {
     if (m_finished)

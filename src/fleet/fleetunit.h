@@ -56,6 +56,8 @@ public:
     // Closes the link for good and plans nothing more; why goes out as the
     // "disconnected" event.
     void finish(const QString &why);
+    // Parses whatever the link has received and not yet parsed.
+    void drain();
     // Closes a link that has been silent for too long and plans the next
     // attempt (called once a second).
     void checkSilence();
