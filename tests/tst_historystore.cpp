@@ -3,7 +3,11 @@
 // had as a whole result.
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -12,6 +16,7 @@
 #include "history/historystore.h"
 #include "history/trendsloader.h"
 #include "history/trendsource.h"
+#include "rules/readings/unittime.h"
 #include "support/historysupport.h"
 
 namespace {
@@ -63,6 +68,9 @@ private slots:
     void init();
     void readsCutShortFail();
     void unitListCutShortFails();
+    void migratesTheSecondSchema();
+    void unitClock_data();
+    void unitClock();
 
 private:
     // Unit 0001's readings, then unit 0002's, each in its own writes, so
@@ -215,6 +223,137 @@ void tst_HistoryStore::unitListCutShortFails()
     QVERIFY2(!pruned, qPrintable(QStringLiteral("%1 rows pruned").arg(pruned ? *pruned : 0)));
     QCOMPARE(pruned.reason().kind, sqldialect::Failure::Corrupt);
     QVERIFY2(pruned.reason().text.startsWith(QStringLiteral("cannot prune ")), qPrintable(pruned.reason().text));
+}
+
+// A file as the previous schema wrote it, its tables made by that schema's
+// own statements, comes forward without losing or changing a row: every
+// row reads back as it was, the new columns empty, and new rows carry them.
+void tst_HistoryStore::migratesTheSecondSchema()
+{
+    const char *const previousSchema[] = {
+        "CREATE TABLE schema_version (version INTEGER NOT NULL)",
+        "CREATE TABLE units (unit TEXT NOT NULL PRIMARY KEY)",
+        "CREATE TABLE readings (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL, packet BLOB NOT NULL,"
+        " gas_units DOUBLE PRECISION, hole_depth DOUBLE PRECISION, lag_depth DOUBLE PRECISION, bit_depth DOUBLE PRECISION,"
+        " rop_min_ft DOUBLE PRECISION, rop_ft_hr DOUBLE PRECISION, c1 DOUBLE PRECISION, c2 DOUBLE PRECISION,"
+        " c3 DOUBLE PRECISION, ic4 DOUBLE PRECISION, nc4 DOUBLE PRECISION, ic5 DOUBLE PRECISION, nc5 DOUBLE PRECISION,"
+        " h2s_ppm DOUBLE PRECISION, error_number DOUBLE PRECISION)",
+        "CREATE INDEX readings_unit_time ON readings (unit, time_ms)",
+        "CREATE TABLE wits_items (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL,"
+        " item_position INTEGER NOT NULL, item_code INTEGER NOT NULL, item_value DOUBLE PRECISION)",
+        "CREATE INDEX wits_items_unit_time ON wits_items (unit, time_ms)",
+        "CREATE TABLE events (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL,"
+        " kind TEXT NOT NULL, detail TEXT NOT NULL)",
+        "CREATE INDEX events_unit_time ON events (unit, time_ms)",
+        "INSERT INTO schema_version (version) VALUES (1)",
+        "CREATE TABLE wits_records (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL,"
+        " record BLOB NOT NULL)",
+        "CREATE INDEX wits_records_unit_time ON wits_records (unit, time_ms)",
+        "INSERT INTO schema_version (version) VALUES (2)",
+        "INSERT INTO units VALUES ('0001'), ('1001')",
+        "INSERT INTO readings (time_ms, unit, packet, gas_units, hole_depth, error_number) VALUES"
+        " (1700000000000, '0001', X'2A30303031', 900, 1520.5, NULL),"
+        " (1700000001000, '0001', X'2A30303032', NULL, NULL, 12),"
+        " (1700000000500, '1001', X'2A31303031', 1800, 1, 0)",
+        "INSERT INTO wits_items (time_ms, unit, item_position, item_code, item_value) VALUES"
+        " (1700000000000, '0001', 0, 108, 1520.5)",
+        "INSERT INTO wits_records (time_ms, unit, record) VALUES (1700000000000, '0001', X'5E2C3031')",
+        "INSERT INTO events (time_ms, unit, kind, detail) VALUES (1700000000000, '0001', 'connected', '0001 connected')",
+    };
+    const char *const everyRow[] = {
+        "SELECT id, time_ms, unit, hex(packet), gas_units, hole_depth, error_number FROM readings ORDER BY id",
+        "SELECT * FROM units ORDER BY unit",
+        "SELECT * FROM wits_items",
+        "SELECT id, time_ms, unit, hex(record) FROM wits_records",
+        "SELECT * FROM events",
+    };
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("previous"));
+        db.setDatabaseName(m_path);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        for (const char *statement : previousSchema)
+            QVERIFY2(query.exec(QString::fromLatin1(statement)), qPrintable(query.lastError().text()));
+        query.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("previous"));
+    std::vector<QByteArrayList> before;
+    for (const char *select : everyRow)
+        before.push_back(support::sqlRows(m_path, select));
+    QCOMPARE(before.front().size(), 3);
+
+    HistoryStore store;
+    const HistoryResult<void> opened = store.open(m_path, HistoryStore::Access::ReadWrite);
+    QVERIFY2(opened, qPrintable(opened ? QString() : opened.reason().text));
+    history::Batch batch;
+    batch.readings.push_back({1700000002000, QStringLiteral("0001"), "*0003", {}});
+    batch.readings.back().serial = QStringLiteral("1");
+    batch.readings.back().unitName = "Rig 7";
+    batch.readings.back().unitTimeMs = 1699999000000;
+    QVERIFY(store.write(batch));
+    store.close();
+
+    QCOMPARE(support::sqlRows(m_path, "SELECT MAX(version) FROM schema_version"), QByteArrayList({"3"}));
+    for (std::size_t i = 0; i < std::size(everyRow); ++i) {
+        QByteArrayList after = support::sqlRows(m_path, everyRow[i]);
+        if (i == 0)
+            QCOMPARE(after.takeLast(), QByteArray("4|1700000002000|0001|2A30303033|-|-|-"));
+        QCOMPARE(after, before[i]);
+    }
+    QCOMPARE(support::sqlRows(m_path, "SELECT unit, serial, unit_name, unit_time_ms FROM readings ORDER BY id"),
+             QByteArrayList({"0001|-|-|-", "0001|-|-|-", "1001|-|-|-", "0001|1|Rig 7|1699999000000"}));
+    // Read back: the old rows keep no serial (their unit was typed), the new
+    // one its own and the unit's clock.
+    QVERIFY(store.open(m_path, HistoryStore::Access::ReadOnly));
+    auto cursor = store.readings({QStringLiteral("0001"), 0, Start * 2}, true, {});
+    QVERIFY(cursor);
+    const auto rows = cursor->fetch(10);
+    QVERIFY(rows);
+    QCOMPARE(rows->size(), std::size_t(3));
+    QCOMPARE(rows->at(0).serial, QString());
+    QVERIFY(!rows->at(0).unitTimeMs);
+    QCOMPARE(rows->at(2).serial, QStringLiteral("1"));
+    QCOMPARE(rows->at(2).unitTimeMs, std::optional<qint64>(1699999000000));
+}
+
+// The unit's own clock from its date and time fields; anything that is not
+// a date and a time is no time, never a guess.
+void tst_HistoryStore::unitClock_data()
+{
+    QTest::addColumn<QByteArray>("date");
+    QTest::addColumn<QByteArray>("time");
+    QTest::addColumn<QString>("expected");  // ISO 8601, UTC; empty for none
+    QTest::newRow("as units send it") << QByteArray("12/08/2026") << QByteArray("14:05:09") << "2026-12-08T14:05:09";
+    QTest::newRow("one-digit month, day and hour") << QByteArray("1/5/2026") << QByteArray("7:05:09") << "2026-01-05T07:05:09";
+    QTest::newRow("no seconds") << QByteArray("12/08/2026") << QByteArray("14:05") << "2026-12-08T14:05:00";
+    QTest::newRow("blanks around") << QByteArray(" 12/08/2026 ") << QByteArray(" 14:05:09") << "2026-12-08T14:05:09";
+    QTest::newRow("leap day") << QByteArray("02/29/2024") << QByteArray("00:00:00") << "2024-02-29T00:00:00";
+    QTest::newRow("midnight's last second") << QByteArray("12/31/2026") << QByteArray("23:59:59") << "2026-12-31T23:59:59";
+    QTest::newRow("empty date") << QByteArray() << QByteArray("14:05:09") << QString();
+    QTest::newRow("empty time") << QByteArray("12/08/2026") << QByteArray() << QString();
+    QTest::newRow("text") << QByteArray("N/A") << QByteArray("N/A") << QString();
+    QTest::newRow("no leap day") << QByteArray("02/29/2025") << QByteArray("00:00:00") << QString();
+    QTest::newRow("thirtieth of February") << QByteArray("02/30/2024") << QByteArray("00:00:00") << QString();
+    QTest::newRow("month 13") << QByteArray("13/08/2026") << QByteArray("14:05:09") << QString();
+    QTest::newRow("day first past 12") << QByteArray("25/12/2026") << QByteArray("14:05:09") << QString();
+    QTest::newRow("hour 24") << QByteArray("12/08/2026") << QByteArray("24:00:00") << QString();
+    QTest::newRow("minute 60") << QByteArray("12/08/2026") << QByteArray("14:60:00") << QString();
+    QTest::newRow("two-digit year") << QByteArray("12/08/26") << QByteArray("14:05:09") << QString();
+    QTest::newRow("dashes") << QByteArray("2026-12-08") << QByteArray("14:05:09") << QString();
+    QTest::newRow("sign") << QByteArray("+1/08/2026") << QByteArray("14:05:09") << QString();
+    QTest::newRow("fraction") << QByteArray("12/08/2026") << QByteArray("14:05:09.5") << QString();
+    QTest::newRow("blank inside") << QByteArray("12/ 8/2026") << QByteArray("14:05:09") << QString();
+    QTest::newRow("trailing colon") << QByteArray("12/08/2026") << QByteArray("14:05:09:") << QString();
+}
+
+void tst_HistoryStore::unitClock()
+{
+    QFETCH(QByteArray, date);
+    QFETCH(QByteArray, time);
+    QFETCH(QString, expected);
+    const std::optional<qint64> ms = readings::unitTimeMs(date, time);
+    QCOMPARE(ms ? QDateTime::fromMSecsSinceEpoch(*ms, Qt::UTC).toString(Qt::ISODate).chopped(1) : QString(), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_HistoryStore)

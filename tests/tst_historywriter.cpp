@@ -25,6 +25,7 @@ private slots:
     void fullQueueDropsTheOldestAndSaysSo();
     void stopCommitsWhatWasKept_data();
     void stopCommitsWhatWasKept();
+    void recordsUnderTheResolvedUnit();
 
 private:
     // The path's folder made a file, so that the history cannot be opened;
@@ -194,6 +195,34 @@ void tst_HistoryWriter::stopCommitsWhatWasKept()
     // Stopped, it takes nothing more and stops again at once.
     writer.submit(readingOf(QStringLiteral("0001"), 9));
     QVERIFY(writer.stop());
+}
+
+// Every spelling of a unit is recorded under the unit the lookup table
+// makes of it, the serial as typed beside each reading; a serial no row
+// serves keeps its own; an edited table is read again.
+void tst_HistoryWriter::recordsUnderTheResolvedUnit()
+{
+    const QString table = m_dir.filePath(QStringLiteral("RDVlookup.TXT"));
+    support::writeFile(table, "0001 127.0.0.1 2400\r\n");
+    HistoryWriter::Options options;
+    options.path = m_path;
+    options.lookupPath = table;
+    HistoryWriter writer(options);
+    QVERIFY(writer.start());
+    for (const char *serial : {"0001", "1001", "1", "7"}) {
+        history::Batch batch = readingOf(QString::fromLatin1(serial), 0);
+        batch.events.push_back({StartMs, QString::fromLatin1(serial), QStringLiteral("connected"), QString()});
+        writer.submit(std::move(batch));
+    }
+    QVERIFY(writer.sync());
+    support::writeFile(table, "7 127.0.0.1 2401\r\n0001 127.0.0.1 2400\r\n");
+    writer.submit(readingOf(QStringLiteral("0007"), 1));
+    QVERIFY(writer.stop());
+    QCOMPARE(support::sqlRows(m_path, "SELECT unit, serial FROM readings ORDER BY id"),
+             QByteArrayList({"0001|0001", "0001|1001", "0001|1", "7|7", "7|0007"}));
+    QCOMPARE(support::sqlRows(m_path, "SELECT unit FROM events ORDER BY id"),
+             QByteArrayList({"0001", "0001", "0001", "7"}));
+    QCOMPARE(support::sqlRows(m_path, "SELECT unit FROM units ORDER BY unit"), QByteArrayList({"0001", "7"}));
 }
 
 QTEST_GUILESS_MAIN(tst_HistoryWriter)

@@ -31,6 +31,8 @@ private slots:
     void defaultServer();
     void lookup_data();
     void lookup();
+    void unitOfSerial_data();
+    void unitOfSerial();
     void missingFileKeepsPreviousLookup();
     void readsTheFileAfresh();
     void shippedSample();
@@ -173,6 +175,51 @@ void tst_LookupFile::lookup()
     QCOMPARE(readlookupfile(dir.path(), serial, gotAddress, gotPort, Evening), reports);
     QCOMPARE(gotAddress, address);
     QCOMPARE(gotPort, port);
+}
+
+// The unit a serial names, as the history records it: the table's own
+// spelling of the row the lookup connects to, so that every spelling of a
+// unit is one unit; none where the lookup finds no row.
+void tst_LookupFile::unitOfSerial_data()
+{
+    QTest::addColumn<QByteArray>("serial");
+    QTest::addColumn<QByteArray>("unit");  // empty: no unit
+    QTest::newRow("as the table spells it") << QByteArray("0001") << QByteArray("0001");
+    QTest::newRow("other digits in front") << QByteArray("1001") << QByteArray("0001");
+    QTest::newRow("without zeros") << QByteArray("1") << QByteArray("0001");
+    QTest::newRow("three digits") << QByteArray("001") << QByteArray("0001");
+    QTest::newRow("the upper of two rows") << QByteArray("9001") << QByteArray("0001");
+    QTest::newRow("short row spelling") << QByteArray("7") << QByteArray("07");
+    QTest::newRow("long serial of a short row") << QByteArray("5007") << QByteArray("07");
+    QTest::newRow("letters in front: value 0, the default server") << QByteArray("AB002") << QByteArray();
+    QTest::newRow("letters behind") << QByteArray("2AB") << QByteArray("0002");
+    QTest::newRow("last three make 0") << QByteArray("1000") << QByteArray();
+    QTest::newRow("the default server") << QByteArray("0000") << QByteArray();
+    QTest::newRow("empty") << QByteArray() << QByteArray();
+    QTest::newRow("no row") << QByteArray("9") << QByteArray();
+    QTest::newRow("text") << QByteArray("abc") << QByteArray();
+}
+
+void tst_LookupFile::unitOfSerial()
+{
+    QFETCH(QByteArray, serial);
+    QFETCH(QByteArray, unit);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    writeFile(dir.filePath(LookupName),
+              "0001 a.example 2400\r\n07 b.example 1\r\n0002 c.example 2\r\n1 d.example 3\r\n");
+    const Result<std::optional<QByteArray>> found = lookupUnit(dir.filePath(LookupName), serial);
+    QVERIFY(found);
+    QCOMPARE(found->value_or(QByteArray()), unit);
+    // The same row the lookup connects to.
+    QByteArray address;
+    QByteArray port;
+    QVERIFY(readlookupfile(dir.path(), serial, address, port, Evening).isEmpty());
+    if (!unit.isEmpty())
+        QCOMPARE(address.left(1), QByteArray(unit == "07" ? "b" : unit == "0002" ? "c" : "a"));
+
+    // A table that cannot be read is a failure, not "no unit".
+    QVERIFY(!lookupUnit(dir.filePath(QStringLiteral("absent.TXT")), "0001"));
 }
 
 void tst_LookupFile::missingFileKeepsPreviousLookup()

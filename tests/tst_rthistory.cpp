@@ -38,6 +38,8 @@ private slots:
     void commandLine_data();
     void commandLine();
     void exportsCsvAndRaw();
+    void unitInAnySpelling_data();
+    void unitInAnySpelling();
     void csvCellsAreInert_data();
     void csvCellsAreInert();
     void specialFilesAreLeftAlone_data();
@@ -66,6 +68,10 @@ void tst_RtHistory::initTestCase()
     for (int i = 0; i < 3; ++i)
         batch.readings.push_back({Start + i * 1000, QStringLiteral("0001"), m_packets.at(i), {}});
     batch.readings.push_back({Start, QStringLiteral("0002"), m_packets.at(0), {}});
+    // As the writer records them: the serial as typed and the unit's own
+    // clock beside the unit it resolved to.
+    batch.readings[0].serial = QStringLiteral("1001");
+    batch.readings[0].unitTimeMs = Start - 3600 * 1000;
     batch.witsItems.push_back({Start + 500, QStringLiteral("0001"), 0, 108, 1520.5});
     batch.witsItems.push_back({Start + 500, QStringLiteral("0001"), 1, 110, 1520.25});
     // Unit 0002's record was kept as received.
@@ -149,7 +155,7 @@ void tst_RtHistory::exportsCsvAndRaw()
     const QByteArrayList lines = file.readAll().split('\n');
     QCOMPARE(lines.size(), 3);
     QVERIFY(lines.at(0).startsWith("Time (UTC),Serial Number,Unit Name,Date,Time,Hole Depth In Feet,Gas Units,"));
-    QVERIFY(lines.at(0).endsWith(",N Pentane,Bit Depth\r"));
+    QVERIFY(lines.at(0).endsWith(",N Pentane,Bit Depth,Serial As Typed,Unit Time\r"));
     QVERIFY2(lines.at(1).startsWith("2026-12-08T00:00:01.000Z,0001,0001,\"a\"\"b\",00:00:00,1520.5,N/A,"),
              lines.at(1).constData());
     QCOMPARE(lines.at(1).count(','), lines.at(0).count(','));
@@ -170,6 +176,43 @@ void tst_RtHistory::exportsCsvAndRaw()
                  &raw),
              0);
     QCOMPARE(raw, m_packets.at(0) + "\r\n^x,y,z,,9,01081520.50\r\n");
+}
+
+// --unit in any spelling the lookup table makes one unit finds that unit;
+// a serial no row serves is taken as typed. The CSV carries the serial as
+// typed (the unit where none was kept) and the unit's own clock at its end.
+void tst_RtHistory::unitInAnySpelling_data()
+{
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<int>("readings");
+    QTest::addColumn<QByteArray>("firstEnd");
+    QTest::newRow("as the table spells it") << "0001" << 3 << QByteArray(",,1001,2026-12-07T23:00:00\r");
+    QTest::newRow("another unit's digits in front") << "1001" << 3 << QByteArray(",1001,2026-12-07T23:00:00\r");
+    QTest::newRow("without its zeros") << "1" << 3 << QByteArray(",1001,2026-12-07T23:00:00\r");
+    QTest::newRow("the second unit") << "2" << 1 << QByteArray(",0002,\r");
+    QTest::newRow("no row for it") << "7" << 0 << QByteArray();
+    QTest::newRow("last three make no unit") << "1000" << 0 << QByteArray();
+}
+
+void tst_RtHistory::unitInAnySpelling()
+{
+    QFETCH(QString, unit);
+    QFETCH(int, readings);
+    QFETCH(QByteArray, firstEnd);
+    const QString table = m_dir.filePath(QStringLiteral("RDVlookup.TXT"));
+    support::writeFile(table, "0001 127.0.0.1 2400\r\n0002 127.0.0.1 2401\r\n");
+    QByteArray out;
+    QByteArray err;
+    const int code = run({QStringLiteral("export"), QStringLiteral("--unit"), unit, QStringLiteral("--lookup"), table}, &out, &err);
+    if (readings == 0) {
+        QCOMPARE(code, 1);
+        QVERIFY2(err.contains("no readings of " + unit.toLatin1() + " in "), err.constData());
+        return;
+    }
+    QCOMPARE(code, 0);
+    const QByteArrayList lines = out.split('\n');
+    QCOMPARE(lines.size(), readings + 2);
+    QVERIFY2(lines.at(1).endsWith(firstEnd), lines.at(1).constData());
 }
 
 // What a spreadsheet would run or a reader choke on is written inert; the

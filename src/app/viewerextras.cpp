@@ -14,6 +14,7 @@
 #include "app/alerts/muteindicator.h"
 #include "app/aboutbox.h"
 #include "app/viewerwindow.h"
+#include "rules/config/settingsfile.h"
 #include "rules/config/usersettings.h"
 #include "app/display/panellayout.h"
 #include "app/history/historyexportdialog.h"
@@ -85,6 +86,9 @@ ViewerExtras::ViewerExtras(ViewerWindow &window)
     const Result<int> days = wholeNumberSetting(settings, QStringLiteral("history/retentionDays"),
                                                 HistoryRecorder::DefaultRetentionDays, 1);
     history.retentionDays = days ? *days : HistoryRecorder::DefaultRetentionDays;
+    // A unit's readings are recorded under the unit its serial resolves to
+    // in the table the connection uses.
+    history.lookupPath = programFilePath(window.programDirectory(), "RDVlookup.TXT");
     if (!days)
         window.reportLine(settingsReport(days.reason()));
     m_history = new HistoryRecorder(window.unitLink().unit(), history, this);

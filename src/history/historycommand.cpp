@@ -3,11 +3,14 @@
 #include <limits>
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QIODevice>
 
+#include "rules/config/lookupfile.h"
+#include "rules/config/settingsfile.h"
 #include "rules/config/usersettings.h"
 #include "rules/files/safefile.h"
 #include "rules/mudlog/mudlog.h"
@@ -33,6 +36,11 @@ const char Usage[] =
     "  units                   each unit with its first and last reading (UTC) and the count\n"
     "  export --unit SERIAL    one unit's readings over a time range:\n"
     "         [--from TIME] [--to TIME] [--format csv|raw|las] [--out FILE]\n"
+    "         [--lookup FILE]  SERIAL in any spelling the lookup table makes one\n"
+    "                          unit (0001, 1001 and 1); the table is RDVlookup.TXT\n"
+    "                          beside the program unless --lookup names another.\n"
+    "                          csv and raw carry the unit's own date and time\n"
+    "                          beside the time each reading arrived.\n"
     "                          csv: one row per reading, the panel's captions as columns;\n"
     "                          raw: the packets and WITS records, CR LF after each, for\n"
     "                          unit-sim --replay; las: the mud log by lag depth as a LAS\n"
@@ -120,12 +128,37 @@ int listUnits(Context &c)
     return 0;
 }
 
+// The unit --unit names: the unit the serial resolves to in the lookup
+// table, as the viewer records it; the serial as typed where the table has
+// no row for it, or the file has readings only under that spelling (a
+// history recorded before units were resolved).
+QString resolvedUnit(Context &c, const QCommandLineParser &parser)
+{
+    const QString typed = parser.value(QStringLiteral("unit"));
+    const QString table = parser.isSet(QStringLiteral("lookup"))
+                              ? parser.value(QStringLiteral("lookup"))
+                              : programFilePath(QCoreApplication::applicationDirPath(), "RDVlookup.TXT");
+    const Result<std::optional<QByteArray>> found = lookupUnit(table, typed.toLatin1());
+    if (!found || !*found)
+        return typed;
+    const QString unit = QString::fromLatin1(**found);
+    if (unit == typed)
+        return unit;
+    HistoryStore store;
+    if (!store.open(c.db, HistoryStore::Access::ReadOnly))
+        return unit;
+    const qint64 all = std::numeric_limits<qint64>::max();
+    const HistoryResult<qint64> resolved = store.count(HistoryStore::Table::Readings, {unit, 0, all});
+    const HistoryResult<qint64> asTyped = store.count(HistoryStore::Table::Readings, {typed, 0, all});
+    return resolved && asTyped && *resolved == 0 && *asTyped > 0 ? typed : unit;
+}
+
 int exportReadings(Context &c, const QCommandLineParser &parser)
 {
     if (!parser.isSet(QStringLiteral("unit")))
         return c.usage(QStringLiteral("export needs --unit"));
     HistoryExport::Range range;
-    range.unit = parser.value(QStringLiteral("unit"));
+    range.unit = resolvedUnit(c, parser);
     range.fromMs = std::numeric_limits<qint64>::min();
     range.toMs = std::numeric_limits<qint64>::max();
     for (const char *name : {"from", "to"}) {
@@ -273,6 +306,7 @@ int runHistoryCommand(const QStringList &arguments, QIODevice &out, QIODevice &e
         {QStringLiteral("to"), QString(), QStringLiteral("time")},
         {QStringLiteral("format"), QString(), QStringLiteral("format"), QStringLiteral("csv")},
         {QStringLiteral("out"), QString(), QStringLiteral("file")},
+        {QStringLiteral("lookup"), QString(), QStringLiteral("file")},
         {QStringLiteral("days"), QString(), QStringLiteral("days")},
         {QStringLiteral("yes"), QString()},
     });
@@ -294,7 +328,7 @@ int runHistoryCommand(const QStringList &arguments, QIODevice &out, QIODevice &e
         {QStringLiteral("units"), {}},
         {QStringLiteral("export"),
          {QStringLiteral("unit"), QStringLiteral("from"), QStringLiteral("to"), QStringLiteral("format"),
-          QStringLiteral("out")}},
+          QStringLiteral("out"), QStringLiteral("lookup")}},
         {QStringLiteral("prune"), {QStringLiteral("days"), QStringLiteral("yes")}},
         {QStringLiteral("check"), {}},
     };

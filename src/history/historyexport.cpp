@@ -104,6 +104,12 @@ QByteArray numberText(double value)
 
 } // namespace
 
+QByteArray unitTimeText(qint64 ms)
+{
+    // The unit's clock has no zone: written without one.
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1();
+}
+
 QString historyTimeText(qint64 ms)
 {
     return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs);
@@ -196,6 +202,11 @@ QByteArray HistoryExport::csvHeader()
     for (const readings::FieldRow &row : readings::fieldTable())
         header.append(QString::fromLatin1(row.caption).toUtf8());
     header.append("Bit Depth");
+    // Appended, so that the columns before keep their places: the serial
+    // as it was typed (the serial number column is the unit it resolved
+    // to) and the unit's own clock, read from its date and time fields.
+    header.append("Serial As Typed");
+    header.append("Unit Time");
     return csvRow(header);
 }
 
@@ -361,6 +372,8 @@ void HistoryExport::appendCsvRow(QByteArray &chunk, const history::ReadingRow &r
         row.append(field(column.index));
     const std::optional<double> &bitDepth = reading.values[BitDepthColumn];
     row.append(bitDepth ? numberText(*bitDepth) : QByteArray());
+    row.append(csvCell((reading.serial.isEmpty() ? m_range.unit : reading.serial).toLatin1()));
+    row.append(reading.unitTimeMs ? unitTimeText(*reading.unitTimeMs) : QByteArray());
     chunk += csvRow(row) + LineEnd;
 }
 

@@ -84,6 +84,9 @@ private:
     qint64 m_written = 0;
 };
 
+// The unit's own clock (history::ReadingRow::unitTimeMs) as the CSV
+// writes it: ISO 8601 to the second, with no zone.
+QByteArray unitTimeText(qint64 ms);
 // A time as the history's files show it: ISO 8601, UTC, milliseconds.
 QString historyTimeText(qint64 ms);
 // A time given on a command line: ISO 8601 (a date alone is its start),

@@ -48,11 +48,12 @@ HistoryRecorder::HistoryRecorder(const UnitStream &unit, Options options, QObjec
     , m_linkState(unit.linkState())
 {
     setObjectName(QStringLiteral("HistoryRecorder"));
-    // What one turn of the event loop gathered goes to the writer in one
-    // batch: packets that came together travel together.
+    // What was gathered goes to the writer a few times a second, one batch
+    // each time: waking the writer's thread for every packet would cost
+    // more than the commit it waits for.
     m_submitTimer = new QTimer(this);
     m_submitTimer->setSingleShot(true);
-    m_submitTimer->setInterval(0);
+    m_submitTimer->setInterval(SubmitIntervalMs);
     connect(m_submitTimer, &QTimer::timeout, this, &HistoryRecorder::submit);
 
     connect(&unit, &UnitStream::linkStateChanged, this, &HistoryRecorder::linkState);
@@ -90,6 +91,7 @@ void HistoryRecorder::setRecording(bool on)
     options.sizeLimitBytes = m_options.sizeLimitBytes;
     options.retryIntervalMs = m_options.retryIntervalMs;
     options.capacityReadings = m_options.keptReadings;
+    options.lookupPath = m_options.lookupPath;
     m_writer = std::make_unique<HistoryWriter>(options);
     connect(m_writer.get(), &HistoryWriter::paused, this, [this](const QString &reason) {
         // Paused before the line goes out: the line comes back as a report

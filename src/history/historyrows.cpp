@@ -6,6 +6,7 @@
 
 #include "rules/convert/convert.h"
 #include "rules/readings/readingrules.h"
+#include "rules/readings/unittime.h"
 
 namespace history {
 
@@ -50,7 +51,10 @@ ReadingRow readingRow(const Reading &reading)
     ReadingRow row;
     row.timeMs = reading.acceptedAtMs;
     row.unit = reading.serial;
+    row.serial = reading.serial;
     row.packet = reading.text;
+    row.unitName = reading.fields[1];
+    row.unitTimeMs = readings::unitTimeMs(reading.fields[2], reading.fields[3]);
     for (std::size_t i = 0; i < numericColumns().size(); ++i) {
         const int field = numericColumns()[i].field;
         if (field == 0) {

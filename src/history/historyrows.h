@@ -33,10 +33,20 @@ constexpr int ErrorNumberField = 21;
 
 struct ReadingRow
 {
-    qint64 timeMs = 0;
+    qint64 timeMs = 0;  // when it arrived
+    // The unit it is recorded under: the lookup table's spelling of the
+    // unit the serial resolves to (the serial as typed when there is no
+    // table or no row for it).
     QString unit;
     QByteArray packet;  // the packet's exact text, checksum included
     std::array<std::optional<double>, NumericColumnCount> values{};
+    // The serial number as the operator or the units file typed it; empty
+    // in rows recorded before it was kept (the unit is then the serial).
+    QString serial;
+    QByteArray unitName;  // field 1, the unit's own name
+    // The unit's own clock (fields 2 and 3, readings::unitTimeMs), none
+    // when they do not read as a date and a time.
+    std::optional<qint64> unitTimeMs;
 };
 
 struct WitsRow
@@ -83,7 +93,8 @@ struct Batch
     }
 };
 
-// The row of an accepted packet, with the bit depth it was accepted with.
+// The row of an accepted packet, with the bit depth it was accepted with,
+// recorded under the serial as typed until the writer resolves its unit.
 ReadingRow readingRow(const Reading &reading);
 
 // The value of a field when the whole field, blanks aside, is a number.

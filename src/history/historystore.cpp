@@ -55,6 +55,16 @@ std::vector<Migration> migrations()
                          " record %2 NOT NULL)")
               .arg(id, sqldialect::bytesType()),
           QStringLiteral("CREATE INDEX wits_records_unit_time ON wits_records (unit, time_ms)")}},
+        // Beside each reading: the serial as typed (the unit is now the
+        // unit the serial resolves to), the unit's name and its own clock.
+        // Rows written before keep no value in them: their unit is their
+        // serial, and their fields are in the packet. Nothing is rewritten,
+        // so a year's file is brought forward at once.
+        {3,
+         {},
+         {QStringLiteral("ALTER TABLE readings ADD COLUMN serial TEXT"),
+          QStringLiteral("ALTER TABLE readings ADD COLUMN unit_name %1").arg(sqldialect::bytesType()),
+          QStringLiteral("ALTER TABLE readings ADD COLUMN unit_time_ms BIGINT")}},
     };
 }
 
@@ -265,8 +275,8 @@ HistoryResult<void> HistoryStore::prepareStatements()
         error = query->lastError();
         return false;
     };
-    QString columns = QStringLiteral("time_ms, unit, packet");
-    QString marks = QStringLiteral("?, ?, ?");
+    QString columns = QStringLiteral("time_ms, unit, packet, serial, unit_name, unit_time_ms");
+    QString marks = QStringLiteral("?, ?, ?, ?, ?, ?");
     for (const history::NumericColumn &column : history::numericColumns()) {
         columns += QStringLiteral(", ") + QLatin1String(column.name);
         marks += QStringLiteral(", ?");
@@ -291,8 +301,11 @@ bool HistoryStore::writeRows(const history::Batch &batch, Run &run, Unit &unit)
         m_insertReading->bindValue(0, row.timeMs);
         m_insertReading->bindValue(1, textValue(row.unit));
         m_insertReading->bindValue(2, row.packet);
+        m_insertReading->bindValue(3, textValue(row.serial.isEmpty() ? row.unit : row.serial));
+        m_insertReading->bindValue(4, row.unitName);
+        m_insertReading->bindValue(5, row.unitTimeMs ? QVariant(*row.unitTimeMs) : QVariant(QMetaType::fromType<qint64>()));
         for (std::size_t i = 0; i < row.values.size(); ++i)
-            m_insertReading->bindValue(static_cast<int>(3 + i), optionalValue(row.values[i]));
+            m_insertReading->bindValue(static_cast<int>(6 + i), optionalValue(row.values[i]));
         if (!(ok = run(*m_insertReading)))
             break;
     }
@@ -450,7 +463,7 @@ HistoryResult<HistoryCursor<history::ReadingRow>> HistoryStore::readings(const H
 {
     // Where each column read lands in a row's values.
     std::vector<std::size_t> places;
-    QString select = QStringLiteral("time_ms");
+    QString select = QStringLiteral("time_ms, serial, unit_time_ms");
     if (withPacket)
         select += QStringLiteral(", packet");
     for (const QString &name : columns) {
@@ -471,7 +484,10 @@ HistoryResult<HistoryCursor<history::ReadingRow>> HistoryStore::readings(const H
         history::ReadingRow reading;
         reading.timeMs = row.value(0).toLongLong();
         reading.unit = unit;
-        int position = 1;
+        reading.serial = row.value(1).toString();
+        if (const QVariant unitTime = row.value(2); !unitTime.isNull())
+            reading.unitTimeMs = unitTime.toLongLong();
+        int position = 3;
         if (withPacket)
             reading.packet = row.value(position++).toByteArray();
         for (const std::size_t place : places) {

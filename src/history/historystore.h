@@ -108,7 +108,7 @@ private:
 class HistoryStore
 {
 public:
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
     enum class Access { ReadWrite, ReadOnly };
     // The tables of a unit's rows.
     enum class Table { Readings, WitsItems, WitsRecords, Events };

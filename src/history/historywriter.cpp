@@ -6,10 +6,12 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QThread>
 #include <QTimer>
 
 #include "history/historyfile.h"
+#include "rules/config/lookupfile.h"
 #include "rules/files/safefile.h"
 
 namespace {
@@ -93,6 +95,7 @@ public:
     {
         if (batch.empty())
             return;
+        resolveUnits(batch);
         m_queuedReadings += static_cast<qint64>(batch.readings.size());
         m_queuedRows += rowCount(batch);
         m_queue.push_back(std::move(batch));
@@ -213,6 +216,43 @@ signals:
     void notice(const QString &text);
 
 private:
+    // Each row's unit, a serial as typed, becomes the unit it resolves to
+    // in the lookup table; a serial no row serves keeps its spelling. The
+    // table is read again when it changes, as the viewer reads it afresh
+    // at every connection.
+    void resolveUnits(history::Batch &batch)
+    {
+        if (m_options.lookupPath.isEmpty())
+            return;
+        const QFileInfo table(m_options.lookupPath);
+        const QDateTime changed = table.exists() ? table.lastModified() : QDateTime();
+        if (changed != m_tableChanged || table.size() != m_tableSize) {
+            m_tableChanged = changed;
+            m_tableSize = table.size();
+            m_resolved.clear();
+        }
+        auto resolve = [this](QString &unit) {
+            auto known = m_resolved.constFind(unit);
+            if (known == m_resolved.constEnd()) {
+                const Result<std::optional<QByteArray>> found = lookupUnit(m_options.lookupPath, unit.toLatin1());
+                const QString to = found && *found ? QString::fromLatin1(**found) : unit;
+                known = m_resolved.insert(unit, to);
+            }
+            unit = *known;
+        };
+        for (auto &row : batch.readings) {
+            if (row.serial.isEmpty())
+                row.serial = row.unit;
+            resolve(row.unit);
+        }
+        for (auto &row : batch.witsItems)
+            resolve(row.unit);
+        for (auto &row : batch.witsRecords)
+            resolve(row.unit);
+        for (auto &row : batch.events)
+            resolve(row.unit);
+    }
+
     HistoryResult<void> openStore()
     {
         m_store = std::make_unique<HistoryStore>();
@@ -361,6 +401,10 @@ private:
     qint64 m_queuedReadings = 0;
     qint64 m_queuedRows = 0;
     std::map<QString, Lost> m_lost;
+    // The lookup table's answers, while it stays as it was.
+    QHash<QString, QString> m_resolved;
+    QDateTime m_tableChanged;
+    qint64 m_tableSize = -1;
     QTimer *m_commitTimer = nullptr;
     QTimer *m_retryTimer = nullptr;
     QTimer *m_pruneTimer = nullptr;

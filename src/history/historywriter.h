@@ -66,6 +66,11 @@ public:
         // minute of what is recorded; rows of the other kinds are bounded
         // alike.
         int capacityReadings = DefaultCapacityReadings;
+        // The lookup table the units resolve through: the rows of a batch
+        // name their unit by the serial as typed, and are recorded under
+        // the unit it resolves to (0001, 1001 and 1 are one unit), the
+        // serial kept beside each reading. Empty: recorded as typed.
+        QString lookupPath;
     };
 
     explicit HistoryWriter(Options options, QObject *parent = nullptr);

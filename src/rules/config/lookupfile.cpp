@@ -22,6 +22,7 @@ constexpr qsizetype UnitDigits = 3;
 
 struct Server
 {
+    QByteArray unit;  // column 0 of the row, as the table spells it
     QByteArray address;
     QByteArray port;
 };
@@ -50,7 +51,7 @@ Result<Server> lookUp(const QString &path, const QByteArray &serialText)
             if (*unit > 0 && *row == *unit) {
                 if (columns.size() < 3)
                     return failure(QString::fromLatin1(Fault::subscriptOutOfRange().what()));
-                return Server{columns.at(1), columns.at(2)};
+                return Server{columns.at(0), columns.at(1), columns.at(2)};
             }
         }
         const Result<bool> end = file.atEnd();
@@ -115,6 +116,22 @@ QList<QByteArray> readLookupTable(const QString &path, const QByteArray &serialT
                                   QByteArray &server_address, QByteArray &server_port, const QTime &now)
 {
     return lookUpLines(path, QFile::encodeName(path), serialText, server_address, server_port, now);
+}
+
+Result<std::optional<QByteArray>> lookupUnit(const QString &path, const QByteArray &serialText)
+{
+    if (convert::leadingNumber(serialText) == 0.0)
+        return std::optional<QByteArray>();
+    try {
+        const Result<Server> found = lookUp(path, serialText);
+        if (!found)
+            return found.failed();
+        if (found->unit.isEmpty())
+            return std::optional<QByteArray>();
+        return std::optional<QByteArray>(found->unit);
+    } catch (const std::exception &e) {
+        return failure(QString::fromLatin1(e.what()));
+    }
 }
 
 Result<QList<QByteArray>> lookupTableSerials(const QString &path)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include <QByteArray>
 #include <QList>
@@ -38,6 +39,13 @@ QList<QByteArray> readLookupTable(const QString &path, const QByteArray &serialT
 // last three characters (of the whole text when shorter), so that 0001, 1001
 // and 1 are looked up alike. Fault("Overflow") past 32 bits.
 std::int32_t lookupUnitNumber(const QByteArray &serialText);
+
+// The unit a serial text names in the table at path, by the same rule as
+// the lookup: column 0 of the first row whose number is the serial's unit
+// number, as the table spells it, so that 0001, 1001 and 1 are one unit.
+// None when the serial's value is 0 (the default server, no row) or no row
+// has its number; the reason when the table cannot be read.
+Result<std::optional<QByteArray>> lookupUnit(const QString &path, const QByteArray &serialText);
 
 // Column 0 of every row of the table (every line longer than 10
 // characters), in the table's order: the serial numbers it serves. Element
