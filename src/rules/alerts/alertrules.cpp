@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include <QStringList>
-
 #include "rules/stream/linkstate.h"
 #include "rules/stream/reading.h"
 
@@ -38,14 +36,14 @@ const Wording &wording(Event::Type type)
 struct Spoken
 {
     const char *words;   // null: the condition's text in lower case
-    const char *figure;  // "%1 units"; null: no figure is said
+    const char *figure;  // what follows the words, ", %1 units"; null: no figure is said
 };
 
 constexpr Spoken SpokenWords[] = {
-    {"gas high", "%1 units"},
+    {"gas high", ", %1 units"},
     {nullptr, nullptr},
     {nullptr, nullptr},
-    {"no data", "for %1 seconds"},
+    {"no data", " for %1 seconds"},
 };
 
 } // namespace
@@ -72,14 +70,12 @@ QString spokenSentence(const Event &event)
     if (event.type != Event::Type::Started || event.level != Level::Critical)
         return {};
     const Spoken &spoken = SpokenWords[static_cast<int>(event.kind)];
-    QStringList parts;
-    if (!event.unit.isEmpty())
-        parts << QStringLiteral("Unit ") + event.unit;
-    parts << (spoken.words ? QString::fromLatin1(spoken.words) : event.text.toLower());
+    QString sentence = spoken.words ? QString::fromLatin1(spoken.words) : event.text.toLower();
     // Whole units are what an operator takes in by ear.
     if (spoken.figure && event.value)
-        parts << QString::fromLatin1(spoken.figure).arg(QString::number(*event.value, 'f', 0));
-    QString sentence = parts.join(QStringLiteral(", "));
+        sentence += QString::fromLatin1(spoken.figure).arg(QString::number(*event.value, 'f', 0));
+    if (!event.unit.isEmpty())
+        return QStringLiteral("Unit ") + event.unit + QStringLiteral(", ") + sentence;
     sentence[0] = sentence[0].toUpper();
     return sentence;
 }
