@@ -154,6 +154,19 @@ void drawCurve(QPainter &painter, const std::vector<mudlog::StripRow> &rows, con
 
 } // namespace
 
+void fitScales(StripFrame &frame, const std::vector<mudlog::StripRow> &rows)
+{
+    double highestGas = 0.0;
+    double slowestRate = 0.0;
+    for (const mudlog::StripRow &row : rows) {
+        if (row.logged)
+            highestGas = std::max(highestGas, row.gasUnits.value_or(0.0));
+        slowestRate = std::max(slowestRate, row.drillingRate.value_or(0.0));
+    }
+    frame.highestGas = highestGas;
+    frame.slowestRate = slowestRate;
+}
+
 QStringList stripTrackNames()
 {
     return {QStringLiteral("Drilling rate"), QStringLiteral("Total gas"), QStringLiteral("C1 to nC5 ppm"),
@@ -198,14 +211,11 @@ void paintStrip(QPainter &painter, const QRectF &area, const StripFrame &frame, 
     const auto yOf = [&](double along) { return plot.top() + (along - frame.from) * pixelsPerUnit; };
     painter.setClipRect(area);
 
-    double highestGas = 0.0;
-    double slowestRate = 0.0;
-    for (const mudlog::StripRow &row : rows) {
-        highestGas = std::max(highestGas, row.gasUnits.value_or(0.0));
-        slowestRate = std::max(slowestRate, row.drillingRate.value_or(0.0));
-    }
-    const Scale rateScale{0.0, std::min(1000.0, roundUp(std::max(2.0, slowestRate))), false};
-    const Scale gasScale{0.0, roundUp(std::max(2000.0, highestGas)), false};
+    StripFrame fitted = frame;
+    if (!fitted.slowestRate || !fitted.highestGas)
+        fitScales(fitted, rows);
+    const Scale rateScale{0.0, std::min(1000.0, roundUp(std::max(2.0, *fitted.slowestRate))), false};
+    const Scale gasScale{0.0, roundUp(std::max(2000.0, *fitted.highestGas)), false};
     const Scale ppmScale{1.0, 1e6, true};
     const Scale whBhScale{0.1, 1000.0, true};
     const Scale chScale{0.01, 100.0, true};
@@ -254,8 +264,11 @@ void paintStrip(QPainter &painter, const QRectF &area, const StripFrame &frame, 
         painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
         painter.setPen(QPen(QColor(40, 40, 40), 0));
         painter.drawLine(QPointF(axis.right() - 5, y), QPointF(axis.right(), y));
-        painter.drawText(QRectF(axis.left(), y - line / 2, axis.width() - 7, line), Qt::AlignRight | Qt::AlignVCenter,
-                         axisText(at, step, frame.time));
+        // A label that would cross the header or the bottom edge is left
+        // out; its line stays.
+        if (y - line / 2 >= plot.top() && y + line / 2 <= plot.bottom())
+            painter.drawText(QRectF(axis.left(), y - line / 2, axis.width() - 7, line), Qt::AlignRight | Qt::AlignVCenter,
+                             axisText(at, step, frame.time));
     }
 
     // Gaps shaded in the axis track; re-drilled rows and alarms marked.

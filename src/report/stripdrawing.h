@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include <QFontMetricsF>
@@ -36,7 +37,15 @@ struct StripFrame
     bool time = false;
     QString unitSymbol = QStringLiteral("ft");  // of depth
     bool header = true;  // the tracks' names and scales above them
+    // The right ends of the drilling rate and gas scales; none: from the
+    // rows drawn. Pages of one report share them, as they share the depth
+    // scale.
+    std::optional<double> slowestRate;
+    std::optional<double> highestGas;
 };
+
+// The scales' right ends for these rows.
+void fitScales(StripFrame &frame, const std::vector<mudlog::StripRow> &rows);
 
 // Where the tracks stand in an area: the header's height, the axis
 // track's width, and each track's left and right.

@@ -396,6 +396,14 @@ Result<int> paintTourReport(const TourReport &report, QPagedPaintDevice &device)
         painter.drawLine(QPointF(0, HeaderLines * line), QPointF(page.width(), HeaderLines * line));
     };
 
+    // One gas and drilling rate scale for every page, as for the depth.
+    StripFrame scales;
+    if (report.byTime)
+        fitScales(scales, mudlog::timeStripRows(report.samples, report.firstMs, report.lastMs + 1, MinuteMs,
+                                                unit == mudlog::DepthUnit::Metres));
+    else if (!report.log.isEmpty())
+        fitScales(scales, mudlog::stripRows(report.log, report.log.topOf(report.log.firstIndex()),
+                                            report.log.bottomOf(report.log.lastIndex()), mudlog::MaxBins));
     for (const auto &[from, to] : plan.strips) {
         header();
         const QRectF area(0, (HeaderLines + 1) * line, page.width(), page.height() - (HeaderLines + 1) * line);
@@ -404,6 +412,8 @@ Result<int> paintTourReport(const TourReport &report, QPagedPaintDevice &device)
         frame.to = to;
         frame.time = report.byTime;
         frame.unitSymbol = mudlog::unitSymbol(unit);
+        frame.slowestRate = scales.slowestRate;
+        frame.highestGas = scales.highestGas;
         const StripLayout layout = stripLayout(area, metrics, frame);
         const int rowsAcross = std::max(1, static_cast<int>(layout.plot.height()));
         const std::vector<mudlog::StripRow> rows =
