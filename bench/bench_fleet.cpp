@@ -8,7 +8,8 @@
 //       visible in the file: "accepted|sent p50 p99 max count" (ms)
 //   bench_fleet count --db PATH --sent-log FILE
 //       per unit, the packets sent and how many of them the history holds
-//       once: "unit sent recorded duplicates", then "total ..."
+//       once: "unit sent recorded duplicates", then "total ...", then
+//       "missing unit,number sent-ms" for each packet not recorded
 //
 // A reading's packet number is its field 29, as the simulator numbers it.
 
@@ -128,6 +129,7 @@ int count(const QString &dbPath, const QString &sentPath)
     std::map<QByteArray, std::pair<qint64, qint64>> perUnit;  // sent, recorded once
     std::map<QByteArray, qint64> duplicates;
     QHash<Key, int> recorded;
+    std::vector<Key> missing;
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT unit, packet FROM readings")))
         return 1;
@@ -139,6 +141,8 @@ int count(const QString &dbPath, const QString &sentPath)
         ++sentCount;
         const int times = recorded.value(it.key());
         once += times >= 1;
+        if (times == 0)
+            missing.push_back(it.key());
         if (times > 1)
             duplicates[unit] += times - 1;
     }
@@ -153,6 +157,11 @@ int count(const QString &dbPath, const QString &sentPath)
             lowest = std::min(lowest, 100.0 * double(counts.second) / double(counts.first));
     }
     std::printf("total %zu %lld %lld %lld %.3f\n", perUnit.size(), allSent, allOnce, allDuplicates, lowest);
+    // The packets missing, with when they were sent, to tell a loss at the
+    // start, on the way or at the stop.
+    std::sort(missing.begin(), missing.end());
+    for (const Key &key : missing)
+        std::printf("missing %s %lld\n", key.constData(), sent.value(key));
     return 0;
 }
 
