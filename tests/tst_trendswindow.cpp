@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <memory>
 
 #include <QDateTime>
 #include <QGraphicsScene>
@@ -27,6 +28,7 @@
 #include "app/display/colours.h"
 #include "app/trends/trendchart.h"
 #include "app/trends/trendswindow.h"
+#include "rules/config/lookupfile.h"
 #include "rules/mudlog/mudlog.h"
 
 using namespace trends;
@@ -120,6 +122,7 @@ private slots:
     }
     void drawsTheHistoryThenFollowsTheLink();
     void gasColourIsTheLinksAndGoesWithTheUnit();
+    void showsTheUnitUnderAnySpelling();
     void opensWhereItFits_data();
     void opensWhereItFits();
     void axisLabelsDifferAndFit_data();
@@ -281,6 +284,43 @@ void tst_TrendsWindow::gasColourIsTheLinksAndGoesWithTheUnit()
     link.poll();
     QTRY_COMPARE(gas->text(), QStringLiteral("1300"));
     QVERIFY(!gas->autoFillBackground());
+}
+
+// The history records the unit 1001 typed in the serial box as the unit
+// 0001 of the lookup table: the window shows that unit's history and goes on
+// with the link's readings, instead of taking 1001 for another unit.
+void tst_TrendsWindow::showsTheUnitUnderAnySpelling()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
+    {
+        history::Batch batch;
+        batch.readings.push_back(row("0001", QDateTime::currentMSecsSinceEpoch() - 60000, {{QStringLiteral("gas_units"), 900}}));
+        HistoryStore store;
+        QVERIFY(store.open(path, HistoryStore::Access::ReadWrite));
+        QVERIFY(store.write(batch));
+    }
+    support::writeFile(dir.filePath(QStringLiteral("RDVlookup.TXT")), "0001 127.0.0.1 2400\r\n");
+    auto units = std::make_shared<UnitResolver>(dir.filePath(QStringLiteral("RDVlookup.TXT")));
+    auto *socket = new FakeSocket;
+    UnitLink link(socket);
+    link.stop();
+    link.open(QStringLiteral("1001"));
+    link.refreshState();
+    TrendsOptions options{path, {}, [units] { return units->unitOf(QStringLiteral("1001")); },
+                          [units](const QString &serial) { return units->unitOf(serial); }};
+    TrendsWindow window(link, options);
+    QSignalSpy updated(&window, &TrendsWindow::chartsUpdated);
+    window.present();
+    QVERIFY(updated.wait());
+    QCOMPARE(window.unit(), QStringLiteral("0001"));
+    const QLabel *gas = window.findChild<QLabel *>(QStringLiteral("lbl_latest_gas"));
+    QCOMPARE(gas->text(), QStringLiteral("900"));
+    socket->queue(support::packet(support::unitFields("5070.0", "1800", "0")));
+    link.poll();
+    QTRY_COMPARE(gas->text(), QStringLiteral("1800"));
+    QCOMPARE(window.unit(), QStringLiteral("0001"));
+    QCOMPARE(colours::backColor(gas), colours::red());
 }
 
 void tst_TrendsWindow::axisLabelsDifferAndFit_data()

@@ -1,6 +1,7 @@
 #include "app/viewerextras.h"
 
 #include <algorithm>
+#include <memory>
 
 #include <QAction>
 #include <QActionGroup>
@@ -14,6 +15,7 @@
 #include "app/alerts/muteindicator.h"
 #include "app/aboutbox.h"
 #include "app/viewerwindow.h"
+#include "rules/config/lookupfile.h"
 #include "rules/config/settingsfile.h"
 #include "rules/config/usersettings.h"
 #include "app/display/panellayout.h"
@@ -204,7 +206,9 @@ void ViewerExtras::exportHistory()
         m_history->flush();
         return runHistoryExport(path, request, dialog, [this](const QByteArray &line) { m_window.reportLine(line); });
     };
-    auto *dialog = new HistoryExportDialog(historyUnits(path), m_window.chosenUnit(), exporter, &m_window.widget());
+    UnitResolver units(m_history->options().lookupPath);
+    auto *dialog = new HistoryExportDialog(historyUnits(path), units.unitOf(m_window.chosenUnit()), exporter,
+                                           &m_window.widget());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     adopt(*dialog);
     m_export = dialog;
@@ -217,7 +221,11 @@ void ViewerExtras::showTrends()
         TrendsOptions options;
         options.historyPath = m_history->options().path;
         options.beforeReading = [this] { m_history->flush(); };
-        options.chosenUnit = [this] { return m_window.chosenUnit(); };
+        // The window names units as the history does: 1001 typed in the
+        // serial box is the unit 0001 of the lookup table.
+        auto units = std::make_shared<UnitResolver>(m_history->options().lookupPath);
+        options.chosenUnit = [this, units] { return units->unitOf(m_window.chosenUnit()); };
+        options.unitOf = [units](const QString &serial) { return units->unitOf(serial); };
         m_trends = new TrendsWindow(m_window.unitLink(), options);
         m_trends->setAttribute(Qt::WA_DeleteOnClose);
         adopt(*m_trends);

@@ -64,6 +64,7 @@ class HistoryWriterWorker : public QObject
 public:
     explicit HistoryWriterWorker(const HistoryWriter::Options &options)
         : m_options(options)
+        , m_units(options.lookupPath)
     {
         m_commitTimer = new QTimer(this);
         m_commitTimer->setSingleShot(true);
@@ -224,22 +225,7 @@ private:
     {
         if (m_options.lookupPath.isEmpty())
             return;
-        const QFileInfo table(m_options.lookupPath);
-        const QDateTime changed = table.exists() ? table.lastModified() : QDateTime();
-        if (changed != m_tableChanged || table.size() != m_tableSize) {
-            m_tableChanged = changed;
-            m_tableSize = table.size();
-            m_resolved.clear();
-        }
-        auto resolve = [this](QString &unit) {
-            auto known = m_resolved.constFind(unit);
-            if (known == m_resolved.constEnd()) {
-                const Result<std::optional<QByteArray>> found = lookupUnit(m_options.lookupPath, unit.toLatin1());
-                const QString to = found && *found ? QString::fromLatin1(**found) : unit;
-                known = m_resolved.insert(unit, to);
-            }
-            unit = *known;
-        };
+        auto resolve = [this](QString &unit) { unit = m_units.unitOf(unit); };
         for (auto &row : batch.readings) {
             if (row.serial.isEmpty())
                 row.serial = row.unit;
@@ -401,10 +387,8 @@ private:
     qint64 m_queuedReadings = 0;
     qint64 m_queuedRows = 0;
     std::map<QString, Lost> m_lost;
-    // The lookup table's answers, while it stays as it was.
-    QHash<QString, QString> m_resolved;
-    QDateTime m_tableChanged;
-    qint64 m_tableSize = -1;
+    // The units of the serials, by the lookup table.
+    UnitResolver m_units;
     QTimer *m_commitTimer = nullptr;
     QTimer *m_retryTimer = nullptr;
     QTimer *m_pruneTimer = nullptr;

@@ -383,11 +383,16 @@ std::vector<TrendChart *> TrendsWindow::shownCharts() const
 // ---------------------------------------------------------------------------
 // The unit and the choices
 
+QString TrendsWindow::unitOf(const QString &serial) const
+{
+    return m_options.unitOf ? m_options.unitOf(serial) : serial;
+}
+
 void TrendsWindow::present()
 {
     const QString chosen = m_options.chosenUnit ? m_options.chosenUnit().trimmed() : QString();
     if (m_unit.isEmpty() || (m_followBox && !chosen.isEmpty())) {
-        const QString unit = chosen.isEmpty() ? m_link.serial() : chosen;
+        const QString unit = chosen.isEmpty() ? unitOf(m_link.serial()) : chosen;
         if (unit != m_unit) {
             m_liveKept.clear();
             m_liveMud.clear();
@@ -492,7 +497,7 @@ void TrendsWindow::reload()
     fillUnits();
     // The gas level is the link's, for the link's unit only: another unit
     // shows no level of its own, and none of the unit shown before.
-    m_gasLevel = m_unit == m_link.serial() ? m_link.gasLevel() : readings::GasLevel::Unchanged;
+    m_gasLevel = m_unit == unitOf(m_link.serial()) ? m_link.gasLevel() : readings::GasLevel::Unchanged;
 
     const TrendView::ReadPlan plan = m_view.startReading(now, columns());
     cmd_live->setChecked(m_view.live());
@@ -563,11 +568,12 @@ void TrendsWindow::fetchNewEvents()
 
 void TrendsWindow::readingAccepted(const Reading &reading)
 {
-    if (reading.serial != m_unit) {
+    const QString unit = unitOf(reading.serial);
+    if (unit != m_unit) {
         // The operator connected another unit: the window goes with the
         // serial box unless another unit was chosen here.
-        if (m_followBox && !reading.serial.isEmpty() && isVisible()) {
-            m_unit = reading.serial;
+        if (m_followBox && !unit.isEmpty() && isVisible()) {
+            m_unit = unit;
             m_liveKept.clear();
             m_liveMud.clear();
             m_gasLevel = readings::GasLevel::Unchanged;

@@ -39,8 +39,11 @@ struct TrendsOptions
     // Writes what the recorder has gathered, before the window reads the
     // file; may be empty.
     std::function<void()> beforeReading;
-    // The unit in the main window's serial box.
+    // The unit in the main window's serial box, as the history names it.
     std::function<QString()> chosenUnit;
+    // The unit a serial as typed is recorded under (the lookup table's
+    // spelling); the serial itself when empty.
+    std::function<QString(const QString &)> unitOf;
 };
 
 // The trends window fm_trends: the last hours of one unit at a glance. Gas
@@ -86,6 +89,8 @@ public:
     void present();
     void showUnit(const QString &unit);
     const QString &unit() const { return m_unit; }
+    // The unit the link's or a reading's serial is recorded under.
+    QString unitOf(const QString &serial) const;
     void setRange(Range range);
     Range range() const { return m_view.range(); }
     void setAgainstDepth(bool on);

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include <QFile>
+#include <QFileInfo>
 
 #include "rules/config/settingsfile.h"
 #include "rules/config/textfile.h"
@@ -132,6 +133,30 @@ Result<std::optional<QByteArray>> lookupUnit(const QString &path, const QByteArr
     } catch (const std::exception &e) {
         return failure(QString::fromLatin1(e.what()));
     }
+}
+
+UnitResolver::UnitResolver(QString path)
+    : m_path(std::move(path))
+{
+}
+
+QString UnitResolver::unitOf(const QString &serial)
+{
+    if (m_path.isEmpty())
+        return serial;
+    const QFileInfo table(m_path);
+    const QDateTime changed = table.exists() ? table.lastModified() : QDateTime();
+    if (changed != m_changed || table.size() != m_size) {
+        m_changed = changed;
+        m_size = table.size();
+        m_units.clear();
+    }
+    auto known = m_units.constFind(serial);
+    if (known == m_units.constEnd()) {
+        const Result<std::optional<QByteArray>> found = lookupUnit(m_path, serial.toLatin1());
+        known = m_units.insert(serial, found && *found ? QString::fromLatin1(**found) : serial);
+    }
+    return *known;
 }
 
 Result<QList<QByteArray>> lookupTableSerials(const QString &path)

@@ -4,6 +4,8 @@
 #include <optional>
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QTime>
@@ -46,6 +48,25 @@ std::int32_t lookupUnitNumber(const QByteArray &serialText);
 // None when the serial's value is 0 (the default server, no row) or no row
 // has its number; the reason when the table cannot be read.
 Result<std::optional<QByteArray>> lookupUnit(const QString &path, const QByteArray &serialText);
+
+// The unit of each serial in the table at a path, as the history records
+// it: lookupUnit's answer, or the serial as typed where no row serves it or
+// the table cannot be read (or no path was given). The answers are kept
+// while the table's time and size stay as they were, so asking at every
+// reading costs one look at the file's times.
+class UnitResolver
+{
+public:
+    explicit UnitResolver(QString path = QString());
+    const QString &path() const { return m_path; }
+    QString unitOf(const QString &serial);
+
+private:
+    QString m_path;
+    QHash<QString, QString> m_units;
+    QDateTime m_changed;
+    qint64 m_size = -1;
+};
 
 // Column 0 of every row of the table (every line longer than 10
 // characters), in the table's order: the serial numbers it serves. Element
