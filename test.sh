@@ -3,6 +3,9 @@
 # build and its suite, the same suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer (build-asan/), a short fuzz run of every
 # libFuzzer target (build-fuzz/, clang), and a check of the Debian package.
+# Both suites share a throwaway PostgreSQL server (scripts/pgtest.sh), each
+# test in a database of its own; it is stopped and removed however the run
+# ends.
 #
 # The suites mostly wait (timers, sockets, the simulator), so each one runs
 # while the next build compiles beside it at a lower priority: the tests get
@@ -26,6 +29,12 @@ done
 source scripts/deps.sh
 ensure_deps
 [ "$quick" = 1 ] || ensure_fuzz_deps
+
+source scripts/pgtest.sh
+trap pg_test_stop EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+pg_test_start
 
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)

@@ -11,8 +11,9 @@
 # qt6-charts-dev draws the trends window; its CMake package needs Qt OpenGL's
 # (libqt6opengl6-dev). Qt PrintSupport, which prints the tour report, comes
 # with qt6-base-dev; poppler-utils (pdftotext) reads the report back in the
-# tests.
-RTVIEWER_PACKAGES=(build-essential cmake qt6-base-dev libqt6sql6-sqlite fonts-liberation dpkg-dev desktop-file-utils qt6-multimedia-dev qt6-speech-dev qt6-declarative-dev qt6-charts-dev libqt6opengl6-dev poppler-utils)
+# tests. The shared history is a PostgreSQL server reached through Qt SQL's
+# own driver (libqt6sql6-psql); postgresql is the server the tests start.
+RTVIEWER_PACKAGES=(build-essential cmake qt6-base-dev libqt6sql6-sqlite fonts-liberation dpkg-dev desktop-file-utils qt6-multimedia-dev qt6-speech-dev qt6-declarative-dev qt6-charts-dev libqt6opengl6-dev poppler-utils libqt6sql6-psql postgresql)
 # clang and its runtimes (libFuzzer, the sanitizers) for the fuzz targets.
 RTVIEWER_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 
