@@ -48,9 +48,9 @@ HistoryRecorder::HistoryRecorder(const UnitStream &unit, Options options, QObjec
     , m_linkState(unit.linkState())
 {
     setObjectName(QStringLiteral("HistoryRecorder"));
-    // What was gathered goes to the writer a few times a second, one batch
-    // each time: waking the writer's thread for every packet would cost
-    // more than the commit it waits for.
+    // What was gathered goes to the writer once a second, one batch each
+    // time: waking the writer's thread for every packet would cost more
+    // than the commit it waits for.
     m_submitTimer = new QTimer(this);
     m_submitTimer->setSingleShot(true);
     m_submitTimer->setInterval(SubmitIntervalMs);

@@ -23,8 +23,8 @@ class HistoryWriter;
 // item, and the events around them ("connected", "disconnected", "unit
 // ended", "link error", "two way", "report" lines, "alarm start" and "alarm
 // end", "gas level" changes, and whatever else the viewer records),
-// gathered as the link reports them and handed, a few times a second, to
-// a HistoryWriter that owns the file on a thread of its own: the
+// gathered as the link reports them and handed, once a second, to a
+// HistoryWriter that owns the file on a thread of its own: the
 // window never waits on the disk except for flush().
 //
 // A failure never reaches the caller: the writer pauses, and the recorder
@@ -43,8 +43,9 @@ class HistoryRecorder : public QObject
     Q_OBJECT
 
 public:
-    // How often what was gathered is handed to the writer.
-    static constexpr int SubmitIntervalMs = 250;
+    // How often what was gathered is handed to the writer, which commits
+    // it at once when its last commit is a second old.
+    static constexpr int SubmitIntervalMs = 1000;
     static constexpr int PruneSliceRows = 2000;
     static constexpr int RetryIntervalMs = 5000;
     // A minute of readings at 1000 a second, the most the viewer takes:

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
 #include <QThread>
@@ -84,6 +85,7 @@ public:
 
     HistoryResult<void> start()
     {
+        m_sinceCommit.start();
         const HistoryResult<void> opened = openStore();
         if (opened)
             startPrune();
@@ -101,8 +103,11 @@ public:
         m_queuedRows += rowCount(batch);
         m_queue.push_back(std::move(batch));
         bound();
+        // One transaction a second at most: at once when the last one is
+        // that old, so that a batch a second costs one wake-up, not two.
         if (!m_paused && !m_commitTimer->isActive())
-            m_commitTimer->start();
+            m_commitTimer->start(static_cast<int>(
+                qBound(qint64(0), qint64(m_options.commitIntervalMs) - m_sinceCommit.elapsed(), qint64(m_options.commitIntervalMs))));
     }
 
     void retryNow()
@@ -204,6 +209,7 @@ public:
         m_queuedRows = 0;
         m_lost.clear();
         m_busyCount = 0;
+        m_sinceCommit.restart();
         emit committed(units, rows);
         if (m_paused)
             resume(kept, lostReadings);
@@ -390,6 +396,7 @@ private:
     // The units of the serials, by the lookup table.
     UnitResolver m_units;
     QTimer *m_commitTimer = nullptr;
+    QElapsedTimer m_sinceCommit;
     QTimer *m_retryTimer = nullptr;
     QTimer *m_pruneTimer = nullptr;
     QTimer *m_pruneStep = nullptr;
