@@ -225,6 +225,20 @@ void tst_TrendsWindow::drawsTheHistoryThenFollowsTheLink()
     }
     QCOMPARE(log.bin(5040).gasUnits(), std::optional<double>(777));
 
+    // In metres: binned by half a metre, the depths shown in metres; what
+    // the unit sent and the history holds stays in feet.
+    window.setDepthUnit(mudlog::DepthUnit::Metres);
+    QVERIFY(updated.wait());
+    QCOMPARE(window.mudLog().unit(), mudlog::DepthUnit::Metres);
+    QCOMPARE(window.mudLog().binSize(), 0.5);
+    QCOMPARE(window.mudLog().firstIndex(), 3048);  // 5000 ft = 1524.0 m
+    QCOMPARE(window.mudLog().lastIndex(), 3072);   // 5040 ft = 1536.19 m
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lbl_latest_lag"))->text(), QStringLiteral("1536.2"));
+    QCOMPARE(QSettings().value(QStringLiteral("mudlog/depthUnit")).toString(), QStringLiteral("metres"));
+    window.setDepthUnit(mudlog::DepthUnit::Feet);
+    QVERIFY(updated.wait());
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lbl_latest_lag"))->text(), QStringLiteral("5040.0"));
+
     // Another recorded unit on request.
     window.setAgainstDepth(false);
     QVERIFY(updated.wait());
