@@ -282,6 +282,20 @@ void tst_HistoryStore::migratesTheSecondSchema()
     for (const char *select : everyRow)
         before.push_back(support::sqlRows(m_path, select));
     QCOMPARE(before.front().size(), 3);
+    // Read as it lies (rthistory, the trends), the file is not brought
+    // forward, and its readings read without the newer columns.
+    {
+        HistoryStore asItLies;
+        QVERIFY(asItLies.open(m_path, HistoryStore::Access::ReadOnly));
+        auto cursor = asItLies.readings({QStringLiteral("0001"), 0, Start * 2}, true, {QStringLiteral("gas_units")});
+        QVERIFY2(cursor, qPrintable(cursor ? QString() : cursor.reason().text));
+        const auto rows = cursor->fetch(10);
+        QVERIFY2(rows, qPrintable(rows ? QString() : rows.reason().text));
+        QCOMPARE(rows->size(), std::size_t(2));
+        QCOMPARE(rows->at(0).packet, QByteArray("*0001"));
+        QCOMPARE(rows->at(0).serial, QString());
+        QCOMPARE(support::sqlRows(m_path, "SELECT MAX(version) FROM schema_version"), QByteArrayList({"2"}));
+    }
 
     HistoryStore store;
     const HistoryResult<void> opened = store.open(m_path, HistoryStore::Access::ReadWrite);

@@ -143,6 +143,7 @@ HistoryResult<void> HistoryStore::open(const QString &path, Access access, const
     const HistoryResult<int> version = schemaVersion();
     if (!version)
         return version.failed();
+    m_schema = *version;
     if (*version > SchemaVersion)
         return refused(QStringLiteral("%1 was written by a newer program (schema %2, this one knows %3)")
                            .arg(QDir::toNativeSeparators(path))
@@ -157,6 +158,7 @@ HistoryResult<void> HistoryStore::open(const QString &path, Access access, const
         return failure(sqlFailure(QStringLiteral("cannot open"), session.reason()));
     if (const HistoryResult<void> migrated = migrate(*version); !migrated)
         return migrated;
+    m_schema = SchemaVersion;
     return prepareStatements();
 }
 
@@ -463,7 +465,10 @@ HistoryResult<HistoryCursor<history::ReadingRow>> HistoryStore::readings(const H
 {
     // Where each column read lands in a row's values.
     std::vector<std::size_t> places;
-    QString select = QStringLiteral("time_ms, serial, unit_time_ms");
+    // A file read as it lies may be older than the serial and the unit's
+    // clock: its readings have neither.
+    QString select = m_schema >= 3 ? QStringLiteral("time_ms, serial, unit_time_ms")
+                                   : QStringLiteral("time_ms, NULL, NULL");
     if (withPacket)
         select += QStringLiteral(", packet");
     for (const QString &name : columns) {

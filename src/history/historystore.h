@@ -192,4 +192,6 @@ private:
     std::unique_ptr<QSqlQuery> m_insertEvent;
     std::unique_ptr<QSqlQuery> m_insertUnit;
     QStringList m_knownUnits;
+    // The file's schema, as found or brought forward at the open.
+    int m_schema = 0;
 };
