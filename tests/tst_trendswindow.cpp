@@ -235,6 +235,11 @@ void tst_TrendsWindow::drawsTheHistoryThenFollowsTheLink()
     QCOMPARE(window.mudLog().lastIndex(), 3072);   // 5040 ft = 1536.19 m
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lbl_latest_lag"))->text(), QStringLiteral("1536.2"));
     QCOMPARE(QSettings().value(QStringLiteral("mudlog/depthUnit")).toString(), QStringLiteral("metres"));
+    window.setAgainstDepth(false);
+    QVERIFY(updated.wait());
+    QCOMPARE(joined(window.chart("cht_depths")->drawnParts(LagDepth)).back().y(), 5040 * 0.3048);
+    window.setAgainstDepth(true);
+    QVERIFY(updated.wait());
     window.setDepthUnit(mudlog::DepthUnit::Feet);
     QVERIFY(updated.wait());
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lbl_latest_lag"))->text(), QStringLiteral("5040.0"));

@@ -148,6 +148,13 @@ void TrendChart::attach(QAbstractSeries *series, QAbstractAxis *valueAxis)
     series->attachAxis(valueAxis);
 }
 
+void TrendChart::setScaleTitle(int scale, const QString &title)
+{
+    auto &[look, axis] = m_scales.at(static_cast<std::size_t>(scale));
+    look.title = title;
+    axis->setTitleText(title);
+}
+
 void TrendChart::addLine(trends::Channel channel, const QString &name, const QColor &colour, int scale,
                          Qt::PenStyle style)
 {

@@ -54,6 +54,8 @@ public:
     // A value axis, on the left or right of a time chart, on top of a depth
     // chart; returns its number.
     int addScale(const Scale &scale, Qt::Alignment side);
+    // Renames a scale (another unit of depth).
+    void setScaleTitle(int scale, const QString &title);
     void addLine(trends::Channel channel, const QString &name, const QColor &colour, int scale,
                  Qt::PenStyle style = Qt::SolidLine);
     // A band of values of the first scale, drawn behind the lines.

@@ -83,7 +83,7 @@ const LineLook Lines[] = {
     {HoleDepth, "depths", "Hole depth", QColor(0, 0, 0), Qt::SolidLine, 0},
     {LagDepth, "depths", "Lag depth", QColor(0, 140, 160), Qt::SolidLine, 0},
     {BitDepth, "depths", "Bit depth", QColor(230, 120, 0), Qt::DashLine, 0},
-    {Rop, "depths", "ROP (ft/hr)", QColor(120, 60, 170), Qt::SolidLine, 1},
+    {Rop, "depths", "ROP", QColor(120, 60, 170), Qt::SolidLine, 1},
 };
 
 qint64 nowMs()
@@ -699,8 +699,18 @@ void TrendsWindow::drawCharts(const std::vector<TrendChart *> &charts, double fr
         TrendChart::Lines lines;
         for (int c = 0; c < ChannelCount; ++c) {
             const auto channel = static_cast<Channel>(c);
-            if (chart->hasLine(channel))
-                lines.emplace_back(channel, m_data.channel(channel).line(from, to, gap));
+            if (!chart->hasLine(channel))
+                continue;
+            lines.emplace_back(channel, m_data.channel(channel).line(from, to, gap));
+            // Depths come in feet; shown in metres, they are converted
+            // here, for the screen only.
+            const bool depth = channel == HoleDepth || channel == LagDepth || channel == BitDepth || channel == Rop;
+            if (depth && m_mudLog.unit() != mudlog::DepthUnit::Feet) {
+                for (std::vector<QPointF> &part : lines.back().second) {
+                    for (QPointF &point : part)
+                        point.setY(mudlog::fromFeet(point.y(), m_mudLog.unit()));
+                }
+            }
         }
         chart->draw(from, to, lines);
     }
@@ -879,6 +889,12 @@ void TrendsWindow::readMudLogSettings()
         lbl_status->setText(setup.problems.join(QStringLiteral("; ")));
     m_mudLog = mudlog::MudLog(setup.settings);
     m_values->setDepthUnit(setup.settings.unit);
+    // The depths against time in the same unit.
+    const QString symbol = mudlog::unitSymbol(setup.settings.unit);
+    if (TrendChart *depths = findChild<TrendChart *>(QStringLiteral("cht_depths"))) {
+        depths->setScaleTitle(0, QStringLiteral("Depth (%1)").arg(symbol));
+        depths->setScaleTitle(1, QStringLiteral("ROP (%1/hr)").arg(symbol));
+    }
     cbo_depthunit->setCurrentIndex(cbo_depthunit->findData(static_cast<int>(setup.settings.unit)));
 }
 
