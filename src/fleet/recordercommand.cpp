@@ -12,19 +12,24 @@
 #include "fleet/signalpipe.h"
 #include "history/historyfile.h"
 #include "history/historywriter.h"
+#include "history/sqldialect.h"
 #include "rules/config/settingsfile.h"
 
 namespace {
 
 const char Usage[] =
-    "Usage: rtrecorder [--units FILE] [--lookup FILE] [--db PATH]\n"
+    "Usage: rtrecorder [--units FILE] [--lookup FILE] [--db PATH|URI]\n"
     "Records every unit of a fleet into one history, reconnecting each link\n"
     "that is refused, fails, is lost or stays silent.\n"
     "\n"
     "  --units FILE   the units to record: one serial number a line, # comments\n"
     "                 (default: every row of the lookup table)\n"
     "  --lookup FILE  the lookup table (default: RDVlookup.TXT beside the program)\n"
-    "  --db PATH      the history file (default: the viewer's own)\n"
+    "  --db PATH|URI  the history: a file (default: the viewer's own), sqlite:PATH,\n"
+    "                 or a PostgreSQL server as postgresql://user@host:port/dbname\n"
+    "                 ?sslmode=require (its password from ~/.pgpass, PGPASSWORD or\n"
+    "                 a service file, never from the address; its owner creates\n"
+    "                 the schema with rthistory migrate)\n"
     "  --help         this text\n"
     "\n"
     "SIGTERM or SIGINT: commits what is pending, closes every link and ends (0).\n"
@@ -61,6 +66,11 @@ Result<Options> parseOptions(const QStringList &arguments)
         if (!target->isEmpty())
             return failure(QStringLiteral("%1 given twice").arg(option));
         *target = arguments.at(++i);
+    }
+    // A password in the address is refused here, before it is used.
+    if (!options.db.isEmpty()) {
+        if (const Result<sqldialect::Address, QString> address = sqldialect::parseAddress(options.db); !address)
+            return failure(address.reason());
     }
     return options;
 }

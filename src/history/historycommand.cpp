@@ -17,6 +17,7 @@
 #include "history/historyexport.h"
 #include "history/historyfile.h"
 #include "history/historystore.h"
+#include "history/sqldialect.h"
 
 namespace {
 
@@ -61,9 +62,16 @@ const char Usage[] =
     "  prune --days N [--yes]  deletes everything older than N days; --yes is needed\n"
     "                          when that is more than a day of a unit's readings\n"
     "  check                   checks the file's integrity\n"
+    "  migrate                 creates the history's schema or brings it forward: the\n"
+    "                          owner of a shared store runs it, as nothing else\n"
+    "                          changes a server's schema\n"
     "\n"
     "Options for every command:\n"
-    "  --db PATH               the history file (default: the viewer's own)\n"
+    "  --db PATH|URI           the history: a file (default: the viewer's own),\n"
+    "                          sqlite:PATH, or a PostgreSQL server as\n"
+    "                          postgresql://user@host:port/dbname?sslmode=require\n"
+    "                          (its password from ~/.pgpass, PGPASSWORD or a service\n"
+    "                          file, never from the address)\n"
     "  -h, --help              this text\n"
     "\n"
     "Exit codes: 0 done, 1 failed (the reason on standard error), 2 bad command line.\n";
@@ -232,7 +240,7 @@ int prune(Context &c, const QCommandLineParser &parser)
     const int days = parser.value(QStringLiteral("days")).toInt(&ok);
     if (!ok || days < 0)
         return c.usage(QStringLiteral("--days is a whole number of 0 or more, not %1").arg(parser.value(QStringLiteral("days"))));
-    if (!QFile::exists(c.db))
+    if (!sqldialect::isServerAddress(c.db) && !QFile::exists(c.db))
         return c.failed(QStringLiteral("no history at %1").arg(QDir::toNativeSeparators(c.db)));
     HistoryStore store;
     HistoryLimits limits;
@@ -292,6 +300,17 @@ int check(Context &c)
     return c.failed(QStringLiteral("%1 is damaged: %2 problems found").arg(QDir::toNativeSeparators(c.db)).arg(problems->size()));
 }
 
+int migrate(Context &c)
+{
+    HistoryStore store;
+    HistoryLimits limits;
+    limits.lockWaitMs = LockWaitMs;
+    if (const HistoryResult<void> opened = store.open(c.db, HistoryStore::Access::Migrate, limits); !opened)
+        return c.failed(opened.reason().text);
+    c.print(QStringLiteral("%1 has schema %2\n").arg(QDir::toNativeSeparators(c.db)).arg(HistoryStore::SchemaVersion));
+    return 0;
+}
+
 } // namespace
 
 int runHistoryCommand(const QStringList &arguments, QIODevice &out, QIODevice &err)
@@ -331,6 +350,7 @@ int runHistoryCommand(const QStringList &arguments, QIODevice &out, QIODevice &e
           QStringLiteral("out"), QStringLiteral("lookup")}},
         {QStringLiteral("prune"), {QStringLiteral("days"), QStringLiteral("yes")}},
         {QStringLiteral("check"), {}},
+        {QStringLiteral("migrate"), {}},
     };
     if (!takes.contains(command))
         return c.usage(QStringLiteral("unknown command: %1").arg(command));
@@ -339,6 +359,8 @@ int runHistoryCommand(const QStringList &arguments, QIODevice &out, QIODevice &e
             return c.usage(QStringLiteral("--%1 does not go with %2").arg(option, command));
     }
     c.db = parser.isSet(QStringLiteral("db")) ? parser.value(QStringLiteral("db")) : historyDatabasePath();
+    if (const Result<sqldialect::Address, QString> address = sqldialect::parseAddress(c.db); !address)
+        return c.usage(address.reason());
 
     if (command == QStringLiteral("units"))
         return listUnits(c);
@@ -346,5 +368,7 @@ int runHistoryCommand(const QStringList &arguments, QIODevice &out, QIODevice &e
         return exportReadings(c, parser);
     if (command == QStringLiteral("prune"))
         return prune(c, parser);
+    if (command == QStringLiteral("migrate"))
+        return migrate(c);
     return check(c);
 }

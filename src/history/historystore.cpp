@@ -26,9 +26,10 @@ struct Migration
 // Every schema this program knows, oldest first. A file is brought forward
 // one step at a time, each step in its own transaction; a step, once
 // released, never changes.
-std::vector<Migration> migrations()
+std::vector<Migration> migrations(sqldialect::Engine engine)
 {
-    const QString id = sqldialect::idColumn();
+    const QString id = sqldialect::idColumn(engine);
+    const QString bytes = sqldialect::bytesType(engine);
     QString numeric;
     for (const history::NumericColumn &column : history::numericColumns())
         numeric += QStringLiteral(", %1 DOUBLE PRECISION").arg(QLatin1String(column.name));
@@ -37,7 +38,7 @@ std::vector<Migration> migrations()
          {QStringLiteral("units"), QStringLiteral("readings"), QStringLiteral("wits_items"), QStringLiteral("events")},
          {QStringLiteral("CREATE TABLE units (unit TEXT NOT NULL PRIMARY KEY)"),
           QStringLiteral("CREATE TABLE readings (id %1, time_ms BIGINT NOT NULL, unit TEXT NOT NULL, packet %2 NOT NULL%3)")
-              .arg(id, sqldialect::bytesType(), numeric),
+              .arg(id, bytes, numeric),
           QStringLiteral("CREATE INDEX readings_unit_time ON readings (unit, time_ms)"),
           QStringLiteral("CREATE TABLE wits_items (id %1, time_ms BIGINT NOT NULL, unit TEXT NOT NULL,"
                          " item_position INTEGER NOT NULL, item_code INTEGER NOT NULL, item_value DOUBLE PRECISION)")
@@ -53,7 +54,7 @@ std::vector<Migration> migrations()
          {QStringLiteral("wits_records")},
          {QStringLiteral("CREATE TABLE wits_records (id %1, time_ms BIGINT NOT NULL, unit TEXT NOT NULL,"
                          " record %2 NOT NULL)")
-              .arg(id, sqldialect::bytesType()),
+              .arg(id, bytes),
           QStringLiteral("CREATE INDEX wits_records_unit_time ON wits_records (unit, time_ms)")}},
         // Beside each reading: the serial as typed (the unit is now the
         // unit the serial resolves to), the unit's name and its own clock.
@@ -63,7 +64,7 @@ std::vector<Migration> migrations()
         {3,
          {},
          {QStringLiteral("ALTER TABLE readings ADD COLUMN serial TEXT"),
-          QStringLiteral("ALTER TABLE readings ADD COLUMN unit_name %1").arg(sqldialect::bytesType()),
+          QStringLiteral("ALTER TABLE readings ADD COLUMN unit_name %1").arg(bytes),
           QStringLiteral("ALTER TABLE readings ADD COLUMN unit_time_ms BIGINT")}},
     };
 }
@@ -85,13 +86,13 @@ QVariant textValue(const QString &text)
 }
 
 // What went wrong, as one line that names the file.
-HistoryError failureOf(const QString &what, const QString &path, const QSqlError &error)
+HistoryError failureOf(sqldialect::Engine engine, const QString &what, const QString &path, const QSqlError &error)
 {
-    const QString reason = error.databaseText().isEmpty() ? error.text() : error.databaseText();
-    sqldialect::Failure kind = sqldialect::classify(error);
+    const QString reason = sqldialect::reason(engine, error);
+    sqldialect::Failure kind = sqldialect::classify(engine, error);
     if (kind == sqldialect::Failure::None)
         kind = sqldialect::Failure::Other;
-    return {kind, QStringLiteral("%1 %2: %3").arg(what, QDir::toNativeSeparators(path), reason.trimmed())};
+    return {kind, QStringLiteral("%1 %2: %3").arg(what, QDir::toNativeSeparators(path), reason)};
 }
 
 } // namespace
@@ -115,27 +116,33 @@ HistoryResult<void> HistoryStore::open(const QString &path, Access access, const
     m_path = path;
     const bool readOnly = access == Access::ReadOnly;
     auto refused = [](const QString &text) { return failure(HistoryError{sqldialect::Failure::Other, text}); };
-    if (!sqldialect::driverAvailable())
-        return refused(QStringLiteral("the database driver %1 is not installed").arg(sqldialect::driverName()));
+    const Result<sqldialect::Address, QString> address = sqldialect::parseAddress(path);
+    if (!address)
+        return refused(address.reason());
+    m_engine = address->engine;
+    if (!sqldialect::driverAvailable(m_engine))
+        return refused(QStringLiteral("the database driver %1 is not installed").arg(sqldialect::driverName(m_engine)));
+    const bool server = m_engine == sqldialect::Engine::Postgres;
+    const QString file = address->path;
     // The engine would open a named pipe and wait on it for good, and
     // write its pages into a device.
-    for (const QString &file : files::withJournals(path)) {
-        const QString refusal = files::openRefusal(file);
+    for (const QString &name : server ? QStringList() : files::withJournals(file)) {
+        const QString refusal = files::openRefusal(name);
         if (!refusal.isEmpty())
-            return refused(QStringLiteral("cannot open %1: %2").arg(QDir::toNativeSeparators(file), refusal));
+            return refused(QStringLiteral("cannot open %1: %2").arg(QDir::toNativeSeparators(name), refusal));
     }
-    if (readOnly && !QFileInfo::exists(path))
-        return refused(QStringLiteral("no history at %1").arg(QDir::toNativeSeparators(path)));
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!readOnly && !QDir().mkpath(folder))
+    if (!server && readOnly && !QFileInfo::exists(file))
+        return refused(QStringLiteral("no history at %1").arg(QDir::toNativeSeparators(file)));
+    const QString folder = QFileInfo(file).absolutePath();
+    if (!server && !readOnly && !QDir().mkpath(folder))
         return refused(QStringLiteral("cannot create the folder %1").arg(QDir::toNativeSeparators(folder)));
 
-    Result<void, QSqlError> connected = connectTo(path, readOnly, limits.lockWaitMs, false);
+    Result<void, QSqlError> connected = connectTo(*address, readOnly, limits.lockWaitMs, false);
     // A write-ahead file on a read-only medium cannot be read the usual way,
     // which shares an index file beside it with the writers; where that file
     // cannot be made, the file is read as it lies.
-    if (!connected && readOnly && sqldialect::cannotShareReads(connected.reason()))
-        connected = connectTo(path, readOnly, limits.lockWaitMs, true);
+    if (!connected && readOnly && sqldialect::cannotShareReads(m_engine, connected.reason()))
+        connected = connectTo(*address, readOnly, limits.lockWaitMs, true);
     if (!connected)
         return failure(sqlFailure(QStringLiteral("cannot open"), connected.reason()));
     // Another program's database is refused before anything in it changes,
@@ -149,25 +156,46 @@ HistoryResult<void> HistoryStore::open(const QString &path, Access access, const
                            .arg(QDir::toNativeSeparators(path))
                            .arg(*version)
                            .arg(SchemaVersion));
+    // A server's schema is its owner's: recorders and viewers connect with
+    // roles that cannot change it, and say what they need instead.
+    if (server && access != Access::Migrate && *version < SchemaVersion) {
+        close();
+        return refused(QStringLiteral("%1 %2; this program needs schema %3: its owner brings it forward with"
+                                      " rthistory migrate --db %1")
+                           .arg(path,
+                                *version < 1 ? QStringLiteral("holds no history yet")
+                                             : QStringLiteral("has schema %1").arg(*version))
+                           .arg(SchemaVersion));
+    }
+    if (const Result<void, QSqlError> session =
+            sqldialect::prepareSession(m_db, m_engine, readOnly, limits.sizeBytes, limits.lockWaitMs);
+        !session)
+        return failure(sqlFailure(QStringLiteral("cannot open"), session.reason()));
     if (readOnly) {
         if (*version < 1)
             return refused(QStringLiteral("%1 holds no history yet").arg(QDir::toNativeSeparators(path)));
         return {};
     }
-    if (const Result<void, QSqlError> session = sqldialect::prepareSession(m_db, limits.sizeBytes); !session)
-        return failure(sqlFailure(QStringLiteral("cannot open"), session.reason()));
     if (const HistoryResult<void> migrated = migrate(*version); !migrated)
         return migrated;
     m_schema = SchemaVersion;
     return prepareStatements();
 }
 
-Result<void, QSqlError> HistoryStore::connectTo(const QString &path, bool readOnly, int lockWaitMs, bool asItLies)
+Result<void, QSqlError> HistoryStore::connectTo(const sqldialect::Address &address, bool readOnly, int lockWaitMs,
+                                                bool asItLies)
 {
     close();
-    m_db = QSqlDatabase::addDatabase(sqldialect::driverName(), m_connection);
-    m_db.setDatabaseName(asItLies ? sqldialect::unchangingFileName(path) : path);
-    m_db.setConnectOptions(sqldialect::connectOptions(readOnly, lockWaitMs, asItLies));
+    m_db = QSqlDatabase::addDatabase(sqldialect::driverName(address.engine), m_connection);
+    if (address.engine == sqldialect::Engine::Postgres) {
+        m_db.setHostName(address.host);
+        m_db.setPort(address.port);
+        m_db.setUserName(address.user);
+        m_db.setDatabaseName(address.database);
+    } else {
+        m_db.setDatabaseName(asItLies ? sqldialect::unchangingFileName(address.path) : address.path);
+    }
+    m_db.setConnectOptions(sqldialect::connectOptions(address, readOnly, lockWaitMs, asItLies));
     if (!m_db.open()) {
         const QSqlError error = m_db.lastError();
         close();
@@ -175,7 +203,7 @@ Result<void, QSqlError> HistoryStore::connectTo(const QString &path, bool readOn
     }
     // The first statement reads the file's header, so a file that is not a
     // database fails here rather than later.
-    const Result<void, QSqlError> header = sqldialect::readHeader(m_db);
+    const Result<void, QSqlError> header = sqldialect::readHeader(m_db, address.engine);
     if (!header)
         close();
     return header;
@@ -198,7 +226,7 @@ void HistoryStore::close()
 
 HistoryError HistoryStore::sqlFailure(const QString &what, const QSqlError &error) const
 {
-    return failureOf(what, m_path, error);
+    return failureOf(m_engine, what, m_path, error);
 }
 
 HistoryResult<void> HistoryStore::exec(const QString &statement)
@@ -230,7 +258,7 @@ HistoryResult<int> HistoryStore::schemaVersion()
         return notHistory;
     // The tables of every schema up to the one it claims: a table of that
     // name alone does not make a history.
-    for (const Migration &step : migrations()) {
+    for (const Migration &step : migrations(m_engine)) {
         if (step.version > version)
             break;
         for (const QString &table : step.tables) {
@@ -243,7 +271,7 @@ HistoryResult<int> HistoryStore::schemaVersion()
 
 HistoryResult<void> HistoryStore::migrate(int version)
 {
-    for (const Migration &step : migrations()) {
+    for (const Migration &step : migrations(m_engine)) {
         if (step.version <= version)
             continue;
         if (!m_db.transaction())
@@ -502,7 +530,7 @@ HistoryResult<HistoryCursor<history::ReadingRow>> HistoryStore::readings(const H
         }
         return reading;
     };
-    return HistoryCursor<history::ReadingRow>(std::move(*query), read, m_path);
+    return HistoryCursor<history::ReadingRow>(std::move(*query), read, m_path, m_engine);
 }
 
 HistoryResult<std::vector<Sample>> HistoryStore::series(const QString &unit, const QString &column, qint64 fromMs,
@@ -537,7 +565,7 @@ HistoryResult<HistoryCursor<history::WitsRow>> HistoryStore::witsItems(const His
         return history::WitsRow{row.value(0).toLongLong(), unit, row.value(1).toInt(), row.value(2).toInt(),
                                 row.value(3).toDouble()};
     };
-    return HistoryCursor<history::WitsRow>(std::move(*query), read, m_path);
+    return HistoryCursor<history::WitsRow>(std::move(*query), read, m_path, m_engine);
 }
 
 HistoryResult<HistoryCursor<history::WitsRecordRow>> HistoryStore::witsRecords(const HistoryRange &range)
@@ -550,7 +578,7 @@ HistoryResult<HistoryCursor<history::WitsRecordRow>> HistoryStore::witsRecords(c
     auto read = [unit](const QSqlQuery &row) {
         return history::WitsRecordRow{row.value(0).toLongLong(), unit, row.value(1).toByteArray()};
     };
-    return HistoryCursor<history::WitsRecordRow>(std::move(*query), read, m_path);
+    return HistoryCursor<history::WitsRecordRow>(std::move(*query), read, m_path, m_engine);
 }
 
 HistoryResult<std::vector<history::EventRow>> HistoryStore::events(const HistoryRange &range, const QStringList &kinds)
@@ -626,8 +654,11 @@ HistoryResult<qint64> HistoryStore::pruneSome(qint64 cutoffMs, int maxRows)
 
 HistoryResult<void> HistoryStore::returnFreeSpace()
 {
+    const QString statement = sqldialect::returnFreeSpace(m_engine);
+    if (statement.isEmpty())
+        return {};
     QSqlQuery query(m_db);
-    if (!query.exec(sqldialect::returnFreeSpace()))
+    if (!query.exec(statement))
         return failure(sqlFailure(QStringLiteral("cannot compact"), query.lastError()));
     // The statement frees pages as its rows are stepped through.
     while (query.next()) {
@@ -639,9 +670,14 @@ HistoryResult<void> HistoryStore::returnFreeSpace()
 
 HistoryResult<QStringList> HistoryStore::check()
 {
+    const QString statement = sqldialect::integrityCheck(m_engine);
+    // Saying "ok" of pages this program cannot look at would be a guess.
+    if (statement.isEmpty())
+        return failure(HistoryError{sqldialect::Failure::Other,
+                                    QStringLiteral("%1 is checked by the server's own tools (pg_amcheck), not here").arg(m_path)});
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
-    if (!query.exec(sqldialect::integrityCheck()))
+    if (!query.exec(statement))
         return failure(sqlFailure(QStringLiteral("cannot check"), query.lastError()));
     QStringList problems;
     // A row may name several problems, one a line, under a heading that
@@ -658,10 +694,12 @@ HistoryResult<QStringList> HistoryStore::check()
 }
 
 template <typename Row>
-HistoryCursor<Row>::HistoryCursor(std::unique_ptr<QSqlQuery> query, Reader read, QString path)
+HistoryCursor<Row>::HistoryCursor(std::unique_ptr<QSqlQuery> query, Reader read, QString path,
+                                  sqldialect::Engine engine)
     : m_query(std::move(query))
     , m_read(std::move(read))
     , m_path(std::move(path))
+    , m_engine(engine)
 {
 }
 
@@ -679,7 +717,7 @@ HistoryResult<int> HistoryCursor<Row>::fetch(int maxRows, const std::function<vo
     while (!m_done && read < maxRows) {
         if (!m_query->next()) {
             if (m_query->lastError().isValid())
-                return failure(failureOf(QStringLiteral("cannot read"), m_path, m_query->lastError()));
+                return failure(failureOf(m_engine, QStringLiteral("cannot read"), m_path, m_query->lastError()));
             // Finished, so the read transaction ends now.
             m_query->finish();
             m_done = true;

@@ -92,11 +92,12 @@ public:
 private:
     friend class HistoryStore;
     using Reader = std::function<Row(const QSqlQuery &)>;
-    HistoryCursor(std::unique_ptr<QSqlQuery> query, Reader read, QString path);
+    HistoryCursor(std::unique_ptr<QSqlQuery> query, Reader read, QString path, sqldialect::Engine engine);
 
     std::unique_ptr<QSqlQuery> m_query;
     Reader m_read;
     QString m_path;
+    sqldialect::Engine m_engine;
     bool m_done = false;
 };
 
@@ -109,7 +110,9 @@ class HistoryStore
 {
 public:
     static constexpr int SchemaVersion = 3;
-    enum class Access { ReadWrite, ReadOnly };
+    // Migrate is ReadWrite that also brings a server's schema forward, for
+    // its owner; ReadWrite does so for a file only.
+    enum class Access { ReadWrite, ReadOnly, Migrate };
     // The tables of a unit's rows.
     enum class Table { Readings, WitsItems, WitsRecords, Events };
 
@@ -118,13 +121,18 @@ public:
     HistoryStore(const HistoryStore &) = delete;
     HistoryStore &operator=(const HistoryStore &) = delete;
 
-    // Opens the file, creating it (and its folder) for ReadWrite when it is
-    // missing; a ReadOnly open of a missing file fails, and one of a file
-    // on a read-only medium reads it as it lies. Only a regular file is
-    // opened, and a file that is not a history is left as it was.
+    // Opens the history at an address (sqldialect::parseAddress: a file, or
+    // a PostgreSQL server). A file is created (and its folder) for
+    // ReadWrite when it is missing; a ReadOnly open of a missing file
+    // fails, and one of a file on a read-only medium reads it as it lies.
+    // Only a regular file is opened, and a file that is not a history is
+    // left as it was. A server whose schema is older than this program's
+    // is refused, saying what it needs, except for Migrate.
     HistoryResult<void> open(const QString &path, Access access, const HistoryLimits &limits = HistoryLimits());
     void close();
     bool isOpen() const { return m_db.isOpen(); }
+    // The engine of the history last opened.
+    sqldialect::Engine engine() const { return m_engine; }
     const QString &path() const { return m_path; }
 
     // Writes the whole batch in one transaction, or nothing of it.
@@ -170,7 +178,7 @@ public:
     QSqlDatabase database() const { return m_db; }
 
 private:
-    Result<void, QSqlError> connectTo(const QString &path, bool readOnly, int lockWaitMs, bool asItLies);
+    Result<void, QSqlError> connectTo(const sqldialect::Address &address, bool readOnly, int lockWaitMs, bool asItLies);
     HistoryResult<void> exec(const QString &statement);
     HistoryResult<void> writeAll(const std::vector<const history::Batch *> &batches);
     template <typename Run, typename Unit>
@@ -184,6 +192,7 @@ private:
                                                          const HistoryRange &range, const QString &order);
 
     QString m_path;
+    sqldialect::Engine m_engine = sqldialect::Engine::Sqlite;
     QString m_connection;
     QSqlDatabase m_db;
     std::unique_ptr<QSqlQuery> m_insertReading;

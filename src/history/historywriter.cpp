@@ -257,7 +257,9 @@ private:
         }
         m_openFile = files::identity(m_options.path);
         m_busyCount = 0;
-        if (m_options.retentionDays > 0)
+        // A shared server's retention is its owner's (rthistory prune as the
+        // owner): a recorder's role may not delete.
+        if (m_options.retentionDays > 0 && m_store->engine() == sqldialect::Engine::Sqlite)
             m_pruneTimer->start();
         return {};
     }

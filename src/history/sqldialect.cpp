@@ -4,7 +4,9 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QRegularExpression>
 #include <QUrl>
+#include <QUrlQuery>
 #include <QVariant>
 
 namespace sqldialect {
@@ -18,6 +20,14 @@ constexpr int SqliteCorrupt = 11;
 constexpr int SqliteFull = 13;
 constexpr int SqliteCantOpen = 14;
 constexpr int SqliteNotADatabase = 26;
+
+// How long a connection to a server may take before it fails, seconds,
+// unless the address says otherwise.
+constexpr int ServerConnectSeconds = 10;
+
+const QString PasswordPlaces = QStringLiteral(
+    "put the password in the password file (~/.pgpass, or the file PGPASSFILE names), in PGPASSWORD, or in a"
+    " service file (PGSERVICEFILE) named by ?service=");
 
 // Runs a statement to its end: a statement left open would hold a read
 // transaction, in which the journal cannot change.
@@ -43,18 +53,95 @@ Result<qint64, QSqlError> number(QSqlDatabase &db, const QString &statement)
 
 } // namespace
 
-QString driverName()
+bool isServerAddress(const QString &text)
 {
-    return QStringLiteral("QSQLITE");
+    return text.startsWith(QLatin1String("postgresql://")) || text.startsWith(QLatin1String("postgres://"));
 }
 
-bool driverAvailable()
+Result<Address, QString> parseAddress(const QString &text)
 {
-    return QSqlDatabase::isDriverAvailable(driverName());
+    Address address;
+    if (text.startsWith(QLatin1String("sqlite:"))) {
+        address.path = text.mid(7);
+        if (address.path.isEmpty())
+            return failure(QStringLiteral("the address sqlite: names no file"));
+        return address;
+    }
+    if (!isServerAddress(text)) {
+        address.path = text;
+        return address;
+    }
+    // The text is never repeated in a refusal: it may carry a password.
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid())
+        return failure(QStringLiteral("the address of the server is not a PostgreSQL connection URI"
+                                      " (postgresql://user@host:port/dbname?sslmode=require)"));
+    if (url.userInfo().contains(QLatin1Char(':')))
+        return failure(QStringLiteral("the address of the server carries a password, which a command line or a"
+                                      " settings file would show to others: ")
+                       + PasswordPlaces);
+    address.engine = Engine::Postgres;
+    address.host = url.host();
+    address.port = url.port(-1);
+    address.user = url.userName();
+    address.database = url.path(QUrl::FullyDecoded).mid(1);
+    if (address.database.contains(QLatin1Char('/')))
+        return failure(QStringLiteral("the address of the server names more than a database: %1").arg(url.path()));
+    // The driver's options the address may set. Their values reach the
+    // driver as key=value words, so a value is one plain word.
+    static const QStringList known = {QStringLiteral("sslmode"),     QStringLiteral("connect_timeout"),
+                                      QStringLiteral("service"),     QStringLiteral("passfile"),
+                                      QStringLiteral("sslrootcert"), QStringLiteral("sslcert"),
+                                      QStringLiteral("sslkey"),      QStringLiteral("sslcrl"),
+                                      QStringLiteral("host"),        QStringLiteral("application_name"),
+                                      QStringLiteral("target_session_attrs")};
+    static const QStringList sslModes = {QStringLiteral("disable"),    QStringLiteral("allow"),
+                                         QStringLiteral("prefer"),     QStringLiteral("require"),
+                                         QStringLiteral("verify-ca"),  QStringLiteral("verify-full")};
+    static const QRegularExpression plainWord(QStringLiteral("^[A-Za-z0-9_./,:@+-]+$"));
+    for (const auto &[key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
+        if (key == QLatin1String("password"))
+            return failure(QStringLiteral("the address of the server carries a password, which a command line or a"
+                                          " settings file would show to others: ")
+                           + PasswordPlaces);
+        if (!known.contains(key))
+            return failure(QStringLiteral("the address of the server has an option this program does not know: %1").arg(key));
+        if (!plainWord.match(value).hasMatch())
+            return failure(QStringLiteral("the address of the server has an unusable value for %1").arg(key));
+        if (key == QLatin1String("sslmode") && !sslModes.contains(value))
+            return failure(QStringLiteral("sslmode is one of %1, not %2").arg(sslModes.join(QStringLiteral(", ")), value));
+        if (key == QLatin1String("connect_timeout") && value.toUInt() == 0)
+            return failure(QStringLiteral("connect_timeout is a number of seconds above 0, not %1").arg(value));
+        // A socket folder given as an option, as the address cannot hold
+        // it in its host part.
+        if (key == QLatin1String("host"))
+            address.host = value;
+        else
+            address.options << key + QLatin1Char('=') + value;
+    }
+    return address;
 }
 
-QString connectOptions(bool readOnly, int lockWaitMs, bool asItLies)
+QString driverName(Engine engine)
 {
+    return engine == Engine::Postgres ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
+}
+
+bool driverAvailable(Engine engine)
+{
+    return QSqlDatabase::isDriverAvailable(driverName(engine));
+}
+
+QString connectOptions(const Address &address, bool readOnly, int lockWaitMs, bool asItLies)
+{
+    if (address.engine == Engine::Postgres) {
+        QStringList options = address.options;
+        if (!options.filter(QRegularExpression(QStringLiteral("^connect_timeout="))).isEmpty())
+            return options.join(QLatin1Char(';'));
+        // A server that does not answer must not hold the caller for long.
+        options << QStringLiteral("connect_timeout=%1").arg(ServerConnectSeconds);
+        return options.join(QLatin1Char(';'));
+    }
     QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(qMax(0, lockWaitMs));
     if (readOnly)
         options += QStringLiteral(";QSQLITE_OPEN_READONLY");
@@ -71,20 +158,42 @@ QString unchangingFileName(const QString &path)
            + QStringLiteral("?mode=ro&immutable=1");
 }
 
-bool cannotShareReads(const QSqlError &error)
+bool cannotShareReads(Engine engine, const QSqlError &error)
 {
+    if (engine != Engine::Sqlite)
+        return false;
     bool ok = false;
     const int code = error.nativeErrorCode().toInt(&ok) & 0xff;
     return ok && code == SqliteCantOpen;
 }
 
-Result<void, QSqlError> readHeader(QSqlDatabase &db)
+Result<void, QSqlError> readHeader(QSqlDatabase &db, Engine engine)
 {
-    return run(db, QStringLiteral("PRAGMA schema_version"));
+    return run(db, engine == Engine::Postgres ? QStringLiteral("SELECT 1") : QStringLiteral("PRAGMA schema_version"));
 }
 
-Result<void, QSqlError> prepareSession(QSqlDatabase &db, qint64 sizeLimitBytes)
+Result<void, QSqlError> prepareSession(QSqlDatabase &db, Engine engine, bool readOnly, qint64 sizeLimitBytes,
+                                       int lockWaitMs)
 {
+    if (engine == Engine::Postgres) {
+        // A commit is acknowledged once it is on the server's disk: what a
+        // recorder forwards and then forgets must be there. A statement
+        // waiting on a lock (a migration under way) fails as busy rather
+        // than holding a window; a viewer's session cannot write at all.
+        QStringList settings = {QStringLiteral("SET synchronous_commit = on"),
+                                QStringLiteral("SET client_min_messages = warning"),
+                                QStringLiteral("SET lock_timeout = %1").arg(qMax(1, lockWaitMs))};
+        if (readOnly)
+            settings << QStringLiteral("SET default_transaction_read_only = on");
+        for (const QString &setting : settings) {
+            if (const Result<void, QSqlError> done = run(db, setting); !done)
+                return done;
+        }
+        return {};
+    }
+    // A file read is left as it lies: a reader changes nothing in it.
+    if (readOnly)
+        return {};
     // A new file first gets the layout that lets pruned pages be handed back
     // to the file system a few at a time, instead of by rewriting the whole
     // file; it can only be chosen before anything is written.
@@ -109,14 +218,17 @@ Result<void, QSqlError> prepareSession(QSqlDatabase &db, qint64 sizeLimitBytes)
     return {};
 }
 
-QString idColumn()
+QString idColumn(Engine engine)
 {
-    return QStringLiteral("INTEGER PRIMARY KEY");
+    // An identity column needs no grant of its own: whoever may insert may
+    // number the row.
+    return engine == Engine::Postgres ? QStringLiteral("BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY")
+                                      : QStringLiteral("INTEGER PRIMARY KEY");
 }
 
-QString bytesType()
+QString bytesType(Engine engine)
 {
-    return QStringLiteral("BLOB");
+    return engine == Engine::Postgres ? QStringLiteral("BYTEA") : QStringLiteral("BLOB");
 }
 
 QString insertIfAbsent(const QString &table, const QString &column)
@@ -124,18 +236,31 @@ QString insertIfAbsent(const QString &table, const QString &column)
     return QStringLiteral("INSERT INTO %1 (%2) VALUES (?) ON CONFLICT (%2) DO NOTHING").arg(table, column);
 }
 
-QString integrityCheck()
+QString integrityCheck(Engine engine)
 {
-    return QStringLiteral("PRAGMA integrity_check");
+    return engine == Engine::Postgres ? QString() : QStringLiteral("PRAGMA integrity_check");
 }
 
-QString returnFreeSpace()
+QString returnFreeSpace(Engine engine)
 {
-    return QStringLiteral("PRAGMA incremental_vacuum");
+    return engine == Engine::Postgres ? QString() : QStringLiteral("PRAGMA incremental_vacuum");
 }
 
-Failure classify(const QSqlError &error)
+Failure classify(Engine engine, const QSqlError &error)
 {
+    if (engine == Engine::Postgres) {
+        // The server's SQLSTATE. Damage on a server is its administrator's
+        // to mend, never a reason to put a store aside: it counts as any
+        // other failure, as does a lost connection (opened again later).
+        const QString state = error.nativeErrorCode();
+        if (state == QLatin1String("53100"))
+            return Failure::Full;
+        static const QStringList busy = {QStringLiteral("55P03"), QStringLiteral("40001"), QStringLiteral("40P01"),
+                                         QStringLiteral("57014")};
+        if (busy.contains(state))
+            return Failure::Busy;
+        return Failure::Other;
+    }
     bool ok = false;
     const int code = error.nativeErrorCode().toInt(&ok) & 0xff;
     if (!ok)
@@ -152,6 +277,19 @@ Failure classify(const QSqlError &error)
     default:
         return Failure::Other;
     }
+}
+
+QString reason(Engine engine, const QSqlError &error)
+{
+    QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    if (engine == Engine::Postgres) {
+        // A server's message runs over lines (the statement, a pointer
+        // under it, the state code) after a severity word.
+        text = text.section(QLatin1Char('\n'), 0, 0);
+        static const QRegularExpression severity(QStringLiteral("^(ERROR|FATAL|PANIC):\\s+"));
+        text.remove(severity);
+    }
+    return text.simplified();
 }
 
 } // namespace sqldialect

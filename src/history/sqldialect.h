@@ -8,26 +8,54 @@
 
 class QSqlDatabase;
 
-// The one place that knows which database engine holds the history. The
-// store speaks portable SQL through Qt SQL; what the engine needs of its own
-// is here: the driver, how a connection is opened and tuned, the column
-// types that differ between engines, the insert that leaves an existing row
-// alone, the integrity check, returning freed space, and what its error
-// codes mean. Pointing the viewers at a server later is a second set of
-// these answers, not a change to the store.
+// The one place that knows which database engine holds the history: the
+// embedded SQLite file, or a PostgreSQL server shared by many desks. The
+// store speaks portable SQL through Qt SQL; what an engine needs of its own
+// is here: the address, the driver, how a connection is opened and tuned
+// (pragmas for the file, settings for a server session), the column types
+// that differ, the insert that leaves an existing row alone, the integrity
+// check, returning freed space, and what its error codes mean.
 namespace sqldialect {
+
+enum class Engine { Sqlite, Postgres };
 
 // What went wrong, as far as the caller must tell the cases apart.
 enum class Failure { None, Other, Corrupt, Busy, Full };
 
-// The Qt SQL driver, and whether this installation has it.
-QString driverName();
-bool driverAvailable();
+// Where a history lies. A path, or sqlite:PATH, is a SQLite file; a
+// postgresql:// (or postgres://) connection URI is a server:
+//   postgresql://user@host:port/dbname?sslmode=require
+// Passwords never travel in the address: the driver finds them where
+// PostgreSQL keeps them (a password file, PGPASSWORD, a service file).
+struct Address
+{
+    Engine engine = Engine::Sqlite;
+    QString path;  // the file, for SQLite
+    QString host;  // the rest for a server; empty: the driver's default
+    int port = -1;
+    QString user;
+    QString database;
+    // The driver's connect options the URI carried (sslmode, service, ...),
+    // as key=value.
+    QStringList options;
+};
 
-// Options given to the driver before opening: how long a statement waits
-// for a lock another program holds before it fails as busy; with asItLies
-// the name is unchangingFileName()'s.
-QString connectOptions(bool readOnly, int lockWaitMs, bool asItLies = false);
+// The address a --db argument or a setting names; the reason, as one line
+// for the operator, when it cannot be used.
+Result<Address, QString> parseAddress(const QString &text);
+
+// True when the text names a server rather than a file.
+bool isServerAddress(const QString &text);
+
+// The Qt SQL driver, and whether this installation has it.
+QString driverName(Engine engine);
+bool driverAvailable(Engine engine);
+
+// Options given to the driver before opening: for a file, how long a
+// statement waits for a lock another program holds before it fails as busy
+// (with asItLies the name is unchangingFileName()'s); for a server, the
+// address's own options and how long the connection may take.
+QString connectOptions(const Address &address, bool readOnly, int lockWaitMs, bool asItLies = false);
 
 // The name under which a file is read as it lies, without locks and without
 // the files the engine keeps beside it: for a file on a read-only medium,
@@ -36,32 +64,41 @@ QString unchangingFileName(const QString &path);
 
 // True when a read-only open failed because the engine could not make the
 // files it shares with writers (a read-only medium).
-bool cannotShareReads(const QSqlError &error);
+bool cannotShareReads(Engine engine, const QSqlError &error);
 
 // Reads the file's header, so that a file that is not a database fails at
-// once. Changes nothing.
-Result<void, QSqlError> readHeader(QSqlDatabase &db);
+// once; asks a server for nothing but an answer. Changes nothing.
+Result<void, QSqlError> readHeader(QSqlDatabase &db, Engine engine);
 
-// Tunes a connection for writing, once the file is known to be a history:
-// for a new file the page layout, then a write-ahead journal, a full sync of
-// every commit (a crash or a power cut loses at most the transaction being
-// written) and, when sizeLimitBytes is above 0, a ceiling on the file size.
-// Fails with the engine's error when the file refuses.
-Result<void, QSqlError> prepareSession(QSqlDatabase &db, qint64 sizeLimitBytes);
+// Tunes a connection. A file opened for writing, once known to be a
+// history: for a new file the page layout, then a write-ahead journal, a
+// full sync of every commit (a crash or a power cut loses at most the
+// transaction being written) and, when sizeLimitBytes is above 0, a ceiling
+// on the file size; a file read is left as it is. A server session: every
+// commit durable before it is acknowledged, how long a statement waits for
+// a lock, and a reader's transactions read-only. Fails with the engine's
+// error when it refuses.
+Result<void, QSqlError> prepareSession(QSqlDatabase &db, Engine engine, bool readOnly, qint64 sizeLimitBytes,
+                                       int lockWaitMs);
 
 // The row key (an integer the engine assigns) and the type of raw bytes.
-QString idColumn();
-QString bytesType();
+QString idColumn(Engine engine);
+QString bytesType(Engine engine);
 
 // INSERT of one column's value that keeps the row when it exists already.
 QString insertIfAbsent(const QString &table, const QString &column);
 
-// A query whose rows name every problem found, or one row "ok".
-QString integrityCheck();
+// A query whose rows name every problem found, or one row "ok"; empty
+// where the engine checks its own pages (a server: its own tools).
+QString integrityCheck(Engine engine);
 
-// Gives space freed by deleted rows back to the file system.
-QString returnFreeSpace();
+// Gives space freed by deleted rows back to the file system; empty where
+// the engine does so by itself (a server's autovacuum).
+QString returnFreeSpace(Engine engine);
 
-Failure classify(const QSqlError &error);
+Failure classify(Engine engine, const QSqlError &error);
+
+// The engine's own words for an error, as one line.
+QString reason(Engine engine, const QSqlError &error);
 
 } // namespace sqldialect

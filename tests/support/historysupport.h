@@ -24,4 +24,29 @@ namespace support {
 // rows when the file cannot be opened (it is never created here).
 QByteArrayList sqlRows(const QString &path, const char *sql);
 
+// A database of the test's own on the PostgreSQL server that ./test.sh
+// starts (its address in RTVIEWER_TEST_PGURI), dropped at the end. Without
+// a server it is invalid, and skipReason() says why.
+class ServerDatabase
+{
+public:
+    ServerDatabase();
+    ~ServerDatabase();
+    ServerDatabase(const ServerDatabase &) = delete;
+    ServerDatabase &operator=(const ServerDatabase &) = delete;
+
+    bool isValid() const { return !m_name.isEmpty(); }
+    const QString &skipReason() const { return m_reason; }
+    // The database's address, as the server's superuser or as user.
+    QString uri(const QString &user = QString()) const;
+    // Runs the statements in the database, as the superuser or as user:
+    // the server's error, or empty.
+    QString run(const QString &sql, const QString &user = QString()) const;
+
+private:
+    QString m_admin;
+    QString m_name;
+    QString m_reason;
+};
+
 } // namespace support

@@ -1,0 +1,322 @@
+#include <memory>
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "history/historystore.h"
+#include "history/sqldialect.h"
+#include "support/historysupport.h"
+
+// The history on either engine: a SQLite file, or a database of its own on
+// the PostgreSQL server the suite starts. Addresses, the same store on both,
+// a server's schema left to its owner, and the roles keeping to their
+// rights.
+
+namespace {
+
+constexpr qint64 Start = 1796000000000;  // 2026-11-30, UTC
+
+const QString Sqlite = QStringLiteral("sqlite");
+const QString Postgres = QStringLiteral("postgresql");
+
+// Bytes as a unit sends them, a degree sign and a NUL included: the store
+// keeps them as they came on both engines.
+const QByteArray OddPacket("P,0001,12/08/2026,14:05:09,1820.5,\xb0" "C,\x01\x7f,#A1\r\n", 46);
+
+} // namespace
+
+class tst_SharedStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void addresses_data();
+    void addresses();
+    void engines_data();
+    void roundTrip_data() { engines_data(); }
+    void roundTrip();
+    void serverSchemaIsTheOwners();
+    void rolesKeepToTheirRights();
+
+private:
+    // The address of an empty history on the engine, its schema made as
+    // its owner would; empty when the engine is a server and there is none
+    // (m_server says why).
+    QString historyOn(const QString &engine);
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<support::ServerDatabase> m_server;
+};
+
+void tst_SharedStore::init()
+{
+    m_server.reset();
+}
+
+void tst_SharedStore::cleanup()
+{
+    m_server.reset();
+}
+
+QString tst_SharedStore::historyOn(const QString &engine)
+{
+    if (engine == Sqlite)
+        return m_dir.filePath(QStringLiteral("%1-%2.sqlite3")
+                                  .arg(QLatin1String(QTest::currentTestFunction()), QLatin1String(QTest::currentDataTag())));
+    m_server = std::make_unique<support::ServerDatabase>();
+    if (!m_server->isValid())
+        return QString();
+    HistoryStore owner;
+    if (const HistoryResult<void> made = owner.open(m_server->uri(), HistoryStore::Access::Migrate); !made)
+        qFatal("%s", qPrintable(made.reason().text));
+    return m_server->uri();
+}
+
+void tst_SharedStore::addresses_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");  // engine|path or host|port|user|database|options; or the refusal
+    QTest::newRow("a path") << "/var/lib/rtviewer/history.sqlite3" << "file|/var/lib/rtviewer/history.sqlite3";
+    QTest::newRow("a relative path") << "history.sqlite3" << "file|history.sqlite3";
+    QTest::newRow("sqlite: before a path") << "sqlite:/tmp/h.sqlite3" << "file|/tmp/h.sqlite3";
+    QTest::newRow("sqlite: alone") << "sqlite:" << "refused: names no file";
+    QTest::newRow("a file named like a scheme") << "postgresql.sqlite3" << "file|postgresql.sqlite3";
+    QTest::newRow("everything") << "postgresql://rec@db.example:6432/rthistory?sslmode=require"
+                                << "server|db.example|6432|rec|rthistory|sslmode=require";
+    QTest::newRow("short scheme, defaults") << "postgres://db.example/h" << "server|db.example|-1||h|";
+    QTest::newRow("nothing but the scheme") << "postgresql://" << "server||-1|||";
+    QTest::newRow("a socket folder") << "postgresql:///h?host=/run/postgresql" << "server|/run/postgresql|-1||h|";
+    QTest::newRow("service and timeout") << "postgresql://db/h?service=ops&connect_timeout=3"
+                                         << "server|db|-1||h|service=ops,connect_timeout=3";
+    QTest::newRow("verify-full") << "postgresql://db/h?sslmode=verify-full&sslrootcert=/etc/ssl/ca.pem"
+                                 << "server|db|-1||h|sslmode=verify-full,sslrootcert=/etc/ssl/ca.pem";
+    QTest::newRow("a password") << "postgresql://rec:s3cret@db/h" << "refused: carries a password";
+    QTest::newRow("an empty password") << "postgresql://rec:@db/h" << "refused: carries a password";
+    QTest::newRow("a password option") << "postgresql://rec@db/h?password=s3cret" << "refused: carries a password";
+    QTest::newRow("an unknown sslmode") << "postgresql://db/h?sslmode=sometimes" << "refused: sslmode is one of";
+    QTest::newRow("an unknown option") << "postgresql://db/h?options=-c%20x=1" << "refused: does not know: options";
+    QTest::newRow("a value of two words") << "postgresql://db/h?application_name=a%20b" << "refused: unusable value";
+    QTest::newRow("a timeout of 0") << "postgresql://db/h?connect_timeout=0" << "refused: connect_timeout";
+    QTest::newRow("a path past the database") << "postgresql://db/h/more" << "refused: more than a database";
+}
+
+void tst_SharedStore::addresses()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    const Result<sqldialect::Address, QString> address = sqldialect::parseAddress(text);
+    if (expected.startsWith(QLatin1String("refused: "))) {
+        QVERIFY2(!address, qPrintable(text));
+        QVERIFY2(address.reason().contains(expected.mid(9)), qPrintable(address.reason()));
+        // The refusal never repeats a password.
+        QVERIFY(!address.reason().contains(QLatin1String("s3cret")));
+        return;
+    }
+    QVERIFY2(address, qPrintable(address ? QString() : address.reason()));
+    const QString seen = address->engine == sqldialect::Engine::Sqlite
+        ? QStringLiteral("file|") + address->path
+        : QStringList{QStringLiteral("server"), address->host, QString::number(address->port), address->user,
+                      address->database, address->options.join(QLatin1Char(','))}
+              .join(QLatin1Char('|'));
+    QCOMPARE(seen, expected);
+}
+
+void tst_SharedStore::engines_data()
+{
+    QTest::addColumn<QString>("engine");
+    QTest::newRow("sqlite") << Sqlite;
+    QTest::newRow("postgresql") << Postgres;
+}
+
+// Every kind of row written and read back alike on both engines, across
+// sessions: the units written once however often they come, bytes kept
+// exactly, empty values kept empty, the oldest rows pruned and no others.
+void tst_SharedStore::roundTrip()
+{
+    QFETCH(QString, engine);
+    const QString address = historyOn(engine);
+    if (address.isEmpty())
+        QSKIP(qPrintable(m_server->skipReason()));
+
+    for (int session = 0; session < 2; ++session) {
+        HistoryStore store;
+        const HistoryResult<void> opened = store.open(address, HistoryStore::Access::ReadWrite);
+        QVERIFY2(opened, qPrintable(opened ? QString() : opened.reason().text));
+        history::Batch batch;
+        for (int i = 0; i < 3; ++i) {
+            history::ReadingRow row;
+            row.timeMs = Start + (session * 3 + i) * 1000;
+            row.unit = QStringLiteral("0001");
+            row.serial = QStringLiteral("1001");
+            row.unitName = QByteArray("Rig \xb0 7");
+            row.packet = OddPacket;
+            row.values[0] = 1820.5 + i;
+            if (i == 1)
+                row.unitTimeMs = Start - 5000;
+            batch.readings.push_back(row);
+        }
+        batch.witsItems.push_back({Start + session, QStringLiteral("0001"), 2, 108, -12.25});
+        batch.witsRecords.push_back({Start + session, QStringLiteral("0001"), QByteArray("&&\r\n0108-12.25\r\n!!\r\n")});
+        batch.events.push_back({Start + session, QStringLiteral("0002"), QStringLiteral("connected"), QStringLiteral("é")});
+        const HistoryResult<void> written = store.write(batch);
+        QVERIFY2(written, qPrintable(written ? QString() : written.reason().text));
+    }
+
+    HistoryStore store;
+    QVERIFY(store.open(address, HistoryStore::Access::ReadOnly));
+    QCOMPARE(store.engine(), engine == Postgres ? sqldialect::Engine::Postgres : sqldialect::Engine::Sqlite);
+    const HistoryResult<std::vector<UnitSummary>> units = store.units();
+    QVERIFY(units);
+    QCOMPARE(units->size(), std::size_t(1));  // 0002 has events only
+    QCOMPARE(units->front().unit, QStringLiteral("0001"));
+    QCOMPARE(units->front().readings, 6);
+    QCOMPARE(units->front().firstMs, Start);
+    QCOMPARE(units->front().lastMs, Start + 5000);
+    const HistoryResult<std::vector<RecordedUnit>> recorded = store.recordedUnits();
+    QVERIFY(recorded);
+    QCOMPARE(recorded->size(), std::size_t(1));
+
+    HistoryResult<HistoryCursor<history::ReadingRow>> cursor =
+        store.readings({QStringLiteral("0001"), Start, Start + 10000}, true, {QLatin1String(history::numericColumns()[0].name),
+                                                                            QLatin1String(history::numericColumns()[1].name)});
+    QVERIFY(cursor);
+    const HistoryResult<std::vector<history::ReadingRow>> rows = cursor->fetch(100);
+    QVERIFY(rows);
+    QCOMPARE(rows->size(), std::size_t(6));
+    QCOMPARE(rows->at(0).packet, OddPacket);
+    QCOMPARE(rows->at(0).serial, QStringLiteral("1001"));
+    QCOMPARE(rows->at(2).values[0], std::optional<double>(1822.5));
+    QCOMPARE(rows->at(2).values[1], std::optional<double>());
+    QCOMPARE(rows->at(0).unitTimeMs, std::optional<qint64>());
+    QCOMPARE(rows->at(4).unitTimeMs, std::optional<qint64>(Start - 5000));
+    QVERIFY(cursor->done());
+
+    HistoryResult<HistoryCursor<history::WitsRecordRow>> records = store.witsRecords({QStringLiteral("0001"), Start, Start + 2});
+    QVERIFY(records);
+    const HistoryResult<std::vector<history::WitsRecordRow>> recordRows = records->fetch(10);
+    QVERIFY(recordRows);
+    QCOMPARE(recordRows->size(), std::size_t(2));
+    QCOMPARE(recordRows->at(1).record, QByteArray("&&\r\n0108-12.25\r\n!!\r\n"));
+    HistoryResult<HistoryCursor<history::WitsRow>> items = store.witsItems({QStringLiteral("0001"), Start, Start + 2});
+    QVERIFY(items);
+    const HistoryResult<std::vector<history::WitsRow>> itemRows = items->fetch(10);
+    QVERIFY(itemRows);
+    QCOMPARE(itemRows->size(), std::size_t(2));
+    QCOMPARE(itemRows->at(0).value, -12.25);
+    const HistoryResult<std::vector<history::EventRow>> events =
+        store.events({QStringLiteral("0002"), Start, Start + 2}, {QStringLiteral("connected")});
+    QVERIFY(events);
+    QCOMPARE(events->size(), std::size_t(2));
+    QCOMPARE(events->at(0).detail, QStringLiteral("é"));
+    store.close();
+
+    HistoryStore pruner;
+    QVERIFY(pruner.open(address, HistoryStore::Access::ReadWrite));
+    const HistoryResult<qint64> pruned = pruner.pruneSome(Start + 2000, 1000);
+    QVERIFY2(pruned, qPrintable(pruned ? QString() : pruned.reason().text));
+    // Readings at 0 and 1 s; the WITS items, records and events of both
+    // sessions, all before the cut.
+    QCOMPARE(*pruned, 2 + 2 + 2 + 2);
+    QCOMPARE(*pruner.count(HistoryStore::Table::Readings, {QStringLiteral("0001"), 0, Start + 10000}), 4);
+    QVERIFY(pruner.returnFreeSpace());
+}
+
+// Recorders and viewers never change a server's schema: they say what they
+// need, and only the owner's migration makes it.
+void tst_SharedStore::serverSchemaIsTheOwners()
+{
+    support::ServerDatabase server;
+    if (!server.isValid())
+        QSKIP(qPrintable(server.skipReason()));
+    for (const HistoryStore::Access access : {HistoryStore::Access::ReadWrite, HistoryStore::Access::ReadOnly}) {
+        HistoryStore store;
+        const HistoryResult<void> opened = store.open(server.uri(), access);
+        QVERIFY(!opened);
+        QVERIFY2(opened.reason().text.contains(QLatin1String("holds no history yet; this program needs schema 3:"
+                                                             " its owner brings it forward with rthistory migrate --db ")),
+                 qPrintable(opened.reason().text));
+    }
+    QCOMPARE(server.run(QStringLiteral("SELECT 1 FROM schema_version")),
+             QStringLiteral("relation \"schema_version\" does not exist"));
+
+    // A store of the second schema.
+    QVERIFY(server.run(QStringLiteral("CREATE TABLE schema_version (version INTEGER NOT NULL);"
+                                      " INSERT INTO schema_version VALUES (1), (2);"
+                                      " CREATE TABLE units (unit TEXT PRIMARY KEY); CREATE TABLE readings (id INTEGER);"
+                                      " CREATE TABLE wits_items (id INTEGER); CREATE TABLE events (id INTEGER);"
+                                      " CREATE TABLE wits_records (id INTEGER)"))
+                .isEmpty());
+    HistoryStore recorder;
+    const HistoryResult<void> refused = recorder.open(server.uri(), HistoryStore::Access::ReadWrite);
+    QVERIFY(!refused);
+    QVERIFY2(refused.reason().text.contains(QLatin1String("has schema 2; this program needs schema 3")),
+             qPrintable(refused.reason().text));
+}
+
+// The roles of packaging/sql: the owner migrates, the writer adds rows but
+// cannot change the schema or delete, the reader only reads.
+void tst_SharedStore::rolesKeepToTheirRights()
+{
+    support::ServerDatabase server;
+    if (!server.isValid())
+        QSKIP(qPrintable(server.skipReason()));
+    QFile roles(QFINDTESTDATA("../packaging/sql/roles.sql"));
+    QVERIFY(roles.open(QIODevice::ReadOnly));
+    const QString script = QString::fromUtf8(roles.readAll());
+    QCOMPARE(server.run(script), QString());
+    QCOMPARE(server.run(script), QString());  // twice changes nothing
+
+    const QString owner = server.uri(QStringLiteral("rtviewer_owner"));
+    const QString writer = server.uri(QStringLiteral("rtviewer_writer"));
+    const QString reader = server.uri(QStringLiteral("rtviewer_reader"));
+    {
+        HistoryStore store;
+        const HistoryResult<void> opened = store.open(writer, HistoryStore::Access::Migrate);
+        QVERIFY(!opened);  // the writer cannot make tables
+        QVERIFY2(opened.reason().text.contains(QLatin1String("permission denied")), qPrintable(opened.reason().text));
+    }
+    {
+        HistoryStore store;
+        const HistoryResult<void> opened = store.open(owner, HistoryStore::Access::Migrate);
+        QVERIFY2(opened, qPrintable(opened ? QString() : opened.reason().text));
+    }
+    history::Batch batch;
+    batch.readings.push_back({Start, QStringLiteral("0001"), OddPacket, {}, QStringLiteral("0001"), {}, {}});
+    batch.events.push_back({Start, QStringLiteral("0001"), QStringLiteral("connected"), QString()});
+    {
+        HistoryStore store;
+        QVERIFY(store.open(writer, HistoryStore::Access::ReadWrite));
+        const HistoryResult<void> written = store.write(batch);
+        QVERIFY2(written, qPrintable(written ? QString() : written.reason().text));
+        QVERIFY(store.write(batch));  // the unit again: left as it is
+    }
+    {
+        HistoryStore store;
+        QVERIFY(store.open(reader, HistoryStore::Access::ReadOnly));
+        QCOMPARE(*store.count(HistoryStore::Table::Readings, {QStringLiteral("0001"), 0, Start + 1}), 2);
+        QVERIFY(!store.write(batch));
+    }
+    // Rights the roles must not have, tried through connections of their
+    // own so that nothing of the store stands in the way.
+    for (const char *statement : {"DROP TABLE readings", "ALTER TABLE readings ADD COLUMN x INTEGER",
+                                  "CREATE TABLE x (y INTEGER)", "DELETE FROM readings", "UPDATE events SET detail = ''",
+                                  "TRUNCATE events", "DROP TABLE schema_version"}) {
+        QVERIFY2(!server.run(QLatin1String(statement), QStringLiteral("rtviewer_writer")).isEmpty(), statement);
+        QVERIFY2(!server.run(QLatin1String(statement), QStringLiteral("rtviewer_reader")).isEmpty(), statement);
+    }
+    QVERIFY(server.run(QStringLiteral("INSERT INTO events (time_ms, unit, kind, detail) VALUES (1, '0001', 'x', '')"),
+                       QStringLiteral("rtviewer_reader"))
+                .contains(QLatin1String("permission denied")));
+    QCOMPARE(server.run(QStringLiteral("SELECT COUNT(*) FROM readings"), QStringLiteral("rtviewer_reader")), QString());
+    // The owner prunes.
+    HistoryStore store;
+    QVERIFY(store.open(owner, HistoryStore::Access::ReadWrite));
+    QCOMPARE(*store.pruneSome(Start + 1, 100), 4);
+}
+
+QTEST_GUILESS_MAIN(tst_SharedStore)
+#include "tst_sharedstore.moc"
