@@ -80,6 +80,9 @@ if(TARGET rtrecorder)
     install(FILES ${RTVIEWER_PACKAGING_DIR}/rtrecorder.units DESTINATION ${RTVIEWER_RECORDER_CONFIG_DIR}
         RENAME units)
 endif()
+# The roles of a shared history on a PostgreSQL server, for its
+# administrator to run once.
+install(FILES ${RTVIEWER_PACKAGING_DIR}/sql/roles.sql DESTINATION ${RTVIEWER_DATA_DIR}/rtviewer/sql)
 install(FILES ${RTVIEWER_PACKAGING_DIR}/rtviewer.desktop DESTINATION ${RTVIEWER_DATA_DIR}/applications)
 install(FILES ${RTVIEWER_PACKAGING_DIR}/rtviewer.svg DESTINATION ${RTVIEWER_DATA_DIR}/icons/hicolor/scalable/apps)
 install(FILES ${RTVIEWER_PACKAGING_DIR}/rtviewer.png DESTINATION ${RTVIEWER_DATA_DIR}/icons/hicolor/256x256/apps)
@@ -156,7 +159,9 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, libqt6sql6-sqlite")
 # The spoken alerts need an engine behind Qt's text to speech, another
 # plugin loaded at run time; without one the viewer says so once and goes on
 # with the tones.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-speech-speechd-plugin | qt6-speech-flite-plugin")
+# Qt SQL's PostgreSQL driver likewise, for a history shared on a server;
+# without it a server's address is refused with a line naming the driver.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-speech-speechd-plugin | qt6-speech-flite-plugin, libqt6sql6-psql")
 
 # The configuration files are the site's: an upgrade keeps the edited copies.
 set(RTVIEWER_CONFFILES "")

@@ -71,6 +71,7 @@ expected=(
     /usr/share/icons/hicolor/256x256/apps/rtviewer.png
     "$docs/copyright"
     "$docs/changelog.gz"
+    /usr/share/rtviewer/sql/roles.sql
 )
 # Every program: in the prefix, linked from the command path, with its
 # manual page.

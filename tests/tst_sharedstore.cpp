@@ -1,11 +1,14 @@
 #include <memory>
 
+#include <QDateTime>
+#include <QSignalSpy>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "history/historystore.h"
+#include "history/historywriter.h"
 #include "history/sqldialect.h"
 #include "support/historysupport.h"
 
@@ -41,8 +44,10 @@ private slots:
     void roundTrip();
     void serverSchemaIsTheOwners();
     void rolesKeepToTheirRights();
+    void recorderWritesAsTheWriterRole();
 
 private:
+
     // The address of an empty history on the engine, its schema made as
     // its owner would; empty when the engine is a server and there is none
     // (m_server says why).
@@ -316,6 +321,52 @@ void tst_SharedStore::rolesKeepToTheirRights()
     HistoryStore store;
     QVERIFY(store.open(owner, HistoryStore::Access::ReadWrite));
     QCOMPARE(*store.pruneSome(Start + 1, 100), 4);
+}
+
+// The recorder's writer on a server, as the writer role: it writes what it
+// is given and leaves old rows for the owner to prune, where trying to
+// delete them would stop it.
+void tst_SharedStore::recorderWritesAsTheWriterRole()
+{
+    m_server = std::make_unique<support::ServerDatabase>();
+    if (!m_server->isValid())
+        QSKIP(qPrintable(m_server->skipReason()));
+    QFile roles(QFINDTESTDATA("../packaging/sql/roles.sql"));
+    QVERIFY(roles.open(QIODevice::ReadOnly));
+    QCOMPARE(m_server->run(QString::fromUtf8(roles.readAll())), QString());
+    {
+        HistoryStore owner;
+        QVERIFY(owner.open(m_server->uri(QStringLiteral("rtviewer_owner")), HistoryStore::Access::Migrate));
+    }
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    {
+        // Rows older than the retention, there before the writer starts.
+        HistoryStore store;
+        QVERIFY(store.open(m_server->uri(QStringLiteral("rtviewer_writer")), HistoryStore::Access::ReadWrite));
+        history::Batch old;
+        old.readings.push_back({now - 3 * 86400000LL, QStringLiteral("0001"), OddPacket, {}, QStringLiteral("0001"), {}, {}});
+        QVERIFY(store.write(old));
+    }
+    HistoryWriter::Options options;
+    options.path = m_server->uri(QStringLiteral("rtviewer_writer"));
+    options.retentionDays = 1;
+    HistoryWriter writer(options);
+    QSignalSpy paused(&writer, &HistoryWriter::paused);
+    QSignalSpy committed(&writer, &HistoryWriter::committed);
+    const HistoryResult<void> started = writer.start();
+    QVERIFY2(started, qPrintable(started ? QString() : started.reason().text));
+    for (const qint64 at : {now - 2 * 86400000LL, now}) {
+        history::Batch batch;
+        batch.readings.push_back({at, QStringLiteral("0001"), OddPacket, {}, QStringLiteral("0001"), {}, {}});
+        writer.submit(std::move(batch));
+    }
+    QTRY_VERIFY(!committed.isEmpty());
+    QVERIFY(writer.sync());
+    QVERIFY(writer.stop());
+    QCOMPARE(paused.count(), 0);
+    HistoryStore reader;
+    QVERIFY(reader.open(m_server->uri(QStringLiteral("rtviewer_reader")), HistoryStore::Access::ReadOnly));
+    QCOMPARE(*reader.count(HistoryStore::Table::Readings, {QStringLiteral("0001"), 0, now + 1}), 3);
 }
 
 QTEST_GUILESS_MAIN(tst_SharedStore)

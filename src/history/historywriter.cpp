@@ -257,9 +257,7 @@ private:
         }
         m_openFile = files::identity(m_options.path);
         m_busyCount = 0;
-        // A shared server's retention is its owner's (rthistory prune as the
-        // owner): a recorder's role may not delete.
-        if (m_options.retentionDays > 0 && m_store->engine() == sqldialect::Engine::Sqlite)
+        if (m_options.retentionDays > 0)
             m_pruneTimer->start();
         return {};
     }
@@ -355,6 +353,10 @@ private:
     void startPrune()
     {
         if (!m_store || m_paused || m_options.retentionDays <= 0)
+            return;
+        // A shared server's retention is its owner's (rthistory prune as the
+        // owner): a recorder's role may not delete.
+        if (m_store->engine() != sqldialect::Engine::Sqlite)
             return;
         m_pruneCutoffMs = now() - m_options.retentionDays * PruneDayMs;
         m_prunedRows = 0;
