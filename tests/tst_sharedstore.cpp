@@ -1,6 +1,7 @@
 #include <memory>
 
 #include <QDateTime>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -45,6 +46,7 @@ private slots:
     void serverSchemaIsTheOwners();
     void rolesKeepToTheirRights();
     void recorderWritesAsTheWriterRole();
+    void lostConnectionFailsInOneLine();
 
 private:
 
@@ -367,6 +369,32 @@ void tst_SharedStore::recorderWritesAsTheWriterRole()
     HistoryStore reader;
     QVERIFY(reader.open(m_server->uri(QStringLiteral("rtviewer_reader")), HistoryStore::Access::ReadOnly));
     QCOMPARE(*reader.count(HistoryStore::Table::Readings, {QStringLiteral("0001"), 0, now + 1}), 3);
+}
+
+// The server ends the connection (a restart, a failover): the write fails
+// with the server's reason as one line, and closing the store says nothing
+// more (a recorder's standard error has one line per event).
+void tst_SharedStore::lostConnectionFailsInOneLine()
+{
+    const QString address = historyOn(Postgres);
+    if (address.isEmpty())
+        QSKIP(qPrintable(m_server->skipReason()));
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+    HistoryStore store;
+    QVERIFY(store.open(address, HistoryStore::Access::ReadWrite));
+    history::Batch batch;
+    batch.readings.push_back({Start, QStringLiteral("0001"), OddPacket, {}, QStringLiteral("0001"), {}, {}});
+    QVERIFY(store.write(batch));
+    QCOMPARE(m_server->run(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
+                                          " WHERE datname = current_database() AND pid <> pg_backend_pid()")),
+             QString());
+    const HistoryResult<void> written = store.write(batch);
+    QVERIFY(!written);
+    QCOMPARE(written.reason().kind, sqldialect::Failure::Other);
+    QVERIFY2(!written.reason().text.contains(QLatin1Char('\n')), qPrintable(written.reason().text));
+    QVERIFY2(written.reason().text.startsWith(QStringLiteral("cannot write to ") + address + QStringLiteral(": ")),
+             qPrintable(written.reason().text));
+    store.close();
 }
 
 QTEST_GUILESS_MAIN(tst_SharedStore)

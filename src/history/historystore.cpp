@@ -186,6 +186,7 @@ Result<void, QSqlError> HistoryStore::connectTo(const sqldialect::Address &addre
                                                 bool asItLies)
 {
     close();
+    sqldialect::quietenDriver(address.engine);
     m_db = QSqlDatabase::addDatabase(sqldialect::driverName(address.engine), m_connection);
     if (address.engine == sqldialect::Engine::Postgres) {
         m_db.setHostName(address.host);

@@ -1,5 +1,8 @@
 #include "history/sqldialect.h"
 
+#include <cstdio>
+#include <mutex>
+
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -120,6 +123,30 @@ Result<Address, QString> parseAddress(const QString &text)
             address.options << key + QLatin1Char('=') + value;
     }
     return address;
+}
+
+namespace {
+
+QtMessageHandler driverWarningsPassTo = nullptr;
+
+void withoutLostStatementWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("Unable to free statement:")))
+        return;
+    if (driverWarningsPassTo)
+        driverWarningsPassTo(type, context, message);
+    else
+        std::fputs(qPrintable(qFormatLogMessage(type, context, message) + QLatin1Char('\n')), stderr);
+}
+
+} // namespace
+
+void quietenDriver(Engine engine)
+{
+    if (engine != Engine::Postgres)
+        return;
+    static std::once_flag installed;
+    std::call_once(installed, [] { driverWarningsPassTo = qInstallMessageHandler(withoutLostStatementWarnings); });
 }
 
 QString driverName(Engine engine)

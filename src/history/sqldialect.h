@@ -47,6 +47,12 @@ Result<Address, QString> parseAddress(const QString &text);
 // True when the text names a server rather than a file.
 bool isServerAddress(const QString &text);
 
+// Keeps the driver from repeating what a failure already said, once per
+// process: the server's driver warns of each prepared statement it cannot
+// free on a connection that was lost, and a recorder's standard error has
+// one line per event.
+void quietenDriver(Engine engine);
+
 // The Qt SQL driver, and whether this installation has it.
 QString driverName(Engine engine);
 bool driverAvailable(Engine engine);
