@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "history/historynews.h"
 #include "history/historystore.h"
 #include "history/historywriter.h"
 #include "history/sqldialect.h"
@@ -47,6 +48,8 @@ private slots:
     void rolesKeepToTheirRights();
     void recorderWritesAsTheWriterRole();
     void lostConnectionFailsInOneLine();
+    void newsNamesTheUnitsWritten_data() { engines_data(); }
+    void newsNamesTheUnitsWritten();
 
 private:
 
@@ -395,6 +398,41 @@ void tst_SharedStore::lostConnectionFailsInOneLine()
     QVERIFY2(written.reason().text.startsWith(QStringLiteral("cannot write to ") + address + QStringLiteral(": ")),
              qPrintable(written.reason().text));
     store.close();
+}
+
+// A reader hears which units a writer's commits touched, and only those:
+// notified by a server, found by looking once a second at a file.
+void tst_SharedStore::newsNamesTheUnitsWritten()
+{
+    QFETCH(QString, engine);
+    const QString address = historyOn(engine);
+    if (address.isEmpty())
+        QSKIP(qPrintable(m_server->skipReason()));
+    HistoryStore writer;
+    QVERIFY(writer.open(address, HistoryStore::Access::ReadWrite));
+    auto write = [&writer](const QStringList &units, qint64 at) {
+        history::Batch batch;
+        for (const QString &unit : units)
+            batch.readings.push_back({at, unit, OddPacket, {}, unit, {}, {}});
+        return bool(writer.write(batch));
+    };
+    // Rows there before the reader starts are no news.
+    QVERIFY(write({QStringLiteral("0009")}, Start));
+
+    HistoryNews news;
+    QSignalSpy heard(&news, &HistoryNews::unitsChanged);
+    const HistoryResult<void> started = news.start(address);
+    QVERIFY2(started, qPrintable(started ? QString() : started.reason().text));
+    QVERIFY(write({QStringLiteral("0003"), QStringLiteral("0001"), QStringLiteral("0003")}, Start + 1000));
+    QVERIFY(heard.wait(5000));
+    QCOMPARE(heard.takeFirst().at(0).toStringList(), (QStringList{QStringLiteral("0001"), QStringLiteral("0003")}));
+    history::Batch event;
+    event.events.push_back({Start + 2000, QStringLiteral("0002"), QStringLiteral("connected"), QString()});
+    QVERIFY(writer.write(event));
+    QVERIFY(heard.wait(5000));
+    QCOMPARE(heard.takeFirst().at(0).toStringList(), QStringList{QStringLiteral("0002")});
+    // Nothing written, nothing heard.
+    QVERIFY(!heard.wait(1200));
 }
 
 QTEST_GUILESS_MAIN(tst_SharedStore)

@@ -410,6 +410,10 @@ HistoryResult<void> HistoryStore::writeAll(const std::vector<const history::Batc
     bool ok = true;
     for (auto batch = batches.begin(); ok && batch != batches.end(); ++batch)
         ok = writeRows(**batch, run, unit);
+    // Readers following a server hear of the units as the commit lands
+    // (a notification goes out with its transaction, or not at all).
+    if (ok && m_engine == sqldialect::Engine::Postgres)
+        ok = notifyUnits(batches, error);
     if (ok && !m_db.commit()) {
         error = m_db.lastError();
         ok = false;
@@ -420,6 +424,44 @@ HistoryResult<void> HistoryStore::writeAll(const std::vector<const history::Batc
     }
     m_knownUnits += added;
     return {};
+}
+
+bool HistoryStore::notifyUnits(const std::vector<const history::Batch *> &batches, QSqlError &error)
+{
+    QStringList units;
+    auto note = [&units](const QString &unit) {
+        if (!units.contains(unit))
+            units.append(unit);
+    };
+    for (const history::Batch *batch : batches) {
+        for (const history::ReadingRow &row : batch->readings)
+            note(row.unit);
+        for (const history::WitsRow &row : batch->witsItems)
+            note(row.unit);
+        for (const history::WitsRecordRow &row : batch->witsRecords)
+            note(row.unit);
+        for (const history::EventRow &row : batch->events)
+            note(row.unit);
+    }
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("SELECT pg_notify(?, ?)"));
+    QString payload;
+    auto send = [&]() {
+        query.bindValue(0, sqldialect::NewsChannel);
+        query.bindValue(1, payload);
+        if (!query.exec()) {
+            error = query.lastError();
+            return false;
+        }
+        payload.clear();
+        return true;
+    };
+    for (const QString &unit : units) {
+        if (!payload.isEmpty() && (payload.size() + unit.size() + 1) * 3 > sqldialect::NewsPayloadBytes && !send())
+            return false;
+        payload += (payload.isEmpty() ? QString() : QStringLiteral(",")) + unit;
+    }
+    return payload.isEmpty() || send();
 }
 
 HistoryResult<std::vector<UnitSummary>> HistoryStore::units(qint64 beforeMs)
@@ -461,6 +503,23 @@ HistoryResult<std::vector<RecordedUnit>> HistoryStore::recordedUnits()
     if (query.lastError().isValid())
         return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
     return units;
+}
+
+HistoryResult<QHash<QString, QPair<qint64, qint64>>> HistoryStore::latestByUnit()
+{
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT u.unit, (SELECT MAX(time_ms) FROM readings r WHERE r.unit = u.unit),"
+                                   " (SELECT MAX(time_ms) FROM events e WHERE e.unit = u.unit) FROM units u")))
+        return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
+    QHash<QString, QPair<qint64, qint64>> latest;
+    while (query.next()) {
+        latest.insert(query.value(0).toString(), {query.isNull(1) ? -1 : query.value(1).toLongLong(),
+                                                  query.isNull(2) ? -1 : query.value(2).toLongLong()});
+    }
+    if (query.lastError().isValid())
+        return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
+    return latest;
 }
 
 HistoryResult<std::unique_ptr<QSqlQuery>> HistoryStore::rangeQuery(const QString &select, const QString &table,

@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include <QHash>
+#include <QPair>
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
@@ -145,6 +147,9 @@ public:
     // Every unit with readings and its first one, in order of the unit:
     // a look-up in the index per unit, however long its history.
     HistoryResult<std::vector<RecordedUnit>> recordedUnits();
+    // Each unit's latest reading and latest event (UTC milliseconds, -1
+    // for none): a look-up in the index per unit.
+    HistoryResult<QHash<QString, QPair<qint64, qint64>>> latestByUnit();
     // How many rows of the unit a table holds over the range.
     HistoryResult<qint64> count(Table table, const HistoryRange &range);
 
@@ -181,6 +186,8 @@ private:
     Result<void, QSqlError> connectTo(const sqldialect::Address &address, bool readOnly, int lockWaitMs, bool asItLies);
     HistoryResult<void> exec(const QString &statement);
     HistoryResult<void> writeAll(const std::vector<const history::Batch *> &batches);
+    // Tells a server's readers which units the transaction wrote rows of.
+    bool notifyUnits(const std::vector<const history::Batch *> &batches, QSqlError &error);
     template <typename Run, typename Unit>
     bool writeRows(const history::Batch &batch, Run &run, Unit &unit);
     HistoryResult<void> migrate(int version);

@@ -47,6 +47,12 @@ Result<Address, QString> parseAddress(const QString &text);
 // True when the text names a server rather than a file.
 bool isServerAddress(const QString &text);
 
+// The channel a server's writers notify after each commit, with the units
+// the commit wrote rows of as the payload (comma-separated).
+inline const QString NewsChannel = QStringLiteral("rtviewer_history");
+// The most a notification carries; more units go in several.
+constexpr int NewsPayloadBytes = 7000;
+
 // Keeps the driver from repeating what a failure already said, once per
 // process: the server's driver warns of each prepared statement it cannot
 // free on a connection that was lost, and a recorder's standard error has

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QHash>
+#include <QPair>
+#include <QObject>
+#include <QSqlDriver>
+#include <QString>
+#include <QStringList>
+
+#include "history/historystore.h"
+
+class QTimer;
+
+// Which units' history changed, as the writers commit, for a reader that
+// shows them and refreshes only those. On a server it listens on the
+// channel every writer notifies after each commit (no query while nothing
+// changes); on a file, which cannot notify, it looks once a second at each
+// unit's latest row. The same signal either way.
+class HistoryNews : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int PollIntervalMs = 1000;
+
+    explicit HistoryNews(QObject *parent = nullptr);
+    ~HistoryNews() override;
+
+    // Follows the history at the address (a file or a server) on a
+    // connection of its own, read-only.
+    HistoryResult<void> start(const QString &address);
+    void stop();
+
+signals:
+    // Units whose rows changed since the last news, in order of the unit.
+    void unitsChanged(const QStringList &units);
+
+private:
+    void poll();
+    void notified(const QString &channel, QSqlDriver::NotificationSource source, const QVariant &payload);
+
+    HistoryStore m_store;
+    QTimer *m_poll = nullptr;
+    QHash<QString, QPair<qint64, qint64>> m_seen;
+};
