@@ -17,6 +17,8 @@
 
 namespace {
 
+constexpr int FleetCapacityReadings = 200 * 10 * 60;
+
 const char Usage[] =
     "Usage: rtrecorder [--units FILE] [--lookup FILE] [--db PATH|URI]\n"
     "Records every unit of a fleet into one history, reconnecting each link\n"
@@ -111,8 +113,19 @@ int runRecorder(const QStringList &arguments, QIODevice &err)
         return 1;
     }
 
+    const QString lookupPath = options.lookup.isEmpty()
+        ? programFilePath(QCoreApplication::applicationDirPath(), QByteArrayLiteral("RDVlookup.TXT"))
+        : options.lookup;
+
     HistoryWriter::Options writerOptions;
     writerOptions.path = options.db.isEmpty() ? historyDatabasePath() : options.db;
+    // Rows are recorded under the unit each serial resolves to, as the
+    // viewer records them, so 0001 and 1001 stay one history.
+    writerOptions.lookupPath = lookupPath;
+    // A minute of a fleet of 200 units at 10 packets a second (some 80 MB)
+    // is held while the history does not take rows; past that the oldest
+    // batch goes and is counted.
+    writerOptions.capacityReadings = FleetCapacityReadings;
     HistoryWriter writer(writerOptions);
 
     QElapsedTimer monotonic;
@@ -125,9 +138,7 @@ int runRecorder(const QStringList &arguments, QIODevice &err)
 
     FleetRecorder::Options recorderOptions;
     recorderOptions.unitsPath = options.units;
-    recorderOptions.lookupPath = options.lookup.isEmpty()
-        ? programFilePath(QCoreApplication::applicationDirPath(), QByteArrayLiteral("RDVlookup.TXT"))
-        : options.lookup;
+    recorderOptions.lookupPath = lookupPath;
     FleetRecorder recorder(recorderOptions, writer, context);
     QObject::connect(&recorder, &FleetRecorder::logLine, &recorder, [&err](const QString &line) { say(err, line); });
 

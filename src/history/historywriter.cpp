@@ -24,7 +24,7 @@ constexpr int PruneSliceRows = HistoryWriter::PruneSliceRows;
 // this many in a row the writer pauses.
 constexpr int BusyRetries = 10;
 
-qint64 now()
+qint64 writerNowMs()
 {
     return QDateTime::currentMSecsSinceEpoch();
 }
@@ -169,7 +169,7 @@ public:
         const bool noting = !m_lost.empty();
         if (noting) {
             history::Batch note;
-            const qint64 at = now();
+            const qint64 at = writerNowMs();
             for (const auto &[unit, lost] : m_lost)
                 note.events.push_back({at, unit, QStringLiteral("rows lost"), lost.text()});
             m_queue.push_back(std::move(note));
@@ -275,7 +275,7 @@ private:
             break;
         case sqldialect::Failure::Corrupt: {
             m_store.reset();
-            const QString movedTo = moveHistoryAside(m_options.path, now());
+            const QString movedTo = moveHistoryAside(m_options.path, writerNowMs());
             if (movedTo.isEmpty())
                 break;
             if (const HistoryResult<void> opened = openStore(); !opened) {
@@ -358,7 +358,7 @@ private:
         // owner): a recorder's role may not delete.
         if (m_store->engine() != sqldialect::Engine::Sqlite)
             return;
-        m_pruneCutoffMs = now() - m_options.retentionDays * PruneDayMs;
+        m_pruneCutoffMs = writerNowMs() - m_options.retentionDays * PruneDayMs;
         m_prunedRows = 0;
         m_pruneStep->start();
     }
