@@ -76,7 +76,7 @@ QString valueText(Channel channel, double value, mudlog::DepthUnit unit)
     }
 }
 
-QString shownText(const ValueRow &row, const Sample &sample, const GasRatios &ratios, mudlog::DepthUnit unit)
+QString shownText(const ValueRow &row, const trends::Sample &sample, const GasRatios &ratios, mudlog::DepthUnit unit)
 {
     switch (row.shown) {
     case Shown::Channel:
@@ -194,7 +194,7 @@ void TrendValues::show(Column &column)
 void TrendValues::showPixler()
 {
     const bool cursor = m_cursorPlace.has_value();
-    const std::optional<Sample> &sample = cursor ? m_cursor.shown : m_latest.shown;
+    const std::optional<trends::Sample> &sample = cursor ? m_cursor.shown : m_latest.shown;
     m_pixler->setRatios(sample ? gasRatios(chromatographOf(*sample)) : GasRatios(),
                         cursor ? (m_againstDepth ? QStringLiteral("at the cursor's bin") : QStringLiteral("at the cursor"))
                                : QStringLiteral("of the latest reading"));
