@@ -20,16 +20,14 @@ source "$(dirname "$0")/lib.sh"
 
 quick=0
 before=""
+bench_takes_before=1
 while [ $# -gt 0 ]; do
     case "$1" in
         --quick) quick=1; shift ;;
-        --before) [ -d "${2:-}" ] || { echo "--before needs a folder" >&2; exit 2; }
-                  before=$(cd "$2" && pwd); bench_check_before "$before"; shift 2 ;;
-        --build|--out|--jobs|--redraw) bench_option "$1" "${2:-}"; shift 2 ;;
-        -h|--help) bench_usage "$0"; exit 0 ;;
-        *) echo "unknown option: $1 (see --help)" >&2; exit 2 ;;
+        *) bench_option "$@"; shift "$bench_took" ;;
     esac
 done
+before=$bench_before
 bench_redraw_if_asked
 
 ensure_deps libbenchmark-dev valgrind

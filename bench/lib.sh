@@ -27,10 +27,18 @@ bench_out=""
 bench_jobs=2
 bench_redraw=""
 
-# The scripts' option loops hand the shared options here:
-#   --build|--out|--jobs|--redraw) bench_option "$1" "${2:-}"; shift 2 ;;
+# Every script's option loop takes its own options and hands the rest here:
+#   *) bench_option "$@"; shift "$bench_took" ;;
+# A script that compares with an earlier tree sets bench_takes_before=1
+# before its loop and reads the folder from bench_before after it.
+bench_before=""
+bench_took=2
 bench_option() {
-    [ -n "$2" ] || { echo "$1 needs a value" >&2; exit 2; }
+    case "$1" in
+        -h|--help) bench_usage "$0"; exit 0 ;;
+        --build|--out|--jobs|--redraw|--before) [ -n "${2:-}" ] || { echo "$1 needs a value" >&2; exit 2; } ;;
+        *) echo "unknown option: $1 (see --help)" >&2; exit 2 ;;
+    esac
     case "$1" in
         --build) bench_build=$(realpath -m "$2") ;;
         --out) bench_out=$(realpath -m "$2") ;;
@@ -38,7 +46,11 @@ bench_option() {
                 bench_jobs=$2 ;;
         --redraw) [ -d "$2" ] || { echo "--redraw: $2 is not a folder" >&2; exit 2; }
                   bench_redraw=$(realpath "$2") ;;
+        --before) [ -n "${bench_takes_before:-}" ] || { echo "unknown option: $1 (see --help)" >&2; exit 2; }
+                  [ -d "$2" ] || { echo "--before needs a folder" >&2; exit 2; }
+                  bench_before=$(cd "$2" && pwd); bench_check_before "$bench_before" ;;
     esac
+    bench_took=2
 }
 bench_whole() { case "$1" in ''|*[!0-9]*) return 1 ;; esac; }
 # Prints the comment block after the first line of a script as its help.

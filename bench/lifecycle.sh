@@ -19,9 +19,7 @@ runs=5
 while [ $# -gt 0 ]; do
     case "$1" in
         --runs) runs=${2:-}; shift 2 ;;
-        --build|--out|--jobs|--redraw) bench_option "$1" "${2:-}"; shift 2 ;;
-        -h|--help) bench_usage "$0"; exit 0 ;;
-        *) echo "unknown option: $1 (see --help)" >&2; exit 2 ;;
+        *) bench_option "$@"; shift "$bench_took" ;;
     esac
 done
 bench_whole "$runs" && [ "$runs" -ge 1 ] || { echo "--runs needs a whole number of 1 or more" >&2; exit 2; }

@@ -26,17 +26,15 @@ source "$(dirname "$0")/lib.sh"
 seconds=60
 rounds=3
 before=""
+bench_takes_before=1
 while [ $# -gt 0 ]; do
     case "$1" in
         --seconds) seconds=${2:-}; shift 2 ;;
         --rounds) rounds=${2:-}; shift 2 ;;
-        --before) [ -d "${2:-}" ] || { echo "--before needs a folder" >&2; exit 2; }
-                  before=$(cd "$2" && pwd); bench_check_before "$before"; shift 2 ;;
-        --build|--out|--jobs|--redraw) bench_option "$1" "${2:-}"; shift 2 ;;
-        -h|--help) bench_usage "$0"; exit 0 ;;
-        *) echo "unknown option: $1 (see --help)" >&2; exit 2 ;;
+        *) bench_option "$@"; shift "$bench_took" ;;
     esac
 done
+before=$bench_before
 bench_whole "$seconds" && [ "$seconds" -ge 5 ] || { echo "--seconds needs a whole number of 5 or more" >&2; exit 2; }
 bench_whole "$rounds" && [ "$rounds" -ge 1 ] && [ $(( seconds / rounds )) -ge 5 ] \
     || { echo "--rounds needs a whole number of 1 or more, each round at least 5 s" >&2; exit 2; }

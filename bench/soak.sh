@@ -54,9 +54,7 @@ while [ $# -gt 0 ]; do
         --driver) driver=${2:-}; shift 2 ;;
         --sim) sim=${2:-}; shift 2 ;;
         --analyse) analyse_only=${2:-}; shift 2 ;;
-        --build|--out|--jobs|--redraw) bench_option "$1" "${2:-}"; shift 2 ;;
-        -h|--help) bench_usage "$0"; exit 0 ;;
-        *) echo "soak.sh: unknown option $1" >&2; bench_usage "$0" >&2; exit 2 ;;
+        *) bench_option "$@"; shift "$bench_took" ;;
     esac
 done
 bench_whole "$minutes" && [ "$minutes" -ge 1 ] || { echo "--minutes needs a whole number of 1 or more" >&2; exit 2; }

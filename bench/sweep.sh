@@ -22,17 +22,15 @@ source "$(dirname "$0")/lib.sh"
 seconds=20
 rates="9.5 10 10.2 12.5 20 50 100 1000"
 before=""
+bench_takes_before=1
 while [ $# -gt 0 ]; do
     case "$1" in
         --seconds) seconds=${2:-}; shift 2 ;;
         --rates) rates=${2:-}; shift 2 ;;
-        --before) [ -d "${2:-}" ] || { echo "--before needs a folder" >&2; exit 2; }
-                  before=$(cd "$2" && pwd); bench_check_before "$before"; shift 2 ;;
-        --build|--out|--jobs|--redraw) bench_option "$1" "${2:-}"; shift 2 ;;
-        -h|--help) bench_usage "$0"; exit 0 ;;
-        *) echo "unknown option: $1 (see --help)" >&2; exit 2 ;;
+        *) bench_option "$@"; shift "$bench_took" ;;
     esac
 done
+before=$bench_before
 bench_whole "$seconds" && [ "$seconds" -ge 3 ] || { echo "--seconds needs a whole number of 3 or more" >&2; exit 2; }
 [ -n "$rates" ] || { echo "--rates needs at least one rate" >&2; exit 2; }
 for r in $rates; do
