@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -9,6 +10,7 @@
 #include <QTest>
 
 #include "history/historynews.h"
+#include "history/historysource.h"
 #include "history/historystore.h"
 #include "history/historywriter.h"
 #include "history/sqldialect.h"
@@ -41,6 +43,8 @@ private slots:
     void cleanup();
     void addresses_data();
     void addresses();
+    void sourceIsRememberedWithoutPassword_data();
+    void sourceIsRememberedWithoutPassword();
     void engines_data();
     void roundTrip_data() { engines_data(); }
     void roundTrip();
@@ -133,6 +137,64 @@ void tst_SharedStore::addresses()
                       address->database, address->options.join(QLatin1Char(','))}
               .join(QLatin1Char('|'));
     QCOMPARE(seen, expected);
+}
+
+void tst_SharedStore::sourceIsRememberedWithoutPassword_data()
+{
+    QTest::addColumn<QString>("stored");  // in the settings before; "-" for nothing
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("refusal");  // part of it; empty when taken
+    const QString server = QStringLiteral("postgresql://rtviewer_reader@db.example/rthistory?sslmode=require");
+    QTest::newRow("a server") << "-" << server << "";
+    QTest::newRow("back to the file") << server << "" << "";
+    QTest::newRow("a password") << server << "postgresql://rtviewer_reader:s3cret@db/h" << "carries a password";
+    QTest::newRow("a password option") << "-" << "postgresql://r@db/h?password=s3cret" << "carries a password";
+    QTest::newRow("a path") << "-" << "/tmp/other.sqlite3" << "PostgreSQL connection URI";
+    QTest::newRow("an unknown sslmode") << server << "postgresql://db/h?sslmode=sometimes" << "sslmode is one of";
+}
+
+void tst_SharedStore::sourceIsRememberedWithoutPassword()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, chosen);
+    QFETCH(QString, refusal);
+    const QString key = QLatin1String(HistorySource::SettingKey);
+    const QString local = m_dir.filePath(QStringLiteral("history.sqlite3"));
+    if (stored == QLatin1String("-"))
+        QSettings().remove(key);
+    else
+        QSettings().setValue(key, stored);
+    HistorySource source(local);
+    QVERIFY(source.problem().isEmpty());
+    const QString before = source.address();
+    QCOMPARE(before, stored == QLatin1String("-") ? local : stored);
+    QSignalSpy changed(&source, &HistorySource::changed);
+    const Result<void> outcome = source.choose(chosen);
+    if (!refusal.isEmpty()) {
+        // Refused with the store's own reason, never repeating a secret,
+        // and nothing changed or written.
+        QVERIFY(!outcome);
+        QVERIFY2(outcome.reason().contains(refusal), qPrintable(outcome.reason()));
+        QVERIFY(!outcome.reason().contains(QLatin1String("s3cret")));
+        QCOMPARE(source.address(), before);
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(QSettings().value(key, QStringLiteral("-")).toString(), stored);
+        return;
+    }
+    QVERIFY(outcome);
+    QCOMPARE(source.address(), chosen.isEmpty() ? local : chosen);
+    QCOMPARE(source.isServer(), !chosen.isEmpty());
+    QCOMPARE(changed.count(), 1);
+    // A second owner made later, as at the next start, reads the choice.
+    QCOMPARE(HistorySource(local).address(), source.address());
+    QVERIFY(!QSettings().contains(key) || QSettings().value(key).toString() == chosen);
+
+    // A password written into the file by hand is not taken, nor repeated.
+    QSettings().setValue(key, QStringLiteral("postgresql://r:s3cret@db/h"));
+    const HistorySource handWritten(local);
+    QCOMPARE(handWritten.address(), local);
+    QVERIFY(handWritten.problem().startsWith("[SETTINGS ERR: history/source"));
+    QVERIFY(!handWritten.problem().contains("s3cret"));
 }
 
 void tst_SharedStore::engines_data()

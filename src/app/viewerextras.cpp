@@ -22,6 +22,7 @@
 #include "app/history/historyexportdialog.h"
 #include "history/historyfile.h"
 #include "history/historyrecorder.h"
+#include "history/historysource.h"
 #include "link/unitlink.h"
 #include "app/stream/trafficwindow.h"
 #include "app/trends/trendswindow.h"
@@ -94,6 +95,9 @@ ViewerExtras::ViewerExtras(ViewerWindow &window)
     if (!days)
         window.reportLine(settingsReport(days.reason()));
     m_history = new HistoryRecorder(window.unitLink().unit(), history, this);
+    m_source = new HistorySource(history.path, this);
+    if (!m_source->problem().isEmpty())
+        window.reportLine(m_source->problem());
     connect(m_history, &HistoryRecorder::reportLine, this, [this](const QByteArray &line) { m_window.reportLine(line); });
     connect(&window.trafficWindow(), &TrafficWindow::lineAppended, m_history, &HistoryRecorder::recordReportLine);
     connect(m_alerts, &AlertController::alertEvent, m_history,

@@ -11,6 +11,7 @@ class AboutBox;
 class AlertController;
 class HistoryExportDialog;
 class HistoryRecorder;
+class HistorySource;
 class QAction;
 class TrendsWindow;
 class ViewerWindow;
@@ -45,6 +46,12 @@ public:
     // window says).
     void adopt(QWidget &window);
 
+    // The history the reading windows read (the trends, the export, the
+    // fleet board): the viewer's own file or a shared store, as chosen
+    // with "History source…". The viewer's own recording always goes to
+    // its file.
+    HistorySource &historySource() const { return *m_source; }
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -59,6 +66,7 @@ private:
     QPointer<AboutBox> m_about;
     AlertController *m_alerts = nullptr;
     HistoryRecorder *m_history = nullptr;
+    HistorySource *m_source = nullptr;
     QPointer<TrendsWindow> m_trends;
     QPointer<HistoryExportDialog> m_export;
     // The entries with a function key, given to every adopted window.
