@@ -2,6 +2,8 @@
 
 #include <QColor>
 
+#include "rules/readings/levelpalette.h"
+
 class QWidget;
 
 // The colours of the panel and the two ways a widget is coloured: its back
@@ -18,6 +20,10 @@ inline QColor black() { return QColor(0, 0, 0); }
 inline QColor white() { return QColor(255, 255, 255); }
 // Readings that are no longer current are drawn in this grey.
 inline QColor staleText() { return QColor(128, 128, 128); }
+
+// A colour of the level palette (the board, the alarm list, the trends'
+// bands), with the opacity given.
+inline QColor of(const readings::Rgb &rgb, int alpha = 255) { return QColor(rgb.red, rgb.green, rgb.blue, alpha); }
 
 // The system's face and text colours of buttons, the default of every label
 // and button that nothing else colours.
