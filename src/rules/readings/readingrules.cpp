@@ -110,14 +110,39 @@ std::optional<double> numberIn(const QByteArray &field)
 
 GasLevel gasLevel(double shownValue)
 {
+    return gasLevel(shownValue, GasLevels{GreenBelow, YellowAbove, RedAbove});
+}
+
+GasLevel gasLevel(double shownValue, const GasLevels &levels)
+{
     GasLevel level = GasLevel::Unchanged;
-    if (shownValue < GreenBelow)
+    if (shownValue < levels.clearBelow)
         level = GasLevel::Green;
-    if (shownValue > YellowAbove)
+    if (shownValue > levels.highAbove)
         level = GasLevel::Yellow;
-    if (shownValue > RedAbove)
+    if (shownValue > levels.veryHighAbove)
         level = GasLevel::Red;
     return level;
+}
+
+Result<GasLevels> checkedGasLevels(double clearBelow, double highAbove, double veryHighAbove)
+{
+    for (const double level : {clearBelow, highAbove, veryHighAbove}) {
+        if (!std::isfinite(level) || level < 0)
+            return failure(QStringLiteral("a gas level must be a number of 0 or more"));
+    }
+    if (clearBelow > highAbove || highAbove > veryHighAbove)
+        return failure(QStringLiteral("the gas levels must rise: normal below %1, high above %2, very high above %3"
+                                      " does not")
+                           .arg(clearBelow)
+                           .arg(highAbove)
+                           .arg(veryHighAbove));
+    return GasLevels{clearBelow, highAbove, veryHighAbove};
+}
+
+QString gasLevelsText(const GasLevels &levels)
+{
+    return QStringLiteral("%1 / %2 / %3").arg(levels.clearBelow).arg(levels.highAbove).arg(levels.veryHighAbove);
 }
 
 GasLevel GasLevelTracker::update(const QByteArray &gasField)
@@ -129,7 +154,7 @@ GasLevel GasLevelTracker::update(const QByteArray &gasField)
         m_level = GasLevel::Unchanged;
         return GasLevel::NoReading;
     }
-    const GasLevel now = gasLevel(convert::leadingNumber(shown));
+    const GasLevel now = gasLevel(convert::leadingNumber(shown), m_levels);
     if (now != GasLevel::Unchanged)
         m_level = now;
     return m_level;

@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "rules/readings/gaslevels.h"
+
 // The rules that turn an accepted packet into what the reading panel shows:
 // which field goes to which box and in which pattern, the alarm texts, and
 // the gas-units colour levels. Widget-free, so tests check them directly.
@@ -49,6 +51,9 @@ constexpr double RedAbove = 1750;
 // Between 1200 and 1400 it keeps its colour, so it does not flicker at a
 // level.
 GasLevel gasLevel(double shownValue);
+// The same at a unit's own levels: green below clearBelow, yellow above
+// highAbove, red above veryHighAbove, unchanged between.
+GasLevel gasLevel(double shownValue, const GasLevels &levels);
 
 // The level of the gas-units reading from packet to packet, as the panel
 // colours it: the level of the whole number shown, held from 1200 to 1400
@@ -61,6 +66,13 @@ GasLevel gasLevel(double shownValue);
 class GasLevelTracker
 {
 public:
+    GasLevelTracker() = default;
+    // A tracker at a unit's own levels rather than the panel's.
+    explicit GasLevelTracker(const GasLevels &levels)
+        : m_levels(levels)
+    {
+    }
+
     // The level after a packet with this gas-units field, or NoReading (the
     // level is then Unchanged).
     GasLevel update(const QByteArray &gasField);
@@ -68,6 +80,7 @@ public:
     void reset() { m_level = GasLevel::Unchanged; }
 
 private:
+    GasLevels m_levels;
     GasLevel m_level = GasLevel::Unchanged;
 };
 
