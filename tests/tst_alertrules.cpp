@@ -105,21 +105,70 @@ private slots:
         QFETCH(int, staleSeconds);
         QFETCH(QString, script);
         QFETCH(QString, transcript);
+        QCOMPARE(transcriptOf(staleSeconds, script), transcript);
+    }
 
-        bool dim = false;
-        QStringList seen;
-        run(staleSeconds, script, [&](const Events &events, alerts::AlertRules &rules, const UnitStream &stream, qint64 now) {
-            for (const alerts::Event &event : events)
-                seen << QString::fromLatin1(alerts::reportLine(event));
-            const alerts::Tone tone = rules.dueTone(now);
-            if (tone != alerts::Tone::None)
-                seen << (tone == alerts::Tone::Critical ? QStringLiteral("C!") : QStringLiteral("W!"));
-            if (stream.readingsStale() != dim) {
-                dim = stream.readingsStale();
-                seen << (dim ? QStringLiteral("dim") : QStringLiteral("lit"));
-            }
-        });
-        QCOMPARE(seen.join(QLatin1Char(' ')), transcript);
+    // A unit's own gas levels (normal below, high above, very high above)
+    // decide its gas alerts, with the panel's hold between the first two;
+    // the defaults are the panel's levels exactly.
+    void ownGasLevels_data()
+    {
+        QTest::addColumn<double>("clearBelow");
+        QTest::addColumn<double>("highAbove");
+        QTest::addColumn<double>("veryHighAbove");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("transcript");
+
+        QTest::newRow("lower levels, held between")
+            << 1000.0 << 1100.0 << 1300.0 << "s7 r1050 r1150 r1050 r1350 r1050 r900"
+            << "[ALERT: HIGH GAS UNITS 0001] W! [ALERT END: HIGH GAS UNITS 0001] [ALERT: VERY HIGH GAS UNITS 0001] "
+               "C! [ALERT END: VERY HIGH GAS UNITS 0001]";
+        QTest::newRow("higher levels: the panel's red is no alert here")
+            << 2000.0 << 2500.0 << 3000.0 << "s7 r1800 r2600 r3100 r1900"
+            << "[ALERT: HIGH GAS UNITS 0001] W! [ALERT END: HIGH GAS UNITS 0001] [ALERT: VERY HIGH GAS UNITS 0001] "
+               "C! [ALERT END: VERY HIGH GAS UNITS 0001]";
+        QTest::newRow("a new connection starts the hold afresh")
+            << 1000.0 << 1100.0 << 1300.0 << "s7 r1200 s0 s7 r1050"
+            << "[ALERT: HIGH GAS UNITS 0001] W! [ALERT END: HIGH GAS UNITS 0001]";
+        QTest::newRow("the defaults are the panel's") << 1200.0 << 1400.0 << 1750.0 << "s7 r1300 r1500 r1300 r1760"
+                                                      << transcriptOf(30, QStringLiteral("s7 r1300 r1500 r1300 r1760"));
+    }
+
+    void ownGasLevels()
+    {
+        QFETCH(double, clearBelow);
+        QFETCH(double, highAbove);
+        QFETCH(double, veryHighAbove);
+        QFETCH(QString, script);
+        QFETCH(QString, transcript);
+        const Result<readings::GasLevels> levels = readings::checkedGasLevels(clearBelow, highAbove, veryHighAbove);
+        QVERIFY(levels);
+        QCOMPARE(transcriptOf(30, script, *levels), transcript);
+    }
+
+    // Levels that do not rise, or are no numbers, are refused.
+    void gasLevelsChecked_data()
+    {
+        QTest::addColumn<double>("clearBelow");
+        QTest::addColumn<double>("highAbove");
+        QTest::addColumn<double>("veryHighAbove");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("defaults") << 1200.0 << 1400.0 << 1750.0 << true;
+        QTest::newRow("all equal: no hold") << 1500.0 << 1500.0 << 1500.0 << true;
+        QTest::newRow("falling") << 1400.0 << 1200.0 << 1750.0 << false;
+        QTest::newRow("very high below high") << 1200.0 << 1400.0 << 1300.0 << false;
+        QTest::newRow("negative") << -1.0 << 1400.0 << 1750.0 << false;
+        QTest::newRow("not a number") << 1200.0 << qQNaN() << 1750.0 << false;
+        QTest::newRow("infinite") << 1200.0 << 1400.0 << qInf() << false;
+    }
+
+    void gasLevelsChecked()
+    {
+        QFETCH(double, clearBelow);
+        QFETCH(double, highAbove);
+        QFETCH(double, veryHighAbove);
+        QFETCH(bool, valid);
+        QCOMPARE(bool(readings::checkedGasLevels(clearBelow, highAbove, veryHighAbove)), valid);
     }
 
     // What is said aloud, sentence by sentence (" | " between them), as the
@@ -162,18 +211,41 @@ private slots:
     }
 
 private:
+    // What a script shows: the report line of every event, the tones due,
+    // the readings dimmed and lit again.
+    static QString transcriptOf(int staleSeconds, const QString &script,
+                                const readings::GasLevels &levels = readings::GasLevels())
+    {
+        bool dim = false;
+        QStringList seen;
+        run(staleSeconds, script, [&](const Events &events, alerts::AlertRules &rules, const UnitStream &stream, qint64 now) {
+            for (const alerts::Event &event : events)
+                seen << QString::fromLatin1(alerts::reportLine(event));
+            const alerts::Tone tone = rules.dueTone(now);
+            if (tone != alerts::Tone::None)
+                seen << (tone == alerts::Tone::Critical ? QStringLiteral("C!") : QStringLiteral("W!"));
+            if (stream.readingsStale() != dim) {
+                dim = stream.readingsStale();
+                seen << (dim ? QStringLiteral("dim") : QStringLiteral("lit"));
+            }
+        }, QStringLiteral("0001"), levels);
+        return seen.join(QLatin1Char(' '));
+    }
+
     using Events = alerts::AlertRules::Events;
     using Step = std::function<void(const Events &, alerts::AlertRules &, const UnitStream &, qint64 now)>;
 
     // Drives the rules through a script (steps as above) and hands over the
     // events of each step.
     static void run(int staleSeconds, const QString &script, const Step &step,
-                    const QString &unit = QStringLiteral("0001"))
+                    const QString &unit = QStringLiteral("0001"),
+                    const readings::GasLevels &levels = readings::GasLevels())
     {
         UnitStream stream;
         stream.setSerial(unit);
         stream.setStaleSeconds(staleSeconds);
         alerts::AlertRules rules(staleSeconds);
+        rules.setGasLevels(levels);
         Events events;
         const auto take = [&events](const Events &more) { events.insert(events.end(), more.begin(), more.end()); };
         QObject::connect(&stream, &UnitStream::stalenessChanged,

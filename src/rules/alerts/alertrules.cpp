@@ -105,6 +105,7 @@ AlertRules::Events AlertRules::linkState(std::int16_t state, const QString &unit
         // Only the operator takes the link to closed or starts a new one:
         // what the old link showed no longer calls for attention.
         endAll(events);
+        m_gas.reset();
     }
     return events;
 }
@@ -127,8 +128,10 @@ AlertRules::Events AlertRules::reading(const Reading &reading)
     Events events;
     // Gas units that are no number say nothing of the gas: an alert in
     // progress goes on, and is not started again by the next high reading.
-    if (reading.gasLevel != readings::GasLevel::NoReading)
-        followGas(events, reading.gasLevel, readings::numberIn(reading.fields[5]), reading.serial);
+    const readings::GasLevel level =
+        m_gasLevels == readings::GasLevels() ? reading.gasLevel : m_gas.update(reading.fields[5]);
+    if (level != readings::GasLevel::NoReading)
+        followGas(events, level, readings::numberIn(reading.fields[5]), reading.serial);
     followAlarm(events, reading.errorCode, reading.serial);
     return events;
 }
@@ -171,6 +174,14 @@ void AlertRules::followAlarm(Events &events, double errorCode, const QString &un
         return;
     end(events, Kind::UnitAlarm);
     start(events, {Kind::UnitAlarm, Level::Warning, text, unit});
+}
+
+void AlertRules::setGasLevels(const readings::GasLevels &levels)
+{
+    if (levels == m_gasLevels)
+        return;
+    m_gasLevels = levels;
+    m_gas = readings::GasLevelTracker(levels);
 }
 
 AlertRules::Events AlertRules::tick(qint64 nowMs)

@@ -89,6 +89,12 @@ public:
     // MuteMs; any new critical condition ends the mute.
     Events mute(qint64 nowMs);
 
+    // The unit's own gas levels: from now on its gas is judged by them,
+    // with the same hold as the panel's, rather than by the level the link
+    // gives each reading (the panel's, at the default levels).
+    void setGasLevels(const readings::GasLevels &levels);
+    const readings::GasLevels &gasLevels() const { return m_gasLevels; }
+
     // The tone to play now, if one is due: at once when an unacknowledged
     // condition starts, then every RepeatMs while one stays unacknowledged.
     Tone dueTone(qint64 nowMs);
@@ -109,6 +115,10 @@ private:
 
     int m_staleSeconds;
     std::vector<Condition> m_active;
+    readings::GasLevels m_gasLevels;
+    // The gas level at the unit's own levels, while they differ from the
+    // panel's.
+    readings::GasLevelTracker m_gas;
     std::int16_t m_state = 0;
     bool m_muted = false;
     qint64 m_mutedUntilMs = 0;
