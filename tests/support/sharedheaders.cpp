@@ -1,0 +1,1 @@
+// Compiles the test programs' shared precompiled header; holds no code.
