@@ -263,9 +263,9 @@ void tst_HistoryStore::migratesTheSecondSchema()
     const char *const everyRow[] = {
         "SELECT id, time_ms, unit, hex(packet), gas_units, hole_depth, error_number FROM readings ORDER BY id",
         "SELECT * FROM units ORDER BY unit",
-        "SELECT * FROM wits_items",
+        "SELECT id, time_ms, unit, item_position, item_code, item_value FROM wits_items",
         "SELECT id, time_ms, unit, hex(record) FROM wits_records",
-        "SELECT * FROM events",
+        "SELECT id, time_ms, unit, kind, detail FROM events",
     };
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("previous"));

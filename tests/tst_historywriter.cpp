@@ -1,6 +1,8 @@
 // The history writer on its own thread: batches of many units from other
 // threads in one transaction, a full queue dropping the oldest and saying
-// so, and nothing submitted lost when it stops, paused or not.
+// so, and nothing submitted lost when it stops, paused or not. The spool's
+// forwarder beside it: each row once on the server however often it is
+// sent, and a bounded spool keeping the newest.
 
 #include <QDateTime>
 #include <QDir>
@@ -12,6 +14,7 @@
 #include <QThread>
 
 #include "history/historywriter.h"
+#include "history/spoolforwarder.h"
 #include "support/historysupport.h"
 
 class tst_HistoryWriter : public QObject
@@ -26,6 +29,8 @@ private slots:
     void stopCommitsWhatWasKept_data();
     void stopCommitsWhatWasKept();
     void recordsUnderTheResolvedUnit();
+    void forwardAddsEachRowOnce();
+    void fullSpoolKeepsTheNewest();
 
 private:
     // The path's folder made a file, so that the history cannot be opened;
@@ -224,6 +229,158 @@ void tst_HistoryWriter::recordsUnderTheResolvedUnit()
     QCOMPARE(support::sqlRows(m_path, "SELECT unit FROM events ORDER BY id"),
              QByteArrayList({"0001", "0001", "0001", "7"}));
     QCOMPARE(support::sqlRows(m_path, "SELECT unit FROM units ORDER BY unit"), QByteArrayList({"0001", "7"}));
+}
+
+namespace {
+
+// Runs a forwarder from the spool to the server until the spool has
+// nothing left: the rows it sent and the rows the server added.
+QPair<qint64, qint64> forwardAll(const QString &spool, const QString &server)
+{
+    SpoolForwarder forwarder({spool, server});
+    QSignalSpy forwarded(&forwarder, &SpoolForwarder::forwarded);
+    QSignalSpy paused(&forwarder, &SpoolForwarder::paused);
+    if (!forwarder.start())
+        return {-1, -1};
+    const bool done = QTest::qWaitFor(
+        [&] { return !forwarded.isEmpty() && forwarded.constLast().at(2).toBool(); }, 10000);
+    forwarder.stop(0);
+    if (!done || !paused.isEmpty())
+        return {-1, -1};
+    QPair<qint64, qint64> sum;
+    for (const QList<QVariant> &slice : forwarded) {
+        sum.first += slice.at(0).toLongLong();
+        sum.second += slice.at(1).toLongLong();
+    }
+    return sum;
+}
+
+qint64 serverCount(const QString &server, HistoryStore::Table table)
+{
+    HistoryStore store;
+    if (!store.open(server, HistoryStore::Access::ReadOnly))
+        return -1;
+    qint64 all = 0;
+    for (const char *unit : {"0001", "0002"}) {
+        const HistoryResult<qint64> rows = store.count(table, {QLatin1String(unit), 0, StartMs + 100000});
+        all += rows ? *rows : -1000;
+    }
+    return all;
+}
+
+} // namespace
+
+// A slice the server committed but whose acknowledgement never came back
+// (the recorder killed between the two commits, a link gone at that
+// moment) is sent again from the spool as it was: the server leaves out
+// every row it holds, of every kind, and takes the new ones.
+void tst_HistoryWriter::forwardAddsEachRowOnce()
+{
+    support::ServerDatabase server;
+    if (!server.isValid())
+        QSKIP(qPrintable(server.skipReason()));
+    {
+        HistoryStore owner;
+        QVERIFY(owner.open(server.uri(), HistoryStore::Access::Migrate));
+    }
+    const QString spool = m_path;
+    {
+        HistoryStore store;
+        QVERIFY(store.open(spool, HistoryStore::Access::ReadWrite));
+        history::Batch batch;
+        for (int i = 0; i < 6; ++i)
+            batch.readings.push_back(readingOf(unitName(1 + i % 2), i).readings.front());
+        batch.witsItems.push_back({StartMs, unitName(1), 0, 108, 12.5});
+        batch.witsRecords.push_back({StartMs, unitName(1), "&&\r\n0108-12.5\r\n!!\r\n"});
+        batch.events.push_back({StartMs, unitName(2), QStringLiteral("connected"), QString()});
+        QVERIFY(store.write(batch));
+    }
+    const QString beforeAck = m_dir.filePath(QStringLiteral("before-ack.sqlite3"));
+    QVERIFY(QFile::copy(spool, beforeAck));
+
+    QCOMPARE(forwardAll(spool, server.uri()), (QPair<qint64, qint64>(9, 9)));
+    // The acknowledgement lost: the spool as it was before it.
+    QVERIFY(QFile::remove(spool));
+    QVERIFY(QFile::copy(beforeAck, spool));
+    QCOMPARE(forwardAll(spool, server.uri()), (QPair<qint64, qint64>(9, 0)));
+    QCOMPARE(serverCount(server.uri(), HistoryStore::Table::Readings), 6);
+    QCOMPARE(serverCount(server.uri(), HistoryStore::Table::WitsItems), 1);
+    QCOMPARE(serverCount(server.uri(), HistoryStore::Table::WitsRecords), 1);
+    QCOMPARE(serverCount(server.uri(), HistoryStore::Table::Events), 1);
+
+    // The spool kept its newest row, so a new one is numbered after it and
+    // not taken for the first row, whose time it has too.
+    {
+        HistoryStore store;
+        QVERIFY(store.open(spool, HistoryStore::Access::ReadWrite));
+        QVERIFY(store.write(readingOf(unitName(1), 0)));
+    }
+    QCOMPARE(forwardAll(spool, server.uri()).second, 1);
+    QCOMPARE(serverCount(server.uri(), HistoryStore::Table::Readings), 7);
+    QCOMPARE(support::sqlRows(spool, "SELECT COUNT(*) FROM readings"), QByteArrayList{"1"});
+}
+
+// While the server cannot be reached the spool grows to its bound and no
+// further: past it the oldest rows go, never the newest, the loss is said
+// once and recorded in the spool as a "rows lost" event of each unit.
+void tst_HistoryWriter::fullSpoolKeepsTheNewest()
+{
+    constexpr qint64 Limit = 256 * 1024;
+    constexpr int Readings = 1200;  // about 1.2 MB of packets
+    auto fill = [this](int from, int to) {
+        HistoryStore store;
+        if (!store.open(m_path, HistoryStore::Access::ReadWrite))
+            return false;
+        history::Batch batch;
+        for (int i = from; i < to; ++i) {
+            history::ReadingRow row = readingOf(unitName(1 + i % 2), i).readings.front();
+            row.packet = QByteArray(1000, 'x');
+            batch.readings.push_back(row);
+        }
+        return bool(store.write(batch));
+    };
+    QVERIFY(fill(0, Readings));
+    SpoolForwarder::Options options;
+    options.spoolPath = m_path;
+    // Nothing listens there: refused at once.
+    options.serverAddress = QStringLiteral("postgresql://nobody@127.0.0.1:1/none");
+    options.limitBytes = Limit;
+    options.retryFirstMs = options.retryMostMs = 60000;
+    SpoolForwarder forwarder(options);
+    QSignalSpy full(&forwarder, &SpoolForwarder::spoolFull);
+    QSignalSpy paused(&forwarder, &SpoolForwarder::paused);
+    QVERIFY(forwarder.start());
+    QTRY_COMPARE(full.size(), 1);
+    QTRY_COMPARE(paused.size(), 1);
+    const qint64 dropped = full.at(0).at(1).toLongLong();
+    QVERIFY2(dropped > Readings / 2 && dropped < Readings, qPrintable(QString::number(dropped)));
+    // More while still full: dropped and recorded, not said again.
+    QVERIFY(fill(Readings, Readings + 200));
+    forwarder.wake();
+    QVERIFY(forwarder.stop(0));
+    QCOMPARE(full.size(), 1);
+
+    HistoryStore spool;
+    QVERIFY(spool.open(m_path, HistoryStore::Access::ReadOnly));
+    QVERIFY2(*spool.usedBytes() <= Limit, qPrintable(QString::number(*spool.usedBytes())));
+    const QByteArrayList kept = support::sqlRows(
+        m_path, QByteArray("SELECT MIN(time_ms) - " + QByteArray::number(StartMs) + ", MAX(time_ms) - "
+                           + QByteArray::number(StartMs) + ", COUNT(*) FROM readings")
+                    .constData());
+    QCOMPARE(kept.size(), 1);
+    const QByteArrayList range = kept.front().split('|');
+    // The newest is there, the oldest gone, and nothing between the two.
+    QCOMPARE(range.at(1).toInt(), Readings + 199);
+    QCOMPARE(range.at(2).toInt(), Readings + 200 - range.at(0).toInt());
+    // What went is counted under its unit, the two counts adding up to it.
+    qint64 lost = 0;
+    for (const QByteArray &row :
+         support::sqlRows(m_path, "SELECT unit, detail FROM events WHERE kind = 'rows lost' ORDER BY id")) {
+        QVERIFY2(row.contains(" readings, 0 WITS items, 0 WITS records and 0 events were dropped from the full spool"),
+                 row.constData());
+        lost += row.mid(row.indexOf('|') + 1).split(' ').at(0).toLongLong();
+    }
+    QCOMPARE(lost, qint64(range.at(0).toInt()));
 }
 
 QTEST_GUILESS_MAIN(tst_HistoryWriter)

@@ -308,8 +308,9 @@ void tst_SharedStore::serverSchemaIsTheOwners()
         HistoryStore store;
         const HistoryResult<void> opened = store.open(server.uri(), access);
         QVERIFY(!opened);
-        QVERIFY2(opened.reason().text.contains(QLatin1String("holds no history yet; this program needs schema 3:"
-                                                             " its owner brings it forward with rthistory migrate --db ")),
+        QVERIFY2(opened.reason().text.contains(QStringLiteral("holds no history yet; this program needs schema %1:"
+                                                              " its owner brings it forward with rthistory migrate --db ")
+                                                   .arg(HistoryStore::SchemaVersion)),
                  qPrintable(opened.reason().text));
     }
     QCOMPARE(server.run(QStringLiteral("SELECT 1 FROM schema_version")),
@@ -325,7 +326,8 @@ void tst_SharedStore::serverSchemaIsTheOwners()
     HistoryStore recorder;
     const HistoryResult<void> refused = recorder.open(server.uri(), HistoryStore::Access::ReadWrite);
     QVERIFY(!refused);
-    QVERIFY2(refused.reason().text.contains(QLatin1String("has schema 2; this program needs schema 3")),
+    QVERIFY2(refused.reason().text.contains(
+                 QStringLiteral("has schema 2; this program needs schema %1").arg(HistoryStore::SchemaVersion)),
              qPrintable(refused.reason().text));
 }
 

@@ -14,6 +14,7 @@
 #include "app/alerts/alertcontroller.h"
 #include "app/alerts/muteindicator.h"
 #include "app/aboutbox.h"
+#include "app/fleet/fleetboard.h"
 #include "app/viewerwindow.h"
 #include "rules/config/lookupfile.h"
 #include "rules/config/settingsfile.h"
@@ -108,6 +109,7 @@ ViewerExtras::ViewerExtras(ViewerWindow &window)
     connect(record, &QAction::toggled, this, &ViewerExtras::setHistoryRecording);
     m_history->setRecording(record->isChecked());
     addEntry(tr("Export history…"), QKeySequence(Qt::Key_F5), [this] { exportHistory(); });
+    addEntry(tr("Fleet…"), QKeySequence(Qt::Key_F6), [this] { showFleet(); });
 
     // The whole panel larger, to be read across a room.
     QList<QByteArray> zoomSlips;
@@ -131,6 +133,7 @@ ViewerExtras::~ViewerExtras()
 {
     delete m_about.data();
     delete m_trends.data();
+    delete m_fleet.data();
 }
 
 QAction *ViewerExtras::addEntry(const QString &text, const QKeySequence &key, std::function<void()> triggered)
@@ -235,6 +238,30 @@ void ViewerExtras::showTrends()
         adopt(*m_trends);
     }
     m_trends->present();
+}
+
+void ViewerExtras::showFleet()
+{
+    if (!m_fleet) {
+        FleetBoardOptions options;
+        options.staleSeconds = m_alerts->rules().staleSeconds();
+        options.openTrends = [this](const QString &unit) {
+            showTrends();
+            m_trends->showUnit(unit);
+        };
+        options.watch = [this](const QString &unit) { m_window.watchUnit(unit); };
+        // Until the alarm list answers which units' alarms were seen, every
+        // critical tile counts as unacknowledged (options.acknowledged).
+        m_fleet = new FleetBoard(options);
+        m_fleet->setAttribute(Qt::WA_DeleteOnClose);
+        adopt(*m_fleet);
+        connect(m_source, &HistorySource::changed, m_fleet, [this] { m_fleet->follow(m_source->address()); });
+    }
+    // What the viewer recorded in the last second belongs on the board too.
+    if (!m_source->isServer())
+        m_history->flush();
+    m_fleet->follow(m_source->address());
+    m_fleet->present();
 }
 
 void ViewerExtras::showAbout()

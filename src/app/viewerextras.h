@@ -9,6 +9,7 @@
 
 class AboutBox;
 class AlertController;
+class FleetBoard;
 class HistoryExportDialog;
 class HistoryRecorder;
 class HistorySource;
@@ -26,7 +27,7 @@ class ViewerWindow;
 // alerts' mute while one runs.
 //
 // Function keys in use: F1 About, F2 Trends, F3 Acknowledge alerts, F4 Mute
-// for 15 minutes, F5 Export history. The panel's zoom is in the menu only.
+// for 15 minutes, F5 Export history, F6 Fleet board. The panel's zoom is in the menu only.
 class ViewerExtras : public QObject
 {
     Q_OBJECT
@@ -45,6 +46,10 @@ public:
     // or over its right end when it has none; in the main window, where the
     // window says).
     void adopt(QWidget &window);
+
+    // The fleet board, opened or brought forward (F6, and --fleet at
+    // start-up).
+    void showFleet();
 
     // The history the reading windows read (the trends, the export, the
     // fleet board): the viewer's own file or a shared store, as chosen
@@ -68,6 +73,7 @@ private:
     HistoryRecorder *m_history = nullptr;
     HistorySource *m_source = nullptr;
     QPointer<TrendsWindow> m_trends;
+    QPointer<FleetBoard> m_fleet;
     QPointer<HistoryExportDialog> m_export;
     // The entries with a function key, given to every adopted window.
     std::vector<QAction *> m_keyed;

@@ -31,6 +31,17 @@ const NumericColumn *numericColumn(const QString &name);
 
 constexpr int ErrorNumberField = 21;
 
+// Where a row was first recorded, so that copying it again (a forward tried
+// again after a lost acknowledgement, a history copied twice) adds nothing:
+// the history it was recorded in (that history's own random number) and its
+// row number there. With the row's time it is unique in every history; a
+// row with no origin (0) is a row recorded where it lies.
+struct RowKey
+{
+    qint64 origin = 0;
+    qint64 id = 0;
+};
+
 struct ReadingRow
 {
     qint64 timeMs = 0;  // when it arrived
@@ -47,6 +58,7 @@ struct ReadingRow
     // The unit's own clock (fields 2 and 3, readings::unitTimeMs), none
     // when they do not read as a date and a time.
     std::optional<qint64> unitTimeMs;
+    RowKey key{};
 };
 
 struct WitsRow
@@ -56,6 +68,7 @@ struct WitsRow
     int position = 0;  // the item's place in its record, from 0
     int code = 0;
     double value = 0.0;
+    RowKey key{};
 };
 
 // A WITS record as received, kept so that a raw export gives it back
@@ -65,6 +78,7 @@ struct WitsRecordRow
     qint64 timeMs = 0;
     QString unit;
     QByteArray record;
+    RowKey key{};
 };
 
 struct EventRow
@@ -73,6 +87,36 @@ struct EventRow
     QString unit;
     QString kind;
     QString detail;
+    RowKey key{};
+};
+
+// How many rows of each kind.
+struct RowCounts
+{
+    qint64 readings = 0;
+    qint64 witsItems = 0;
+    qint64 witsRecords = 0;
+    qint64 events = 0;
+
+    qint64 rows() const { return readings + witsItems + witsRecords + events; }
+    RowCounts &operator+=(const RowCounts &other)
+    {
+        readings += other.readings;
+        witsItems += other.witsItems;
+        witsRecords += other.witsRecords;
+        events += other.events;
+        return *this;
+    }
+};
+
+// The last row number taken of each table of a history, when its rows are
+// read in the order they were written.
+struct RowMarks
+{
+    qint64 readings = 0;
+    qint64 witsItems = 0;
+    qint64 witsRecords = 0;
+    qint64 events = 0;
 };
 
 // What one transaction writes.

@@ -250,6 +250,7 @@ private:
         m_store = std::make_unique<HistoryStore>();
         HistoryLimits limits;
         limits.sizeBytes = m_options.sizeLimitBytes;
+        limits.lockWaitMs = m_options.lockWaitMs;
         if (const HistoryResult<void> opened = m_store->open(m_options.path, HistoryStore::Access::ReadWrite, limits);
             !opened) {
             m_store.reset();

@@ -71,6 +71,9 @@ public:
         // the unit it resolves to (0001, 1001 and 1 are one unit), the
         // serial kept beside each reading. Empty: recorded as typed.
         QString lookupPath;
+        // How long a commit waits for another program's transaction on the
+        // file (a spool's forwarder) before it counts as busy.
+        int lockWaitMs = 0;
     };
 
     explicit HistoryWriter(Options options, QObject *parent = nullptr);

@@ -159,14 +159,27 @@ bool driverAvailable(Engine engine)
     return QSqlDatabase::isDriverAvailable(driverName(engine));
 }
 
-QString connectOptions(const Address &address, bool readOnly, int lockWaitMs, bool asItLies)
+QString connectOptions(const Address &address, bool readOnly, int lockWaitMs, bool asItLies, int connectSeconds,
+                       int silenceSeconds)
 {
     if (address.engine == Engine::Postgres) {
         QStringList options = address.options;
-        if (!options.filter(QRegularExpression(QStringLiteral("^connect_timeout="))).isEmpty())
-            return options.join(QLatin1Char(';'));
-        // A server that does not answer must not hold the caller for long.
-        options << QStringLiteral("connect_timeout=%1").arg(ServerConnectSeconds);
+        const QRegularExpression timeout(QStringLiteral("^connect_timeout="));
+        if (connectSeconds > 0) {
+            options.removeIf([&timeout](const QString &option) { return timeout.match(option).hasMatch(); });
+            options << QStringLiteral("connect_timeout=%1").arg(connectSeconds);
+        } else if (options.filter(timeout).isEmpty()) {
+            // A server that does not answer must not hold the caller for long.
+            options << QStringLiteral("connect_timeout=%1").arg(ServerConnectSeconds);
+        }
+        if (silenceSeconds > 0) {
+            // Data unacknowledged for that long ends the connection, and so
+            // do keep-alive probes unanswered while it waits for a reply.
+            const int probe = qMax(1, silenceSeconds / 3);
+            options << QStringLiteral("tcp_user_timeout=%1").arg(silenceSeconds * 1000)
+                    << QStringLiteral("keepalives=1") << QStringLiteral("keepalives_idle=%1").arg(probe)
+                    << QStringLiteral("keepalives_interval=%1").arg(probe) << QStringLiteral("keepalives_count=2");
+        }
         return options.join(QLatin1Char(';'));
     }
     QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(qMax(0, lockWaitMs));
@@ -261,6 +274,29 @@ QString bytesType(Engine engine)
 QString insertIfAbsent(const QString &table, const QString &column)
 {
     return QStringLiteral("INSERT INTO %1 (%2) VALUES (?) ON CONFLICT (%2) DO NOTHING").arg(table, column);
+}
+
+QString keepFirstOfKey()
+{
+    // The same words on both engines: the key's index covers keyed rows
+    // only, and the conflict names that index by its columns and condition.
+    return QStringLiteral(" ON CONFLICT (origin, origin_id, time_ms) WHERE origin IS NOT NULL DO NOTHING");
+}
+
+Result<qint64, QSqlError> usedBytes(QSqlDatabase &db, Engine engine)
+{
+    if (engine == Engine::Postgres)
+        return qint64(0);
+    const Result<qint64, QSqlError> pages = number(db, QStringLiteral("PRAGMA page_count"));
+    if (!pages)
+        return pages;
+    const Result<qint64, QSqlError> free = number(db, QStringLiteral("PRAGMA freelist_count"));
+    if (!free)
+        return free;
+    const Result<qint64, QSqlError> size = number(db, QStringLiteral("PRAGMA page_size"));
+    if (!size)
+        return size;
+    return (*pages - *free) * *size;
 }
 
 QString integrityCheck(Engine engine)

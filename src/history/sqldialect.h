@@ -67,7 +67,13 @@ bool driverAvailable(Engine engine);
 // statement waits for a lock another program holds before it fails as busy
 // (with asItLies the name is unchangingFileName()'s); for a server, the
 // address's own options and how long the connection may take.
-QString connectOptions(const Address &address, bool readOnly, int lockWaitMs, bool asItLies = false);
+// A server's connection may take connectSeconds (above 0; otherwise the
+// address's connect_timeout, or 10 s); with silenceSeconds above 0 a server
+// that stops answering in the middle of a statement (a link gone without a
+// word) fails it after about that long, where the system would otherwise
+// wait for many minutes.
+QString connectOptions(const Address &address, bool readOnly, int lockWaitMs, bool asItLies = false,
+                       int connectSeconds = 0, int silenceSeconds = 0);
 
 // The name under which a file is read as it lies, without locks and without
 // the files the engine keeps beside it: for a file on a read-only medium,
@@ -99,6 +105,15 @@ QString bytesType(Engine engine);
 
 // INSERT of one column's value that keeps the row when it exists already.
 QString insertIfAbsent(const QString &table, const QString &column);
+
+// The clause that leaves out a row whose key (history::RowKey and its time)
+// the table holds already: a row copied twice is written once. Rows
+// without a key are never left out.
+QString keepFirstOfKey();
+
+// The space the rows take in a file (its pages less the free ones), for a
+// bound on it; 0 for a server, whose space is its administrator's.
+Result<qint64, QSqlError> usedBytes(QSqlDatabase &db, Engine engine);
 
 // A query whose rows name every problem found, or one row "ok"; empty
 // where the engine checks its own pages (a server: its own tools).
