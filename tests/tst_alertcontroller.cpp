@@ -1,4 +1,6 @@
 #include <QAction>
+#include <QPushButton>
+#include <QTreeWidget>
 #include <QLineEdit>
 #include <QMenu>
 #include <QStandardPaths>
@@ -6,6 +8,8 @@
 #include <QtTest>
 
 #include "app/aboutbox.h"
+#include "app/alerts/alarmkeeper.h"
+#include "app/alerts/alarmlistwindow.h"
 #include "app/alerts/alertcontroller.h"
 #include "app/alerts/muteindicator.h"
 #include "app/stream/trafficwindow.h"
@@ -73,7 +77,6 @@ public:
     const QString &programDirectory() const override { return folder; }
     QWidget &widget() override { return *this; }
     QWidget &indicatorPlace() override { return *this; }
-    void watchUnit(const QString &) override {}
     UnitLink &unitLink() override { return link; }
     const TrafficWindow &trafficWindow() const override { return traffic; }
 
@@ -422,6 +425,54 @@ private slots:
         QApplication::sendEvent(trends, &click);
         QTRY_VERIFY(menu->isVisible());
         menu->close();
+    }
+
+    // F7 in the trends window opens the alarm list; the panel's unit's
+    // alert is a row there, marked by shape and word, and "Acknowledge"
+    // takes it in the login name while the condition lasts.
+    void alarmListFromTheTrendsWindow()
+    {
+        ViewerExtras extras(fixture->w());
+        fixture->socket->state = SocketControl::Connected;
+        fixture->w().Winsock_state();
+        fixture->w().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&fixture->w()));
+        fixture->w().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&fixture->w()));
+        QTest::keyClick(&fixture->w(), Qt::Key_F2);
+        TrendsWindow *trends = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (auto *found = qobject_cast<TrendsWindow *>(top))
+                trends = found;
+        }
+        QVERIFY(trends);
+        QVERIFY(QTest::qWaitForWindowActive(trends));
+        QTest::keyClick(trends, Qt::Key_F7);
+        AlarmListWindow *list = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (auto *found = qobject_cast<AlarmListWindow *>(top))
+                list = found;
+        }
+        QVERIFY(list && list->isVisible());
+        QCOMPARE(list->objectName(), QStringLiteral("fm_alarms"));
+        auto *rows = support::child<QTreeWidget>(*list, "lst_alarms");
+        QCOMPARE(rows->topLevelItemCount(), 0);
+
+        fixture->feed(packet("1820"));
+        QCOMPARE(rows->topLevelItemCount(), 1);
+        QTreeWidgetItem *row = rows->topLevelItem(0);
+        QCOMPARE(row->text(0), QStringLiteral("\u25C6 CRITICAL"));
+        QCOMPARE(row->text(2), QStringLiteral("VERY HIGH GAS UNITS"));
+        QCOMPARE(row->text(3), QStringLiteral("1820"));
+        QCOMPARE(row->text(6), QStringLiteral("waiting"));
+        QTest::mouseClick(support::child<QPushButton>(*list, "cmd_acknowledge"), Qt::LeftButton);
+        QCOMPARE(rows->topLevelItemCount(), 1);
+        QVERIFY2(rows->topLevelItem(0)->text(6).startsWith(AlarmKeeper::loginName() + QStringLiteral(", ")),
+                 qPrintable(rows->topLevelItem(0)->text(6)));
+        // Over and acknowledged, the row leaves the list.
+        fixture->feed(packet("900"));
+        QCOMPARE(rows->topLevelItemCount(), 0);
+        QVERIFY(!extras.alarms().worstUnacknowledged(QStringLiteral("0001")));
     }
 };
 

@@ -7,10 +7,14 @@
 #include <QActionGroup>
 #include <QBoxLayout>
 #include <QContextMenuEvent>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QMenu>
 #include <QSettings>
 #include <QWidget>
 
+#include "app/alerts/alarmkeeper.h"
+#include "app/alerts/alarmlistwindow.h"
 #include "app/alerts/alertcontroller.h"
 #include "app/alerts/muteindicator.h"
 #include "app/aboutbox.h"
@@ -21,6 +25,7 @@
 #include "rules/config/usersettings.h"
 #include "app/display/panellayout.h"
 #include "app/history/historyexportdialog.h"
+#include "history/gaslevelstore.h"
 #include "history/historyfile.h"
 #include "history/historyrecorder.h"
 #include "history/historysource.h"
@@ -70,7 +75,13 @@ ViewerExtras::ViewerExtras(ViewerWindow &window)
     addEntry(tr("About…"), QKeySequence(Qt::Key_F1), [this] { showAbout(); });
     addEntry(tr("Trends…"), QKeySequence(Qt::Key_F2), [this] { showTrends(); });
 
-    m_alerts = new AlertController(window, AlertOptions(), this);
+    // A unit's own gas levels, as the viewer's history keeps them, asked at
+    // the first reading of each connection; the history names units as the
+    // lookup table does.
+    m_units = std::make_shared<UnitResolver>(programFilePath(window.programDirectory(), "RDVlookup.TXT"));
+    AlertOptions alertOptions;
+    alertOptions.gasLevels = [this](const QString &serial) { return gasLevelsOf(serial); };
+    m_alerts = new AlertController(window, std::move(alertOptions), this);
     addEntry(tr("Acknowledge alerts"), QKeySequence(Qt::Key_F3), [this] { m_alerts->acknowledge(); });
     addEntry(tr("Mute for 15 minutes"), QKeySequence(Qt::Key_F4), [this] { m_alerts->mute(); });
     QAction *sound = addEntry(tr("Alert sound"), QKeySequence(), [this] { m_alerts->setSoundOn(!m_alerts->soundOn()); });
@@ -109,6 +120,7 @@ ViewerExtras::ViewerExtras(ViewerWindow &window)
     connect(record, &QAction::toggled, this, &ViewerExtras::setHistoryRecording);
     m_history->setRecording(record->isChecked());
     addEntry(tr("Export history…"), QKeySequence(Qt::Key_F5), [this] { exportHistory(); });
+    setUpAlarms(history.retentionDays);
     addEntry(tr("Fleet…"), QKeySequence(Qt::Key_F6), [this] { showFleet(); });
 
     // The whole panel larger, to be read across a room.
@@ -133,6 +145,7 @@ ViewerExtras::~ViewerExtras()
 {
     delete m_about.data();
     delete m_trends.data();
+    delete m_alarmList.data();
     delete m_fleet.data();
 }
 
@@ -262,6 +275,52 @@ void ViewerExtras::showFleet()
         m_history->flush();
     m_fleet->follow(m_source->address());
     m_fleet->present();
+}
+
+void ViewerExtras::setUpAlarms(int retentionDays)
+{
+    m_alarms = new AlarmKeeper(this);
+    // The alerts of the unit on the panel, under its name in the history.
+    connect(m_alerts, &AlertController::alertEvents, m_alarms, [this](const alerts::AlertRules::Events &events) {
+        QString serial = m_window.unitLink().serial();
+        for (const alerts::Event &event : events) {
+            if (!event.unit.isEmpty())
+                serial = event.unit;
+        }
+        m_alarms->follow(events, m_units->unitOf(serial));
+    });
+    // Every change is recorded in the viewer's own history, from which the
+    // list is rebuilt at the next start.
+    connect(m_alarms, &AlarmKeeper::changeMade, m_history, [this](const alerts::AlarmChange &change) {
+        m_history->recordEvent(change.unit, change.kind, change.detail, change.timeMs);
+    });
+    const qint64 since = QDateTime::currentMSecsSinceEpoch() - qint64(retentionDays) * 24 * 3600 * 1000;
+    if (const Result<void> restored = m_alarms->restore(m_history->options().path, since); !restored)
+        m_window.reportLine(QByteArrayLiteral("[HISTORY ERR: alarm list not restored: ") + restored.reason().toLatin1()
+                            + ']');
+    addEntry(tr("Alarm list…"), QKeySequence(Qt::Key_F7), [this] { showAlarms(); });
+}
+
+readings::GasLevels ViewerExtras::gasLevelsOf(const QString &serial) const
+{
+    const QString path = historyDatabasePath();
+    if (!QFileInfo::exists(path))
+        return {};
+    HistoryStore store;
+    if (!store.open(path, HistoryStore::Access::ReadOnly))
+        return {};
+    const HistoryResult<readings::GasLevels> levels = history::gasLevelsOf(store, m_units->unitOf(serial));
+    return levels ? *levels : readings::GasLevels();
+}
+
+void ViewerExtras::showAlarms()
+{
+    if (!m_alarmList) {
+        m_alarmList = new AlarmListWindow(*m_alarms);
+        m_alarmList->setAttribute(Qt::WA_DeleteOnClose);
+        adopt(*m_alarmList);
+    }
+    m_alarmList->present();
 }
 
 void ViewerExtras::showAbout()

@@ -1,13 +1,18 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include <QKeySequence>
 #include <QObject>
 #include <QPointer>
 
+#include "rules/readings/gaslevels.h"
+
 class AboutBox;
+class AlarmKeeper;
+class AlarmListWindow;
 class AlertController;
 class FleetBoard;
 class HistoryExportDialog;
@@ -15,6 +20,7 @@ class HistoryRecorder;
 class HistorySource;
 class QAction;
 class TrendsWindow;
+class UnitResolver;
 class ViewerWindow;
 
 // Everything the viewer offers beside the reading panel, composed around the
@@ -27,7 +33,7 @@ class ViewerWindow;
 // alerts' mute while one runs.
 //
 // Function keys in use: F1 About, F2 Trends, F3 Acknowledge alerts, F4 Mute
-// for 15 minutes, F5 Export history, F6 Fleet board. The panel's zoom is in the menu only.
+// for 15 minutes, F5 Export history, F6 Fleet board, F7 Alarm list. The panel's zoom is in the menu only.
 class ViewerExtras : public QObject
 {
     Q_OBJECT
@@ -57,6 +63,11 @@ public:
     // its file.
     HistorySource &historySource() const { return *m_source; }
 
+    // The alarm list's owner: the fleet board tells it the conditions of
+    // the units it follows and asks it which units' alarms wait for an
+    // acknowledgement.
+    AlarmKeeper &alarms() const { return *m_alarms; }
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -66,6 +77,9 @@ private:
     void setZoom(int percent);
     void exportHistory();
     void showTrends();
+    void setUpAlarms(int retentionDays);
+    void showAlarms();
+    readings::GasLevels gasLevelsOf(const QString &serial) const;
 
     ViewerWindow &m_window;
     QPointer<AboutBox> m_about;
@@ -73,6 +87,9 @@ private:
     HistoryRecorder *m_history = nullptr;
     HistorySource *m_source = nullptr;
     QPointer<TrendsWindow> m_trends;
+    AlarmKeeper *m_alarms = nullptr;
+    QPointer<AlarmListWindow> m_alarmList;
+    std::shared_ptr<UnitResolver> m_units;
     QPointer<FleetBoard> m_fleet;
     QPointer<HistoryExportDialog> m_export;
     // The entries with a function key, given to every adopted window.

@@ -7,6 +7,7 @@
 #include "app/alerts/traynotifier.h"
 #include "app/viewerwindow.h"
 #include "link/unitlink.h"
+#include "rules/stream/linkstate.h"
 #include "rules/config/usersettings.h"
 
 namespace {
@@ -48,6 +49,7 @@ AlertController::AlertController(ViewerWindow &window, AlertOptions options, QOb
     , m_notifier(std::move(options.notifier))
     , m_speech(std::move(options.speech))
     , m_clock(std::move(options.clock))
+    , m_gasLevels(std::move(options.gasLevels))
     , m_soundOn(onOff(*m_settings, SoundKey, window))
     , m_speechOn(onOff(*m_settings, SpeechKey, window))
 {
@@ -70,10 +72,19 @@ AlertController::AlertController(ViewerWindow &window, AlertOptions options, QOb
         take(m_rules.staleness(staleness, link.serial()));
     });
     connect(&link, &UnitLink::stateChanged, this, [this, &link](std::int16_t state) {
+        // Each connection reads the unit's levels afresh, so a change made
+        // at another desk holds from the next connection on.
+        if (state == LinkState::Connected)
+            m_levelsSerial.clear();
         take(m_rules.linkState(state, link.serial()));
     });
-    connect(&link, &UnitLink::readingAccepted, this,
-            [this](const Reading &reading) { take(m_rules.reading(reading)); });
+    connect(&link, &UnitLink::readingAccepted, this, [this](const Reading &reading) {
+        if (m_gasLevels && (m_levelsSerial.isEmpty() || reading.serial != m_levelsSerial)) {
+            m_levelsSerial = reading.serial;
+            m_rules.setGasLevels(m_gasLevels(reading.serial));
+        }
+        take(m_rules.reading(reading));
+    });
     connect(&link, &UnitLink::ticked, this, &AlertController::tick);
 }
 
@@ -108,6 +119,8 @@ void AlertController::tick()
 
 void AlertController::take(const alerts::AlertRules::Events &events)
 {
+    if (!events.empty())
+        emit alertEvents(events);
     for (const alerts::Event &event : events) {
         const QByteArray line = alerts::reportLine(event);
         m_window.reportLine(line);

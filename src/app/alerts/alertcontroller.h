@@ -27,6 +27,9 @@ struct AlertOptions
     std::function<qint64()> clock;
     // The settings file; empty means the user's settings of the program.
     QString settingsFile;
+    // A unit's own gas levels, by the serial as typed, asked at the first
+    // reading of each connection; none means the defaults for every unit.
+    std::function<readings::GasLevels(const QString &serial)> gasLevels;
 };
 
 // Wires the alert rules to the main window: it follows the unit link (its
@@ -66,6 +69,9 @@ signals:
     // history: the unit (empty for acknowledgements and mutes), the kind
     // ("alert start", ...) and the report line's text without brackets.
     void alertEvent(const QString &unit, const QString &kind, const QString &text);
+    // The events of one step together, in order, for the alarm list: a
+    // level change ends a condition and starts it again in the same step.
+    void alertEvents(const alerts::AlertRules::Events &events);
     // The mute began, counted down a second, or ended (0).
     void muteChanged(int secondsLeft);
 
@@ -83,6 +89,10 @@ private:
     std::unique_ptr<AlertSpeech> m_speech;
     QElapsedTimer m_sinceStart;
     std::function<qint64()> m_clock;
+    std::function<readings::GasLevels(const QString &serial)> m_gasLevels;
+    // The serial whose levels the rules hold; empty until the first reading
+    // of a connection asks.
+    QString m_levelsSerial;
     bool m_soundOn = true;
     bool m_noDeviceReported = false;
     bool m_speechOn = true;
