@@ -77,6 +77,7 @@ public:
     const QString &programDirectory() const override { return folder; }
     QWidget &widget() override { return *this; }
     QWidget &indicatorPlace() override { return *this; }
+    void watchUnit(const QString &) override {}
     UnitLink &unitLink() override { return link; }
     const TrafficWindow &trafficWindow() const override { return traffic; }
 

@@ -2,10 +2,23 @@
 #include <array>
 #include <cmath>
 
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSet>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
+#include "app/fleet/fleetboard.h"
+#include "app/trends/trendswindow.h"
+#include "app/viewerextras.h"
+#include "history/fleetboardmodel.h"
+#include "history/historyfile.h"
+#include "history/historywriter.h"
+#include "rules/board/fleettile.h"
 #include "rules/readings/levelpalette.h"
+#include "support/testsupport.h"
 
 namespace {
 
@@ -39,6 +52,99 @@ std::array<double, 3> lab(const std::array<double, 3> &linear)
     return {116.0 * fy - 16.0, 500.0 * (fx - fy), 200.0 * (fy - fz)};
 }
 
+constexpr qint64 Now = 1'800'000'000'000;
+
+QStringList names(std::initializer_list<const char *> texts)
+{
+    QStringList list;
+    for (const char *text : texts)
+        list << QString::fromLatin1(text);
+    return list;
+}
+
+// A tile from its history, told as "reading@-10" (a reading of the gas
+// 10 s before now), "reading@-10=1900" (with that gas), "reading@-3=100!5"
+// (with error 5), or "<event kind>@-5".
+board::Tile tileOf(const QString &unit, const QStringList &history)
+{
+    board::Tile tile;
+    tile.unit = unit;
+    for (const QString &step : history) {
+        const QString what = step.section(QLatin1Char('@'), 0, 0);
+        const QString rest = step.section(QLatin1Char('@'), 1);
+        const qint64 at = Now + rest.section(QLatin1Char('='), 0, 0).toLongLong() * 1000;
+        if (what == QLatin1String("reading")) {
+            const QString value = rest.section(QLatin1Char('='), 1);
+            const QString gas = value.section(QLatin1Char('!'), 0, 0);
+            tile.addReading(at, gas.isEmpty() ? std::nullopt : std::optional<double>(gas.toDouble()),
+                            value.section(QLatin1Char('!'), 1).toDouble());
+        } else {
+            tile.addLinkEvent(at, what);
+        }
+    }
+    return tile;
+}
+
+history::ReadingRow readingRow(const QString &unit, qint64 timeMs, double gas, double error = 0.0)
+{
+    history::ReadingRow row;
+    row.timeMs = timeMs;
+    row.unit = unit;
+    row.serial = unit;
+    row.packet = QByteArrayLiteral("packet");
+    const auto place = [](const char *name) {
+        return std::size_t(history::numericColumn(QLatin1String(name)) - history::numericColumns().data());
+    };
+    row.values[place("gas_units")] = gas;
+    row.values[place("hole_depth")] = 8000.0;
+    row.values[place("lag_depth")] = 7950.0;
+    row.values[place("bit_depth")] = 7990.0;
+    row.values[place("rop_min_ft")] = 1.25;
+    row.values[place("error_number")] = error;
+    return row;
+}
+
+// Fifty units in a history written as the recorder writes it: 0003 very
+// high, 0020 high, 0030 two minutes silent, the recorder lost 0010's link,
+// the rest below the levels.
+history::Batch fiftyUnits(qint64 now)
+{
+    history::Batch batch;
+    for (int i = 1; i <= 50; ++i) {
+        const QString unit = QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0'));
+        const double gas = i == 3 ? 1900.0 : i == 20 ? 1500.0 : 10.0 * i;
+        const qint64 last = i == 30 ? now - 120'000 : now - 2000;
+        for (qint64 t = now - 600'000; t <= last; t += 10'000)
+            batch.readings.push_back(readingRow(unit, t, gas));
+        if (i == 10)
+            batch.events.push_back({now - 1000, unit, QStringLiteral("link error"), QStringLiteral("the link failed")});
+        else
+            batch.events.push_back({now - 700'000, unit, QStringLiteral("connected"), QStringLiteral("connected")});
+    }
+    return batch;
+}
+
+bool write(const QString &path, history::Batch batch)
+{
+    HistoryWriter::Options options;
+    options.path = path;
+    HistoryWriter writer(options);
+    if (!writer.start())
+        return false;
+    writer.submit(std::move(batch));
+    return writer.stop();
+}
+
+template <typename T>
+T *topLevel()
+{
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (auto *found = qobject_cast<T *>(top); found && found->isVisible())
+            return found;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 class FleetBoardTest : public QObject
@@ -49,6 +155,13 @@ private slots:
     void paletteMarksEveryLevelApart();
     void gasLevelsStayApartForColourBlindReaders_data();
     void gasLevelsStayApartForColourBlindReaders();
+    void tilesOrderWorstFirst_data();
+    void tilesOrderWorstFirst();
+    void staleAndNoData_data();
+    void staleAndNoData();
+    void alarmBlinksWithItsReadings();
+    void boardFollowsTheHistoryByItsNews();
+    void boardFromAnotherWindowWatchesAndOpensTrends();
 };
 
 void FleetBoardTest::paletteMarksEveryLevelApart()
@@ -108,6 +221,200 @@ void FleetBoardTest::gasLevelsStayApartForColourBlindReaders()
                                                   .arg(apart)));
         }
     }
+}
+
+void FleetBoardTest::tilesOrderWorstFirst_data()
+{
+    QTest::addColumn<QStringList>("tiles");  // unit:history;history...
+    QTest::addColumn<QStringList>("acknowledged");
+    QTest::addColumn<int>("staleSeconds");
+    QTest::addColumn<QStringList>("order");
+
+    QTest::newRow("critical, warning, stale, then the rest")
+        << names({"N:reading@-1=900", "S:reading@-100=800", "W:reading@-1=100!5", "C:reading@-1=1900"})
+        << QStringList() << 30 << names({"C", "W", "S", "N"});
+    QTest::newRow("a lost link is critical; an acknowledged critical goes with the warnings")
+        << names({"W:reading@-1=1500", "A:reading@-1=1900", "L:reading@-9=100;unit ended@-5"})
+        << names({"A"}) << 30 << names({"L", "A", "W"});
+    QTest::newRow("a unit alarm is a warning")
+        << names({"N:reading@-1=1100", "E:reading@-1=100!5"}) << QStringList() << 30 << names({"E", "N"});
+    QTest::newRow("by the gas, highest first, then by the unit")
+        << names({"N1:reading@-1=300", "N3:reading@-1=900", "N2:reading@-1=900"}) << QStringList() << 30
+        << names({"N2", "N3", "N1"});
+    QTest::newRow("held high between the levels")
+        << names({"H:reading@-2=1500;reading@-1=1300", "N:reading@-2=100;reading@-1=1350"}) << QStringList()
+        << 30 << names({"H", "N"});
+    QTest::newRow("no stale limit: old data is not stale")
+        << names({"O:reading@-3600=100", "N:reading@-1=500"}) << QStringList() << 0 << names({"N", "O"});
+    QTest::newRow("no gas reading comes last")
+        << names({"X:reading@-1", "Z:reading@-1=0"}) << QStringList() << 30 << names({"Z", "X"});
+}
+
+void FleetBoardTest::tilesOrderWorstFirst()
+{
+    QFETCH(QStringList, tiles);
+    QFETCH(QStringList, acknowledged);
+    QFETCH(int, staleSeconds);
+    QFETCH(QStringList, order);
+    std::vector<board::Tile> made;
+    for (const QString &tile : tiles)
+        made.push_back(tileOf(tile.section(QLatin1Char(':'), 0, 0),
+                              tile.section(QLatin1Char(':'), 1).split(QLatin1Char(';'))));
+    QStringList shown;
+    const auto seen = [&acknowledged](const QString &unit) { return acknowledged.contains(unit); };
+    for (const std::size_t i : board::boardOrder(made, Now, staleSeconds, seen))
+        shown << made[i].unit;
+    QCOMPARE(shown, order);
+}
+
+void FleetBoardTest::staleAndNoData_data()
+{
+    QTest::addColumn<QStringList>("history");
+    QTest::addColumn<bool>("stale");
+    QTest::addColumn<bool>("noData");
+    QTest::addColumn<QString>("word");  // of the tile's level
+
+    QTest::newRow("fresh") << names({"reading@-5=100"}) << false << false << QStringLiteral("NORMAL");
+    QTest::newRow("at the limit") << names({"reading@-30=1800"}) << false << false << QStringLiteral("VERY HIGH");
+    QTest::newRow("past the limit") << names({"reading@-31=1800"}) << true << false << QStringLiteral("STALE");
+    QTest::newRow("no reading at all") << names({"connected@-5"}) << true << false << QStringLiteral("STALE");
+    QTest::newRow("link lost after the reading")
+        << names({"reading@-10=100", "link error@-5"}) << false << true << QStringLiteral("NO DATA");
+    QTest::newRow("the unit silent, closed by the recorder")
+        << names({"reading@-200=100", "silent@-80"}) << false << true << QStringLiteral("NO DATA");
+    QTest::newRow("a reading after the loss") << names({"unit ended@-10", "reading@-5=100"}) << false << false
+                                              << QStringLiteral("NORMAL");
+    QTest::newRow("connected again, no reading yet")
+        << names({"reading@-20=100", "unit ended@-10", "connected@-5"}) << false << false << QStringLiteral("NORMAL");
+    QTest::newRow("never reached") << names({"lookup error@-5"}) << false << true << QStringLiteral("NO DATA");
+}
+
+void FleetBoardTest::staleAndNoData()
+{
+    QFETCH(QStringList, history);
+    QFETCH(bool, stale);
+    QFETCH(bool, noData);
+    QFETCH(QString, word);
+    const board::Judgement judged = board::judge(tileOf(QStringLiteral("U"), history), Now, 30);
+    QCOMPARE(judged.stale, stale);
+    QCOMPARE(judged.noData, noData);
+    QVERIFY(judged.level);
+    QCOMPARE(QLatin1String(readings::levelMark(*judged.level).word), word);
+    if (noData)
+        QCOMPARE(judged.urgency, board::Urgency::Critical);
+}
+
+void FleetBoardTest::alarmBlinksWithItsReadings()
+{
+    // As the panel: the face colour on the first reading of an alarm, red
+    // on the second; a reading without one stops the blink where it is.
+    board::Tile tile;
+    QList<bool> red;
+    QStringList texts;
+    for (const double error : {5.0, 5.0, 5.0, 0.0, 17.0}) {
+        tile.addReading(Now, 100.0, error);
+        const board::Judgement judged = board::judge(tile, Now, 30);
+        red << judged.alarmRed;
+        texts << judged.alarmText;
+    }
+    QCOMPARE(red, (QList<bool>{false, true, false, false, true}));
+    QCOMPARE(texts, (names({"HIGH SAMPLE FLOW RATE", "HIGH SAMPLE FLOW RATE", "HIGH SAMPLE FLOW RATE",
+                                 "No Errors", "HIGH H2S"})));
+}
+
+void FleetBoardTest::boardFollowsTheHistoryByItsNews()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("fleet.sqlite3"));
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    QVERIFY(write(path, fiftyUnits(now)));
+
+    FleetBoardOptions options;
+    FleetBoard board(options);
+    board.follow(path);
+    QVERIFY(board.model().problem().isEmpty());
+    QStringList shown = board.shownUnits();
+    QCOMPARE(shown.size(), 50);
+    QCOMPARE(shown.mid(0, 4), (names({"0003", "0010", "0020", "0030"})));
+    QCOMPARE(shown.mid(4, 2), (names({"0050", "0049"})));
+    const board::Tile *lost = board.model().tile(QStringLiteral("0010"));
+    QVERIFY(lost && board::judge(*lost, now, 30).noData);
+    const board::Tile *silent = board.model().tile(QStringLiteral("0030"));
+    QVERIFY(silent && board::judge(*silent, now, 30).stale);
+    // Ten minutes of readings every 10 s: a point per half minute.
+    const std::size_t points = board.model().tile(QStringLiteral("0042"))->spark.size();
+    QVERIFY2(points == 20 || points == 21, qPrintable(QString::number(points)));
+
+    // The filter narrows the board by unit.
+    auto *filter = support::child<QLineEdit>(board, "txt_filter");
+    filter->setText(QStringLiteral("004"));
+    QCOMPARE(board.shownUnits(), (names({"0049", "0048", "0047", "0046", "0045", "0044", "0043", "0042",
+                                              "0041", "0040", "0004"})));
+    filter->clear();
+
+    // New rows of two units: only those two are read again, and the board
+    // orders itself anew.
+    QSignalSpy changed(&board.model(), &FleetBoardModel::tilesChanged);
+    history::Batch more;
+    more.readings.push_back(readingRow(QStringLiteral("0045"), now + 1000, 2100.0));
+    more.readings.push_back(readingRow(QStringLiteral("0012"), now + 1000, 1600.0, 5.0));
+    QVERIFY(write(path, std::move(more)));
+    QTRY_COMPARE(board.shownUnits().value(0), QStringLiteral("0045"));
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(changed.first().first().toStringList(), (names({"0012", "0045"})));
+    QCOMPARE(board.shownUnits().mid(0, 4), (names({"0045", "0003", "0010", "0012"})));
+    const board::Judgement alarm = board::judge(*board.model().tile(QStringLiteral("0012")), now, 30);
+    QCOMPARE(alarm.alarmText, QStringLiteral("HIGH SAMPLE FLOW RATE"));
+}
+
+void FleetBoardTest::boardFromAnotherWindowWatchesAndOpensTrends()
+{
+    // The viewer's own history holds three units.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    history::Batch batch;
+    batch.readings.push_back(readingRow(QStringLiteral("0001"), now - 1000, 100.0));
+    batch.readings.push_back(readingRow(QStringLiteral("0002"), now - 1000, 1800.0));
+    batch.readings.push_back(readingRow(QStringLiteral("0003"), now - 1000, 500.0));
+    QVERIFY(write(historyDatabasePath(), std::move(batch)));
+
+    support::WindowFixture fixture;
+    fixture.write("RDVlookup.TXT", QByteArrayLiteral("0001 127.0.0.1 2400\r\n0002 127.0.0.1 2401\r\n"
+                                                     "0003 127.0.0.1 2402\r\n"));
+    const std::unique_ptr<QTimer> ticking = support::fastTicks(fixture.w());
+    ViewerExtras extras(fixture.w());
+    fixture.w().show();
+    QVERIFY(QTest::qWaitForWindowActive(&fixture.w()));
+    // F6 from the trends window, not only from the main one.
+    QTest::keyClick(&fixture.w(), Qt::Key_F2);
+    TrendsWindow *trends = topLevel<TrendsWindow>();
+    QVERIFY(trends);
+    QVERIFY(QTest::qWaitForWindowActive(trends));
+    QTest::keyClick(trends, Qt::Key_F6);
+    FleetBoard *board = topLevel<FleetBoard>();
+    QVERIFY(board);
+    QCOMPARE(board->objectName(), QStringLiteral("fm_fleet"));
+    QCOMPARE(board->shownUnits(), (names({"0002", "0003", "0001"})));
+    QVERIFY(QTest::qWaitForWindowActive(board));
+
+    // The arrows move between the tiles; Enter opens that unit's trends.
+    QWidget *tiles = support::child<QWidget>(*board, "pic_tiles");
+    QCOMPARE(board->currentUnit(), QStringLiteral("0002"));
+    QTest::keyClick(tiles, Qt::Key_Right);
+    QCOMPARE(board->currentUnit(), QStringLiteral("0003"));
+    QTest::keyClick(tiles, Qt::Key_Left);
+    QTest::keyClick(tiles, Qt::Key_Left);
+    QCOMPARE(board->currentUnit(), QStringLiteral("0002"));
+    QTest::keyClick(tiles, Qt::Key_End);
+    QCOMPARE(board->currentUnit(), QStringLiteral("0001"));
+    QTest::keyClick(tiles, Qt::Key_Return);
+    QTRY_COMPARE(trends->windowTitle(), QStringLiteral("Trends: 0001"));
+
+    // Watch on panel: the serial in the box, connected as by Enter there.
+    QTest::keyClick(tiles, Qt::Key_Home);
+    support::child<QPushButton>(*board, "cmd_watch")->click();
+    QCOMPARE(support::child<QLineEdit>(fixture.w(), "txt_trailer_num")->text(), QStringLiteral("0002"));
+    QTRY_COMPARE(fixture.socket->connectCalls, 1);
+    QCOMPARE(fixture.socket->remotePort, 2401);
 }
 
 QTEST_MAIN(FleetBoardTest)

@@ -108,6 +108,7 @@ public:
     // The right end of the status line, beyond the end of its text with any
     // usual serial and data age.
     QWidget &indicatorPlace() override;
+    void watchUnit(const QString &serial) override;
     UnitLink &unitLink() override { return *m_link; }
 
     // Configuration and unlock.

@@ -96,6 +96,19 @@ void fm_more_data::cmd_connect_Click()
     winsock_connect();
 }
 
+void fm_more_data::watchUnit(const QString &serial)
+{
+    if (m_ended)
+        return;
+    // As typed: any key in the serial box drops the link, Enter connects.
+    clear_display();
+    txt_trailer_num->setText(serial);
+    show();
+    raise();
+    activateWindow();
+    winsock_connect();
+}
+
 void fm_more_data::cmd_discon_Click()
 {
     if (m_ended)

@@ -1,4 +1,7 @@
+#include <cstdio>
+
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QIcon>
 #include <QStyleFactory>
 
@@ -18,8 +21,24 @@ int main(int argc, char *argv[])
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setQuitOnLastWindowClosed(false);
 
+    QCommandLineParser options;
+    options.setApplicationDescription(QStringLiteral("Shows the live readings of a field unit."));
+    options.addHelpOption();
+    const QCommandLineOption fleet(QStringLiteral("fleet"), QStringLiteral("Opens the fleet board at start-up."));
+    options.addOption(fleet);
+    if (!options.parse(QApplication::arguments())) {
+        std::fprintf(stderr, "rtviewer: %s\n", qPrintable(options.errorText()));
+        return 2;
+    }
+    if (options.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(options.helpText()), stdout);
+        return 0;
+    }
+
     fm_more_data window;
     ViewerExtras extras(window);
     window.show();
+    if (options.isSet(fleet))
+        extras.showFleet();
     return QApplication::exec();
 }

@@ -37,6 +37,9 @@ public:
     // without covering a reading: the widget that becomes its parent, over
     // whose right end it keeps.
     virtual QWidget &indicatorPlace() = 0;
+    // Watches another unit as the operator would: the serial typed into the
+    // serial box (which drops the link, as a key there does) and connected.
+    virtual void watchUnit(const QString &serial) = 0;
 
     // The owners the window composes, for whatever listens beside it.
     virtual UnitLink &unitLink() = 0;
