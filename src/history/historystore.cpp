@@ -93,6 +93,15 @@ std::vector<Migration> migrations(sqldialect::Engine engine)
                         << QStringLiteral("INSERT INTO history_identity (origin) VALUES (%1)").arg(identity);
              return statements;
          }()},
+        // Each unit's own gas levels, a row per change, the newest holding
+        // (history/gaslevelstore).
+        {5,
+         {QStringLiteral("gas_levels")},
+         {QStringLiteral("CREATE TABLE gas_levels (id %1, unit TEXT NOT NULL, changed_ms BIGINT NOT NULL,"
+                         " clear_below DOUBLE PRECISION NOT NULL, high_above DOUBLE PRECISION NOT NULL,"
+                         " very_high_above DOUBLE PRECISION NOT NULL)")
+              .arg(id),
+          QStringLiteral("CREATE INDEX gas_levels_unit ON gas_levels (unit, id)")}},
     };
 }
 

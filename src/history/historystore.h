@@ -116,7 +116,7 @@ private:
 class HistoryStore
 {
 public:
-    static constexpr int SchemaVersion = 4;
+    static constexpr int SchemaVersion = 5;
     // Migrate is ReadWrite that also brings a server's schema forward, for
     // its owner; ReadWrite does so for a file only.
     enum class Access { ReadWrite, ReadOnly, Migrate };
