@@ -123,6 +123,7 @@ private slots:
     void drawsTheHistoryThenFollowsTheLink();
     void gasColourIsTheLinksAndGoesWithTheUnit();
     void showsTheUnitUnderAnySpelling();
+    void drawsByTheUnitsClock();
     void opensWhereItFits_data();
     void opensWhereItFits();
     void axisLabelsDifferAndFit_data();
@@ -340,6 +341,78 @@ void tst_TrendsWindow::showsTheUnitUnderAnySpelling()
     QTRY_COMPARE(gas->text(), QStringLiteral("1800"));
     QCOMPARE(window.unit(), QStringLiteral("0001"));
     QCOMPARE(colours::backColor(gas), colours::red());
+}
+
+// A backlog the unit sent late keeps its spacing when drawn by the unit's
+// own clock, which here runs two hours ahead of the arrival clock.
+void tst_TrendsWindow::drawsByTheUnitsClock()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    constexpr qint64 Ahead = 2 * 3600 * 1000;
+    constexpr qint64 Minute = 60 * 1000;
+    {
+        // Five readings taken a minute apart, arrived within a quarter of a
+        // second; two on time; one of another unit without the unit's time.
+        history::Batch batch;
+        for (int i = 0; i < 5; ++i) {
+            batch.readings.push_back(row("0001", now - 30000 + i * 50, {{QStringLiteral("gas_units"), 100.0 + i}}));
+            batch.readings.back().unitTimeMs = now + Ahead - 7 * Minute + i * Minute;
+        }
+        for (int i = 0; i < 2; ++i) {
+            const qint64 arrival = now - 5000 + i * 1000;
+            batch.readings.push_back(row("0001", arrival, {{QStringLiteral("gas_units"), 200.0 + i}}));
+            batch.readings.back().unitTimeMs = arrival + Ahead - 200;
+        }
+        batch.readings.push_back(row("0002", now - 1000, {{QStringLiteral("gas_units"), 300}}));
+        HistoryStore store;
+        QVERIFY(store.open(path, HistoryStore::Access::ReadWrite));
+        QVERIFY(store.write(batch));
+    }
+    auto *socket = new FakeSocket;
+    UnitLink link(socket);
+    link.stop();
+    link.open(QStringLiteral("0001"));
+    link.refreshState();
+    TrendsWindow window(link, {path, {}, [] { return QStringLiteral("0001"); }});
+    QSignalSpy updated(&window, &TrendsWindow::chartsUpdated);
+    window.present();
+    QVERIFY(updated.wait());
+    const TrendChart *gas = window.chart("cht_gas");
+    std::vector<QPointF> drawn = joined(gas->drawnParts(GasUnits));
+    // By arrival the backlog is bunched into one column of the plot, which
+    // keeps only its extremes.
+    QVERIFY(drawn.size() < 7);
+    QVERIFY(drawn[1].x() - drawn[0].x() <= 200.0);
+
+    window.setClock(Clock::Unit);
+    QVERIFY(updated.wait());
+    QCOMPARE(QSettings().value(QStringLiteral("trends/clock")).toString(), QStringLiteral("unit"));
+    drawn = joined(gas->drawnParts(GasUnits));
+    QCOMPARE(drawn.size(), std::size_t(7));
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(drawn[i], QPointF(static_cast<double>(now + Ahead - 7 * Minute + i * Minute), 100.0 + i));
+    // Live by the unit's clock: a reading lands at the unit's time.
+    const QDateTime taken = QDateTime::fromMSecsSinceEpoch(QDateTime::currentMSecsSinceEpoch() + Ahead - 1000, Qt::UTC);
+    QList<QByteArray> fields = support::unitFields("5070.0", "777", "0");
+    fields[1] = taken.toString(QStringLiteral("MM/dd/yyyy")).toLatin1();
+    fields[2] = taken.toString(QStringLiteral("HH:mm:ss")).toLatin1();
+    socket->queue(support::packet(fields));
+    link.poll();
+    const double takenMs = static_cast<double>(taken.toSecsSinceEpoch() * 1000);
+    QTRY_COMPARE(joined(gas->drawnParts(GasUnits)).back(), QPointF(takenMs, 777));
+
+    // A unit whose readings carry no time of their own says so.
+    window.showUnit(QStringLiteral("0002"));
+    QVERIFY(updated.wait());
+    QVERIFY(joined(gas->drawnParts(GasUnits)).empty());
+    QVERIFY2(window.findChild<QLabel *>(QStringLiteral("lbl_status"))->text().contains(QStringLiteral("unit's own date and time")),
+             qPrintable(window.findChild<QLabel *>(QStringLiteral("lbl_status"))->text()));
+    window.setClock(Clock::Arrival);
+    QVERIFY(updated.wait());
+    QCOMPARE(joined(gas->drawnParts(GasUnits)).size(), std::size_t(1));
+    QCOMPARE(QSettings().value(QStringLiteral("trends/clock")).toString(), QStringLiteral("arrival"));
 }
 
 void tst_TrendsWindow::axisLabelsDifferAndFit_data()

@@ -40,6 +40,19 @@ struct HistoryRange
     qint64 toMs = 0;
 };
 
+// The clock a unit's readings are read by: the time each arrived, or the
+// unit's own (readings without it are left out).
+enum class HistoryClock { Arrival, Unit };
+
+// A unit's own clock beside the arrival times: its earliest reading by its
+// own clock, and the arrival and unit times of its latest readings that
+// carry one, newest first.
+struct UnitClockReadings
+{
+    std::optional<qint64> firstMs;
+    std::vector<std::pair<qint64, qint64>> latest;
+};
+
 struct UnitSummary
 {
     QString unit;
@@ -64,11 +77,6 @@ struct HistoryLimits
     // viewer waits not at all (its window would freeze): a busy file fails
     // at once and the caller tries again later.
     int lockWaitMs = 0;
-    // A server's connection: above 0, how long it may take (seconds), and
-    // how long a server may stay silent in the middle of a statement
-    // before the statement fails (sqldialect::connectOptions).
-    int connectSeconds = 0;
-    int silenceSeconds = 0;
 };
 
 struct Sample
@@ -116,7 +124,7 @@ private:
 class HistoryStore
 {
 public:
-    static constexpr int SchemaVersion = 5;
+    static constexpr int SchemaVersion = 3;
     // Migrate is ReadWrite that also brings a server's schema forward, for
     // its owner; ReadWrite does so for a file only.
     enum class Access { ReadWrite, ReadOnly, Migrate };
@@ -146,30 +154,6 @@ public:
     HistoryResult<void> write(const history::Batch &batch);
     // Writes every batch in one transaction, or nothing of them.
     HistoryResult<void> write(const std::deque<history::Batch> &batches);
-    // Writes the batch in one transaction, or nothing of it, and counts the
-    // rows added: a row whose key the history holds already is left out
-    // (history::RowKey), so a batch written twice adds its rows once.
-    HistoryResult<void> write(const history::Batch &batch, history::RowCounts &added);
-
-    // The history's own number, made with its schema: the origin of the
-    // rows recorded in it, when they are copied elsewhere. 0 for a history
-    // older than the keys (read as it lies).
-    qint64 identity() const { return m_identity; }
-    // Up to maxRows rows of each table after the marks, in the order they
-    // were written, each with its key: the key it came with, or this
-    // history's identity and its row number. The marks move past them.
-    HistoryResult<history::Batch> rowsAfter(history::RowMarks &marks, int maxRows);
-    // Deletes every row up to the marks but each table's newest, in one
-    // transaction: rows handed on and acknowledged. The newest stays so
-    // that row numbers are never given twice.
-    HistoryResult<void> forget(const history::RowMarks &marks);
-    // The space the rows take in a file (0 for a server).
-    HistoryResult<qint64> usedBytes();
-    // Deletes the oldest share (0 to 1) of each table's rows, never a
-    // table's newest nor the "rows lost" events of earlier drops, and writes in the same transaction a "rows lost"
-    // event at atMs for each unit that lost rows, whose detail says how
-    // many of each kind and then why. Returns what went.
-    HistoryResult<history::RowCounts> dropOldest(double share, qint64 atMs, const QString &why);
 
     // Every unit with readings (before beforeMs), in order of the unit.
     HistoryResult<std::vector<UnitSummary>> units(qint64 beforeMs = std::numeric_limits<qint64>::max());
@@ -185,8 +169,14 @@ public:
     // A unit's readings over a range, in order of time (and of writing):
     // the packet's text when asked for, and the numeric columns named (of
     // history::numericColumns(), in each row's values at their place).
+    // By the unit's clock, the range is of the unit's times and the order
+    // theirs; readings without one are left out.
     HistoryResult<HistoryCursor<history::ReadingRow>> readings(const HistoryRange &range, bool withPacket,
-                                                              const QStringList &columns);
+                                                              const QStringList &columns,
+                                                              HistoryClock clock = HistoryClock::Arrival);
+    // The unit's clock: its first unit time, and up to latest readings
+    // that arrived from sinceMs on with both times (index look-ups).
+    HistoryResult<UnitClockReadings> unitClock(const QString &unit, qint64 sinceMs, int latest);
     // One numeric column of a unit's readings over a time range, in order
     // of time, all at once.
     HistoryResult<std::vector<Sample>> series(const QString &unit, const QString &column, qint64 fromMs, qint64 toMs);
@@ -212,25 +202,24 @@ public:
     QSqlDatabase database() const { return m_db; }
 
 private:
-    Result<void, QSqlError> connectTo(const sqldialect::Address &address, bool readOnly, const HistoryLimits &limits,
-                                      bool asItLies);
+    Result<void, QSqlError> connectTo(const sqldialect::Address &address, bool readOnly, int lockWaitMs, bool asItLies);
     HistoryResult<void> exec(const QString &statement);
-    HistoryResult<void> writeAll(const std::vector<const history::Batch *> &batches, history::RowCounts *added);
-    // The rows, inside a transaction the caller holds; false with the error.
-    bool writeInto(const std::vector<const history::Batch *> &batches, history::RowCounts *added, QSqlError &error,
-                   QStringList &addedUnits);
-    HistoryResult<qint64> readIdentity();
+    HistoryResult<void> writeAll(const std::vector<const history::Batch *> &batches);
     // Tells a server's readers which units the transaction wrote rows of.
     bool notifyUnits(const std::vector<const history::Batch *> &batches, QSqlError &error);
     template <typename Run, typename Unit>
-    bool writeRows(const history::Batch &batch, Run &run, Unit &unit, history::RowCounts *added);
+    bool writeRows(const history::Batch &batch, Run &run, Unit &unit);
     HistoryResult<void> migrate(int version);
     HistoryResult<int> schemaVersion();
     HistoryResult<void> prepareStatements();
     HistoryError sqlFailure(const QString &what, const QSqlError &error) const;
     // A query over one unit's rows in a range, executed.
     HistoryResult<std::unique_ptr<QSqlQuery>> rangeQuery(const QString &select, const QString &table,
-                                                         const HistoryRange &range, const QString &order);
+                                                         const HistoryRange &range, const QString &order,
+                                                         const QString &timeColumn = QStringLiteral("time_ms"));
+    // The indexes a reader relies on beyond the schema's steps, made where
+    // missing: they change no row, so no schema step is needed for them.
+    HistoryResult<void> keepIndexes();
 
     QString m_path;
     sqldialect::Engine m_engine = sqldialect::Engine::Sqlite;
@@ -244,5 +233,4 @@ private:
     QStringList m_knownUnits;
     // The file's schema, as found or brought forward at the open.
     int m_schema = 0;
-    qint64 m_identity = 0;
 };

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "history/trendsource.h"
+#include "rules/trends/trendview.h"
 
 namespace trends {
 
@@ -57,7 +58,7 @@ Result<std::vector<RecordedUnit>> TrendsLoader::recordedUnits()
     return std::move(*units);
 }
 
-void TrendsLoader::read(const QString &unit, qint64 fromMs, qint64 toMs)
+void TrendsLoader::read(const QString &unit, qint64 fromMs, qint64 toMs, HistoryClock clock)
 {
     stop();
     m_unit = unit;
@@ -66,8 +67,18 @@ void TrendsLoader::read(const QString &unit, qint64 fromMs, qint64 toMs)
     m_eventsUntilMs = fromMs;
     if (!m_store)
         return;
-    m_readings = std::make_unique<HistoryReadings>(*m_store, unit, fromMs, toMs);
+    m_readings = std::make_unique<HistoryReadings>(*m_store, unit, fromMs, toMs, clock);
     m_next->start();
+}
+
+Result<UnitClockReadings> TrendsLoader::unitClock(const QString &unit, qint64 sinceMs)
+{
+    if (!m_store)
+        return UnitClockReadings();
+    HistoryResult<UnitClockReadings> clock = m_store->unitClock(unit, sinceMs, static_cast<int>(UnitClock::Kept));
+    if (!clock)
+        return failure(clock.reason().text);
+    return std::move(*clock);
 }
 
 void TrendsLoader::stop()

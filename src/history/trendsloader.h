@@ -41,8 +41,13 @@ public:
 
     // Starts reading the unit's readings from fromMs to toMs (excluded) and
     // follows its events from fromMs on; samplesRead for each slice, then
-    // finished. Nothing when the file is not open.
-    void read(const QString &unit, qint64 fromMs, qint64 toMs);
+    // finished. Nothing when the file is not open. By the unit's clock the
+    // range and the samples' times are the unit's own (the events keep
+    // their arrival times).
+    void read(const QString &unit, qint64 fromMs, qint64 toMs, HistoryClock clock = HistoryClock::Arrival);
+    // The unit's own clock as the history knows it: its first unit time
+    // and the latest readings' pairs of times since sinceMs.
+    Result<UnitClockReadings> unitClock(const QString &unit, qint64 sinceMs);
     void stop();
     bool reading() const { return m_readings != nullptr; }
 

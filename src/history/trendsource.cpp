@@ -68,9 +68,11 @@ Result<std::vector<EventMark>> historyEvents(HistoryStore &store, const QString 
     return events;
 }
 
-HistoryReadings::HistoryReadings(HistoryStore &store, const QString &unit, qint64 fromMs, qint64 toMs)
+HistoryReadings::HistoryReadings(HistoryStore &store, const QString &unit, qint64 fromMs, qint64 toMs,
+                                 HistoryClock clock)
     : m_store(store)
     , m_range{unit, fromMs, toMs}
+    , m_clock(clock)
 {
 }
 
@@ -83,15 +85,16 @@ Result<std::vector<Sample>> HistoryReadings::readSome(int maxRows)
         QStringList columns;
         for (const ChannelColumn &column : channelColumns())
             columns << QLatin1String(history::numericColumns()[column.place].name);
-        HistoryResult<HistoryCursor<history::ReadingRow>> cursor = m_store.readings(m_range, false, columns);
+        HistoryResult<HistoryCursor<history::ReadingRow>> cursor = m_store.readings(m_range, false, columns, m_clock);
         if (!cursor)
             return failure(cursor.reason().text);
         m_cursor.emplace(std::move(*cursor));
     }
     samples.reserve(static_cast<std::size_t>(std::max(0, maxRows)));
-    const HistoryResult<int> read = m_cursor->fetch(maxRows, [&samples](const history::ReadingRow &row) {
+    const bool byUnit = m_clock == HistoryClock::Unit;
+    const HistoryResult<int> read = m_cursor->fetch(maxRows, [&samples, byUnit](const history::ReadingRow &row) {
         Sample sample;
-        sample.timeMs = row.timeMs;
+        sample.timeMs = byUnit ? row.unitTimeMs.value_or(row.timeMs) : row.timeMs;
         for (const ChannelColumn &column : channelColumns()) {
             if (const std::optional<double> &value = row.values[column.place])
                 sample[column.channel] = *value;

@@ -19,11 +19,14 @@ Result<std::vector<EventMark>> historyEvents(HistoryStore &store, const QString 
 
 // A unit's readings over a time range (from included, to excluded) read
 // from the history a slice at a time, in order of time, as samples with
-// their ratios. The store must stay open while it reads.
+// their ratios. By the unit's clock, the range and each sample's time are
+// the unit's own, and readings without it are left out. The store must stay
+// open while it reads.
 class HistoryReadings
 {
 public:
-    HistoryReadings(HistoryStore &store, const QString &unit, qint64 fromMs, qint64 toMs);
+    HistoryReadings(HistoryStore &store, const QString &unit, qint64 fromMs, qint64 toMs,
+                    HistoryClock clock = HistoryClock::Arrival);
 
     // Up to maxRows more readings; done() once every reading was read.
     Result<std::vector<Sample>> readSome(int maxRows);
@@ -33,6 +36,7 @@ public:
 private:
     HistoryStore &m_store;
     HistoryRange m_range;
+    HistoryClock m_clock;
     std::optional<HistoryCursor<history::ReadingRow>> m_cursor;
     bool m_done = false;
     qint64 m_read = 0;

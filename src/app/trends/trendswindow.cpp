@@ -30,7 +30,6 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
-#include "app/display/colours.h"
 #include "app/trends/striplog.h"
 #include "app/trends/trendchart.h"
 #include "app/trends/trendvalues.h"
@@ -38,6 +37,7 @@
 #include "history/trendsloader.h"
 #include "link/unitlink.h"
 #include "rules/config/usersettings.h"
+#include "rules/readings/unittime.h"
 #include "report/tourreport.h"
 #include "rules/stream/reading.h"
 #include "app/version.h"
@@ -58,6 +58,7 @@ constexpr int EventReach = 6;
 constexpr int MarkPixels = 8;
 constexpr int EventsEveryTicks = 5;
 constexpr int ReloadDelayMs = 250;
+const QString ClockKey = QStringLiteral("clock");  // in [trends]: arrival or unit
 
 struct LineLook
 {
@@ -198,6 +199,15 @@ void TrendsWindow::buildControls()
     cmd_live->setToolTip(QStringLiteral("Follow the latest readings (End)"));
     connect(cmd_live, &QToolButton::clicked, this, [this] { follow(); });
     bar->addWidget(cmd_live);
+    cbo_clock = new QComboBox(this);
+    cbo_clock->setObjectName(QStringLiteral("cbo_clock"));
+    cbo_clock->addItem(QStringLiteral("Arrival time"), static_cast<int>(Clock::Arrival));
+    cbo_clock->addItem(QStringLiteral("Unit's clock"), static_cast<int>(Clock::Unit));
+    cbo_clock->setToolTip(QStringLiteral("Draw the readings by the time they arrived, or by the unit's own date and "
+                                         "time, by which a backlog sent late keeps its spacing"));
+    connect(cbo_clock, &QComboBox::activated, this,
+            [this](int index) { setClock(static_cast<Clock>(cbo_clock->itemData(index).toInt())); });
+    bar->addWidget(cbo_clock);
     bar->addSpacing(12);
     chk_depth = new QCheckBox(QStringLiteral("Against depth"), this);
     chk_depth->setObjectName(QStringLiteral("chk_depth"));
@@ -252,15 +262,11 @@ TrendChart *TrendsWindow::addChart(const char *name)
     const QByteArray which(name);
     if (which == "gas") {
         chart->addScale({QStringLiteral("Gas units"), false, 0.0, 2000.0, false, false}, side);
-        // The bands are named by the level's shape and word as well as its
-        // colour, so they read without colour; the legend reads as rich text.
-        const auto band = [chart](double from, double to, readings::Level level, const char *range) {
-            const readings::LevelMark &mark = readings::levelMark(level);
-            chart->addBand(from, to, colours::of(mark.colour, 70), mark.label() + QLatin1String(range));
-        };
-        band(0.0, readings::GreenBelow, readings::Level::Normal, " &lt; 1200");
-        band(readings::YellowAbove, readings::RedAbove, readings::Level::High, " &gt; 1400");
-        band(readings::RedAbove, 1.0e7, readings::Level::VeryHigh, " &gt; 1750");
+        // The legend reads as rich text.
+        chart->addBand(0.0, readings::GreenBelow, QColor(0, 190, 0, 50), QStringLiteral("green &lt; 1200"));
+        chart->addBand(readings::YellowAbove, readings::RedAbove, QColor(255, 215, 0, 85),
+                       QStringLiteral("yellow &gt; 1400"));
+        chart->addBand(readings::RedAbove, 1.0e7, QColor(255, 0, 0, 55), QStringLiteral("red &gt; 1750"));
         chart->addMarks();
     } else if (which == "chromatograph") {
         chart->addScale({QStringLiteral("ppm"), true, 1.0, 100000.0, false, false}, side);
@@ -341,6 +347,12 @@ void TrendsWindow::restoreSettings()
     settings.endGroup();
     readMudLogSettings();
     settings.beginGroup(QStringLiteral("trends"));
+    const QString clock = settings.value(ClockKey, QStringLiteral("arrival")).toString();
+    m_clock = clock == QLatin1String("unit") ? Clock::Unit : Clock::Arrival;
+    if (clock != QLatin1String("unit") && clock != QLatin1String("arrival"))
+        lbl_status->setText(QStringLiteral("[SETTINGS ERR: trends/%1=%2 is neither arrival nor unit; arrival is used]")
+                                .arg(ClockKey, clock));
+    cbo_clock->setCurrentIndex(cbo_clock->findData(static_cast<int>(m_clock)));
     m_view.setAgainstDepth(settings.value(QStringLiteral("againstDepth"), false).toBool());
     chk_depth->setChecked(m_view.againstDepth());
     showPage();
@@ -356,6 +368,7 @@ void TrendsWindow::saveSettings() const
     settings.setValue(QStringLiteral("split"), m_split->saveState());
     settings.setValue(QStringLiteral("range"), static_cast<int>(m_view.range()));
     settings.setValue(QStringLiteral("againstDepth"), m_view.againstDepth());
+    settings.setValue(ClockKey, m_clock == Clock::Unit ? QStringLiteral("unit") : QStringLiteral("arrival"));
     QStringList hidden;
     for (int c = 0; c < ChannelCount; ++c) {
         if (m_hidden[static_cast<std::size_t>(c)])
@@ -401,6 +414,7 @@ void TrendsWindow::present()
         if (unit != m_unit) {
             m_liveKept.clear();
             m_liveMud.clear();
+            m_liveUnitMs.clear();
         }
         m_unit = unit;
     }
@@ -419,6 +433,7 @@ void TrendsWindow::showUnit(const QString &unit)
         m_unit = chosen;
     m_liveKept.clear();
     m_liveMud.clear();
+    m_liveUnitMs.clear();
     m_view.resetDepthZoom();
     m_view.resumeLive();
     reload();
@@ -444,6 +459,53 @@ void TrendsWindow::setAgainstDepth(bool on)
     reload();
 }
 
+void TrendsWindow::setClock(Clock clock)
+{
+    if (clock == m_clock)
+        return;
+    m_clock = clock;
+    cbo_clock->setCurrentIndex(cbo_clock->findData(static_cast<int>(clock)));
+    // A view of one clock means another time on the other: back to now.
+    m_view.follow();
+    m_cursor.reset();
+    saveSettings();
+    reload();
+}
+
+qint64 TrendsWindow::axisNow() const
+{
+    return m_clock == Clock::Unit ? m_unitClock.now(nowMs()) : nowMs();
+}
+
+std::optional<trends::Sample> TrendsWindow::onAxis(trends::Sample sample, std::optional<qint64> unitMs) const
+{
+    if (m_clock == Clock::Arrival)
+        return sample;
+    if (!unitMs)
+        return std::nullopt;
+    sample.timeMs = *unitMs;
+    return sample;
+}
+
+void TrendsWindow::readUnitClock()
+{
+    m_unitClock.clear();
+    std::optional<qint64> first;
+    const Result<UnitClockReadings> recorded = m_loader->unitClock(m_unit, nowMs() - DayMs);
+    if (recorded) {
+        first = recorded->firstMs;
+        for (auto pair = recorded->latest.rbegin(); pair != recorded->latest.rend(); ++pair)
+            m_unitClock.seen(pair->first, pair->second);
+    }
+    for (std::size_t i = 0; i < m_liveKept.size(); ++i) {
+        if (const std::optional<qint64> unitMs = m_liveUnitMs[i]) {
+            m_unitClock.seen(m_liveKept[i].timeMs, *unitMs);
+            first = std::min(first.value_or(*unitMs), *unitMs);
+        }
+    }
+    m_view.setFirstReading(first.value_or(axisNow()));
+}
+
 void TrendsWindow::lineToggled(Channel channel, bool shown)
 {
     m_hidden[static_cast<std::size_t>(channel)] = !shown;
@@ -467,7 +529,7 @@ void TrendsWindow::fillUnits()
         m_unit = known.front().unit;
     for (const RecordedUnit &recorded : known) {
         units << recorded.unit;
-        if (recorded.unit == m_unit)
+        if (recorded.unit == m_unit && m_clock == Clock::Arrival)
             m_view.setFirstReading(std::min(m_view.firstReading(), recorded.firstMs));
     }
     if (!m_unit.isEmpty() && !units.contains(m_unit))
@@ -500,22 +562,29 @@ void TrendsWindow::reload()
     else if (!*opened)
         lbl_status->setText(QStringLiteral("No history recorded yet: live readings only"));
     fillUnits();
+    if (m_clock == Clock::Unit)
+        readUnitClock();
     // The gas level is the link's, for the link's unit only: another unit
     // shows no level of its own, and none of the unit shown before.
     m_gasLevel = m_unit == unitOf(m_link.serial()) ? m_link.gasLevel() : readings::GasLevel::Unchanged;
 
-    const TrendView::ReadPlan plan = m_view.startReading(now, columns());
+    const TrendView::ReadPlan plan = m_view.startReading(axisNow(), columns());
     cmd_live->setChecked(m_view.live());
     m_data.reset(plan.axis, plan.width, plan.limit, plan.fromX, plan.toX);
     m_mudLog.clear();
     m_mudFedMs.reset();
     // What came live since the window opened; the history read next may
     // hold it as well, which changes nothing.
-    for (const trends::Sample &sample : m_liveKept) {
-        if (m_view.wanted(sample.timeMs))
-            m_data.add(sample);
+    m_onAxis = 0;
+    for (std::size_t i = 0; i < m_liveKept.size(); ++i) {
+        const std::optional<trends::Sample> sample = onAxis(m_liveKept[i], m_liveUnitMs[i]);
+        if (sample && m_view.wanted(sample->timeMs)) {
+            m_data.add(*sample);
+            ++m_onAxis;
+        }
     }
-    m_loader->read(m_unit, plan.fromMs, plan.toMs);
+    m_loader->read(m_unit, plan.fromMs, plan.toMs,
+                   m_clock == Clock::Unit ? HistoryClock::Unit : HistoryClock::Arrival);
     if (!m_loader->reading()) {
         loadFinished(failure(lbl_status->text()));
         return;
@@ -535,6 +604,7 @@ void TrendsWindow::samplesRead(const std::vector<trends::Sample> &samples, qint6
         m_data.add(sample);
         addToMudLog(mudlog::mudReadingOf(sample));
     }
+    m_onAxis += static_cast<qint64>(samples.size());
     if (m_loader->reading())
         lbl_status->setText(QStringLiteral("Reading the history… %L1 readings").arg(readSoFar));
 }
@@ -543,11 +613,20 @@ void TrendsWindow::loadFinished(const Result<void> &outcome)
 {
     // The live readings after the last one the history held; the history
     // holds no error numbers, the live readings do.
-    for (const mudlog::MudReading &reading : m_liveMud) {
+    for (std::size_t i = 0; i < m_liveMud.size(); ++i) {
+        mudlog::MudReading reading = m_liveMud[i];
+        if (m_clock == Clock::Unit) {
+            if (!m_liveUnitMs[i])
+                continue;
+            reading.timeMs = *m_liveUnitMs[i];
+        }
         if (m_view.wanted(reading.timeMs))
             addToMudLog(reading);
     }
-    if (outcome)
+    if (outcome && m_clock == Clock::Unit && m_onAxis == 0)
+        lbl_status->setText(QStringLiteral("No readings with the unit's own date and time here: by the unit's clock, "
+                                           "readings without them are left out"));
+    else if (outcome)
         lbl_status->clear();
     else if (m_loader->isOpen())
         lbl_status->setText(QStringLiteral("History not read: ") + outcome.reason());
@@ -559,7 +638,8 @@ void TrendsWindow::loadFinished(const Result<void> &outcome)
 
 void TrendsWindow::fetchNewEvents()
 {
-    if (m_view.againstDepth())
+    // The events keep the time they arrived: not marked by the unit's clock.
+    if (m_view.againstDepth() || m_clock == Clock::Unit)
         return;
     const Result<bool> fetched = m_loader->fetchNewEvents(nowMs() + 1);
     if (!fetched)
@@ -581,6 +661,7 @@ void TrendsWindow::readingAccepted(const Reading &reading)
             m_unit = unit;
             m_liveKept.clear();
             m_liveMud.clear();
+            m_liveUnitMs.clear();
             m_gasLevel = readings::GasLevel::Unchanged;
             m_view.resumeLive();
             reloadSoon();
@@ -590,19 +671,32 @@ void TrendsWindow::readingAccepted(const Reading &reading)
     // The reading brings the bit depth and the gas level it was accepted
     // with.
     m_gasLevel = reading.gasLevel;
+    const std::optional<qint64> unitMs = readings::unitTimeMs(reading.fields[2], reading.fields[3]);
+    if (unitMs)
+        m_unitClock.seen(reading.acceptedAtMs, *unitMs);
     m_liveKept.push_back(sampleOf(reading));
     m_liveMud.push_back(mudlog::mudReadingOf(reading));
+    m_liveUnitMs.push_back(unitMs);
     if (m_liveKept.size() > LiveKept) {
         m_liveKept.pop_front();
         m_liveMud.pop_front();
+        m_liveUnitMs.pop_front();
     }
-    if (!loading())
-        addToMudLog(m_liveMud.back());
-    m_data.add(m_liveKept.back());
     m_newReading = true;
+    // By the unit's clock, a reading without the unit's time is not drawn.
+    const std::optional<trends::Sample> sample = onAxis(m_liveKept.back(), unitMs);
+    if (!sample)
+        return;
+    ++m_onAxis;
+    if (!loading()) {
+        mudlog::MudReading mud = m_liveMud.back();
+        mud.timeMs = sample->timeMs;
+        addToMudLog(mud);
+    }
+    m_data.add(*sample);
     // A view that does not move with time changes only where the reading
     // lands in it.
-    m_changed = m_changed || m_view.shows(m_liveKept.back(), m_data);
+    m_changed = m_changed || m_view.shows(*sample, m_data);
 }
 
 // ---------------------------------------------------------------------------
@@ -619,7 +713,7 @@ void TrendsWindow::tick()
     const bool moving = m_view.moving();
     if ((moving || m_changed) && nowMs() - m_drawnAtMs >= m_view.drawEveryMs(columns())) {
         if (moving) {
-            m_view.moveToNow(nowMs());
+            m_view.moveToNow(axisNow());
             m_data.dropBefore(m_view.timeFrom() - m_data.channel(GasUnits).width());
         }
         refreshCharts();
@@ -656,17 +750,17 @@ void TrendsWindow::follow()
 
 void TrendsWindow::zoom(double factor, std::optional<double> around)
 {
-    redo(m_view.zoom(factor, around, nowMs(), m_data));
+    redo(m_view.zoom(factor, around, axisNow(), m_data));
 }
 
 void TrendsWindow::pan(double share)
 {
-    redo(m_view.pan(share, nowMs(), m_data));
+    redo(m_view.pan(share, axisNow(), m_data));
 }
 
 void TrendsWindow::scrolled(int value)
 {
-    redo(m_view.scrolledTo(value, scr_time->maximum(), nowMs()));
+    redo(m_view.scrolledTo(value, scr_time->maximum(), axisNow()));
 }
 
 void TrendsWindow::refreshCharts()
@@ -687,11 +781,12 @@ void TrendsWindow::refreshTimeCharts()
 {
     const double width = m_data.channel(GasUnits).width();
     drawCharts(m_timeCharts, m_view.timeFrom(), m_view.timeTo(), std::max(GapMs, 3 * width));
-    const auto [alarms, links] = m_view.marks(m_loader->events(), columns(), MarkPixels);
+    const auto [alarms, links] =
+        m_view.marks(m_clock == Clock::Unit ? std::vector<EventMark>() : m_loader->events(), columns(), MarkPixels);
     m_timeCharts.front()->setMarks(alarms, links);
 
     const QSignalBlocker quiet(scr_time);
-    const TrendView::ScrollBar bar = m_view.scrollBar(nowMs());
+    const TrendView::ScrollBar bar = m_view.scrollBar(axisNow());
     scr_time->setRange(0, bar.maximum);
     scr_time->setPageStep(bar.page);
     scr_time->setSingleStep(bar.single);
@@ -765,7 +860,7 @@ void TrendsWindow::showCursor()
     }
     // The event nearest the cursor, within a few pixels.
     const EventMark *event = nullptr;
-    if (m_cursor && !m_view.againstDepth()) {
+    if (m_cursor && !m_view.againstDepth() && m_clock == Clock::Arrival) {
         double best = (m_view.timeTo() - m_view.timeFrom()) / columns() * EventReach;
         for (const EventMark &mark : m_loader->events()) {
             const double distance = std::abs(mark.timeMs - *m_cursor);
@@ -807,7 +902,7 @@ bool TrendsWindow::eventFilter(QObject *watched, QEvent *event)
                 return true;
             m_dragged = true;
             const double share = -static_cast<double>(pixels) / std::max(1, plotLength);
-            m_view.restore(m_dragView, nowMs());
+            m_view.restore(m_dragView, axisNow());
             pan(share);
             return true;
         }
@@ -925,8 +1020,11 @@ void TrendsWindow::printReport(bool toPdf)
     if (m_options.beforeReading)
         m_options.beforeReading();
     // The time the window shows; a depth view, the time it was read for.
-    const qint64 fromMs = static_cast<qint64>(m_view.timeFrom());
-    const qint64 toMs = static_cast<qint64>(m_view.timeTo()) + 1;
+    // The report reads by arrival: by the unit's clock, the same stretch
+    // moved by the clock's offset.
+    const qint64 offset = m_clock == Clock::Unit ? m_unitClock.offsetMs().value_or(0) : 0;
+    const qint64 fromMs = static_cast<qint64>(m_view.timeFrom()) - offset;
+    const qint64 toMs = static_cast<qint64>(m_view.timeTo()) + 1 - offset;
     HistoryStore store;
     if (const HistoryResult<void> opened = store.open(m_options.historyPath, HistoryStore::Access::ReadOnly); !opened) {
         lbl_status->setText(QStringLiteral("No report: ") + opened.reason().text);

@@ -95,6 +95,9 @@ public:
     Range range() const { return m_view.range(); }
     void setAgainstDepth(bool on);
     bool againstDepth() const { return m_view.againstDepth(); }
+    // The clock the time axis is drawn by: arrival, or the unit's own.
+    void setClock(trends::Clock clock);
+    trends::Clock clock() const { return m_clock; }
     // Following the live readings at the right edge of the time axis.
     bool following() const { return m_view.live(); }
     bool loading() const;
@@ -131,6 +134,13 @@ private:
 
     // What the link reports.
     void readingAccepted(const Reading &reading);
+
+    // The clock drawn by: now on it, and a reading on it (none by the
+    // unit's clock for a reading without the unit's time).
+    qint64 axisNow() const;
+    std::optional<trends::Sample> onAxis(trends::Sample sample, std::optional<qint64> unitMs) const;
+    // Takes the unit's clock from the history and the live readings.
+    void readUnitClock();
 
     // The view.
     void tick();
@@ -169,6 +179,7 @@ private:
     QComboBox *cbo_depthunit = nullptr;
     QToolButton *cmd_print = nullptr;
     QToolButton *cmd_live = nullptr;
+    QComboBox *cbo_clock = nullptr;
     QLabel *lbl_status = nullptr;
     QSplitter *m_split = nullptr;
     QStackedWidget *m_pages = nullptr;
@@ -184,6 +195,10 @@ private:
     QString m_unit;
     bool m_followBox = true;
     trends::TrendView m_view;
+    trends::Clock m_clock = trends::Clock::Arrival;
+    trends::UnitClock m_unitClock;
+    // Readings on the axis since the last reading of the history began.
+    qint64 m_onAxis = 0;
     std::optional<double> m_cursor;
     std::vector<bool> m_hidden;
 
@@ -192,6 +207,7 @@ private:
     trends::TrendData m_data;
     std::deque<trends::Sample> m_liveKept;
     std::deque<mudlog::MudReading> m_liveMud;  // the same readings, with their error numbers
+    std::deque<std::optional<qint64>> m_liveUnitMs;  // and their times on the unit's clock
     mudlog::MudLog m_mudLog;
     std::optional<qint64> m_mudFedMs;  // the time of the last reading the mud log took
     int m_ticks = 0;

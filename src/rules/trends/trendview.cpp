@@ -6,6 +6,20 @@
 
 namespace trends {
 
+void UnitClock::seen(qint64 arrivalMs, qint64 unitMs)
+{
+    m_offsets.push_back(unitMs - arrivalMs);
+    if (m_offsets.size() > Kept)
+        m_offsets.pop_front();
+}
+
+std::optional<qint64> UnitClock::offsetMs() const
+{
+    if (m_offsets.empty())
+        return std::nullopt;
+    return *std::max_element(m_offsets.begin(), m_offsets.end());
+}
+
 qint64 TrendView::spanOf(Range range)
 {
     static constexpr qint64 Spans[] = {10 * MinuteMs, HourMs, 6 * HourMs, 24 * HourMs, 0};

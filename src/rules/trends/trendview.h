@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -11,6 +12,35 @@
 #include "rules/trends/trendsample.h"
 
 namespace trends {
+
+// The clock a time view is drawn by: the time each reading arrived, or the
+// unit's own clock (its date and time fields), by which a backlog the unit
+// sends late keeps its own spacing.
+enum class Clock { Arrival, Unit };
+
+// Where now stands on the unit's own clock: the time of arrival moved by
+// the clock's offset, read from the latest readings as the largest of their
+// unit time less their arrival time. A reading never arrives before the
+// unit took it, so the least delayed one tells the offset best, and a
+// backlog delivered late does not pull it back; a unit clock set again is
+// followed once its older readings have left the window.
+class UnitClock
+{
+public:
+    static constexpr std::size_t Kept = 120;
+
+    void clear() { m_offsets.clear(); }
+    // A reading that arrived at arrivalMs and carries unitMs.
+    void seen(qint64 arrivalMs, qint64 unitMs);
+    // None before any reading with the unit's time.
+    std::optional<qint64> offsetMs() const;
+    // Now (an arrival time) on the unit's clock; as it stands without a
+    // reading to tell the offset.
+    qint64 now(qint64 arrivalNowMs) const { return arrivalNowMs + offsetMs().value_or(0); }
+
+private:
+    std::deque<qint64> m_offsets;  // the latest readings' offsets, oldest first
+};
 
 // What a trends view shows, without widgets: a span of time ending now and
 // moving with it (live), or a stretch of time the operator scrolled or
