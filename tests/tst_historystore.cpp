@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "history/gaslevelstore.h"
 #include "history/historyexport.h"
 #include "history/historystore.h"
 #include "history/trendsloader.h"
@@ -70,6 +71,7 @@ private slots:
     void readsCutShortFail();
     void unitListCutShortFails();
     void migratesTheSecondSchema();
+    void gasLevelsFromTheThirdSchema();
     void unitClock_data();
     void unitClock();
     void trendsByTheUnitsClock();
@@ -265,9 +267,9 @@ void tst_HistoryStore::migratesTheSecondSchema()
     const char *const everyRow[] = {
         "SELECT id, time_ms, unit, hex(packet), gas_units, hole_depth, error_number FROM readings ORDER BY id",
         "SELECT * FROM units ORDER BY unit",
-        "SELECT * FROM wits_items",
+        "SELECT id, time_ms, unit, item_position, item_code, item_value FROM wits_items",
         "SELECT id, time_ms, unit, hex(record) FROM wits_records",
-        "SELECT * FROM events",
+        "SELECT id, time_ms, unit, kind, detail FROM events",
     };
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("previous"));
@@ -310,7 +312,8 @@ void tst_HistoryStore::migratesTheSecondSchema()
     QVERIFY(store.write(batch));
     store.close();
 
-    QCOMPARE(support::sqlRows(m_path, "SELECT MAX(version) FROM schema_version"), QByteArrayList({"3"}));
+    QCOMPARE(support::sqlRows(m_path, "SELECT MAX(version) FROM schema_version"),
+             QByteArrayList({QByteArray::number(HistoryStore::SchemaVersion)}));
     for (std::size_t i = 0; i < std::size(everyRow); ++i) {
         QByteArrayList after = support::sqlRows(m_path, everyRow[i]);
         if (i == 0)
@@ -331,6 +334,106 @@ void tst_HistoryStore::migratesTheSecondSchema()
     QVERIFY(!rows->at(0).unitTimeMs);
     QCOMPARE(rows->at(2).serial, QStringLiteral("1"));
     QCOMPARE(rows->at(2).unitTimeMs, std::optional<qint64>(1699999000000));
+}
+
+// A file of the third schema comes forward keeping every row, and gains the
+// units' own gas levels: none until given, then the newest of each unit;
+// read as it lies before, every unit has the defaults. The alarm list's
+// events come back of every unit, in order, from the time asked.
+void tst_HistoryStore::gasLevelsFromTheThirdSchema()
+{
+    const char *const thirdSchema[] = {
+        "CREATE TABLE schema_version (version INTEGER NOT NULL)",
+        "CREATE TABLE units (unit TEXT NOT NULL PRIMARY KEY)",
+        "CREATE TABLE readings (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL, packet BLOB NOT NULL,"
+        " gas_units DOUBLE PRECISION, hole_depth DOUBLE PRECISION, lag_depth DOUBLE PRECISION, bit_depth DOUBLE PRECISION,"
+        " rop_min_ft DOUBLE PRECISION, rop_ft_hr DOUBLE PRECISION, c1 DOUBLE PRECISION, c2 DOUBLE PRECISION,"
+        " c3 DOUBLE PRECISION, ic4 DOUBLE PRECISION, nc4 DOUBLE PRECISION, ic5 DOUBLE PRECISION, nc5 DOUBLE PRECISION,"
+        " h2s_ppm DOUBLE PRECISION, error_number DOUBLE PRECISION)",
+        "CREATE INDEX readings_unit_time ON readings (unit, time_ms)",
+        "CREATE TABLE wits_items (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL,"
+        " item_position INTEGER NOT NULL, item_code INTEGER NOT NULL, item_value DOUBLE PRECISION)",
+        "CREATE INDEX wits_items_unit_time ON wits_items (unit, time_ms)",
+        "CREATE TABLE events (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL,"
+        " kind TEXT NOT NULL, detail TEXT NOT NULL)",
+        "CREATE INDEX events_unit_time ON events (unit, time_ms)",
+        "INSERT INTO schema_version (version) VALUES (1)",
+        "CREATE TABLE wits_records (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL,"
+        " record BLOB NOT NULL)",
+        "CREATE INDEX wits_records_unit_time ON wits_records (unit, time_ms)",
+        "INSERT INTO schema_version (version) VALUES (2)",
+        "ALTER TABLE readings ADD COLUMN serial TEXT",
+        "ALTER TABLE readings ADD COLUMN unit_name BLOB",
+        "ALTER TABLE readings ADD COLUMN unit_time_ms BIGINT",
+        "INSERT INTO schema_version (version) VALUES (3)",
+        "INSERT INTO units VALUES ('0001'), ('0002')",
+        "INSERT INTO readings (time_ms, unit, packet, gas_units, serial, unit_name, unit_time_ms) VALUES"
+        " (1700000000000, '0001', X'2A30303031', 900, '1001', X'52696720', 1699999000000),"
+        " (1700000000500, '0002', X'2A31303031', 1800, NULL, NULL, NULL)",
+        "INSERT INTO wits_items (time_ms, unit, item_position, item_code, item_value) VALUES"
+        " (1700000000000, '0001', 0, 108, 1520.5)",
+        "INSERT INTO wits_records (time_ms, unit, record) VALUES (1700000000000, '0001', X'5E2C3031')",
+        "INSERT INTO events (time_ms, unit, kind, detail) VALUES (1700000000000, '0001', 'connected', '0001 connected'),"
+        " (1700000000100, '0002', 'alarm start', '{\"kind\":\"gas\"}'),"
+        " (1700000000100, '0001', 'alarm ack', '{}'), (1700000000050, '0001', 'alarm end', '{}')",
+    };
+    const char *const everyRow[] = {
+        "SELECT id, time_ms, unit, hex(packet), gas_units, serial, hex(unit_name), unit_time_ms FROM readings ORDER BY id",
+        "SELECT unit FROM units ORDER BY unit",
+        "SELECT id, time_ms, unit, item_position, item_code, item_value FROM wits_items",
+        "SELECT id, time_ms, unit, hex(record) FROM wits_records",
+        "SELECT id, time_ms, unit, kind, detail FROM events",
+    };
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("third"));
+        db.setDatabaseName(m_path);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        for (const char *statement : thirdSchema)
+            QVERIFY2(query.exec(QString::fromLatin1(statement)), qPrintable(query.lastError().text()));
+        query.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("third"));
+    std::vector<QByteArrayList> before;
+    for (const char *select : everyRow)
+        before.push_back(support::sqlRows(m_path, select));
+    QCOMPARE(before.front().size(), 2);
+    {
+        HistoryStore asItLies;
+        QVERIFY(asItLies.open(m_path, HistoryStore::Access::ReadOnly));
+        const auto levels = history::gasLevelsOf(asItLies, QStringLiteral("0001"));
+        QVERIFY2(levels, qPrintable(levels ? QString() : levels.reason().text));
+        QCOMPARE(*levels, readings::GasLevels());
+        QVERIFY(!history::setGasLevels(asItLies, QStringLiteral("0001"), readings::GasLevels(), Start));
+    }
+
+    HistoryStore store;
+    const HistoryResult<void> opened = store.open(m_path, HistoryStore::Access::ReadWrite);
+    QVERIFY2(opened, qPrintable(opened ? QString() : opened.reason().text));
+    QCOMPARE(support::sqlRows(m_path, "SELECT MAX(version) FROM schema_version"),
+             QByteArrayList({QByteArray::number(HistoryStore::SchemaVersion)}));
+    for (std::size_t i = 0; i < std::size(everyRow); ++i)
+        QCOMPARE(support::sqlRows(m_path, everyRow[i]), before[i]);
+
+    QVERIFY(history::unitGasLevels(store)->isEmpty());
+    QVERIFY(history::setGasLevels(store, QStringLiteral("0001"), {1000, 1100, 1300}, Start));
+    QVERIFY(history::setGasLevels(store, QStringLiteral("0002"), {2000, 2500, 3000}, Start));
+    QVERIFY(history::setGasLevels(store, QStringLiteral("0001"), {1250, 1450, 1800}, Start + 1));
+    QCOMPARE(*history::gasLevelsOf(store, QStringLiteral("0001")), readings::GasLevels({1250, 1450, 1800}));
+    QCOMPARE(*history::gasLevelsOf(store, QStringLiteral("0003")), readings::GasLevels());
+    const auto all = history::unitGasLevels(store);
+    QVERIFY(all);
+    QCOMPARE(all->size(), 2);
+    QCOMPARE(all->value(QStringLiteral("0002")), readings::GasLevels({2000, 2500, 3000}));
+
+    const auto events = history::eventsOfEveryUnit(
+        store, {QStringLiteral("alarm start"), QStringLiteral("alarm end"), QStringLiteral("alarm ack")}, Start + 60);
+    QVERIFY(events);
+    QStringList seen;
+    for (const history::EventRow &event : *events)
+        seen << QStringLiteral("%1 %2 %3").arg(event.timeMs - Start).arg(event.unit, event.kind);
+    QCOMPARE(seen.join(QLatin1Char('|')), QStringLiteral("100 0002 alarm start|100 0001 alarm ack"));
 }
 
 // The unit's own clock from its date and time fields; anything that is not

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 
 #include <QAtomicInteger>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -66,6 +68,40 @@ std::vector<Migration> migrations(sqldialect::Engine engine)
          {QStringLiteral("ALTER TABLE readings ADD COLUMN serial TEXT"),
           QStringLiteral("ALTER TABLE readings ADD COLUMN unit_name %1").arg(bytes),
           QStringLiteral("ALTER TABLE readings ADD COLUMN unit_time_ms BIGINT")}},
+        // Where each row was first recorded (history::RowKey), so that a
+        // row forwarded again after a lost acknowledgement, or a history
+        // copied twice, is written once; and the history's own number, the
+        // origin of the rows recorded in it. Rows written before have no
+        // key; the index holds keyed rows only, so a year's file gains no
+        // index entry per row.
+        {4, {QStringLiteral("history_identity")}, [] {
+             QStringList statements;
+             for (const char *table : {"readings", "wits_items", "wits_records", "events"}) {
+                 const QLatin1String name(table);
+                 statements << QStringLiteral("ALTER TABLE %1 ADD COLUMN origin BIGINT").arg(name)
+                            << QStringLiteral("ALTER TABLE %1 ADD COLUMN origin_id BIGINT").arg(name)
+                            << QStringLiteral("CREATE UNIQUE INDEX %1_origin ON %1 (origin, origin_id, time_ms)"
+                                              " WHERE origin IS NOT NULL")
+                                   .arg(name);
+             }
+             // A positive 63-bit number: two histories that draw the same
+             // are not to be expected among a fleet's.
+             qint64 identity = 0;
+             while (identity == 0)
+                 identity = static_cast<qint64>(QRandomGenerator::system()->generate64() >> 1);
+             statements << QStringLiteral("CREATE TABLE history_identity (origin BIGINT NOT NULL)")
+                        << QStringLiteral("INSERT INTO history_identity (origin) VALUES (%1)").arg(identity);
+             return statements;
+         }()},
+        // Each unit's own gas levels, a row per change, the newest holding
+        // (history/gaslevelstore).
+        {5,
+         {QStringLiteral("gas_levels")},
+         {QStringLiteral("CREATE TABLE gas_levels (id %1, unit TEXT NOT NULL, changed_ms BIGINT NOT NULL,"
+                         " clear_below DOUBLE PRECISION NOT NULL, high_above DOUBLE PRECISION NOT NULL,"
+                         " very_high_above DOUBLE PRECISION NOT NULL)")
+              .arg(id),
+          QStringLiteral("CREATE INDEX gas_levels_unit ON gas_levels (unit, id)")}},
     };
 }
 
@@ -144,12 +180,12 @@ HistoryResult<void> HistoryStore::open(const QString &path, Access access, const
     if (!server && !readOnly && !QDir().mkpath(folder))
         return refused(QStringLiteral("cannot create the folder %1").arg(QDir::toNativeSeparators(folder)));
 
-    Result<void, QSqlError> connected = connectTo(*address, readOnly, limits.lockWaitMs, false);
+    Result<void, QSqlError> connected = connectTo(*address, readOnly, limits, false);
     // A write-ahead file on a read-only medium cannot be read the usual way,
     // which shares an index file beside it with the writers; where that file
     // cannot be made, the file is read as it lies.
     if (!connected && readOnly && sqldialect::cannotShareReads(m_engine, connected.reason()))
-        connected = connectTo(*address, readOnly, limits.lockWaitMs, true);
+        connected = connectTo(*address, readOnly, limits, true);
     if (!connected)
         return failure(sqlFailure(QStringLiteral("cannot open"), connected.reason()));
     // Another program's database is refused before anything in it changes,
@@ -181,6 +217,10 @@ HistoryResult<void> HistoryStore::open(const QString &path, Access access, const
     if (readOnly) {
         if (*version < 1)
             return refused(QStringLiteral("%1 holds no history yet").arg(QDir::toNativeSeparators(path)));
+        const HistoryResult<qint64> identity = readIdentity();
+        if (!identity)
+            return identity.failed();
+        m_identity = *identity;
         return {};
     }
     if (const HistoryResult<void> migrated = migrate(*version); !migrated)
@@ -191,11 +231,15 @@ HistoryResult<void> HistoryStore::open(const QString &path, Access access, const
             return indexed;
     }
     m_schema = SchemaVersion;
+    const HistoryResult<qint64> identity = readIdentity();
+    if (!identity)
+        return identity.failed();
+    m_identity = *identity;
     return prepareStatements();
 }
 
-Result<void, QSqlError> HistoryStore::connectTo(const sqldialect::Address &address, bool readOnly, int lockWaitMs,
-                                                bool asItLies)
+Result<void, QSqlError> HistoryStore::connectTo(const sqldialect::Address &address, bool readOnly,
+                                                const HistoryLimits &limits, bool asItLies)
 {
     close();
     sqldialect::quietenDriver(address.engine);
@@ -208,7 +252,8 @@ Result<void, QSqlError> HistoryStore::connectTo(const sqldialect::Address &addre
     } else {
         m_db.setDatabaseName(asItLies ? sqldialect::unchangingFileName(address.path) : address.path);
     }
-    m_db.setConnectOptions(sqldialect::connectOptions(address, readOnly, lockWaitMs, asItLies));
+    m_db.setConnectOptions(sqldialect::connectOptions(address, readOnly, limits.lockWaitMs, asItLies,
+                                                      limits.connectSeconds, limits.silenceSeconds));
     if (!m_db.open()) {
         const QSqlError error = m_db.lastError();
         close();
@@ -222,8 +267,22 @@ Result<void, QSqlError> HistoryStore::connectTo(const sqldialect::Address &addre
     return header;
 }
 
+HistoryResult<qint64> HistoryStore::readIdentity()
+{
+    if (m_schema < 4)
+        return qint64(0);
+    QSqlQuery query(m_db);
+    if (!query.exec(QStringLiteral("SELECT origin FROM history_identity")))
+        return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
+    const qint64 identity = query.next() ? query.value(0).toLongLong() : 0;
+    if (query.lastError().isValid())
+        return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
+    return identity;
+}
+
 void HistoryStore::close()
 {
+    m_identity = 0;
     m_insertReading.reset();
     m_insertWits.reset();
     m_insertWitsRecord.reset();
@@ -327,73 +386,107 @@ HistoryResult<void> HistoryStore::prepareStatements()
         error = query->lastError();
         return false;
     };
-    QString columns = QStringLiteral("time_ms, unit, packet, serial, unit_name, unit_time_ms");
-    QString marks = QStringLiteral("?, ?, ?, ?, ?, ?");
+    QString columns = QStringLiteral("origin, origin_id, time_ms, unit, packet, serial, unit_name, unit_time_ms");
+    QString marks = QStringLiteral("?, ?, ?, ?, ?, ?, ?, ?");
     for (const history::NumericColumn &column : history::numericColumns()) {
         columns += QStringLiteral(", ") + QLatin1String(column.name);
         marks += QStringLiteral(", ?");
     }
-    if (prepare(m_insertReading, QStringLiteral("INSERT INTO readings (%1) VALUES (%2)").arg(columns, marks))
-        && prepare(m_insertWits, QStringLiteral("INSERT INTO wits_items (time_ms, unit, item_position, item_code,"
-                                                " item_value) VALUES (?, ?, ?, ?, ?)"))
-        && prepare(m_insertWitsRecord, QStringLiteral("INSERT INTO wits_records (time_ms, unit, record) VALUES (?, ?, ?)"))
-        && prepare(m_insertEvent, QStringLiteral("INSERT INTO events (time_ms, unit, kind, detail) VALUES (?, ?, ?, ?)"))
+    const QString keep = sqldialect::keepFirstOfKey();
+    if (prepare(m_insertReading, QStringLiteral("INSERT INTO readings (%1) VALUES (%2)").arg(columns, marks) + keep)
+        && prepare(m_insertWits, QStringLiteral("INSERT INTO wits_items (origin, origin_id, time_ms, unit, item_position,"
+                                                " item_code, item_value) VALUES (?, ?, ?, ?, ?, ?, ?)")
+                                     + keep)
+        && prepare(m_insertWitsRecord, QStringLiteral("INSERT INTO wits_records (origin, origin_id, time_ms, unit, record)"
+                                                      " VALUES (?, ?, ?, ?, ?)")
+                                           + keep)
+        && prepare(m_insertEvent, QStringLiteral("INSERT INTO events (origin, origin_id, time_ms, unit, kind, detail)"
+                                                 " VALUES (?, ?, ?, ?, ?, ?)")
+                                      + keep)
         && prepare(m_insertUnit, sqldialect::insertIfAbsent(QStringLiteral("units"), QStringLiteral("unit"))))
         return {};
     return failure(sqlFailure(QStringLiteral("cannot prepare"), error));
 }
 
 template <typename Run, typename Unit>
-bool HistoryStore::writeRows(const history::Batch &batch, Run &run, Unit &unit)
+bool HistoryStore::writeRows(const history::Batch &batch, Run &run, Unit &unit, history::RowCounts *added)
 {
+    // The key first: none binds NULL, and such a row is always written.
+    auto key = [](QSqlQuery &query, const history::RowKey &key) {
+        const QVariant none(QMetaType::fromType<qint64>());
+        query.bindValue(0, key.origin != 0 ? QVariant(key.origin) : none);
+        query.bindValue(1, key.origin != 0 ? QVariant(key.id) : none);
+    };
+    // Whether the row went in, or its key was there already.
+    auto count = [added](QSqlQuery &query, qint64 history::RowCounts::*kind) {
+        if (added && query.numRowsAffected() > 0)
+            added->*kind += 1;
+    };
     bool ok = true;
     for (const history::ReadingRow &row : batch.readings) {
         if (!(ok = unit(row.unit)))
             break;
-        m_insertReading->bindValue(0, row.timeMs);
-        m_insertReading->bindValue(1, textValue(row.unit));
-        m_insertReading->bindValue(2, row.packet);
-        m_insertReading->bindValue(3, textValue(row.serial.isEmpty() ? row.unit : row.serial));
-        m_insertReading->bindValue(4, row.unitName);
-        m_insertReading->bindValue(5, row.unitTimeMs ? QVariant(*row.unitTimeMs) : QVariant(QMetaType::fromType<qint64>()));
+        key(*m_insertReading, row.key);
+        m_insertReading->bindValue(2, row.timeMs);
+        m_insertReading->bindValue(3, textValue(row.unit));
+        m_insertReading->bindValue(4, row.packet);
+        m_insertReading->bindValue(5, textValue(row.serial.isEmpty() ? row.unit : row.serial));
+        m_insertReading->bindValue(6, row.unitName);
+        m_insertReading->bindValue(7, row.unitTimeMs ? QVariant(*row.unitTimeMs) : QVariant(QMetaType::fromType<qint64>()));
         for (std::size_t i = 0; i < row.values.size(); ++i)
-            m_insertReading->bindValue(static_cast<int>(6 + i), optionalValue(row.values[i]));
+            m_insertReading->bindValue(static_cast<int>(8 + i), optionalValue(row.values[i]));
         if (!(ok = run(*m_insertReading)))
             break;
+        count(*m_insertReading, &history::RowCounts::readings);
     }
     for (auto it = batch.witsItems.begin(); ok && it != batch.witsItems.end(); ++it) {
         if (!(ok = unit(it->unit)))
             break;
-        m_insertWits->bindValue(0, it->timeMs);
-        m_insertWits->bindValue(1, textValue(it->unit));
-        m_insertWits->bindValue(2, it->position);
-        m_insertWits->bindValue(3, it->code);
-        m_insertWits->bindValue(4, it->value);
-        ok = run(*m_insertWits);
+        key(*m_insertWits, it->key);
+        m_insertWits->bindValue(2, it->timeMs);
+        m_insertWits->bindValue(3, textValue(it->unit));
+        m_insertWits->bindValue(4, it->position);
+        m_insertWits->bindValue(5, it->code);
+        m_insertWits->bindValue(6, it->value);
+        if ((ok = run(*m_insertWits)))
+            count(*m_insertWits, &history::RowCounts::witsItems);
     }
     for (auto it = batch.witsRecords.begin(); ok && it != batch.witsRecords.end(); ++it) {
         if (!(ok = unit(it->unit)))
             break;
-        m_insertWitsRecord->bindValue(0, it->timeMs);
-        m_insertWitsRecord->bindValue(1, textValue(it->unit));
-        m_insertWitsRecord->bindValue(2, it->record);
-        ok = run(*m_insertWitsRecord);
+        key(*m_insertWitsRecord, it->key);
+        m_insertWitsRecord->bindValue(2, it->timeMs);
+        m_insertWitsRecord->bindValue(3, textValue(it->unit));
+        m_insertWitsRecord->bindValue(4, it->record);
+        if ((ok = run(*m_insertWitsRecord)))
+            count(*m_insertWitsRecord, &history::RowCounts::witsRecords);
     }
     for (auto it = batch.events.begin(); ok && it != batch.events.end(); ++it) {
         if (!(ok = unit(it->unit)))
             break;
-        m_insertEvent->bindValue(0, it->timeMs);
-        m_insertEvent->bindValue(1, textValue(it->unit));
-        m_insertEvent->bindValue(2, textValue(it->kind));
-        m_insertEvent->bindValue(3, textValue(it->detail));
-        ok = run(*m_insertEvent);
+        key(*m_insertEvent, it->key);
+        m_insertEvent->bindValue(2, it->timeMs);
+        m_insertEvent->bindValue(3, textValue(it->unit));
+        m_insertEvent->bindValue(4, textValue(it->kind));
+        m_insertEvent->bindValue(5, textValue(it->detail));
+        if ((ok = run(*m_insertEvent)))
+            count(*m_insertEvent, &history::RowCounts::events);
     }
     return ok;
 }
 
 HistoryResult<void> HistoryStore::write(const history::Batch &batch)
 {
-    return writeAll({&batch});
+    return writeAll({&batch}, nullptr);
+}
+
+HistoryResult<void> HistoryStore::write(const history::Batch &batch, history::RowCounts &added)
+{
+    history::RowCounts counted;
+    const HistoryResult<void> written = writeAll({&batch}, &counted);
+    if (written)
+        added += counted;
+    return written;
 }
 
 HistoryResult<void> HistoryStore::write(const std::deque<history::Batch> &batches)
@@ -402,10 +495,11 @@ HistoryResult<void> HistoryStore::write(const std::deque<history::Batch> &batche
     all.reserve(batches.size());
     for (const history::Batch &batch : batches)
         all.push_back(&batch);
-    return writeAll(all);
+    return writeAll(all, nullptr);
 }
 
-HistoryResult<void> HistoryStore::writeAll(const std::vector<const history::Batch *> &batches)
+HistoryResult<void> HistoryStore::writeAll(const std::vector<const history::Batch *> &batches,
+                                           history::RowCounts *added)
 {
     if (!m_insertReading)
         return failure(HistoryError{sqldialect::Failure::Other, QStringLiteral("the history file is not open")});
@@ -413,28 +507,9 @@ HistoryResult<void> HistoryStore::writeAll(const std::vector<const history::Batc
         return {};
     if (!m_db.transaction())
         return failure(sqlFailure(QStringLiteral("cannot write to"), m_db.lastError()));
-    QStringList added;
+    QStringList addedUnits;
     QSqlError error;
-    auto run = [&error](QSqlQuery &query) {
-        if (query.exec())
-            return true;
-        error = query.lastError();
-        return false;
-    };
-    auto unit = [&](const QString &name) {
-        if (m_knownUnits.contains(name) || added.contains(name))
-            return true;
-        added.append(name);
-        m_insertUnit->bindValue(0, textValue(name));
-        return run(*m_insertUnit);
-    };
-    bool ok = true;
-    for (auto batch = batches.begin(); ok && batch != batches.end(); ++batch)
-        ok = writeRows(**batch, run, unit);
-    // Readers following a server hear of the units as the commit lands
-    // (a notification goes out with its transaction, or not at all).
-    if (ok && m_engine == sqldialect::Engine::Postgres)
-        ok = notifyUnits(batches, error);
+    bool ok = writeInto(batches, added, error, addedUnits);
     if (ok && !m_db.commit()) {
         error = m_db.lastError();
         ok = false;
@@ -443,8 +518,34 @@ HistoryResult<void> HistoryStore::writeAll(const std::vector<const history::Batc
         m_db.rollback();
         return failure(sqlFailure(QStringLiteral("cannot write to"), error));
     }
-    m_knownUnits += added;
+    m_knownUnits += addedUnits;
     return {};
+}
+
+bool HistoryStore::writeInto(const std::vector<const history::Batch *> &batches, history::RowCounts *added,
+                             QSqlError &error, QStringList &addedUnits)
+{
+    auto run = [&error](QSqlQuery &query) {
+        if (query.exec())
+            return true;
+        error = query.lastError();
+        return false;
+    };
+    auto unit = [&](const QString &name) {
+        if (m_knownUnits.contains(name) || addedUnits.contains(name))
+            return true;
+        addedUnits.append(name);
+        m_insertUnit->bindValue(0, textValue(name));
+        return run(*m_insertUnit);
+    };
+    bool ok = true;
+    for (auto batch = batches.begin(); ok && batch != batches.end(); ++batch)
+        ok = writeRows(**batch, run, unit, added);
+    // Readers following a server hear of the units as the commit lands
+    // (a notification goes out with its transaction, or not at all).
+    if (ok && m_engine == sqldialect::Engine::Postgres)
+        ok = notifyUnits(batches, error);
+    return ok;
 }
 
 bool HistoryStore::notifyUnits(const std::vector<const history::Batch *> &batches, QSqlError &error)
@@ -814,6 +915,209 @@ HistoryResult<QStringList> HistoryStore::check()
     if (query.lastError().isValid())
         return failure(sqlFailure(QStringLiteral("cannot check"), query.lastError()));
     return problems;
+}
+
+HistoryResult<history::Batch> HistoryStore::rowsAfter(history::RowMarks &marks, int maxRows)
+{
+    if (m_schema < 4 || m_identity == 0)
+        return failure(HistoryError{sqldialect::Failure::Other,
+                                    QStringLiteral("%1 is older than this program: it is brought forward when it is"
+                                                   " opened for writing")
+                                        .arg(QDir::toNativeSeparators(m_path))});
+    history::Batch batch;
+    // Runs the table's query after its mark; read(row) takes each row,
+    // whose key is the one it came with or this history's.
+    auto readTable = [&](const QString &table, const QString &columns, qint64 &mark,
+                         const std::function<history::RowKey &(const QSqlQuery &)> &read) -> HistoryResult<void> {
+        QSqlQuery query(m_db);
+        query.setForwardOnly(true);
+        query.prepare(QStringLiteral("SELECT id, origin, origin_id, %1 FROM %2 WHERE id > ? ORDER BY id LIMIT ?")
+                          .arg(columns, table));
+        query.addBindValue(mark);
+        query.addBindValue(qMax(1, maxRows));
+        if (!query.exec())
+            return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
+        while (query.next()) {
+            const qint64 id = query.value(0).toLongLong();
+            history::RowKey &key = read(query);
+            key = query.isNull(1) ? history::RowKey{m_identity, id}
+                                  : history::RowKey{query.value(1).toLongLong(), query.value(2).toLongLong()};
+            mark = id;
+        }
+        if (query.lastError().isValid())
+            return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
+        return {};
+    };
+    QString numeric;
+    for (const history::NumericColumn &column : history::numericColumns())
+        numeric += QStringLiteral(", ") + QLatin1String(column.name);
+    constexpr int First = 3;  // after id, origin, origin_id
+    HistoryResult<void> read = readTable(
+        QStringLiteral("readings"), QStringLiteral("time_ms, unit, packet, serial, unit_name, unit_time_ms") + numeric,
+        marks.readings, [&batch](const QSqlQuery &row) -> history::RowKey & {
+            history::ReadingRow reading;
+            reading.timeMs = row.value(First).toLongLong();
+            reading.unit = row.value(First + 1).toString();
+            reading.packet = row.value(First + 2).toByteArray();
+            reading.serial = row.value(First + 3).toString();
+            reading.unitName = row.value(First + 4).toByteArray();
+            if (!row.isNull(First + 5))
+                reading.unitTimeMs = row.value(First + 5).toLongLong();
+            for (std::size_t i = 0; i < reading.values.size(); ++i) {
+                const int at = First + 6 + static_cast<int>(i);
+                if (!row.isNull(at))
+                    reading.values[i] = row.value(at).toDouble();
+            }
+            batch.readings.push_back(std::move(reading));
+            return batch.readings.back().key;
+        });
+    if (read)
+        read = readTable(QStringLiteral("wits_items"), QStringLiteral("time_ms, unit, item_position, item_code, item_value"),
+                         marks.witsItems, [&batch](const QSqlQuery &row) -> history::RowKey & {
+                             batch.witsItems.push_back({row.value(First).toLongLong(), row.value(First + 1).toString(),
+                                                        row.value(First + 2).toInt(), row.value(First + 3).toInt(),
+                                                        row.value(First + 4).toDouble()});
+                             return batch.witsItems.back().key;
+                         });
+    if (read)
+        read = readTable(QStringLiteral("wits_records"), QStringLiteral("time_ms, unit, record"), marks.witsRecords,
+                         [&batch](const QSqlQuery &row) -> history::RowKey & {
+                             batch.witsRecords.push_back({row.value(First).toLongLong(), row.value(First + 1).toString(),
+                                                          row.value(First + 2).toByteArray()});
+                             return batch.witsRecords.back().key;
+                         });
+    if (read)
+        read = readTable(QStringLiteral("events"), QStringLiteral("time_ms, unit, kind, detail"), marks.events,
+                         [&batch](const QSqlQuery &row) -> history::RowKey & {
+                             batch.events.push_back({row.value(First).toLongLong(), row.value(First + 1).toString(),
+                                                     row.value(First + 2).toString(), row.value(First + 3).toString()});
+                             return batch.events.back().key;
+                         });
+    if (!read)
+        return read.failed();
+    return batch;
+}
+
+HistoryResult<void> HistoryStore::forget(const history::RowMarks &marks)
+{
+    if (!m_db.transaction())
+        return failure(sqlFailure(QStringLiteral("cannot update"), m_db.lastError()));
+    const std::pair<const char *, qint64> tables[] = {
+        {"readings", marks.readings}, {"wits_items", marks.witsItems}, {"wits_records", marks.witsRecords}, {"events", marks.events}};
+    for (const auto &[table, mark] : tables) {
+        if (mark <= 0)
+            continue;
+        QSqlQuery query(m_db);
+        // The newest row stays: a file numbers a new row after its highest,
+        // so a table never emptied never numbers two rows alike, and each
+        // row's key stays its own.
+        query.prepare(QStringLiteral("DELETE FROM %1 WHERE id <= ? AND id < (SELECT MAX(id) FROM %1)").arg(QLatin1String(table)));
+        query.addBindValue(mark);
+        if (!query.exec()) {
+            const HistoryError error = sqlFailure(QStringLiteral("cannot update"), query.lastError());
+            m_db.rollback();
+            return failure(error);
+        }
+    }
+    if (!m_db.commit()) {
+        const HistoryError error = sqlFailure(QStringLiteral("cannot update"), m_db.lastError());
+        m_db.rollback();
+        return failure(error);
+    }
+    return {};
+}
+
+HistoryResult<qint64> HistoryStore::usedBytes()
+{
+    const Result<qint64, QSqlError> used = sqldialect::usedBytes(m_db, m_engine);
+    if (!used)
+        return failure(sqlFailure(QStringLiteral("cannot read"), used.reason()));
+    return *used;
+}
+
+HistoryResult<history::RowCounts> HistoryStore::dropOldest(double share, qint64 atMs, const QString &why)
+{
+    if (!m_insertEvent)
+        return failure(HistoryError{sqldialect::Failure::Other, QStringLiteral("the history file is not open")});
+    if (!m_db.transaction())
+        return failure(sqlFailure(QStringLiteral("cannot update"), m_db.lastError()));
+    std::map<QString, history::RowCounts> lost;
+    history::RowCounts dropped;
+    QSqlError error;
+    auto run = [&error](QSqlQuery &query) {
+        if (query.exec())
+            return true;
+        error = query.lastError();
+        return false;
+    };
+    const std::pair<const char *, qint64 history::RowCounts::*> tables[] = {
+        {"readings", &history::RowCounts::readings},
+        {"wits_items", &history::RowCounts::witsItems},
+        {"wits_records", &history::RowCounts::witsRecords},
+        {"events", &history::RowCounts::events}};
+    bool ok = true;
+    for (const auto &[name, kind] : tables) {
+        const QLatin1String table(name);
+        // The counts of earlier drops stay: they are all that is left of
+        // the rows they count.
+        const QString which = kind == &history::RowCounts::events ? QStringLiteral(" WHERE kind <> 'rows lost'") : QString();
+        QSqlQuery count(m_db);
+        if (!(ok = count.exec(QStringLiteral("SELECT COUNT(*) FROM %1%2").arg(table, which)) && count.next())) {
+            error = count.lastError();
+            break;
+        }
+        const qint64 rows = count.value(0).toLongLong();
+        count.finish();
+        // The newest row stays, whatever the share: it is what the full
+        // store is kept for.
+        const qint64 doomed = qMin(rows - 1, static_cast<qint64>(std::floor(double(rows) * qBound(0.0, share, 1.0))));
+        if (doomed <= 0)
+            continue;
+        QSqlQuery units(m_db);
+        units.setForwardOnly(true);
+        units.prepare(QStringLiteral("SELECT unit, COUNT(*) FROM (SELECT unit FROM %1%2 ORDER BY id LIMIT ?) oldest"
+                                     " GROUP BY unit")
+                          .arg(table, which));
+        units.addBindValue(doomed);
+        if (!(ok = run(units)))
+            break;
+        while (units.next())
+            lost[units.value(0).toString()].*kind += units.value(1).toLongLong();
+        if ((ok = !units.lastError().isValid()) == false) {
+            error = units.lastError();
+            break;
+        }
+        QSqlQuery remove(m_db);
+        remove.prepare(QStringLiteral("DELETE FROM %1 WHERE id IN (SELECT id FROM %1%2 ORDER BY id LIMIT ?)").arg(table, which));
+        remove.addBindValue(doomed);
+        if (!(ok = run(remove)))
+            break;
+        dropped.*kind += doomed;
+    }
+    // What went is history too, under each unit it went from.
+    history::Batch note;
+    for (const auto &[unit, counts] : lost) {
+        note.events.push_back({atMs, unit, QStringLiteral("rows lost"),
+                               QStringLiteral("%1 readings, %2 WITS items, %3 WITS records and %4 events %5")
+                                   .arg(counts.readings)
+                                   .arg(counts.witsItems)
+                                   .arg(counts.witsRecords)
+                                   .arg(counts.events)
+                                   .arg(why)});
+    }
+    QStringList addedUnits;
+    if (ok && !note.empty())
+        ok = writeInto({&note}, nullptr, error, addedUnits);
+    if (ok && !m_db.commit()) {
+        error = m_db.lastError();
+        ok = false;
+    }
+    if (!ok) {
+        m_db.rollback();
+        return failure(sqlFailure(QStringLiteral("cannot update"), error));
+    }
+    m_knownUnits += addedUnits;
+    return dropped;
 }
 
 template <typename Row>

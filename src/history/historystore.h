@@ -77,6 +77,11 @@ struct HistoryLimits
     // viewer waits not at all (its window would freeze): a busy file fails
     // at once and the caller tries again later.
     int lockWaitMs = 0;
+    // A server's connection: above 0, how long it may take (seconds), and
+    // how long a server may stay silent in the middle of a statement
+    // before the statement fails (sqldialect::connectOptions).
+    int connectSeconds = 0;
+    int silenceSeconds = 0;
 };
 
 struct Sample
@@ -124,7 +129,7 @@ private:
 class HistoryStore
 {
 public:
-    static constexpr int SchemaVersion = 3;
+    static constexpr int SchemaVersion = 5;
     // Migrate is ReadWrite that also brings a server's schema forward, for
     // its owner; ReadWrite does so for a file only.
     enum class Access { ReadWrite, ReadOnly, Migrate };
@@ -154,6 +159,30 @@ public:
     HistoryResult<void> write(const history::Batch &batch);
     // Writes every batch in one transaction, or nothing of them.
     HistoryResult<void> write(const std::deque<history::Batch> &batches);
+    // Writes the batch in one transaction, or nothing of it, and counts the
+    // rows added: a row whose key the history holds already is left out
+    // (history::RowKey), so a batch written twice adds its rows once.
+    HistoryResult<void> write(const history::Batch &batch, history::RowCounts &added);
+
+    // The history's own number, made with its schema: the origin of the
+    // rows recorded in it, when they are copied elsewhere. 0 for a history
+    // older than the keys (read as it lies).
+    qint64 identity() const { return m_identity; }
+    // Up to maxRows rows of each table after the marks, in the order they
+    // were written, each with its key: the key it came with, or this
+    // history's identity and its row number. The marks move past them.
+    HistoryResult<history::Batch> rowsAfter(history::RowMarks &marks, int maxRows);
+    // Deletes every row up to the marks but each table's newest, in one
+    // transaction: rows handed on and acknowledged. The newest stays so
+    // that row numbers are never given twice.
+    HistoryResult<void> forget(const history::RowMarks &marks);
+    // The space the rows take in a file (0 for a server).
+    HistoryResult<qint64> usedBytes();
+    // Deletes the oldest share (0 to 1) of each table's rows, never a
+    // table's newest nor the "rows lost" events of earlier drops, and writes in the same transaction a "rows lost"
+    // event at atMs for each unit that lost rows, whose detail says how
+    // many of each kind and then why. Returns what went.
+    HistoryResult<history::RowCounts> dropOldest(double share, qint64 atMs, const QString &why);
 
     // Every unit with readings (before beforeMs), in order of the unit.
     HistoryResult<std::vector<UnitSummary>> units(qint64 beforeMs = std::numeric_limits<qint64>::max());
@@ -202,13 +231,18 @@ public:
     QSqlDatabase database() const { return m_db; }
 
 private:
-    Result<void, QSqlError> connectTo(const sqldialect::Address &address, bool readOnly, int lockWaitMs, bool asItLies);
+    Result<void, QSqlError> connectTo(const sqldialect::Address &address, bool readOnly, const HistoryLimits &limits,
+                                      bool asItLies);
     HistoryResult<void> exec(const QString &statement);
-    HistoryResult<void> writeAll(const std::vector<const history::Batch *> &batches);
+    HistoryResult<void> writeAll(const std::vector<const history::Batch *> &batches, history::RowCounts *added);
+    // The rows, inside a transaction the caller holds; false with the error.
+    bool writeInto(const std::vector<const history::Batch *> &batches, history::RowCounts *added, QSqlError &error,
+                   QStringList &addedUnits);
+    HistoryResult<qint64> readIdentity();
     // Tells a server's readers which units the transaction wrote rows of.
     bool notifyUnits(const std::vector<const history::Batch *> &batches, QSqlError &error);
     template <typename Run, typename Unit>
-    bool writeRows(const history::Batch &batch, Run &run, Unit &unit);
+    bool writeRows(const history::Batch &batch, Run &run, Unit &unit, history::RowCounts *added);
     HistoryResult<void> migrate(int version);
     HistoryResult<int> schemaVersion();
     HistoryResult<void> prepareStatements();
@@ -233,4 +267,5 @@ private:
     QStringList m_knownUnits;
     // The file's schema, as found or brought forward at the open.
     int m_schema = 0;
+    qint64 m_identity = 0;
 };

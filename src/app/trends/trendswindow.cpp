@@ -30,6 +30,7 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
+#include "app/display/colours.h"
 #include "app/trends/striplog.h"
 #include "app/trends/trendchart.h"
 #include "app/trends/trendvalues.h"
@@ -262,11 +263,15 @@ TrendChart *TrendsWindow::addChart(const char *name)
     const QByteArray which(name);
     if (which == "gas") {
         chart->addScale({QStringLiteral("Gas units"), false, 0.0, 2000.0, false, false}, side);
-        // The legend reads as rich text.
-        chart->addBand(0.0, readings::GreenBelow, QColor(0, 190, 0, 50), QStringLiteral("green &lt; 1200"));
-        chart->addBand(readings::YellowAbove, readings::RedAbove, QColor(255, 215, 0, 85),
-                       QStringLiteral("yellow &gt; 1400"));
-        chart->addBand(readings::RedAbove, 1.0e7, QColor(255, 0, 0, 55), QStringLiteral("red &gt; 1750"));
+        // The bands are named by the level's shape and word as well as its
+        // colour, so they read without colour; the legend reads as rich text.
+        const auto band = [chart](double from, double to, readings::Level level, const char *range) {
+            const readings::LevelMark &mark = readings::levelMark(level);
+            chart->addBand(from, to, colours::of(mark.colour, 70), mark.label() + QLatin1String(range));
+        };
+        band(0.0, readings::GreenBelow, readings::Level::Normal, " &lt; 1200");
+        band(readings::YellowAbove, readings::RedAbove, readings::Level::High, " &gt; 1400");
+        band(readings::RedAbove, 1.0e7, readings::Level::VeryHigh, " &gt; 1750");
         chart->addMarks();
     } else if (which == "chromatograph") {
         chart->addScale({QStringLiteral("ppm"), true, 1.0, 100000.0, false, false}, side);
