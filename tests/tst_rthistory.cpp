@@ -124,6 +124,21 @@ void tst_RtHistory::commandLine_data()
                                                << QByteArray("Time (UTC),Serial Number,Unit Name,");
     QTest::newRow("export of a unit without readings") << "export --unit 0009 --out NEW" << 1
                                                        << QByteArray("no readings of 0009 in ");
+    QTest::newRow("levels, one missing") << "levels --unit 0001 --high-above 1500 --very-high-above 1800" << 2
+                                         << QByteArray("levels takes --normal-below, --high-above and");
+    QTest::newRow("levels without a unit") << "levels --normal-below 1 --high-above 2 --very-high-above 3" << 2
+                                           << QByteArray("levels needs --unit");
+    QTest::newRow("levels, not a number") << "levels --unit 0001 --normal-below x --high-above 2 --very-high-above 3"
+                                          << 2 << QByteArray("--normal-below is not a number: x");
+    QTest::newRow("levels that fall") << "levels --unit 0001 --normal-below 1500 --high-above 1400 --very-high-above 1750"
+                                      << 2 << QByteArray("the gas levels must rise");
+    QTest::newRow("levels given") << "levels --unit 0002 --normal-below 1000 --high-above 1100 --very-high-above 1300.5"
+                                  << 0 << QByteArray("0002  1000 / 1100 / 1300.5\n");
+    QTest::newRow("levels of that unit") << "levels --unit 0002" << 0 << QByteArray("0002  1000 / 1100 / 1300.5\n");
+    QTest::newRow("levels of a unit without its own") << "levels --unit 0001" << 0
+                                                      << QByteArray("0001  1200 / 1400 / 1750 (default)\n");
+    QTest::newRow("levels of every unit") << "levels" << 0
+                                          << QByteArray("default  1200 / 1400 / 1750\n0002  1000 / 1100 / 1300.5\n");
     QTest::newRow("export of a range without readings")
         << "export --unit 0001 --from 2026-12-09 --out NEW" << 1
         << QByteArray("no readings of 0001 in DB from 2026-12-09T00:00:00.000Z\n");

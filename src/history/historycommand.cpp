@@ -14,6 +14,7 @@
 #include "rules/config/usersettings.h"
 #include "rules/files/safefile.h"
 #include "rules/mudlog/mudlog.h"
+#include "history/gaslevelstore.h"
 #include "history/historyexport.h"
 #include "history/historyfile.h"
 #include "history/historystore.h"
@@ -61,6 +62,15 @@ const char Usage[] =
     "                          with their times and depths; a summary\n"
     "  prune --days N [--yes]  deletes everything older than N days; --yes is needed\n"
     "                          when that is more than a day of a unit's readings\n"
+    "  levels [--unit SERIAL]  each unit's own gas levels, or one unit's: normal below,\n"
+    "                          high above, very high above (a unit without levels of\n"
+    "                          its own has the defaults, 1200 / 1400 / 1750); they\n"
+    "                          decide its gas alerts, its tile on the fleet board and\n"
+    "                          the trends' bands; the panel keeps the defaults\n"
+    "         --unit SERIAL --normal-below N --high-above N --very-high-above N\n"
+    "                          gives the unit these levels; a viewer takes them at\n"
+    "                          its next connection to the unit. [--lookup FILE] as\n"
+    "                          for export\n"
     "  check                   checks the file's integrity\n"
     "  migrate                 creates the history's schema or brings it forward: the\n"
     "                          owner of a shared store runs it, as nothing else\n"
@@ -284,6 +294,69 @@ int prune(Context &c, const QCommandLineParser &parser)
     return 0;
 }
 
+// "0001  1200 / 1400 / 1750", with "(default)" where the unit has none of
+// its own.
+QString levelsLine(const QString &unit, const readings::GasLevels &levels, bool own)
+{
+    return QStringLiteral("%1  %2%3\n")
+        .arg(unit, readings::gasLevelsText(levels), own ? QString() : QStringLiteral(" (default)"));
+}
+
+int gasLevels(Context &c, const QCommandLineParser &parser)
+{
+    const QStringList names = {QStringLiteral("normal-below"), QStringLiteral("high-above"),
+                               QStringLiteral("very-high-above")};
+    int given = 0;
+    double values[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        if (!parser.isSet(names[i]))
+            continue;
+        ++given;
+        bool ok = false;
+        values[i] = parser.value(names[i]).trimmed().toDouble(&ok);
+        if (!ok)
+            return c.usage(QStringLiteral("--%1 is not a number: %2").arg(names[i], parser.value(names[i])));
+    }
+    const bool unitGiven = parser.isSet(QStringLiteral("unit"));
+    if (given > 0 && given < 3)
+        return c.usage(QStringLiteral("levels takes --normal-below, --high-above and --very-high-above together"));
+    if (given == 3 && !unitGiven)
+        return c.usage(QStringLiteral("levels needs --unit to give a unit levels"));
+    const QString unit = unitGiven ? resolvedUnit(c, parser) : QString();
+
+    HistoryStore store;
+    HistoryLimits limits;
+    limits.lockWaitMs = LockWaitMs;
+    if (given == 3) {
+        const Result<readings::GasLevels> levels = readings::checkedGasLevels(values[0], values[1], values[2]);
+        if (!levels)
+            return c.usage(levels.reason());
+        if (const HistoryResult<void> opened = store.open(c.db, HistoryStore::Access::ReadWrite, limits); !opened)
+            return c.failed(opened.reason().text);
+        const HistoryResult<void> set =
+            history::setGasLevels(store, unit, *levels, QDateTime::currentMSecsSinceEpoch());
+        if (!set)
+            return c.failed(set.reason().text);
+        c.print(levelsLine(unit, *levels, true));
+        return 0;
+    }
+    if (const HistoryResult<void> opened = store.open(c.db, HistoryStore::Access::ReadOnly, limits); !opened)
+        return c.failed(opened.reason().text);
+    const HistoryResult<QHash<QString, readings::GasLevels>> own = history::unitGasLevels(store);
+    if (!own)
+        return c.failed(own.reason().text);
+    if (unitGiven) {
+        c.print(levelsLine(unit, own->value(unit, readings::GasLevels()), own->contains(unit)));
+        return 0;
+    }
+    c.print(levelsLine(QStringLiteral("default"), readings::GasLevels(), true));
+    QStringList units = own->keys();
+    units.sort();
+    for (const QString &each : std::as_const(units))
+        c.print(levelsLine(each, own->value(each), true));
+    return 0;
+}
+
 int check(Context &c)
 {
     HistoryStore store;
@@ -328,6 +401,9 @@ int runHistoryCommand(const QStringList &arguments, QIODevice &out, QIODevice &e
         {QStringLiteral("lookup"), QString(), QStringLiteral("file")},
         {QStringLiteral("days"), QString(), QStringLiteral("days")},
         {QStringLiteral("yes"), QString()},
+        {QStringLiteral("normal-below"), QString(), QStringLiteral("units")},
+        {QStringLiteral("high-above"), QString(), QStringLiteral("units")},
+        {QStringLiteral("very-high-above"), QString(), QStringLiteral("units")},
     });
     Context c{out, err, QString()};
     if (!parser.parse(arguments))
@@ -351,6 +427,9 @@ int runHistoryCommand(const QStringList &arguments, QIODevice &out, QIODevice &e
         {QStringLiteral("prune"), {QStringLiteral("days"), QStringLiteral("yes")}},
         {QStringLiteral("check"), {}},
         {QStringLiteral("migrate"), {}},
+        {QStringLiteral("levels"),
+         {QStringLiteral("unit"), QStringLiteral("lookup"), QStringLiteral("normal-below"), QStringLiteral("high-above"),
+          QStringLiteral("very-high-above")}},
     };
     if (!takes.contains(command))
         return c.usage(QStringLiteral("unknown command: %1").arg(command));
@@ -370,5 +449,7 @@ int runHistoryCommand(const QStringList &arguments, QIODevice &out, QIODevice &e
         return prune(c, parser);
     if (command == QStringLiteral("migrate"))
         return migrate(c);
+    if (command == QStringLiteral("levels"))
+        return gasLevels(c, parser);
     return check(c);
 }
