@@ -7,10 +7,13 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
+#include "history/historystore.h"
 #include "support/files.h"
 #include "support/historysupport.h"
 #include "support/simprocess.h"
+#include "support/tcpgate.h"
 
 // rtrecorder as a process against a fleet of the simulator: what reaches
 // the history, the signals it is stopped and reloaded with, its exit codes.
@@ -88,6 +91,85 @@ QString serialOf(int index)
     return QStringLiteral("%1").arg(index, 4, 10, QLatin1Char('0'));
 }
 
+// Every packet the simulator handed to a link, as unit,packet number.
+QSet<QByteArray> sentPackets(const QString &sentLog)
+{
+    QFile sent(sentLog);
+    QSet<QByteArray> packets;
+    if (!sent.open(QIODevice::ReadOnly))
+        return packets;
+    while (!sent.atEnd()) {
+        const QByteArrayList parts = sent.readLine().trimmed().split(',');
+        if (parts.size() == 3)
+            packets.insert(parts.at(0) + ',' + parts.at(1));
+    }
+    return packets;
+}
+
+// How often each unit,packet number (field 29) is on the server.
+QHash<QByteArray, int> serverPackets(const QString &address, int units)
+{
+    QHash<QByteArray, int> recorded;
+    HistoryStore store;
+    if (!store.open(address, HistoryStore::Access::ReadOnly))
+        return recorded;
+    for (int i = 1; i <= units; ++i) {
+        auto cursor = store.readings({serialOf(i), 0, std::numeric_limits<qint64>::max()}, true, {});
+        while (cursor && !cursor->done()) {
+            const auto rows = cursor->fetch(1000);
+            if (!rows)
+                return {};
+            for (const history::ReadingRow &row : *rows)
+                ++recorded[serialOf(i).toLatin1() + ',' + row.packet.split(',').value(28)];
+        }
+    }
+    return recorded;
+}
+
+// Each packet sent once on the server, and nothing else; empty when so.
+QStringList onceEach(const QSet<QByteArray> &sent, const QHash<QByteArray, int> &recorded)
+{
+    QStringList faults;
+    for (const QByteArray &packet : sent) {
+        if (recorded.value(packet) != 1)
+            faults.append(QStringLiteral("%1 recorded %2 times").arg(QString::fromLatin1(packet)).arg(recorded.value(packet)));
+    }
+    for (auto it = recorded.cbegin(); it != recorded.cend(); ++it) {
+        if (!sent.contains(it.key()))
+            faults.append(QStringLiteral("%1 recorded but never sent").arg(QString::fromLatin1(it.key())));
+    }
+    return faults.mid(0, 10);
+}
+
+qint64 count(const QString &spool)
+{
+    const QByteArrayList rows = support::sqlRows(spool, "SELECT COUNT(*) FROM readings");
+    return rows.isEmpty() ? 0 : rows.front().toLongLong();
+}
+
+// A database of the suite's server with the schema made, reached through
+// a gate the test opens and shuts.
+struct GatedServer
+{
+    support::ServerDatabase database;
+    std::unique_ptr<support::TcpGate> gate;
+    QString address;
+
+    bool start()
+    {
+        if (!database.isValid())
+            return false;
+        HistoryStore owner;
+        if (!owner.open(database.uri(), HistoryStore::Access::Migrate))
+            return false;
+        QUrl url(database.uri());
+        gate = std::make_unique<support::TcpGate>(quint16(url.port()));
+        url.setPort(gate->port());
+        address = url.toString();
+        return gate->port() != 0;
+    }
+};
+
 } // namespace
 
 class tst_RtRecorder : public QObject
@@ -100,6 +182,8 @@ private slots:
     void reloadAddsAndRemovesUnitsOnly();
     void exitCodes_data();
     void exitCodes();
+    void serverAwayWhileRecording();
+    void stopsInTimeWithASilentServer();
 };
 
 void tst_RtRecorder::initTestCase()
@@ -284,6 +368,111 @@ void tst_RtRecorder::exitCodes()
     QCOMPARE(recorder.process.exitStatus(), QProcess::NormalExit);
     QVERIFY2(recorder.count({line}) == 1, recorder.lines.join('\n').constData());
     QCOMPARE(recorder.process.exitCode(), code);
+}
+
+// The server goes away in the middle of a recording and comes back: the
+// recorder goes on into its spool, says so once, forwards the backlog when
+// the server answers again and says that once; every packet is on the
+// server exactly once.
+void tst_RtRecorder::serverAwayWhileRecording()
+{
+    GatedServer server;
+    if (!server.database.isValid())
+        QSKIP(qPrintable(server.database.skipReason()));
+    QVERIFY(server.start());
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString lookup = dir.filePath(QStringLiteral("lookup.txt"));
+    const QString sentLog = dir.filePath(QStringLiteral("sent.log"));
+    const QString units = dir.filePath(QStringLiteral("units"));
+    const QString spool = dir.filePath(QStringLiteral("spool.sqlite3"));
+    support::writeFile(units, "0001\n0002\n0003\n");
+    SimProcess sim({QStringLiteral("--units"), QStringLiteral("3"), QStringLiteral("--write-lookup"), lookup,
+                    QStringLiteral("--sent-log"), sentLog, QStringLiteral("--rate"), QStringLiteral("10")});
+    QVERIFY2(startFleet(sim, 3), sim.allLines().constData());
+
+    Recorder recorder;
+    QVERIFY(recorder.start({QStringLiteral("--units"), units, QStringLiteral("--lookup"), lookup, QStringLiteral("--db"),
+                            server.address, QStringLiteral("--spool"), spool}));
+    QTRY_VERIFY_WITH_TIMEOUT(serverPackets(server.database.uri(), 3).size() >= 15, Patience);
+
+    server.gate->setMode(support::TcpGate::Mode::Refusing);
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.count({"forwarding to ", " paused: "}), 1, Patience);
+    // A couple of seconds of the fleet wait in the spool.
+    QTRY_VERIFY_WITH_TIMEOUT(count(spool) >= 50, Patience);
+    server.gate->setMode(support::TcpGate::Mode::Open);
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.count({"forwarding resumed: the backlog of "}), 1, Patience);
+
+    QElapsedTimer stopping;
+    stopping.start();
+    recorder.signal(SIGTERM);
+    QVERIFY(recorder.process.waitForFinished(10000));
+    QVERIFY2(stopping.elapsed() < 3000, qPrintable(QString::number(stopping.elapsed())));
+    QCOMPARE(recorder.process.exitCode(), 0);
+    QCOMPARE(recorder.count({"everything forwarded to the server"}), 1);
+    QCOMPARE(recorder.count({" paused: "}), 1);
+    sim.process().terminate();
+    QVERIFY(sim.process().waitForFinished(5000));
+
+    const QSet<QByteArray> sent = sentPackets(sentLog);
+    QVERIFY(sent.size() > 3 * 30);
+    const QStringList faults = onceEach(sent, serverPackets(server.database.uri(), 3));
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+}
+
+// A server that stops answering in the middle of a statement (a link gone
+// without a word) does not hold a stop: SIGTERM ends the recorder with 0
+// within 3 s, the spool keeps what the server did not acknowledge, and the
+// next start forwards it, nothing twice.
+void tst_RtRecorder::stopsInTimeWithASilentServer()
+{
+    GatedServer server;
+    if (!server.database.isValid())
+        QSKIP(qPrintable(server.database.skipReason()));
+    QVERIFY(server.start());
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString lookup = dir.filePath(QStringLiteral("lookup.txt"));
+    const QString sentLog = dir.filePath(QStringLiteral("sent.log"));
+    const QString units = dir.filePath(QStringLiteral("units"));
+    const QString spool = dir.filePath(QStringLiteral("spool.sqlite3"));
+    support::writeFile(units, "0001\n");
+    SimProcess sim({QStringLiteral("--units"), QStringLiteral("1"), QStringLiteral("--write-lookup"), lookup,
+                    QStringLiteral("--sent-log"), sentLog, QStringLiteral("--rate"), QStringLiteral("10")});
+    QVERIFY2(startFleet(sim, 1), sim.allLines().constData());
+    const QStringList options{QStringLiteral("--units"), units, QStringLiteral("--lookup"), lookup,
+                              QStringLiteral("--db"), server.address, QStringLiteral("--spool"), spool};
+    {
+        Recorder recorder;
+        QVERIFY(recorder.start(options));
+        QTRY_VERIFY_WITH_TIMEOUT(serverPackets(server.database.uri(), 1).size() >= 5, Patience);
+        server.gate->setMode(support::TcpGate::Mode::Silent);
+        // The forwarder waits on the silent server while readings gather.
+        QTRY_VERIFY_WITH_TIMEOUT(count(spool) >= 15, Patience);
+        QElapsedTimer stopping;
+        stopping.start();
+        recorder.signal(SIGTERM);
+        QVERIFY(recorder.process.waitForFinished(10000));
+        QVERIFY2(stopping.elapsed() < 3000, qPrintable(QString::number(stopping.elapsed())));
+        QCOMPARE(recorder.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(recorder.process.exitCode(), 0);
+        QCOMPARE(recorder.count({"stopped, everything committed"}), 1);
+        QCOMPARE(recorder.count({"the server did not answer: what it did not acknowledge stays in the spool"}), 1);
+    }
+    const qint64 sentBefore = sentPackets(sentLog).size();
+    QVERIFY(serverPackets(server.database.uri(), 1).size() < sentBefore);
+
+    server.gate->setMode(support::TcpGate::Mode::Open);
+    Recorder again;
+    QVERIFY(again.start(options));
+    QTRY_VERIFY_WITH_TIMEOUT(serverPackets(server.database.uri(), 1).size() > sentBefore, Patience);
+    again.signal(SIGTERM);
+    QVERIFY(again.process.waitForFinished(10000));
+    QCOMPARE(again.process.exitCode(), 0);
+    sim.process().terminate();
+    QVERIFY(sim.process().waitForFinished(5000));
+    const QStringList faults = onceEach(sentPackets(sentLog), serverPackets(server.database.uri(), 1));
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
 }
 
 QTEST_GUILESS_MAIN(tst_RtRecorder)
