@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "app/alerts/alarmkeeper.h"
 #include "app/fleet/fleetboard.h"
 #include "app/trends/trendswindow.h"
 #include "app/viewerextras.h"
@@ -374,7 +375,7 @@ void FleetBoardTest::boardFromAnotherWindowWatchesAndOpensTrends()
     history::Batch batch;
     batch.readings.push_back(readingRow(QStringLiteral("0001"), now - 1000, 100.0));
     batch.readings.push_back(readingRow(QStringLiteral("0002"), now - 1000, 1800.0));
-    batch.readings.push_back(readingRow(QStringLiteral("0003"), now - 1000, 500.0));
+    batch.readings.push_back(readingRow(QStringLiteral("0003"), now - 1000, 1760.0));
     QVERIFY(write(historyDatabasePath(), std::move(batch)));
 
     support::WindowFixture fixture;
@@ -409,12 +410,20 @@ void FleetBoardTest::boardFromAnotherWindowWatchesAndOpensTrends()
     QTest::keyClick(tiles, Qt::Key_Return);
     QTRY_COMPARE(trends->windowTitle(), QStringLiteral("Trends: 0001"));
 
+    // The tiles' conditions are in the alarm list; acknowledged there, a
+    // critical tile steps down the board.
+    QCOMPARE(extras.alarms().worstUnacknowledged(QStringLiteral("0002")), alerts::Level::Critical);
+    QCOMPARE(extras.alarms().worstUnacknowledged(QStringLiteral("0001")), std::nullopt);
+    extras.alarms().acknowledgeUnit(QStringLiteral("0002"));
+    QTRY_COMPARE(board->shownUnits(), names({"0003", "0002", "0001"}));
+
     // Watch on panel: the serial in the box, connected as by Enter there.
     QTest::keyClick(tiles, Qt::Key_Home);
     support::child<QPushButton>(*board, "cmd_watch")->click();
-    QCOMPARE(support::child<QLineEdit>(fixture.w(), "txt_trailer_num")->text(), QStringLiteral("0002"));
+    QCOMPARE(support::child<QLineEdit>(fixture.w(), "txt_trailer_num")->text(), QStringLiteral("0003"));
     QTRY_COMPARE(fixture.socket->connectCalls, 1);
-    QCOMPARE(fixture.socket->remotePort, 2401);
+    QCOMPARE(fixture.socket->remotePort, 2402);
+
 }
 
 QTEST_MAIN(FleetBoardTest)

@@ -263,8 +263,15 @@ void ViewerExtras::showFleet()
             m_trends->showUnit(unit);
         };
         options.watch = [this](const QString &unit) { m_window.watchUnit(unit); };
-        // Until the alarm list answers which units' alarms were seen, every
-        // critical tile counts as unacknowledged (options.acknowledged).
+        // The tiles' conditions go to the alarm list, and a critical tile
+        // whose rows there are all acknowledged steps down the board.
+        options.conditionStarted = [this](const QString &unit, const board::TileCondition &condition) {
+            m_alarms->conditionStarted(unit, condition.kind, condition.level, condition.text, condition.value);
+        };
+        options.conditionEnded = [this](const QString &unit, alerts::Kind kind) { m_alarms->conditionEnded(unit, kind); };
+        options.acknowledged = [this](const QString &unit) {
+            return m_alarms->worstUnacknowledged(unit) != alerts::Level::Critical;
+        };
         m_fleet = new FleetBoard(options);
         m_fleet->setAttribute(Qt::WA_DeleteOnClose);
         adopt(*m_fleet);

@@ -472,6 +472,9 @@ void FleetBoard::arrange()
 {
     const std::vector<board::Tile> &tiles = m_model->tiles();
     const qint64 now = m_model->now();
+    // The alarm list first, so that the order reads its acknowledgements
+    // of what the tiles show now.
+    tellConditions(now);
     const QString filter = txt_filter->text().trimmed();
     std::vector<TileGrid::Shown> shown;
     for (const std::size_t i : board::boardOrder(tiles, now, m_options.staleSeconds, m_options.acknowledged)) {
@@ -493,6 +496,31 @@ void FleetBoard::arrange()
                                .arg(noData)
                                .arg(stale)
                                .arg(m_model->address()));
+    }
+}
+
+void FleetBoard::tellConditions(qint64 now)
+{
+    if (!m_options.conditionStarted && !m_options.conditionEnded)
+        return;
+    for (const board::Tile &tile : m_model->tiles()) {
+        const std::vector<board::TileCondition> conditions =
+            board::conditionsOf(tile, board::judge(tile, now, m_options.staleSeconds), m_options.staleSeconds);
+        std::vector<board::TileCondition> &told = m_told[tile.unit];
+        for (const board::TileCondition &was : told) {
+            const bool lasts = std::any_of(conditions.begin(), conditions.end(),
+                                           [&was](const board::TileCondition &c) { return c.kind == was.kind; });
+            if (!lasts && m_options.conditionEnded)
+                m_options.conditionEnded(tile.unit, was.kind);
+        }
+        for (const board::TileCondition &condition : conditions) {
+            const auto was = std::find_if(told.begin(), told.end(),
+                                          [&condition](const board::TileCondition &c) { return c.kind == condition.kind; });
+            if ((was == told.end() || was->level != condition.level || was->text != condition.text)
+                && m_options.conditionStarted)
+                m_options.conditionStarted(tile.unit, condition);
+        }
+        told = conditions;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <functional>
 #include <vector>
 
+#include <QHash>
 #include <QString>
 #include <QWidget>
 
@@ -25,6 +26,10 @@ struct FleetBoardOptions
     // Whether a unit's critical conditions are all acknowledged; none
     // counts every one as not.
     board::Acknowledged acknowledged;
+    // A tile's condition started (or changed level) or ended, for the
+    // alarm list; either may be empty.
+    std::function<void(const QString &unit, const board::TileCondition &condition)> conditionStarted;
+    std::function<void(const QString &unit, alerts::Kind kind)> conditionEnded;
     // UTC milliseconds of the wall clock; none means the computer's.
     std::function<qint64()> clock;
 };
@@ -66,6 +71,7 @@ protected:
 
 private:
     void arrange();
+    void tellConditions(qint64 now);
     void showProblem();
 
     FleetBoardOptions m_options;
@@ -75,4 +81,6 @@ private:
     QScrollArea *scr_tiles = nullptr;
     TileGrid *m_grid = nullptr;
     QTimer *m_clock = nullptr;
+    // Each unit's conditions as last told.
+    QHash<QString, std::vector<board::TileCondition>> m_told;
 };

@@ -50,8 +50,10 @@ void Tile::addLinkEvent(qint64 timeMs, const QString &kind)
     if (timeMs < lastLinkEventMs)
         return;
     lastLinkEventMs = timeMs;
-    if (isLinkLoss(kind))
+    if (isLinkLoss(kind)) {
         linkLost = timeMs >= lastReadingMs;
+        linkLoss = kind;
+    }
     else if (isLinkUp(kind))
         linkLost = false;
 }
@@ -135,6 +137,32 @@ std::vector<std::size_t> boardOrder(const std::vector<Tile> &tiles, qint64 nowMs
     for (const Key &key : keys)
         order.push_back(key.index);
     return order;
+}
+
+std::vector<TileCondition> conditionsOf(const Tile &tile, const Judgement &judged, int staleSeconds)
+{
+    std::vector<TileCondition> conditions;
+    if (judged.noData) {
+        const QString why = tile.linkLoss == QLatin1String("unit ended") ? QStringLiteral("CLOSED BY UNIT")
+                                                                         : tile.linkLoss.toUpper();
+        conditions.push_back({alerts::Kind::LinkLost, alerts::Level::Critical, QStringLiteral("LINK LOST, ") + why, {}});
+        return conditions;
+    }
+    if (judged.stale) {
+        conditions.push_back({alerts::Kind::NoData, alerts::Level::Critical,
+                              QStringLiteral("NO DATA FOR %1 SECONDS").arg(staleSeconds), double(staleSeconds)});
+        return conditions;
+    }
+    if (judged.level == readings::Level::VeryHigh)
+        conditions.push_back({alerts::Kind::GasLevel, alerts::Level::Critical, QStringLiteral("VERY HIGH GAS UNITS"), tile.gas});
+    else if (judged.level == readings::Level::High)
+        conditions.push_back({alerts::Kind::GasLevel, alerts::Level::Warning, QStringLiteral("HIGH GAS UNITS"), tile.gas});
+    if (judged.alarm) {
+        conditions.push_back({alerts::Kind::UnitAlarm, alerts::Level::Warning,
+                              QStringLiteral("ALARM ") + QString::number(tile.errorCode) + QLatin1Char(' ') + judged.alarmText,
+                              tile.errorCode});
+    }
+    return conditions;
 }
 
 QString ageText(qint64 ageMs)

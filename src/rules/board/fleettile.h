@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include "rules/alerts/alertrules.h"
 #include "rules/readings/levelpalette.h"
 #include "rules/readings/readingrules.h"
 
@@ -56,6 +57,7 @@ struct Tile
     // it was a loss.
     qint64 lastLinkEventMs = -1;
     bool linkLost = false;
+    QString linkLoss;  // the kind of the latest loss
     std::vector<SparkPoint> spark;
 
     // A reading, in order of time: the latest values, the held gas level,
@@ -101,6 +103,19 @@ using Acknowledged = std::function<bool(const QString &unit)>;
 // first, then by the unit. Returns indices into tiles.
 std::vector<std::size_t> boardOrder(const std::vector<Tile> &tiles, qint64 nowMs, int staleSeconds,
                                     const Acknowledged &acknowledged = {});
+
+// What the alarm list is told of a tile: its conditions now, in the alert
+// rules' words ("VERY HIGH GAS UNITS", "ALARM 5 HIGH SAMPLE FLOW RATE",
+// "LINK LOST, CLOSED BY UNIT", "NO DATA FOR 30 SECONDS"). The gas and the
+// unit's alarm are conditions only while the data is current.
+struct TileCondition
+{
+    alerts::Kind kind = alerts::Kind::GasLevel;
+    alerts::Level level = alerts::Level::Warning;
+    QString text;
+    std::optional<double> value;
+};
+std::vector<TileCondition> conditionsOf(const Tile &tile, const Judgement &judged, int staleSeconds);
 
 // The data age as a tile shows it: "4 s", "12 min", "3 h 5 min", "2 d".
 QString ageText(qint64 ageMs);
