@@ -1,6 +1,8 @@
 // The rthistory command line, run in-process on a history file made here:
 // its options and exit codes, and what the exports hold.
 
+#include <memory>
+
 #include <QBuffer>
 #include <QDateTime>
 #include <QDir>
@@ -49,6 +51,8 @@ private slots:
     void pruneAsksBeforeDeletingDays_data();
     void pruneAsksBeforeDeletingDays();
     void checkCountsEveryProblem();
+    void copyAddsEachRowOnce_data();
+    void copyAddsEachRowOnce();
 
 private:
     int run(QStringList arguments, QByteArray *out = nullptr, QByteArray *err = nullptr);
@@ -544,6 +548,92 @@ void tst_RtHistory::checkCountsEveryProblem()
     const qsizetype listed = out.count('\n');
     QVERIFY2(listed > 1, out.constData());
     QVERIFY2(err.endsWith(QStringLiteral(": %1 problems found\n").arg(listed).toUtf8()), (out + err).constData());
+}
+
+void tst_RtHistory::copyAddsEachRowOnce_data()
+{
+    QTest::addColumn<bool>("server");
+    QTest::newRow("into a file") << false;
+    QTest::newRow("into a server") << true;
+}
+
+// A desk's history copied into another history, a shared store as a rule:
+// every row once, however often the copy runs; rows recorded since are
+// added by the next run. The file's rows keep their key, so a copy of a
+// copy adds nothing either.
+void tst_RtHistory::copyAddsEachRowOnce()
+{
+    QFETCH(bool, server);
+    std::unique_ptr<support::ServerDatabase> database;
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'));
+    QString target = m_dir.filePath(tag + QStringLiteral("-target.sqlite3"));
+    if (server) {
+        database = std::make_unique<support::ServerDatabase>();
+        if (!database->isValid())
+            QSKIP(qPrintable(database->skipReason()));
+        HistoryStore owner;
+        QVERIFY(owner.open(database->uri(), HistoryStore::Access::Migrate));
+        target = database->uri();
+    }
+    const QString source = m_dir.filePath(tag + QStringLiteral("-desk.sqlite3"));
+    QVERIFY(QFile::copy(m_db, source));
+    auto copy = [](const QStringList &arguments, QByteArray *said) {
+        QBuffer out(said);
+        QBuffer err(said);
+        out.open(QIODevice::WriteOnly);
+        err.open(QIODevice::WriteOnly);
+        return runHistoryCommand(QStringList{QStringLiteral("rthistory"), QStringLiteral("copy")} + arguments, out, err);
+    };
+    const QStringList both{QStringLiteral("--from"), source, QStringLiteral("--to"), target};
+    QByteArray said;
+    QCOMPARE(copy(both, &said), 0);
+    QVERIFY2(said.endsWith("4 readings and 3 other rows copied from " + source.toLocal8Bit() + " to "
+                           + target.toLocal8Bit() + "; 0 readings and 0 other rows were there already\n"),
+             said.constData());
+    said.clear();
+    QCOMPARE(copy(both, &said), 0);
+    QVERIFY2(said.contains("0 readings and 0 other rows copied from "), said.constData());
+    QVERIFY2(said.endsWith("; 4 readings and 3 other rows were there already\n"), said.constData());
+    {
+        HistoryStore desk;
+        QVERIFY(desk.open(source, HistoryStore::Access::ReadWrite));
+        history::Batch batch;
+        batch.readings.push_back({Start + 5000, QStringLiteral("0002"), m_packets.at(2), {}});
+        QVERIFY(desk.write(batch));
+    }
+    said.clear();
+    QCOMPARE(copy(both, &said), 0);
+    QVERIFY2(said.contains("1 readings and 0 other rows copied from "), said.constData());
+
+    HistoryStore copied;
+    QVERIFY(copied.open(target, HistoryStore::Access::ReadOnly));
+    const HistoryResult<std::vector<UnitSummary>> units = copied.units();
+    QVERIFY(units);
+    QCOMPARE(units->size(), std::size_t(2));
+    QCOMPARE(units->at(0).readings, 3);
+    QCOMPARE(units->at(1).readings, 2);
+    QCOMPARE(*copied.count(HistoryStore::Table::WitsItems, {QStringLiteral("0001"), 0, Start + 10000}), 2);
+    auto rows = copied.readings({QStringLiteral("0001"), 0, Start + 10000}, true, {});
+    QVERIFY(rows);
+    const auto read = rows->fetch(10);
+    QVERIFY(read);
+    QCOMPARE(read->at(0).packet, m_packets.at(0));
+    QCOMPARE(read->at(0).serial, QStringLiteral("1001"));
+    QCOMPARE(read->at(0).unitTimeMs, std::optional<qint64>(Start - 3600 * 1000));
+
+    // What the command line refuses, before anything is opened.
+    for (const auto &[arguments, refusal] :
+         {std::pair(QStringList{QStringLiteral("--from"), source}, QByteArray("copy needs --from and --to")),
+          std::pair(QStringList{QStringLiteral("--from"), QStringLiteral("postgresql://h/d"), QStringLiteral("--to"), target},
+                    QByteArray("--from names a history file, not a server")),
+          std::pair(QStringList{QStringLiteral("--from"), source, QStringLiteral("--to"), source},
+                    QByteArray("--from and --to name the same file")),
+          std::pair(both + QStringList{QStringLiteral("--db"), source},
+                    QByteArray("--db does not go with copy"))}) {
+        said.clear();
+        QCOMPARE(copy(arguments, &said), 2);
+        QVERIFY2(said.contains(refusal), said.constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_RtHistory)

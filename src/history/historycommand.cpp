@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QIODevice>
 
 #include "rules/config/lookupfile.h"
@@ -27,6 +28,8 @@ constexpr int ExitUsage = 2;
 // A command line tool may wait for the viewer to finish its transaction.
 constexpr int LockWaitMs = 5000;
 constexpr int PruneStep = 5000;
+// Rows of each table per transaction of a copy.
+constexpr int CopySliceRows = 5000;
 constexpr qint64 DayMs = 24LL * 60 * 60 * 1000;
 
 const char Usage[] =
@@ -75,6 +78,11 @@ const char Usage[] =
     "  migrate                 creates the history's schema or brings it forward: the\n"
     "                          owner of a shared store runs it, as nothing else\n"
     "                          changes a server's schema\n"
+    "  copy --from FILE --to PATH|URI\n"
+    "                          copies a history file into another history, a shared\n"
+    "                          store on a server as a rule: every row once, however\n"
+    "                          often it is run (a row already there is left out); the\n"
+    "                          file is brought to this program's schema first\n"
     "\n"
     "Options for every command:\n"
     "  --db PATH|URI           the history: a file (default: the viewer's own),\n"
@@ -373,6 +381,74 @@ int check(Context &c)
     return c.failed(QStringLiteral("%1 is damaged: %2 problems found").arg(QDir::toNativeSeparators(c.db)).arg(problems->size()));
 }
 
+// Copies every row of a history file into another history, a slice of each
+// table per transaction, in the order they were written. Each row goes
+// with its key (where it was first recorded: the file's identity and its
+// row number, or the key it came with), so the target leaves out a row it
+// holds, and a copy run again, or cut short and run again, adds only what
+// is missing.
+int copyHistory(Context &c, const QCommandLineParser &parser)
+{
+    for (const char *name : {"from", "to"}) {
+        if (!parser.isSet(QLatin1String(name)))
+            return c.usage(QStringLiteral("copy needs --from and --to"));
+    }
+    if (parser.isSet(QStringLiteral("db")))
+        return c.usage(QStringLiteral("--db does not go with copy: --from and --to name the histories"));
+    const QString from = parser.value(QStringLiteral("from"));
+    const QString to = parser.value(QStringLiteral("to"));
+    const Result<sqldialect::Address, QString> source = sqldialect::parseAddress(from);
+    if (!source)
+        return c.usage(source.reason());
+    if (source->engine != sqldialect::Engine::Sqlite)
+        return c.usage(QStringLiteral("--from names a history file, not a server"));
+    const Result<sqldialect::Address, QString> target = sqldialect::parseAddress(to);
+    if (!target)
+        return c.usage(target.reason());
+    if (!QFileInfo::exists(source->path))
+        return c.failed(QStringLiteral("no history at %1").arg(QDir::toNativeSeparators(source->path)));
+    if (target->engine == sqldialect::Engine::Sqlite && QFileInfo::exists(target->path)
+        && files::identity(target->path) == files::identity(source->path))
+        return c.usage(QStringLiteral("--from and --to name the same file"));
+
+    HistoryLimits limits;
+    limits.lockWaitMs = LockWaitMs;
+    // Opened for writing, so that a file of an older schema is brought
+    // forward and has its identity, the origin of its rows' keys.
+    HistoryStore in;
+    if (const HistoryResult<void> opened = in.open(from, HistoryStore::Access::ReadWrite, limits); !opened)
+        return c.failed(opened.reason().text);
+    HistoryStore out;
+    if (const HistoryResult<void> opened = out.open(to, HistoryStore::Access::ReadWrite, limits); !opened)
+        return c.failed(opened.reason().text);
+    history::RowMarks marks;
+    history::RowCounts read;
+    history::RowCounts added;
+    for (;;) {
+        const HistoryResult<history::Batch> slice = in.rowsAfter(marks, CopySliceRows);
+        if (!slice)
+            return c.failed(slice.reason().text);
+        if (slice->empty())
+            break;
+        if (const HistoryResult<void> written = out.write(*slice, added); !written)
+            return c.failed(QStringLiteral("%1; %2 rows were copied before it, and running the copy again adds the rest")
+                                .arg(written.reason().text)
+                                .arg(added.rows()));
+        read.readings += static_cast<qint64>(slice->readings.size());
+        read.witsItems += static_cast<qint64>(slice->witsItems.size());
+        read.witsRecords += static_cast<qint64>(slice->witsRecords.size());
+        read.events += static_cast<qint64>(slice->events.size());
+    }
+    c.print(QStringLiteral("%1 readings and %2 other rows copied from %3 to %4; %5 readings and %6 other rows were"
+                           " there already\n")
+                .arg(added.readings)
+                .arg(added.rows() - added.readings)
+                .arg(QDir::toNativeSeparators(source->path), to)
+                .arg(read.readings - added.readings)
+                .arg(read.rows() - read.readings - (added.rows() - added.readings)));
+    return 0;
+}
+
 int migrate(Context &c)
 {
     HistoryStore store;
@@ -427,6 +503,7 @@ int runHistoryCommand(const QStringList &arguments, QIODevice &out, QIODevice &e
         {QStringLiteral("prune"), {QStringLiteral("days"), QStringLiteral("yes")}},
         {QStringLiteral("check"), {}},
         {QStringLiteral("migrate"), {}},
+        {QStringLiteral("copy"), {QStringLiteral("from"), QStringLiteral("to")}},
         {QStringLiteral("levels"),
          {QStringLiteral("unit"), QStringLiteral("lookup"), QStringLiteral("normal-below"), QStringLiteral("high-above"),
           QStringLiteral("very-high-above")}},
@@ -437,6 +514,8 @@ int runHistoryCommand(const QStringList &arguments, QIODevice &out, QIODevice &e
         if (option != QStringLiteral("db") && !takes.value(command).contains(option))
             return c.usage(QStringLiteral("--%1 does not go with %2").arg(option, command));
     }
+    if (command == QStringLiteral("copy"))
+        return copyHistory(c, parser);
     c.db = parser.isSet(QStringLiteral("db")) ? parser.value(QStringLiteral("db")) : historyDatabasePath();
     if (const Result<sqldialect::Address, QString> address = sqldialect::parseAddress(c.db); !address)
         return c.usage(address.reason());
