@@ -59,6 +59,7 @@ const char Usage[] =
     "                          field a spreadsheet would run as a formula.\n"
     "  report --unit SERIAL    the tour report of one unit as a PDF file:\n"
     "         --out FILE.pdf [--from TIME] [--to TIME] [--by depth|time]\n"
+    "         [--lookup FILE]  SERIAL in any spelling, as for export\n"
     "                          on every page the unit, the interval, when and by\n"
     "                          what it was made; the strip log of the interval by lag\n"
     "                          depth (or by time) at one scale; the events and alarms\n"
@@ -158,7 +159,7 @@ int listUnits(Context &c)
 // table, as the viewer records it; the serial as typed where the table has
 // no row for it, or the file has readings only under that spelling (a
 // history recorded before units were resolved).
-QString resolvedUnit(Context &c, const QCommandLineParser &parser)
+QString resolvedUnit(const QString &db, const QCommandLineParser &parser)
 {
     const QString typed = parser.value(QStringLiteral("unit"));
     const QString table = parser.isSet(QStringLiteral("lookup"))
@@ -171,7 +172,7 @@ QString resolvedUnit(Context &c, const QCommandLineParser &parser)
     if (unit == typed)
         return unit;
     HistoryStore store;
-    if (!store.open(c.db, HistoryStore::Access::ReadOnly))
+    if (!store.open(db, HistoryStore::Access::ReadOnly))
         return unit;
     const qint64 all = std::numeric_limits<qint64>::max();
     const HistoryResult<qint64> resolved = store.count(HistoryStore::Table::Readings, {unit, 0, all});
@@ -183,21 +184,10 @@ int exportReadings(Context &c, const QCommandLineParser &parser)
 {
     if (!parser.isSet(QStringLiteral("unit")))
         return c.usage(QStringLiteral("export needs --unit"));
-    HistoryExport::Range range;
-    range.unit = resolvedUnit(c, parser);
-    range.fromMs = std::numeric_limits<qint64>::min();
-    range.toMs = std::numeric_limits<qint64>::max();
-    for (const char *name : {"from", "to"}) {
-        const QString option = QLatin1String(name);
-        if (!parser.isSet(option))
-            continue;
-        const std::optional<qint64> time = historyTimeFromText(parser.value(option));
-        if (!time)
-            return c.usage(QStringLiteral("--%1 is not an ISO 8601 time: %2").arg(option, parser.value(option)));
-        (option == QStringLiteral("from") ? range.fromMs : range.toMs) = *time;
-    }
-    if (range.fromMs >= range.toMs)
-        return c.usage(QStringLiteral("--from must lie before --to"));
+    const Result<HistoryExport::Range> chosen = historycommand::unitRange(parser, c.db);
+    if (!chosen)
+        return c.usage(chosen.reason());
+    const HistoryExport::Range range = *chosen;
     const QString format = parser.value(QStringLiteral("format"));
     const QHash<QString, HistoryExport::Format> formats = {{QStringLiteral("csv"), HistoryExport::Format::Csv},
                                                            {QStringLiteral("raw"), HistoryExport::Format::Raw},
@@ -330,7 +320,7 @@ int gasLevels(Context &c, const QCommandLineParser &parser)
         return c.usage(QStringLiteral("levels takes --normal-below, --high-above and --very-high-above together"));
     if (given == 3 && !unitGiven)
         return c.usage(QStringLiteral("levels needs --unit to give a unit levels"));
-    const QString unit = unitGiven ? resolvedUnit(c, parser) : QString();
+    const QString unit = unitGiven ? resolvedUnit(c.db, parser) : QString();
 
     HistoryStore store;
     HistoryLimits limits;
@@ -462,19 +452,59 @@ int migrate(Context &c)
 
 } // namespace
 
-int runHistoryCommand(const QStringList &arguments, QIODevice &out, QIODevice &err)
+namespace historycommand {
+
+QList<QCommandLineOption> unitRangeOptions()
 {
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({
+    return {
         {{QStringLiteral("h"), QStringLiteral("help")}, QString()},
         {QStringLiteral("db"), QString(), QStringLiteral("path")},
         {QStringLiteral("unit"), QString(), QStringLiteral("serial")},
         {QStringLiteral("from"), QString(), QStringLiteral("time")},
         {QStringLiteral("to"), QString(), QStringLiteral("time")},
+        {QStringLiteral("lookup"), QString(), QStringLiteral("file")},
+    };
+}
+
+Result<QString> historyAddress(const QCommandLineParser &parser)
+{
+    const QString db = parser.isSet(QStringLiteral("db")) ? parser.value(QStringLiteral("db")) : historyDatabasePath();
+    // A password in the address is refused before anything connects.
+    if (const Result<sqldialect::Address, QString> address = sqldialect::parseAddress(db); !address)
+        return failure(address.reason());
+    return db;
+}
+
+Result<HistoryExport::Range> unitRange(const QCommandLineParser &parser, const QString &db)
+{
+    HistoryExport::Range range;
+    range.fromMs = std::numeric_limits<qint64>::min();
+    range.toMs = std::numeric_limits<qint64>::max();
+    for (const char *name : {"from", "to"}) {
+        const QString option = QLatin1String(name);
+        if (!parser.isSet(option))
+            continue;
+        const std::optional<qint64> time = historyTimeFromText(parser.value(option));
+        if (!time)
+            return failure(QStringLiteral("--%1 is not an ISO 8601 time: %2").arg(option, parser.value(option)));
+        (option == QStringLiteral("from") ? range.fromMs : range.toMs) = *time;
+    }
+    if (range.fromMs >= range.toMs)
+        return failure(QStringLiteral("--from must lie before --to"));
+    range.unit = resolvedUnit(db, parser);
+    return range;
+}
+
+} // namespace historycommand
+
+int runHistoryCommand(const QStringList &arguments, QIODevice &out, QIODevice &err)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions(historycommand::unitRangeOptions());
+    parser.addOptions({
         {QStringLiteral("format"), QString(), QStringLiteral("format"), QStringLiteral("csv")},
         {QStringLiteral("out"), QString(), QStringLiteral("file")},
-        {QStringLiteral("lookup"), QString(), QStringLiteral("file")},
         {QStringLiteral("days"), QString(), QStringLiteral("days")},
         {QStringLiteral("yes"), QString()},
         {QStringLiteral("normal-below"), QString(), QStringLiteral("units")},
@@ -516,9 +546,10 @@ int runHistoryCommand(const QStringList &arguments, QIODevice &out, QIODevice &e
     }
     if (command == QStringLiteral("copy"))
         return copyHistory(c, parser);
-    c.db = parser.isSet(QStringLiteral("db")) ? parser.value(QStringLiteral("db")) : historyDatabasePath();
-    if (const Result<sqldialect::Address, QString> address = sqldialect::parseAddress(c.db); !address)
-        return c.usage(address.reason());
+    const Result<QString> db = historycommand::historyAddress(parser);
+    if (!db)
+        return c.usage(db.reason());
+    c.db = *db;
 
     if (command == QStringLiteral("units"))
         return listUnits(c);

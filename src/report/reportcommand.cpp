@@ -8,8 +8,8 @@
 #include <QIODevice>
 
 #include "app/version.h"
+#include "history/historycommand.h"
 #include "history/historyexport.h"
-#include "history/historyfile.h"
 #include "history/historystore.h"
 #include "report/tourreport.h"
 #include "rules/config/usersettings.h"
@@ -25,12 +25,8 @@ std::optional<int> runReportCommand(const QStringList &arguments, QIODevice &out
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions(historycommand::unitRangeOptions());
     parser.addOptions({
-        {{QStringLiteral("h"), QStringLiteral("help")}, QString()},
-        {QStringLiteral("db"), QString(), QStringLiteral("path")},
-        {QStringLiteral("unit"), QString(), QStringLiteral("serial")},
-        {QStringLiteral("from"), QString(), QStringLiteral("time")},
-        {QStringLiteral("to"), QString(), QStringLiteral("time")},
         {QStringLiteral("by"), QString(), QStringLiteral("axis"), QStringLiteral("depth")},
         {QStringLiteral("out"), QString(), QStringLiteral("file")},
     });
@@ -55,21 +51,16 @@ std::optional<int> runReportCommand(const QStringList &arguments, QIODevice &out
     const QString by = parser.value(QStringLiteral("by"));
     if (by != QLatin1String("depth") && by != QLatin1String("time"))
         return usage(QStringLiteral("--by is depth or time, not %1").arg(by));
-    qint64 fromMs = std::numeric_limits<qint64>::min();
-    qint64 toMs = std::numeric_limits<qint64>::max();
-    for (const char *name : {"from", "to"}) {
-        const QString option = QLatin1String(name);
-        if (!parser.isSet(option))
-            continue;
-        const std::optional<qint64> time = historyTimeFromText(parser.value(option));
-        if (!time)
-            return usage(QStringLiteral("--%1 is not an ISO 8601 time: %2").arg(option, parser.value(option)));
-        (option == QLatin1String("from") ? fromMs : toMs) = *time;
-    }
-    if (fromMs >= toMs)
-        return usage(QStringLiteral("--from must lie before --to"));
+    const Result<QString> address = historycommand::historyAddress(parser);
+    if (!address)
+        return usage(address.reason());
+    const QString db = *address;
+    const Result<HistoryExport::Range> range = historycommand::unitRange(parser, db);
+    if (!range)
+        return usage(range.reason());
+    const qint64 fromMs = range->fromMs;
+    const qint64 toMs = range->toMs;
 
-    const QString db = parser.isSet(QStringLiteral("db")) ? parser.value(QStringLiteral("db")) : historyDatabasePath();
     HistoryStore store;
     if (const HistoryResult<void> opened = store.open(db, HistoryStore::Access::ReadOnly); !opened)
         return failed(opened.reason().text);
@@ -82,7 +73,7 @@ std::optional<int> runReportCommand(const QStringList &arguments, QIODevice &out
     for (const QString &problem : setup.problems)
         err.write(QStringLiteral("rthistory: %1\n").arg(problem).toUtf8());
 
-    const QString unit = parser.value(QStringLiteral("unit"));
+    const QString unit = range->unit;
     Result<report::TourReport> made = report::readTourReport(store, unit, fromMs, toMs, setup.settings,
                                                              by == QLatin1String("time"));
     if (!made)
