@@ -6,10 +6,13 @@
 #include <QSignalSpy>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 
 #include "history/historynews.h"
+#include "history/historyprobe.h"
 #include "history/historysource.h"
 #include "history/historystore.h"
 #include "history/historywriter.h"
@@ -45,6 +48,7 @@ private slots:
     void addresses();
     void sourceIsRememberedWithoutPassword_data();
     void sourceIsRememberedWithoutPassword();
+    void probeNeverHoldsTheCaller();
     void engines_data();
     void roundTrip_data() { engines_data(); }
     void roundTrip();
@@ -195,6 +199,46 @@ void tst_SharedStore::sourceIsRememberedWithoutPassword()
     QCOMPARE(handWritten.address(), local);
     QVERIFY(handWritten.problem().startsWith("[SETTINGS ERR: history/source"));
     QVERIFY(!handWritten.problem().contains("s3cret"));
+}
+
+void tst_SharedStore::probeNeverHoldsTheCaller()
+{
+    if (!sqldialect::driverAvailable(sqldialect::Engine::Postgres))
+        QSKIP("Qt SQL's PostgreSQL driver is not installed");
+    // A server that takes the connection and never answers: the try ends
+    // at the address's connect timeout, while this thread's timer ticks on.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    HistoryProbe probe;
+    QSignalSpy answered(&probe, &HistoryProbe::answered);
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+    ticker.start(100);
+    const QString silentAt = QStringLiteral("postgresql://nobody@127.0.0.1:%1/h?connect_timeout=2").arg(silent.serverPort());
+    probe.probe(silentAt);
+    QVERIFY(probe.busy());
+    QVERIFY(answered.wait(10000));
+    QCOMPARE(answered.first().at(0).toString(), silentAt);
+    const QString failure = answered.first().at(1).toString();
+    QVERIFY2(failure.startsWith(QLatin1String("cannot open ")) && !failure.contains(QLatin1Char('\n')), qPrintable(failure));
+    QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+
+    // A port nobody listens on fails at once, with its reason.
+    const quint16 port = silent.serverPort();
+    silent.close();
+    probe.probe(QStringLiteral("postgresql://nobody@127.0.0.1:%1/h").arg(port));
+    QVERIFY(answered.wait(10000));
+    QVERIFY2(answered.last().at(1).toString().contains(QLatin1String("refused")), qPrintable(answered.last().at(1).toString()));
+    QVERIFY(!probe.busy());
+
+    // The suite's server, its schema made by the owner, answers.
+    const QString reached = historyOn(Postgres);
+    if (reached.isEmpty())
+        QSKIP(qPrintable(m_server->skipReason()));
+    probe.probe(reached);
+    QVERIFY(answered.wait(10000));
+    QCOMPARE(answered.last().at(1).toString(), QString());
 }
 
 void tst_SharedStore::engines_data()
