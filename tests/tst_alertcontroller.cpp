@@ -466,6 +466,10 @@ private slots:
         QCOMPARE(row->text(2), QStringLiteral("VERY HIGH GAS UNITS"));
         QCOMPARE(row->text(3), QStringLiteral("1820"));
         QCOMPARE(row->text(6), QStringLiteral("waiting"));
+        auto *acknowledge = support::child<QPushButton>(*list, "cmd_acknowledge");
+        QVERIFY(!acknowledge->isEnabled());
+        rows->setCurrentItem(row);
+        QVERIFY(acknowledge->isEnabled());
         QTest::mouseClick(support::child<QPushButton>(*list, "cmd_acknowledge"), Qt::LeftButton);
         QCOMPARE(rows->topLevelItemCount(), 1);
         QVERIFY2(rows->topLevelItem(0)->text(6).startsWith(AlarmKeeper::loginName() + QStringLiteral(", ")),

@@ -2,6 +2,12 @@
 
 #include <algorithm>
 
+#include <QtGlobal>
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
 #include <QDateTime>
 #include <QFileInfo>
 
@@ -26,6 +32,12 @@ QString AlarmKeeper::loginName()
         if (!user.isEmpty())
             return user;
     }
+#ifdef Q_OS_UNIX
+    // A session without the variables (a service, a kiosk): the account's
+    // own name.
+    if (const passwd *account = getpwuid(geteuid()); account && account->pw_name && *account->pw_name)
+        return QString::fromLocal8Bit(account->pw_name);
+#endif
     return tr("unknown user");
 }
 
@@ -45,6 +57,19 @@ Result<void> AlarmKeeper::restore(const QString &historyPath, qint64 sinceMs)
     for (const history::EventRow &event : *events)
         book.replay({event.timeMs, event.unit, event.kind, event.detail});
     m_book = std::move(book);
+    // Nothing follows a condition that was lasting when the viewer stopped:
+    // as far as the list can tell it is over, and it ends now (recorded as
+    // any end). One that still holds starts again with the next reading of
+    // its unit, on the panel or the board, and so updates its row.
+    std::vector<alerts::AlarmChange> ends;
+    for (const alerts::AlarmRow &row : m_book.rows()) {
+        if (row.lasting()) {
+            if (const std::optional<alerts::AlarmChange> change = m_book.end(row.unit, row.kind, now()))
+                ends.push_back(*change);
+        }
+    }
+    for (const alerts::AlarmChange &change : ends)
+        emit changeMade(change);
     emit changed();
     return {};
 }

@@ -35,7 +35,8 @@ public:
 
     // Rebuilds the book from the alarm events a history holds from sinceMs
     // on (the viewer's own file, read-only). A history that is not there
-    // yet is an empty book; a failure to read it, its reason.
+    // yet is an empty book; a failure to read it, its reason. Rows whose
+    // condition was lasting end now, since nothing follows them any more.
     Result<void> restore(const QString &historyPath, qint64 sinceMs);
 
     // A condition of a unit starts, changes level, or ends, now: the

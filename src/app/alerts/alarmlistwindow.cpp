@@ -68,7 +68,7 @@ AlarmListWindow::AlarmListWindow(AlarmKeeper &alarms, QWidget *parent)
     connect(m_acknowledgeUnit, &QPushButton::clicked, this, [this] { acknowledgeSelected(true); });
     connect(m_rows, &QTreeWidget::itemSelectionChanged, this, &AlarmListWindow::selectionChanged);
     connect(&m_alarms, &AlarmKeeper::changed, this, &AlarmListWindow::refill);
-    resize(900, 360);
+    resize(1100, 360);
     refill();
 }
 
@@ -128,8 +128,6 @@ void AlarmListWindow::refill()
         m_summary->setText(tr("%1 of %2 alarms waiting for acknowledgement.").arg(waiting).arg(rows.size()));
     else
         m_summary->setText(tr("All %1 alarms acknowledged, their conditions lasting.").arg(rows.size()));
-    if (!m_rows->currentItem() && m_rows->topLevelItemCount() > 0)
-        m_rows->setCurrentItem(m_rows->topLevelItem(0));
     selectionChanged();
 }
 
