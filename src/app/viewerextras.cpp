@@ -28,7 +28,9 @@
 #include "history/gaslevelstore.h"
 #include "history/historyfile.h"
 #include "history/historyrecorder.h"
+#include "history/historyprobe.h"
 #include "history/historysource.h"
+#include "app/history/historysourcedialog.h"
 #include "link/unitlink.h"
 #include "app/stream/trafficwindow.h"
 #include "app/trends/trendswindow.h"
@@ -110,6 +112,16 @@ ViewerExtras::ViewerExtras(ViewerWindow &window)
     m_source = new HistorySource(history.path, this);
     if (!m_source->problem().isEmpty())
         window.reportLine(m_source->problem());
+    m_sourceProbe = new HistoryProbe(this);
+    connect(m_sourceProbe, &HistoryProbe::answered, this, [this](const QString &address, const QString &failure) {
+        if (!failure.isEmpty() && address == m_source->server())
+            m_window.reportLine(QStringLiteral("[HISTORY ERR: the history source cannot be read: %1; the local history "
+                                               "is read meanwhile]")
+                                    .arg(failure)
+                                    .toLatin1());
+    });
+    connect(m_source, &HistorySource::changed, this, &ViewerExtras::probeSource);
+    probeSource();
     connect(m_history, &HistoryRecorder::reportLine, this, [this](const QByteArray &line) { m_window.reportLine(line); });
     connect(&window.trafficWindow(), &TrafficWindow::lineAppended, m_history, &HistoryRecorder::recordReportLine);
     connect(m_alerts, &AlertController::alertEvent, m_history,
@@ -120,6 +132,7 @@ ViewerExtras::ViewerExtras(ViewerWindow &window)
     connect(record, &QAction::toggled, this, &ViewerExtras::setHistoryRecording);
     m_history->setRecording(record->isChecked());
     addEntry(tr("Export history…"), QKeySequence(Qt::Key_F5), [this] { exportHistory(); });
+    addEntry(tr("History source…"), QKeySequence(), [this] { chooseHistorySource(); });
     setUpAlarms(history.retentionDays);
     addEntry(tr("Fleet…"), QKeySequence(Qt::Key_F6), [this] { showFleet(); });
 
@@ -233,6 +246,24 @@ void ViewerExtras::exportHistory()
     adopt(*dialog);
     m_export = dialog;
     dialog->open();
+}
+
+void ViewerExtras::chooseHistorySource()
+{
+    if (!m_sourceDialog) {
+        m_sourceDialog = new HistorySourceDialog(*m_source, &m_window.widget());
+        m_sourceDialog->setAttribute(Qt::WA_DeleteOnClose);
+        adopt(*m_sourceDialog);
+    }
+    m_sourceDialog->show();
+    m_sourceDialog->raise();
+    m_sourceDialog->activateWindow();
+}
+
+void ViewerExtras::probeSource()
+{
+    if (m_source->isServer())
+        m_sourceProbe->probe(m_source->server());
 }
 
 void ViewerExtras::showTrends()

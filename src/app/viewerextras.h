@@ -17,7 +17,9 @@ class AlertController;
 class FleetBoard;
 class HistoryExportDialog;
 class HistoryRecorder;
+class HistoryProbe;
 class HistorySource;
+class HistorySourceDialog;
 class QAction;
 class TrendsWindow;
 class UnitResolver;
@@ -76,6 +78,10 @@ private:
     void setHistoryRecording(bool on);
     void setZoom(int percent);
     void exportHistory();
+    void chooseHistorySource();
+    // Tries a server chosen as the source; one report line when it cannot
+    // be read.
+    void probeSource();
     void showTrends();
     void setUpAlarms(int retentionDays);
     void showAlarms();
@@ -86,6 +92,8 @@ private:
     AlertController *m_alerts = nullptr;
     HistoryRecorder *m_history = nullptr;
     HistorySource *m_source = nullptr;
+    HistoryProbe *m_sourceProbe = nullptr;
+    QPointer<HistorySourceDialog> m_sourceDialog;
     QPointer<TrendsWindow> m_trends;
     AlarmKeeper *m_alarms = nullptr;
     QPointer<AlarmListWindow> m_alarmList;
