@@ -44,8 +44,10 @@ public:
     static constexpr int SliceRows = 2000;
     static constexpr int RetryFirstMs = 1000;
     static constexpr int RetryMostMs = 8000;
-    // The driver takes 2 s as its least connect timeout.
-    static constexpr int ConnectSeconds = 3;
+    // 0: the address's connect_timeout, or the dialect's 10 s. A link with
+    // a long round trip needs seconds for a TLS handshake, and a stop does
+    // not wait for a connection under way.
+    static constexpr int ConnectSeconds = 0;
     static constexpr int SilenceSeconds = 20;
     // How long a statement on the spool waits for the writer's transaction.
     static constexpr int SpoolLockWaitMs = 2000;
