@@ -102,9 +102,11 @@ class tst_AlertController : public QObject
     QStringList said;
     qint64 now = 0;
 
-    void open(bool device = true, const QString &noSpeech = QString())
+    void open(bool device = true, const QString &noSpeech = QString(),
+              std::function<readings::GasLevels(const QString &)> gasLevels = {})
     {
         AlertOptions options;
+        options.gasLevels = std::move(gasLevels);
         options.sound = std::make_unique<FakeDesktop>(desktop, device);
         options.notifier = std::make_unique<FakeDesktop>(desktop, device);
         options.speech = std::make_unique<FakeSpeech>(said, noSpeech);
@@ -426,6 +428,34 @@ private slots:
         QApplication::sendEvent(trends, &click);
         QTRY_VERIFY(menu->isVisible());
         menu->close();
+    }
+
+    // A unit's own gas levels decide its alerts; they are asked at the
+    // first reading of each connection, so a change holds from the next.
+    void unitsOwnGasLevels()
+    {
+        QStringList asked;
+        readings::GasLevels levels{1000, 1100, 1300};
+        open(true, QString(), [&](const QString &serial) {
+            asked << serial;
+            return levels;
+        });
+        fixture->feed(packet("1150"));
+        fixture->feed(packet("1350"));
+        QCOMPARE(traffic("[ALERT: HIGH GAS UNITS]"), 1);
+        QCOMPARE(traffic("[ALERT: VERY HIGH GAS UNITS]"), 1);
+        QCOMPARE(asked.size(), 1);
+
+        levels = readings::GasLevels();
+        fixture->socket->state = SocketControl::Closed;
+        fixture->w().Winsock_state();
+        fixture->socket->state = SocketControl::Connected;
+        fixture->w().Winsock_state();
+        fixture->feed(packet("1500"));
+        QCOMPARE(asked.size(), 2);
+        // At the defaults 1500 is high again, not very high.
+        QCOMPARE(traffic("[ALERT: HIGH GAS UNITS]"), 2);
+        QCOMPARE(traffic("[ALERT: VERY HIGH GAS UNITS]"), 1);
     }
 
     // F7 in the trends window opens the alarm list; the panel's unit's

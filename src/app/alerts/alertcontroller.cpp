@@ -75,11 +75,12 @@ AlertController::AlertController(ViewerWindow &window, AlertOptions options, QOb
         // Each connection reads the unit's levels afresh, so a change made
         // at another desk holds from the next connection on.
         if (state == LinkState::Connected)
-            m_levelsSerial.clear();
+            m_levelsAsked = false;
         take(m_rules.linkState(state, link.serial()));
     });
     connect(&link, &UnitLink::readingAccepted, this, [this](const Reading &reading) {
-        if (m_gasLevels && (m_levelsSerial.isEmpty() || reading.serial != m_levelsSerial)) {
+        if (m_gasLevels && (!m_levelsAsked || reading.serial != m_levelsSerial)) {
+            m_levelsAsked = true;
             m_levelsSerial = reading.serial;
             m_rules.setGasLevels(m_gasLevels(reading.serial));
         }

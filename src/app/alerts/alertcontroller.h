@@ -90,9 +90,10 @@ private:
     QElapsedTimer m_sinceStart;
     std::function<qint64()> m_clock;
     std::function<readings::GasLevels(const QString &serial)> m_gasLevels;
-    // The serial whose levels the rules hold; empty until the first reading
-    // of a connection asks.
+    // The serial whose levels the rules hold, and whether this connection
+    // asked for them yet.
     QString m_levelsSerial;
+    bool m_levelsAsked = false;
     bool m_soundOn = true;
     bool m_noDeviceReported = false;
     bool m_speechOn = true;
