@@ -1,7 +1,7 @@
 // Watches a history file that rtrecorder writes, from outside, for the
 // fleet benchmark (bench/fleet.sh):
 //
-//   bench_fleet watch --db PATH --sent-log FILE --seconds N
+//   bench_fleet watch --db PATH|URI --sent-log FILE --seconds N
 //       every 100 ms reads the readings committed since the last look and
 //       prints, at the end, how long after its acceptance (the row's time)
 //       and after its sending (the simulator's sent log) each became
@@ -27,6 +27,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QThread>
+#include <QUrl>
 #include <QVariant>
 
 namespace {
@@ -53,8 +54,24 @@ Key keyOf(const QString &unit, const QByteArray &packet)
     return unit.toLatin1() + ',' + (fields.size() > 28 ? fields.at(28) : QByteArray());
 }
 
+bool isServer(const QString &path)
+{
+    return path.startsWith(QLatin1String("postgresql://"));
+}
+
+// A history file, or a shared store as postgresql://user@host:port/dbname
+// (bench/shared.sh's own server, which trusts the loopback).
 bool openDb(QSqlDatabase &db, const QString &path)
 {
+    if (isServer(path)) {
+        const QUrl url(path);
+        db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("watch"));
+        db.setHostName(url.host());
+        db.setPort(url.port(5432));
+        db.setUserName(url.userName());
+        db.setDatabaseName(url.path().mid(1));
+        return db.open();
+    }
     db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("watch"));
     db.setDatabaseName(path);
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=1000"));
@@ -81,7 +98,7 @@ int watch(const QString &dbPath, const QString &sentPath, int seconds)
     QSqlDatabase db;
     QElapsedTimer waited;
     waited.start();
-    while (!QFile::exists(dbPath) && waited.elapsed() < 10000)
+    while (!isServer(dbPath) && !QFile::exists(dbPath) && waited.elapsed() < 10000)
         QThread::msleep(100);
     if (!openDb(db, dbPath))
         return 1;

@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# The shared store's figures for docs/PERFORMANCE.md: a fleet of unit-sim
+# units into one rtrecorder whose history is a PostgreSQL server (through
+# its spool), on a cluster of the script's own with durable commits. Two
+# rows:
+#   flow    the fleet for the whole run: readings on the server against
+#           sent, how long after its arrival each reading was visible on the
+#           server (bench_fleet watching from outside), the recorder's and
+#           the server's CPU (the postmaster and its processes)
+#   outage  the same fleet, the server stopped (pg_ctl stop -m fast) for a
+#           while in the middle: how long after the server is back the
+#           backlog is on it, and every reading once
+#
+#   bench/shared.sh                      both rows, 120 s each, 200 units at
+#                                        10 packets/s, the server away 20 s
+#   bench/shared.sh --seconds 60 --units 50 --outage 10
+#   (and --build DIR, --out DIR, --jobs N: see bench/lib.sh)
+#
+# Raw results in RESULTS/shared/ROW/: rtrecorder.log, unit-sim.log,
+# latency.txt, count.txt, cpu.txt, server.log; run.env; summary.txt.
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+
+seconds=120
+units=200
+rate=10
+outage=20
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --seconds) seconds=${2:-}; shift 2 ;;
+        --units) units=${2:-}; shift 2 ;;
+        --outage) outage=${2:-}; shift 2 ;;
+        *) bench_option "$@"; shift "$bench_took" ;;
+    esac
+done
+bench_whole "$seconds" && [ "$seconds" -ge 30 ] || { echo "--seconds needs a whole number of 30 or more" >&2; exit 2; }
+bench_whole "$units" && bench_whole "$outage" || { echo "--units and --outage take whole numbers" >&2; exit 2; }
+
+pg_bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
+[ -x "${pg_bin:-}/initdb" ] || { echo "no PostgreSQL server installed (package postgresql)" >&2; exit 1; }
+
+bench_results shared
+bench_build_targets rtrecorder rthistory unit-sim bench_fleet
+bench_set seconds "$seconds"
+bench_set units "$units"
+bench_set rate "$rate"
+bench_set outage "$outage"
+ulimit -n 8192
+
+# The server: a cluster of its own in a temporary folder, owned by an
+# unprivileged user, on 127.0.0.1 only, with the durable commits a real
+# server has (fsync on, unlike the test suite's).
+pg_run=()
+[ "$(id -u)" -eq 0 ] && pg_run=(runuser -u postgres --)
+pg_dir=$(mktemp -d "${TMPDIR:-/tmp}/rtviewer-bench-pg.XXXXXX")
+chmod 700 "$pg_dir"
+[ "$(id -u)" -eq 0 ] && chown postgres: "$pg_dir"
+pg_port=$((20000 + RANDOM % 40000))
+pg_ctl() {
+    "${pg_run[@]}" "$pg_bin/pg_ctl" -D "$pg_dir/data" -l "$pg_dir/server.log" -w "$@" >/dev/null
+}
+pg_start() {
+    pg_ctl -o "-c listen_addresses=127.0.0.1 -c port=$pg_port -c unix_socket_directories=$pg_dir -c max_connections=50" start
+}
+pg_stop_all() {
+    if [ -f "$pg_dir/data/postmaster.pid" ]; then
+        pg_ctl -m immediate stop || true
+    fi
+    rm -rf "$pg_dir"
+}
+trap 'bench_cleanup; pg_stop_all' EXIT
+"${pg_run[@]}" "$pg_bin/initdb" -D "$pg_dir/data" -U rtviewer -A trust -E UTF8 --locale=C >"$results/initdb.log" 2>&1
+pg_start
+uri_of() { echo "postgresql://rtviewer@127.0.0.1:$pg_port/$1"; }
+# CPU ticks of the postmaster and every process it started.
+server_ticks() {
+    local main total=0 pid
+    main=$(head -1 "$pg_dir/data/postmaster.pid")
+    for pid in "$main" $(pgrep -P "$main" || true); do
+        total=$((total + $(cpu_ticks "$pid" 2>/dev/null || echo 0)))
+    done
+    echo "$total"
+}
+ms_since() { echo $(( ($(now_ns) - $1) / 1000000 )); }
+
+run_row() {
+    local row=$1 dir=$results/$1
+    mkdir -p "$dir"
+    "${pg_run[@]}" "$pg_bin/psql" -q -h 127.0.0.1 -p "$pg_port" -U rtviewer -d postgres -c "CREATE DATABASE $row" >/dev/null
+    local uri
+    uri=$(uri_of "$row")
+    "$bin/rthistory" migrate --db "$uri" >/dev/null
+    log "$row: $units units at $rate packets/s for $seconds s into $uri"
+    "${prio[@]}" "$bin/unit-sim" --units "$units" --port 0 --rate "$rate" --write-lookup "$dir/lookup.txt" \
+        --sent-log "$dir/sent.log" 2>"$dir/unit-sim.log" &
+    local sim_pid=$!
+    started+=("$sim_pid")
+    wait_line "$dir/unit-sim.log" "units listening" 300
+    local server_before start_ns
+    server_before=$(server_ticks)
+    "${prio[@]}" "$bin/rtrecorder" --lookup "$dir/lookup.txt" --db "$uri" --spool "$dir/spool.sqlite3" \
+        2>"$dir/rtrecorder.log" &
+    local rec_pid=$!
+    started+=("$rec_pid")
+    start_ns=$(now_ns)
+    if [ "$row" = flow ]; then
+        "$bin/bench_fleet" watch --db "$uri" --sent-log "$dir/sent.log" --seconds "$seconds" >"$dir/latency.txt" &
+        local watch_pid=$!
+        sleep "$seconds"
+    else
+        # Away from a third of the run on, for the outage; back, the time
+        # until the backlog is on the server, from the recorder's line.
+        local away=$((seconds / 3))
+        sleep "$away"
+        pg_ctl -m fast stop
+        local stopped_ns
+        stopped_ns=$(now_ns)
+        sleep "$outage"
+        pg_start
+        local back_ns
+        back_ns=$(now_ns)
+        echo "away_ms $(( (back_ns - stopped_ns) / 1000000 ))" >"$dir/outage.txt"
+        wait_line "$dir/rtrecorder.log" "forwarding resumed" 600 || echo "no resumed line" >&2
+        echo "back_to_caught_up_ms $(ms_since "$back_ns")" >>"$dir/outage.txt"
+        grep -o 'the backlog of .*' "$dir/rtrecorder.log" >>"$dir/outage.txt" || true
+        sleep $((seconds - away - outage > 1 ? seconds - away - outage : 1))
+    fi
+    local ticks server_after end_ns
+    ticks=$(cpu_ticks "$rec_pid")
+    server_after=$(server_ticks)
+    end_ns=$(now_ns)
+    kill -TERM "$rec_pid"
+    local stop_start
+    stop_start=$(now_ns)
+    wait "$rec_pid" || { echo "rtrecorder ended with $?" >&2; }
+    local stopped_ms
+    stopped_ms=$(ms_since "$stop_start")
+    kill -TERM "$sim_pid"
+    wait "$sim_pid" || true
+    [ "$row" = flow ] && { wait "$watch_pid" || true; }
+    awk -v t="$ticks" -v s="$((server_after - server_before))" -v hz="$(getconf CLK_TCK)" \
+        -v ns="$((end_ns - start_ns))" -v stop="$stopped_ms" \
+        'BEGIN {printf "recorder_cpu %.2f\nserver_cpu %.2f\nstop_ms %d\n", 100 * t / hz / (ns / 1e9), 100 * s / hz / (ns / 1e9), stop}' \
+        >"$dir/cpu.txt"
+    "$bin/bench_fleet" count --db "$uri" --sent-log "$dir/sent.log" >"$dir/count.txt"
+    cp "$pg_dir/server.log" "$dir/server.log"
+    rm -f "$dir"/spool.sqlite3*
+}
+
+for row in flow outage; do
+    run_row "$row"
+done
+
+bench_save_machine
+{
+    for row in flow outage; do
+        echo "== $row"
+        grep -h "^total" "$results/$row/count.txt" || true
+        cat "$results/$row/cpu.txt"
+        [ -f "$results/$row/latency.txt" ] && cat "$results/$row/latency.txt"
+        [ -f "$results/$row/outage.txt" ] && cat "$results/$row/outage.txt"
+    done
+    cat "$results/machine.txt"
+} | tee "$results/summary.txt"
