@@ -7,6 +7,7 @@
 #include <memory>
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
 #include <QLabel>
@@ -15,11 +16,13 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include "history/historystore.h"
+#include "history/sqldialect.h"
 #include "link/unitlink.h"
 #include "support/fakesocket.h"
 #include "support/historysupport.h"
@@ -124,6 +127,7 @@ private slots:
     void gasColourIsTheLinksAndGoesWithTheUnit();
     void showsTheUnitUnderAnySpelling();
     void drawsByTheUnitsClock();
+    void readsTheChosenSourceOffItsThread();
     void opensWhereItFits_data();
     void opensWhereItFits();
     void axisLabelsDifferAndFit_data();
@@ -413,6 +417,67 @@ void tst_TrendsWindow::drawsByTheUnitsClock()
     QVERIFY(updated.wait());
     QCOMPARE(joined(gas->drawnParts(GasUnits)).size(), std::size_t(1));
     QCOMPARE(QSettings().value(QStringLiteral("trends/clock")).toString(), QStringLiteral("arrival"));
+}
+
+// A shared store chosen as the source: a server that never answers holds
+// the window no longer than a moment, its reason is said and the local file
+// is drawn meanwhile; the suite's server is read as the file is.
+void tst_TrendsWindow::readsTheChosenSourceOffItsThread()
+{
+    if (!sqldialect::driverAvailable(sqldialect::Engine::Postgres))
+        QSKIP("Qt SQL's PostgreSQL driver is not installed");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    history::Batch local;
+    local.readings.push_back(row("0001", now - 60000, {{QStringLiteral("gas_units"), 900}}));
+    {
+        HistoryStore store;
+        QVERIFY(store.open(path, HistoryStore::Access::ReadWrite));
+        QVERIFY(store.write(local));
+    }
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    auto *socket = new FakeSocket;
+    UnitLink link(socket);
+    link.stop();
+    link.open(QStringLiteral("0001"));
+    link.refreshState();
+    TrendsOptions options{path, {}, [] { return QStringLiteral("0001"); }, {}};
+    options.source = QStringLiteral("postgresql://desk@127.0.0.1:%1/h?connect_timeout=2").arg(silent.serverPort());
+    TrendsWindow window(link, options);
+    QSignalSpy updated(&window, &TrendsWindow::chartsUpdated);
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+    ticker.start(100);
+    QElapsedTimer held;
+    held.start();
+    window.present();
+    QVERIFY(held.elapsed() < 500);
+    QVERIFY(updated.wait(10000));
+    QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+    const QString status = window.findChild<QLabel *>(QStringLiteral("lbl_status"))->text();
+    QVERIFY2(status.startsWith(QStringLiteral("History source not read: cannot open ")) && status.endsWith(QStringLiteral("the local history is shown")),
+             qPrintable(status));
+    QCOMPARE(joined(window.chart("cht_gas")->drawnParts(GasUnits)), std::vector<QPointF>({QPointF(now - 60000, 900)}));
+
+    support::ServerDatabase server;
+    if (!server.isValid())
+        QSKIP(qPrintable(server.skipReason()));
+    {
+        HistoryStore owner;
+        QVERIFY(owner.open(server.uri(), HistoryStore::Access::Migrate));
+        history::Batch shared;
+        for (int i = 0; i < 3; ++i)
+            shared.readings.push_back(row("0001", now - 30000 + i * 10000, {{QStringLiteral("gas_units"), 1500.0 + i}}));
+        QVERIFY(owner.write(shared));
+    }
+    window.setSource(server.uri());
+    QVERIFY(updated.wait(10000));
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lbl_status"))->text(), QString());
+    QCOMPARE(joined(window.chart("cht_gas")->drawnParts(GasUnits)),
+             std::vector<QPointF>({QPointF(now - 30000, 1500), QPointF(now - 20000, 1501), QPointF(now - 10000, 1502)}));
 }
 
 void tst_TrendsWindow::axisLabelsDifferAndFit_data()

@@ -121,6 +121,10 @@ ViewerExtras::ViewerExtras(ViewerWindow &window)
                                     .toLatin1());
     });
     connect(m_source, &HistorySource::changed, this, &ViewerExtras::probeSource);
+    connect(m_source, &HistorySource::changed, this, [this] {
+        if (m_trends)
+            m_trends->setSource(m_source->address());
+    });
     probeSource();
     connect(m_history, &HistoryRecorder::reportLine, this, [this](const QByteArray &line) { m_window.reportLine(line); });
     connect(&window.trafficWindow(), &TrafficWindow::lineAppended, m_history, &HistoryRecorder::recordReportLine);
@@ -271,6 +275,7 @@ void ViewerExtras::showTrends()
     if (!m_trends) {
         TrendsOptions options;
         options.historyPath = m_history->options().path;
+        options.source = m_source->address();
         options.beforeReading = [this] { m_history->flush(); };
         // The window names units as the history does: 1001 typed in the
         // serial box is the unit 0001 of the lookup table.

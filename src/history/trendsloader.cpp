@@ -1,10 +1,14 @@
 #include "history/trendsloader.h"
 
 #include <algorithm>
+#include <memory>
 
+#include <QDateTime>
 #include <QFileInfo>
+#include <QThread>
 #include <QTimer>
 
+#include "history/sqldialect.h"
 #include "history/trendsource.h"
 #include "rules/trends/trendview.h"
 
@@ -17,110 +21,242 @@ constexpr qint64 EventsOverlapMs = 30 * 1000;
 
 } // namespace
 
-TrendsLoader::TrendsLoader(QString historyPath, QObject *parent)
-    : QObject(parent)
-    , m_path(std::move(historyPath))
-    , m_next(new QTimer(this))
+// The loader's half on its thread: the store, its connection and the
+// reading under way. It answers by queued calls into the loader, which
+// outlives it (the loader ends the thread before it goes).
+class TrendsReader : public QObject
 {
-    m_next->setSingleShot(true);
-    m_next->setInterval(0);
-    connect(m_next, &QTimer::timeout, this, &TrendsLoader::readSlice);
+public:
+    explicit TrendsReader(TrendsLoader *front)
+        : m_front(front)
+        , m_next(new QTimer(this))
+    {
+        m_next->setSingleShot(true);
+        m_next->setInterval(0);
+        connect(m_next, &QTimer::timeout, this, &TrendsReader::readSlice);
+    }
+
+    ~TrendsReader() override
+    {
+        // The reading goes before the store it reads.
+        m_readings.reset();
+    }
+
+    void open(quint64 generation, const QString &address, const QString &localPath, QString unit, qint64 clockSinceMs)
+    {
+        stop();
+        m_store.reset();
+        m_generation = generation;
+        QString note;
+        Result<bool> opened = openAt(address);
+        if (!opened && sqldialect::isServerAddress(address) && !localPath.isEmpty()) {
+            note = opened.reason();
+            opened = openAt(localPath);
+        }
+        std::vector<RecordedUnit> units;
+        UnitClockReadings clock;
+        if (opened && *opened) {
+            HistoryResult<std::vector<RecordedUnit>> recorded = m_store->recordedUnits();
+            if (recorded)
+                units = std::move(*recorded);
+            if (unit.isEmpty() && !units.empty())
+                unit = units.front().unit;
+            if (HistoryResult<UnitClockReadings> read =
+                    m_store->unitClock(unit, clockSinceMs, static_cast<int>(UnitClock::Kept)))
+                clock = std::move(*read);
+        }
+        answer([opened, units, clock, note](TrendsLoader &front) {
+            front.m_open = opened && *opened;
+            emit front.opened(opened, units, clock, note);
+        });
+    }
+
+    void read(quint64 generation, const QString &unit, qint64 fromMs, qint64 toMs, HistoryClock clock)
+    {
+        stop();
+        m_generation = generation;
+        if (!m_store) {
+            answer([](TrendsLoader &front) {
+                front.m_reading = false;
+                emit front.finished(failure(QStringLiteral("no history is open")));
+            });
+            return;
+        }
+        m_readings = std::make_unique<HistoryReadings>(*m_store, unit, fromMs, toMs, clock);
+        // The events marked by arrival, answered before the first slice,
+        // so that they are there when the reading is.
+        if (clock == HistoryClock::Arrival)
+            fetchEvents(generation, unit, fromMs, QDateTime::currentMSecsSinceEpoch() + 1);
+        m_next->start();
+    }
+
+    void stop()
+    {
+        m_next->stop();
+        m_readings.reset();
+    }
+
+    void fetchEvents(quint64 generation, const QString &unit, qint64 from, qint64 untilMs)
+    {
+        if (!m_store)
+            return;
+        const Result<std::vector<EventMark>> events = historyEvents(*m_store, unit, from, untilMs);
+        TrendsLoader *front = m_front;
+        if (!events) {
+            const QString reason = events.reason();
+            QMetaObject::invokeMethod(front, [front, reason] { emit front->eventsFailed(reason); }, Qt::QueuedConnection);
+            return;
+        }
+        const std::vector<EventMark> read = *events;
+        QMetaObject::invokeMethod(
+            front, [front, generation, from, untilMs, read] { front->eventsRead(generation, from, untilMs, read); },
+            Qt::QueuedConnection);
+    }
+
+private:
+    Result<bool> openAt(const QString &address)
+    {
+        if (!sqldialect::isServerAddress(address) && !QFileInfo::exists(sqldialect::parseAddress(address)
+                                                                            ? sqldialect::parseAddress(address)->path
+                                                                            : address))
+            return false;
+        auto store = std::make_unique<HistoryStore>();
+        const HistoryResult<void> opened = store->open(address, HistoryStore::Access::ReadOnly);
+        if (!opened)
+            return failure(opened.reason().text);
+        m_store = std::move(store);
+        return true;
+    }
+
+    void readSlice()
+    {
+        if (!m_readings)
+            return;
+        const Result<std::vector<Sample>> samples = m_readings->readSome(TrendsLoader::SliceRows);
+        if (!samples) {
+            m_readings.reset();
+            const Result<void> failed = samples.failed();
+            answer([failed](TrendsLoader &front) {
+                front.m_reading = false;
+                emit front.finished(failed);
+            });
+            return;
+        }
+        const qint64 read = m_readings->read();
+        const bool done = m_readings->done();
+        if (done)
+            m_readings.reset();
+        const std::vector<Sample> slice = *samples;
+        answer([slice, read, done](TrendsLoader &front) {
+            if (done)
+                front.m_reading = false;
+            emit front.samplesRead(slice, read);
+            if (done)
+                emit front.finished({});
+        });
+        if (!done)
+            m_next->start();
+    }
+
+    // Runs on the loader's thread, unless a newer request came meanwhile.
+    template <typename Answer>
+    void answer(Answer &&run)
+    {
+        TrendsLoader *front = m_front;
+        const quint64 generation = m_generation;
+        QMetaObject::invokeMethod(
+            front,
+            [front, generation, run = std::forward<Answer>(run)] {
+                if (generation == front->m_generation)
+                    run(*front);
+            },
+            Qt::QueuedConnection);
+    }
+
+    TrendsLoader *m_front;
+    QTimer *m_next;
+    std::unique_ptr<HistoryStore> m_store;
+    std::unique_ptr<HistoryReadings> m_readings;
+    quint64 m_generation = 0;
+};
+
+TrendsLoader::TrendsLoader(QString address, QString localPath, QObject *parent)
+    : QObject(parent)
+    , m_address(std::move(address))
+    , m_localPath(std::move(localPath))
+    , m_thread(new QThread(this))
+    , m_reader(new TrendsReader(this))
+{
+    m_thread->setObjectName(QStringLiteral("trends reader"));
+    m_reader->moveToThread(m_thread);
+    connect(m_thread, &QThread::finished, m_reader, &QObject::deleteLater);
+    m_thread->start();
 }
 
 TrendsLoader::~TrendsLoader()
 {
-    // The reading goes before the store it reads.
-    m_readings.reset();
+    m_thread->quit();
+    m_thread->wait();
 }
 
-Result<bool> TrendsLoader::open()
+void TrendsLoader::open(const QString &unit, qint64 clockSinceMs)
 {
-    stop();
+    const quint64 generation = ++m_generation;
+    m_reading = false;
     m_events.clear();
-    m_store.reset();
-    if (!QFileInfo::exists(m_path))
-        return false;
-    auto store = std::make_unique<HistoryStore>();
-    const HistoryResult<void> opened = store->open(m_path, HistoryStore::Access::ReadOnly);
-    if (!opened)
-        return failure(opened.reason().text);
-    m_store = std::move(store);
-    return true;
-}
-
-Result<std::vector<RecordedUnit>> TrendsLoader::recordedUnits()
-{
-    if (!m_store)
-        return std::vector<RecordedUnit>();
-    HistoryResult<std::vector<RecordedUnit>> units = m_store->recordedUnits();
-    if (!units)
-        return failure(units.reason().text);
-    return std::move(*units);
+    TrendsReader *reader = m_reader;
+    QString address = m_address;
+    QString local = m_localPath;
+    QMetaObject::invokeMethod(
+        reader, [reader, generation, address, local, unit, clockSinceMs] { reader->open(generation, address, local, unit, clockSinceMs); },
+        Qt::QueuedConnection);
 }
 
 void TrendsLoader::read(const QString &unit, qint64 fromMs, qint64 toMs, HistoryClock clock)
 {
-    stop();
+    const quint64 generation = ++m_generation;
     m_unit = unit;
     m_events.clear();
     m_eventsFromMs = fromMs;
     m_eventsUntilMs = fromMs;
-    if (!m_store)
-        return;
-    m_readings = std::make_unique<HistoryReadings>(*m_store, unit, fromMs, toMs, clock);
-    m_next->start();
-}
-
-Result<UnitClockReadings> TrendsLoader::unitClock(const QString &unit, qint64 sinceMs)
-{
-    if (!m_store)
-        return UnitClockReadings();
-    HistoryResult<UnitClockReadings> clock = m_store->unitClock(unit, sinceMs, static_cast<int>(UnitClock::Kept));
-    if (!clock)
-        return failure(clock.reason().text);
-    return std::move(*clock);
+    m_reading = true;
+    TrendsReader *reader = m_reader;
+    QMetaObject::invokeMethod(
+        reader, [reader, generation, unit, fromMs, toMs, clock] { reader->read(generation, unit, fromMs, toMs, clock); },
+        Qt::QueuedConnection);
 }
 
 void TrendsLoader::stop()
 {
-    m_next->stop();
-    m_readings.reset();
+    ++m_generation;
+    m_reading = false;
+    TrendsReader *reader = m_reader;
+    QMetaObject::invokeMethod(reader, [reader] { reader->stop(); }, Qt::QueuedConnection);
 }
 
-void TrendsLoader::readSlice()
+void TrendsLoader::fetchNewEvents(qint64 untilMs)
 {
-    if (!m_readings)
+    if (!m_open)
         return;
-    const Result<std::vector<Sample>> samples = m_readings->readSome(SliceRows);
-    if (!samples) {
-        m_readings.reset();
-        emit finished(samples.failed());
-        return;
-    }
-    const qint64 read = m_readings->read();
-    const bool done = m_readings->done();
-    if (done)
-        m_readings.reset();
-    emit samplesRead(*samples, read);
-    if (done)
-        emit finished({});
-    else
-        m_next->start();
-}
-
-Result<bool> TrendsLoader::fetchNewEvents(qint64 untilMs)
-{
-    if (!m_store)
-        return false;
     const qint64 from = std::max(m_eventsFromMs, m_eventsUntilMs - EventsOverlapMs);
-    const Result<std::vector<EventMark>> events = historyEvents(*m_store, m_unit, from, untilMs);
-    if (!events)
-        return events.failed();
+    TrendsReader *reader = m_reader;
+    const quint64 generation = m_generation;
+    const QString unit = m_unit;
+    QMetaObject::invokeMethod(
+        reader, [reader, generation, unit, from, untilMs] { reader->fetchEvents(generation, unit, from, untilMs); },
+        Qt::QueuedConnection);
+}
+
+void TrendsLoader::eventsRead(quint64 generation, qint64 from, qint64 untilMs, const std::vector<EventMark> &events)
+{
+    // Events of a reading since replaced belong to another view.
+    if (generation != m_generation)
+        return;
     const auto seenFrom = std::lower_bound(m_events.begin(), m_events.end(), from,
                                            [](const EventMark &mark, qint64 ms) { return mark.timeMs < ms; });
     const std::vector<EventMark> seen(seenFrom, m_events.end());
     bool added = false;
-    for (const EventMark &event : *events) {
+    for (const EventMark &event : events) {
         if (std::find(seen.begin(), seen.end(), event) != seen.end())
             continue;
         m_events.insert(std::upper_bound(m_events.begin(), m_events.end(), event.timeMs,
@@ -128,8 +264,9 @@ Result<bool> TrendsLoader::fetchNewEvents(qint64 untilMs)
                         event);
         added = true;
     }
-    m_eventsUntilMs = untilMs;
-    return added;
+    m_eventsUntilMs = std::max(m_eventsUntilMs, untilMs);
+    if (added)
+        emit eventsChanged();
 }
 
 } // namespace trends

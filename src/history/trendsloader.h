@@ -1,6 +1,5 @@
 #pragma once
 
-#include <memory>
 #include <vector>
 
 #include <QObject>
@@ -10,18 +9,22 @@
 #include "rules/convert/result.h"
 #include "rules/trends/trendsample.h"
 
-class QTimer;
+class QThread;
 
 namespace trends {
 
-class HistoryReadings;
+class TrendsReader;
 
-// What the trends window reads from the history file: the units recorded,
-// one unit's readings over a range (a slice at each turn of the event loop,
-// so the window stays responsive while a day comes in) and the events
-// marked on the time axis, followed as the recorder writes them. It opens
-// the file read-only, afresh for every reading, so that a file the recorder
-// moved aside and started again is followed, and never disturbs recording.
+// What the trends window reads from the history: the units recorded, one
+// unit's readings over a range (a slice at a time) and the events marked on
+// the time axis, followed as the recorder writes them. Every read runs on a
+// thread of its own, with a read-only connection of that thread, so that a
+// server that answers slowly or not at all never holds the window; the
+// answers come back as queued signals, and an answer to a request
+// overtaken by a newer one is dropped. The history is opened afresh for
+// every reading, so that a file the recorder moved aside and started again
+// is followed. A server that cannot be read gives its reason and the local
+// file is read instead.
 class TrendsLoader : public QObject
 {
     Q_OBJECT
@@ -29,48 +32,64 @@ class TrendsLoader : public QObject
 public:
     static constexpr int SliceRows = 20000;
 
-    explicit TrendsLoader(QString historyPath, QObject *parent = nullptr);
+    // address: the history to read (a file, or a server's URI); localPath:
+    // the file read when a server cannot be (empty: none).
+    explicit TrendsLoader(QString address, QString localPath = QString(), QObject *parent = nullptr);
+    // Waits for the slice under way.
     ~TrendsLoader() override;
 
-    // Opens the file again, dropping the reading under way and the events:
-    // true when it is open, false when no history was recorded yet.
-    Result<bool> open();
-    bool isOpen() const { return m_store != nullptr; }
-    // Every unit with readings in the file open, and its first reading.
-    Result<std::vector<RecordedUnit>> recordedUnits();
+    // Another history for the next open().
+    void setAddress(const QString &address) { m_address = address; }
+    const QString &address() const { return m_address; }
+
+    // Opens the history again, dropping the reading under way and the
+    // events; opened() answers with the units recorded and, for unit (or
+    // the first unit recorded when it is empty), its own clock since
+    // clockSinceMs.
+    void open(const QString &unit, qint64 clockSinceMs);
+    bool isOpen() const { return m_open; }
 
     // Starts reading the unit's readings from fromMs to toMs (excluded) and
     // follows its events from fromMs on; samplesRead for each slice, then
-    // finished. Nothing when the file is not open. By the unit's clock the
-    // range and the samples' times are the unit's own (the events keep
-    // their arrival times).
+    // finished; by arrival, the events up to now come before the first
+    // slice. By the unit's clock the range and the samples' times are the
+    // unit's own (the events keep their arrival times and are not read).
     void read(const QString &unit, qint64 fromMs, qint64 toMs, HistoryClock clock = HistoryClock::Arrival);
-    // The unit's own clock as the history knows it: its first unit time
-    // and the latest readings' pairs of times since sinceMs.
-    Result<UnitClockReadings> unitClock(const QString &unit, qint64 sinceMs);
     void stop();
-    bool reading() const { return m_readings != nullptr; }
+    bool reading() const { return m_reading; }
 
     // Looks for the unit's events written since the last look, up to
-    // untilMs: true when there are new ones. The recorder writes an event a
-    // second or more after its time, so each look goes back over the last
-    // while and keeps what it has not seen.
-    Result<bool> fetchNewEvents(qint64 untilMs);
+    // untilMs; eventsChanged() when there are new ones. The recorder writes
+    // an event a second or more after its time, so each look goes back over
+    // the last while and keeps what it has not seen.
+    void fetchNewEvents(qint64 untilMs);
     // The events from the start of the reading on, in order of time.
     const std::vector<EventMark> &events() const { return m_events; }
 
 signals:
+    // opened: true when a history is open, false when none was recorded
+    // yet; the reason when it cannot be read. note: why the server chosen
+    // was not read (the local file was), empty otherwise.
+    void opened(const Result<bool> &opened, const std::vector<RecordedUnit> &units, const UnitClockReadings &clock,
+                const QString &note);
     void samplesRead(const std::vector<trends::Sample> &samples, qint64 readSoFar);
     // Every reading read, or the reading failed.
     void finished(const Result<void> &outcome);
+    void eventsChanged();
+    // A look for events failed.
+    void eventsFailed(const QString &reason);
 
 private:
-    void readSlice();
+    friend class TrendsReader;
+    void eventsRead(quint64 generation, qint64 from, qint64 untilMs, const std::vector<EventMark> &events);
 
-    QString m_path;
-    std::unique_ptr<HistoryStore> m_store;
-    std::unique_ptr<HistoryReadings> m_readings;
-    QTimer *m_next = nullptr;
+    QString m_address;
+    QString m_localPath;
+    QThread *m_thread = nullptr;
+    TrendsReader *m_reader = nullptr;  // lives on m_thread
+    quint64 m_generation = 0;          // of the open and the reading asked for last
+    bool m_open = false;
+    bool m_reading = false;
     QString m_unit;
     std::vector<EventMark> m_events;
     qint64 m_eventsFromMs = 0;

@@ -133,7 +133,12 @@ TrendsWindow::TrendsWindow(const UnitLink &link, TrendsOptions options, QWidget 
     m_split->setStretchFactor(1, 0);
     m_split->setSizes({1000, m_values->sizeHint().width()});
 
-    m_loader = new TrendsLoader(m_options.historyPath, this);
+    m_loader = new TrendsLoader(m_options.source.isEmpty() ? m_options.historyPath : m_options.source,
+                                m_options.historyPath, this);
+    connect(m_loader, &TrendsLoader::opened, this, &TrendsWindow::historyOpened);
+    connect(m_loader, &TrendsLoader::eventsChanged, this, [this] { m_changed = true; });
+    connect(m_loader, &TrendsLoader::eventsFailed, this,
+            [this](const QString &reason) { lbl_status->setText(QStringLiteral("History not read: ") + reason); });
     connect(m_loader, &TrendsLoader::samplesRead, this, &TrendsWindow::samplesRead);
     connect(m_loader, &TrendsLoader::finished, this, &TrendsWindow::loadFinished);
     m_refresh = new QTimer(this);
@@ -464,6 +469,16 @@ void TrendsWindow::setAgainstDepth(bool on)
     reload();
 }
 
+void TrendsWindow::setSource(const QString &address)
+{
+    const QString chosen = address.isEmpty() ? m_options.historyPath : address;
+    if (chosen == m_loader->address())
+        return;
+    m_loader->setAddress(chosen);
+    if (isVisible())
+        reload();
+}
+
 void TrendsWindow::setClock(Clock clock)
 {
     if (clock == m_clock)
@@ -492,16 +507,12 @@ std::optional<trends::Sample> TrendsWindow::onAxis(trends::Sample sample, std::o
     return sample;
 }
 
-void TrendsWindow::readUnitClock()
+void TrendsWindow::readUnitClock(const UnitClockReadings &recorded)
 {
     m_unitClock.clear();
-    std::optional<qint64> first;
-    const Result<UnitClockReadings> recorded = m_loader->unitClock(m_unit, nowMs() - DayMs);
-    if (recorded) {
-        first = recorded->firstMs;
-        for (auto pair = recorded->latest.rbegin(); pair != recorded->latest.rend(); ++pair)
-            m_unitClock.seen(pair->first, pair->second);
-    }
+    std::optional<qint64> first = recorded.firstMs;
+    for (auto pair = recorded.latest.rbegin(); pair != recorded.latest.rend(); ++pair)
+        m_unitClock.seen(pair->first, pair->second);
     for (std::size_t i = 0; i < m_liveKept.size(); ++i) {
         if (const std::optional<qint64> unitMs = m_liveUnitMs[i]) {
             m_unitClock.seen(m_liveKept[i].timeMs, *unitMs);
@@ -523,12 +534,9 @@ void TrendsWindow::lineToggled(Channel channel, bool shown)
 // ---------------------------------------------------------------------------
 // Reading the history
 
-void TrendsWindow::fillUnits()
+void TrendsWindow::fillUnits(const std::vector<RecordedUnit> &known)
 {
     QStringList units;
-    std::vector<RecordedUnit> known;
-    if (Result<std::vector<RecordedUnit>> recorded = m_loader->recordedUnits())
-        known = std::move(*recorded);
     // With no unit in the serial box, the first one recorded.
     if (m_unit.isEmpty() && !known.empty())
         m_unit = known.front().unit;
@@ -554,21 +562,28 @@ int TrendsWindow::columns() const
 void TrendsWindow::reload()
 {
     m_reloadSoon->stop();
-    lbl_status->clear();
     if (m_options.beforeReading)
         m_options.beforeReading();
-    const qint64 now = nowMs();
-    m_view.setFirstReading(now);
     // Opened afresh for every reading, so a file the recorder has moved
-    // aside and started again is followed.
-    const Result<bool> opened = m_loader->open();
+    // aside and started again is followed; the rest follows its answer.
+    m_loader->open(m_unit, nowMs() - DayMs);
+    lbl_status->setText(QStringLiteral("Reading the history…"));
+}
+
+void TrendsWindow::historyOpened(const Result<bool> &opened, const std::vector<RecordedUnit> &units,
+                                 const UnitClockReadings &clock, const QString &note)
+{
+    m_note = note.isEmpty() ? QString()
+                            : QStringLiteral("History source not read: %1; the local history is shown").arg(note);
+    QString status = m_note;
     if (!opened)
-        lbl_status->setText(QStringLiteral("History not read: ") + opened.reason());
+        status = QStringLiteral("History not read: ") + opened.reason();
     else if (!*opened)
-        lbl_status->setText(QStringLiteral("No history recorded yet: live readings only"));
-    fillUnits();
+        status = QStringLiteral("No history recorded yet: live readings only");
+    m_view.setFirstReading(nowMs());
+    fillUnits(units);
     if (m_clock == Clock::Unit)
-        readUnitClock();
+        readUnitClock(clock);
     // The gas level is the link's, for the link's unit only: another unit
     // shows no level of its own, and none of the unit shown before.
     m_gasLevel = m_unit == unitOf(m_link.serial()) ? m_link.gasLevel() : readings::GasLevel::Unchanged;
@@ -588,14 +603,13 @@ void TrendsWindow::reload()
             ++m_onAxis;
         }
     }
-    m_loader->read(m_unit, plan.fromMs, plan.toMs,
-                   m_clock == Clock::Unit ? HistoryClock::Unit : HistoryClock::Arrival);
-    if (!m_loader->reading()) {
-        loadFinished(failure(lbl_status->text()));
+    if (!opened || !*opened) {
+        loadFinished(failure(status));
         return;
     }
-    fetchNewEvents();
-    lbl_status->setText(QStringLiteral("Reading the history…"));
+    m_loader->read(m_unit, plan.fromMs, plan.toMs,
+                   m_clock == Clock::Unit ? HistoryClock::Unit : HistoryClock::Arrival);
+    lbl_status->setText(m_note.isEmpty() ? QStringLiteral("Reading the history…") : m_note);
 }
 
 void TrendsWindow::reloadSoon()
@@ -632,7 +646,7 @@ void TrendsWindow::loadFinished(const Result<void> &outcome)
         lbl_status->setText(QStringLiteral("No readings with the unit's own date and time here: by the unit's clock, "
                                            "readings without them are left out"));
     else if (outcome)
-        lbl_status->clear();
+        lbl_status->setText(m_note);
     else if (m_loader->isOpen())
         lbl_status->setText(QStringLiteral("History not read: ") + outcome.reason());
     else
@@ -646,11 +660,7 @@ void TrendsWindow::fetchNewEvents()
     // The events keep the time they arrived: not marked by the unit's clock.
     if (m_view.againstDepth() || m_clock == Clock::Unit)
         return;
-    const Result<bool> fetched = m_loader->fetchNewEvents(nowMs() + 1);
-    if (!fetched)
-        lbl_status->setText(QStringLiteral("History not read: ") + fetched.reason());
-    else if (*fetched)
-        m_changed = true;
+    m_loader->fetchNewEvents(nowMs() + 1);
 }
 
 // ---------------------------------------------------------------------------

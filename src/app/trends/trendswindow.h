@@ -8,6 +8,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "history/historystore.h"
 #include "rules/convert/result.h"
 #include "rules/mudlog/mudlog.h"
 #include "rules/readings/readingrules.h"
@@ -35,7 +36,7 @@ class TrendsLoader;
 // What the trends window is given by the viewer.
 struct TrendsOptions
 {
-    QString historyPath;  // the history file, only ever read
+    QString historyPath;  // the viewer's own history file, only ever read
     // Writes what the recorder has gathered, before the window reads the
     // file; may be empty.
     std::function<void()> beforeReading;
@@ -44,6 +45,10 @@ struct TrendsOptions
     // The unit a serial as typed is recorded under (the lookup table's
     // spelling); the serial itself when empty.
     std::function<QString(const QString &)> unitOf;
+    // The history the window reads when it is not that file (a server's
+    // URI, read off the window's thread); the file is read while the
+    // server cannot be. The tour report reads the file.
+    QString source;
 };
 
 // The trends window fm_trends: the last hours of one unit at a glance. Gas
@@ -97,6 +102,8 @@ public:
     bool againstDepth() const { return m_view.againstDepth(); }
     // The clock the time axis is drawn by: arrival, or the unit's own.
     void setClock(trends::Clock clock);
+    // Reads another history from the next reading on (empty: the file).
+    void setSource(const QString &address);
     trends::Clock clock() const { return m_clock; }
     // Following the live readings at the right edge of the time axis.
     bool following() const { return m_view.live(); }
@@ -130,7 +137,9 @@ private:
     void samplesRead(const std::vector<trends::Sample> &samples, qint64 readSoFar);
     void loadFinished(const Result<void> &outcome);
     void fetchNewEvents();
-    void fillUnits();
+    void historyOpened(const Result<bool> &opened, const std::vector<RecordedUnit> &units,
+                       const UnitClockReadings &clock, const QString &note);
+    void fillUnits(const std::vector<RecordedUnit> &units);
 
     // What the link reports.
     void readingAccepted(const Reading &reading);
@@ -140,7 +149,7 @@ private:
     qint64 axisNow() const;
     std::optional<trends::Sample> onAxis(trends::Sample sample, std::optional<qint64> unitMs) const;
     // Takes the unit's clock from the history and the live readings.
-    void readUnitClock();
+    void readUnitClock(const UnitClockReadings &recorded);
 
     // The view.
     void tick();
@@ -196,6 +205,8 @@ private:
     bool m_followBox = true;
     trends::TrendView m_view;
     trends::Clock m_clock = trends::Clock::Arrival;
+    // Why the history chosen was not read, shown while the file is.
+    QString m_note;
     trends::UnitClock m_unitClock;
     // Readings on the axis since the last reading of the history began.
     qint64 m_onAxis = 0;
