@@ -112,6 +112,12 @@ const char *const KeptIndexes[] = {
     "CREATE INDEX IF NOT EXISTS readings_unit_unit_time ON readings (unit, unit_time_ms)",
 };
 
+// Readings written by one statement while a batch has as many, and the
+// values each binds: the key, time, unit, packet, serial, name, unit time,
+// and the numeric columns.
+constexpr int ReadingsPerStatement = 64;
+constexpr int ReadingColumns = 8 + history::NumericColumnCount;
+
 const char *const PrunedTables[] = {"readings", "wits_items", "wits_records", "events"};
 // By HistoryStore::Table.
 const char *const TableNames[] = {"readings", "wits_items", "wits_records", "events"};
@@ -284,6 +290,7 @@ void HistoryStore::close()
 {
     m_identity = 0;
     m_insertReading.reset();
+    m_insertReadings.reset();
     m_insertWits.reset();
     m_insertWitsRecord.reset();
     m_insertEvent.reset();
@@ -393,7 +400,12 @@ HistoryResult<void> HistoryStore::prepareStatements()
         marks += QStringLiteral(", ?");
     }
     const QString keep = sqldialect::keepFirstOfKey();
+    QStringList tuples;
+    for (int i = 0; i < ReadingsPerStatement; ++i)
+        tuples << QLatin1Char('(') + marks + QLatin1Char(')');
     if (prepare(m_insertReading, QStringLiteral("INSERT INTO readings (%1) VALUES (%2)").arg(columns, marks) + keep)
+        && prepare(m_insertReadings,
+                   QStringLiteral("INSERT INTO readings (%1) VALUES %2").arg(columns, tuples.join(QStringLiteral(", "))) + keep)
         && prepare(m_insertWits, QStringLiteral("INSERT INTO wits_items (origin, origin_id, time_ms, unit, item_position,"
                                                 " item_code, item_value) VALUES (?, ?, ?, ?, ?, ?, ?)")
                                      + keep)
@@ -422,22 +434,38 @@ bool HistoryStore::writeRows(const history::Batch &batch, Run &run, Unit &unit, 
         if (added && query.numRowsAffected() > 0)
             added->*kind += 1;
     };
-    bool ok = true;
-    for (const history::ReadingRow &row : batch.readings) {
-        if (!(ok = unit(row.unit)))
-            break;
-        key(*m_insertReading, row.key);
-        m_insertReading->bindValue(2, row.timeMs);
-        m_insertReading->bindValue(3, textValue(row.unit));
-        m_insertReading->bindValue(4, row.packet);
-        m_insertReading->bindValue(5, textValue(row.serial.isEmpty() ? row.unit : row.serial));
-        m_insertReading->bindValue(6, row.unitName);
-        m_insertReading->bindValue(7, row.unitTimeMs ? QVariant(*row.unitTimeMs) : QVariant(QMetaType::fromType<qint64>()));
+    // Readings, the bulk of every batch, go ReadingsPerStatement to a
+    // statement while there are as many: a server a long way off answers
+    // each statement after a round trip.
+    auto bindReading = [](QSqlQuery &query, int at, const history::ReadingRow &row) {
+        const QVariant none(QMetaType::fromType<qint64>());
+        query.bindValue(at, row.key.origin != 0 ? QVariant(row.key.origin) : none);
+        query.bindValue(at + 1, row.key.origin != 0 ? QVariant(row.key.id) : none);
+        query.bindValue(at + 2, row.timeMs);
+        query.bindValue(at + 3, textValue(row.unit));
+        query.bindValue(at + 4, row.packet);
+        query.bindValue(at + 5, textValue(row.serial.isEmpty() ? row.unit : row.serial));
+        query.bindValue(at + 6, row.unitName);
+        query.bindValue(at + 7, row.unitTimeMs ? QVariant(*row.unitTimeMs) : none);
         for (std::size_t i = 0; i < row.values.size(); ++i)
-            m_insertReading->bindValue(static_cast<int>(8 + i), optionalValue(row.values[i]));
-        if (!(ok = run(*m_insertReading)))
+            query.bindValue(at + 8 + static_cast<int>(i), optionalValue(row.values[i]));
+    };
+    bool ok = true;
+    const std::vector<history::ReadingRow> &readings = batch.readings;
+    for (std::size_t done = 0; ok && done < readings.size();) {
+        const bool many = readings.size() - done >= std::size_t(ReadingsPerStatement);
+        const std::size_t take = many ? std::size_t(ReadingsPerStatement) : 1;
+        QSqlQuery &query = many ? *m_insertReadings : *m_insertReading;
+        for (std::size_t i = 0; ok && i < take; ++i) {
+            if ((ok = unit(readings[done + i].unit)))
+                bindReading(query, static_cast<int>(i) * ReadingColumns, readings[done + i]);
+        }
+        if (!ok || !(ok = run(query)))
             break;
-        count(*m_insertReading, &history::RowCounts::readings);
+        // Rows whose key was there already are not among those affected.
+        if (added)
+            added->readings += qMax(0, query.numRowsAffected());
+        done += take;
     }
     for (auto it = batch.witsItems.begin(); ok && it != batch.witsItems.end(); ++it) {
         if (!(ok = unit(it->unit)))

@@ -260,6 +260,7 @@ private:
     QString m_connection;
     QSqlDatabase m_db;
     std::unique_ptr<QSqlQuery> m_insertReading;
+    std::unique_ptr<QSqlQuery> m_insertReadings;  // many at once
     std::unique_ptr<QSqlQuery> m_insertWits;
     std::unique_ptr<QSqlQuery> m_insertWitsRecord;
     std::unique_ptr<QSqlQuery> m_insertEvent;
