@@ -21,8 +21,8 @@ HistorySourceDialog::HistorySourceDialog(HistorySource &source, QWidget *parent)
     setObjectName(QStringLiteral("fm_historysource"));
     setWindowTitle(QStringLiteral("History source"));
     auto *layout = new QVBoxLayout(this);
-    auto *intro = new QLabel(QStringLiteral("The history the trends, the export and the fleet board read. "
-                                            "This viewer's own recording always goes to its local file."),
+    auto *intro = new QLabel(QStringLiteral("The history the trends window and the fleet board read. This viewer's "
+                                            "own recording, the export and the tour report use its local file."),
                              this);
     intro->setTextFormat(Qt::PlainText);
     intro->setWordWrap(true);
@@ -55,6 +55,10 @@ HistorySourceDialog::HistorySourceDialog(HistorySource &source, QWidget *parent)
     lbl_result->setTextFormat(Qt::PlainText);
     lbl_result->setWordWrap(true);
     lbl_result->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Room for a server's reason over a few lines: a wrapped label does not
+    // make its window taller by itself.
+    lbl_result->setMinimumHeight(lbl_result->fontMetrics().lineSpacing() * 4);
+    lbl_result->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     layout->addWidget(lbl_result);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);

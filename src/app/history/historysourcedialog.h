@@ -9,7 +9,8 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
-// "History source…": chooses the history the reading windows read, the
+// "History source…": chooses the history the trends window and the fleet
+// board read, the
 // viewer's own file or a shared store on a PostgreSQL server, and tries the
 // server before or after choosing it. The try runs off this thread
 // (HistoryProbe); what it found is shown as plain text in the dialog. The

@@ -245,7 +245,11 @@ void TrendsWindow::buildControls()
     lbl_status = new QLabel(this);
     lbl_status->setObjectName(QStringLiteral("lbl_status"));
     lbl_status->setTextFormat(Qt::PlainText);
-    bar->addWidget(lbl_status);
+    // A long reason (a server's) takes the room left and no more, so it
+    // never widens the window past its screen; the whole of it is the
+    // label's tip.
+    lbl_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    bar->addWidget(lbl_status, 4);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
@@ -574,8 +578,9 @@ void TrendsWindow::historyOpened(const Result<bool> &opened, const std::vector<R
                                  const UnitClockReadings &clock, const QString &note)
 {
     m_note = note.isEmpty() ? QString()
-                            : QStringLiteral("History source not read: %1; the local history is shown").arg(note);
+                            : QStringLiteral("History source not read, the local history is shown: %1").arg(note);
     QString status = m_note;
+    lbl_status->setToolTip(m_note);
     if (!opened)
         status = QStringLiteral("History not read: ") + opened.reason();
     else if (!*opened)
@@ -651,6 +656,7 @@ void TrendsWindow::loadFinished(const Result<void> &outcome)
         lbl_status->setText(QStringLiteral("History not read: ") + outcome.reason());
     else
         lbl_status->setText(outcome.reason());
+    lbl_status->setToolTip(lbl_status->text());
     refreshCharts();
     emit chartsUpdated();
 }
