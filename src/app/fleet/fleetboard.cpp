@@ -5,6 +5,7 @@
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -419,10 +420,15 @@ FleetBoard::FleetBoard(FleetBoardOptions options, QWidget *parent)
     connect(m_model, &FleetBoardModel::tilesChanged, this, &FleetBoard::arrange);
     connect(m_model, &FleetBoardModel::problemChanged, this, &FleetBoard::showProblem);
     // The ages grow and tiles turn stale without news: judged again each
-    // second, from what the model holds, without asking the history.
+    // second, from what the model holds, without asking the history; not
+    // again when news has just done so (a busy fleet brings news every
+    // second, and a board of hundreds of tiles is drawn once for both).
     m_clock = new QTimer(this);
     m_clock->setInterval(1000);
-    connect(m_clock, &QTimer::timeout, this, &FleetBoard::arrange);
+    connect(m_clock, &QTimer::timeout, this, [this] {
+        if (!m_arranged.isValid() || m_arranged.elapsed() >= 900)
+            arrange();
+    });
     resize(1280, 800);
 }
 
@@ -470,6 +476,7 @@ void FleetBoard::setStaleSeconds(int seconds)
 
 void FleetBoard::arrange()
 {
+    m_arranged.start();
     const std::vector<board::Tile> &tiles = m_model->tiles();
     const qint64 now = m_model->now();
     // The alarm list first, so that the order reads its acknowledgements

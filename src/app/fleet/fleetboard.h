@@ -3,6 +3,7 @@
 #include <functional>
 #include <vector>
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QString>
 #include <QWidget>
@@ -81,6 +82,7 @@ private:
     QScrollArea *scr_tiles = nullptr;
     TileGrid *m_grid = nullptr;
     QTimer *m_clock = nullptr;
+    QElapsedTimer m_arranged;
     // Each unit's conditions as last told.
     QHash<QString, std::vector<board::TileCondition>> m_told;
 };
