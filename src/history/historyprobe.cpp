@@ -4,54 +4,76 @@
 
 #include "history/historystore.h"
 
+namespace {
+
+// One try, on its thread; it and its thread go once it has answered.
+class ProbeRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ProbeRun(QString address)
+        : m_address(std::move(address))
+    {
+    }
+
+    void run()
+    {
+        QString failure;
+        {
+            HistoryStore store;
+            const HistoryResult<void> opened = store.open(m_address, HistoryStore::Access::ReadOnly);
+            if (!opened)
+                failure = opened.reason().text;
+        }
+        emit done(m_address, failure);
+    }
+
+signals:
+    void done(const QString &address, const QString &failure);
+
+private:
+    QString m_address;
+};
+
+} // namespace
+
 HistoryProbe::HistoryProbe(QObject *parent)
     : QObject(parent)
 {
-}
-
-HistoryProbe::~HistoryProbe()
-{
-    if (m_thread) {
-        m_thread->wait();
-        delete m_thread;
-    }
 }
 
 void HistoryProbe::probe(const QString &address)
 {
     m_next = address;
     m_nextAsked = true;
-    if (!m_thread)
+    if (!m_busy)
         start();
 }
 
 void HistoryProbe::start()
 {
-    const QString address = m_next;
+    m_busy = true;
     m_nextAsked = false;
-    // The thread only opens and closes a store of its own; its answer
-    // reaches this object as a queued call, dropped if this has gone.
-    m_thread = QThread::create([this, address] {
-        QString failure;
-        {
-            HistoryStore store;
-            const HistoryResult<void> opened = store.open(address, HistoryStore::Access::ReadOnly);
-            if (!opened)
-                failure = opened.reason().text;
-        }
-        QMetaObject::invokeMethod(this, [this, address, failure] { done(address, failure); }, Qt::QueuedConnection);
-    });
-    m_thread->start();
+    auto *thread = new QThread;
+    auto *run = new ProbeRun(m_next);
+    run->moveToThread(thread);
+    connect(thread, &QThread::started, run, &ProbeRun::run);
+    // Queued: the answer is taken on this object's thread, and a probe gone
+    // meanwhile takes none.
+    connect(run, &ProbeRun::done, this, &HistoryProbe::done, Qt::QueuedConnection);
+    connect(run, &ProbeRun::done, thread, &QThread::quit);
+    connect(thread, &QThread::finished, run, &QObject::deleteLater);
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start();
 }
 
 void HistoryProbe::done(const QString &address, const QString &failure)
 {
-    if (m_thread) {
-        m_thread->wait();
-        delete m_thread;
-        m_thread = nullptr;
-    }
+    m_busy = false;
     emit answered(address, failure);
     if (m_nextAsked)
         start();
 }
+
+#include "historyprobe.moc"

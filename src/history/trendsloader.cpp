@@ -1,6 +1,7 @@
 #include "history/trendsloader.h"
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 #include <QDateTime>
@@ -22,14 +23,17 @@ constexpr qint64 EventsOverlapMs = 30 * 1000;
 } // namespace
 
 // The loader's half on its thread: the store, its connection and the
-// reading under way. It answers by queued calls into the loader, which
-// outlives it (the loader ends the thread before it goes).
+// reading under way. It answers through a queued signal, so that a loader
+// gone meanwhile takes nothing, and goes with its thread.
 class TrendsReader : public QObject
 {
+    Q_OBJECT
+
 public:
-    explicit TrendsReader(TrendsLoader *front)
-        : m_front(front)
-        , m_next(new QTimer(this))
+    using Answer = std::function<void(TrendsLoader &)>;
+
+    TrendsReader()
+        : m_next(new QTimer(this))
     {
         m_next->setSingleShot(true);
         m_next->setInterval(0);
@@ -101,17 +105,20 @@ public:
         if (!m_store)
             return;
         const Result<std::vector<EventMark>> events = historyEvents(*m_store, unit, from, untilMs);
-        TrendsLoader *front = m_front;
         if (!events) {
             const QString reason = events.reason();
-            QMetaObject::invokeMethod(front, [front, reason] { emit front->eventsFailed(reason); }, Qt::QueuedConnection);
+            emit answered(generation, [reason](TrendsLoader &front) { emit front.eventsFailed(reason); });
             return;
         }
         const std::vector<EventMark> read = *events;
-        QMetaObject::invokeMethod(
-            front, [front, generation, from, untilMs, read] { front->eventsRead(generation, from, untilMs, read); },
-            Qt::QueuedConnection);
+        emit answered(generation, [from, untilMs, read](TrendsLoader &front) { front.eventsRead(from, untilMs, read); });
     }
+
+signals:
+    // run, on the loader's thread, unless a newer request came meanwhile.
+    void answered(quint64 generation, const TrendsReader::Answer &run);
+
+public:
 
 private:
     Result<bool> openAt(const QString &address)
@@ -158,22 +165,8 @@ private:
             m_next->start();
     }
 
-    // Runs on the loader's thread, unless a newer request came meanwhile.
-    template <typename Answer>
-    void answer(Answer &&run)
-    {
-        TrendsLoader *front = m_front;
-        const quint64 generation = m_generation;
-        QMetaObject::invokeMethod(
-            front,
-            [front, generation, run = std::forward<Answer>(run)] {
-                if (generation == front->m_generation)
-                    run(*front);
-            },
-            Qt::QueuedConnection);
-    }
+    void answer(const Answer &run) { emit answered(m_generation, run); }
 
-    TrendsLoader *m_front;
     QTimer *m_next;
     std::unique_ptr<HistoryStore> m_store;
     std::unique_ptr<HistoryReadings> m_readings;
@@ -184,19 +177,28 @@ TrendsLoader::TrendsLoader(QString address, QString localPath, QObject *parent)
     : QObject(parent)
     , m_address(std::move(address))
     , m_localPath(std::move(localPath))
-    , m_thread(new QThread(this))
-    , m_reader(new TrendsReader(this))
+    , m_thread(new QThread)
+    , m_reader(new TrendsReader)
 {
     m_thread->setObjectName(QStringLiteral("trends reader"));
     m_reader->moveToThread(m_thread);
+    connect(m_reader, &TrendsReader::answered, this,
+            [this](quint64 generation, const TrendsReader::Answer &run) {
+                if (generation == m_generation)
+                    run(*this);
+            },
+            Qt::QueuedConnection);
+    // The thread and its reader go once the slice or the connect under way
+    // ends: the loader never waits for them.
     connect(m_thread, &QThread::finished, m_reader, &QObject::deleteLater);
+    connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
     m_thread->start();
 }
 
 TrendsLoader::~TrendsLoader()
 {
+    disconnect(m_reader, nullptr, this, nullptr);
     m_thread->quit();
-    m_thread->wait();
 }
 
 void TrendsLoader::open(const QString &unit, qint64 clockSinceMs)
@@ -247,12 +249,8 @@ void TrendsLoader::fetchNewEvents(qint64 untilMs)
         Qt::QueuedConnection);
 }
 
-void TrendsLoader::eventsRead(quint64 generation, qint64 from, qint64 untilMs, const std::vector<EventMark> &events)
-{
-    // Events of a reading since replaced belong to another view.
-    if (generation != m_generation)
-        return;
-    const auto seenFrom = std::lower_bound(m_events.begin(), m_events.end(), from,
+void TrendsLoader::eventsRead(qint64 from, qint64 untilMs, const std::vector<EventMark> &events)
+{    const auto seenFrom = std::lower_bound(m_events.begin(), m_events.end(), from,
                                            [](const EventMark &mark, qint64 ms) { return mark.timeMs < ms; });
     const std::vector<EventMark> seen(seenFrom, m_events.end());
     bool added = false;
@@ -270,3 +268,5 @@ void TrendsLoader::eventsRead(quint64 generation, qint64 from, qint64 untilMs, c
 }
 
 } // namespace trends
+
+#include "trendsloader.moc"

@@ -35,7 +35,8 @@ public:
     // address: the history to read (a file, or a server's URI); localPath:
     // the file read when a server cannot be (empty: none).
     explicit TrendsLoader(QString address, QString localPath = QString(), QObject *parent = nullptr);
-    // Waits for the slice under way.
+    // Never waits: the slice or the connect under way ends on its thread,
+    // and its answer reaches nobody.
     ~TrendsLoader() override;
 
     // Another history for the next open().
@@ -81,12 +82,12 @@ signals:
 
 private:
     friend class TrendsReader;
-    void eventsRead(quint64 generation, qint64 from, qint64 untilMs, const std::vector<EventMark> &events);
+    void eventsRead(qint64 from, qint64 untilMs, const std::vector<EventMark> &events);
 
     QString m_address;
     QString m_localPath;
-    QThread *m_thread = nullptr;
-    TrendsReader *m_reader = nullptr;  // lives on m_thread
+    QThread *m_thread = nullptr;       // goes by itself once it has ended
+    TrendsReader *m_reader = nullptr;  // lives on m_thread, and goes with it
     quint64 m_generation = 0;          // of the open and the reading asked for last
     bool m_open = false;
     bool m_reading = false;
