@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include "history/gaslevelstore.h"
+#include "rules/files/safefile.h"
 #include "history/historystore.h"
 #include "history/sqldialect.h"
 
@@ -44,7 +45,10 @@ QString AlarmKeeper::loginName()
 Result<void> AlarmKeeper::restore(const QString &historyPath, qint64 sinceMs)
 {
     const Result<sqldialect::Address, QString> address = sqldialect::parseAddress(historyPath);
-    if (address && address->engine == sqldialect::Engine::Sqlite && !QFileInfo::exists(address->path))
+    // Nothing to rebuild from a file that is not there; one that is no
+    // regular file is the recorder's to report, once, and is never opened.
+    if (address && address->engine == sqldialect::Engine::Sqlite
+        && (!QFileInfo::exists(address->path) || !files::openRefusal(address->path).isEmpty()))
         return {};
     HistoryStore store;
     if (const HistoryResult<void> opened = store.open(historyPath, HistoryStore::Access::ReadOnly); !opened)
