@@ -6,7 +6,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSet>
+#include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -15,10 +17,12 @@
 #include "app/trends/trendswindow.h"
 #include "app/viewerextras.h"
 #include "history/fleetboardmodel.h"
+#include "history/gaslevelstore.h"
 #include "history/historyfile.h"
 #include "history/historywriter.h"
 #include "rules/board/fleettile.h"
 #include "rules/readings/levelpalette.h"
+#include "support/historysupport.h"
 #include "support/testsupport.h"
 
 namespace {
@@ -162,6 +166,10 @@ private slots:
     void staleAndNoData();
     void alarmBlinksWithItsReadings();
     void boardFollowsTheHistoryByItsNews();
+    void peaksOfEachHalfMinute_data();
+    void peaksOfEachHalfMinute();
+    void unitsRankedByTheirOwnLevels();
+    void silentServerNeverHoldsTheBoard();
     void boardFromAnotherWindowWatchesAndOpensTrends();
 };
 
@@ -333,9 +341,9 @@ void FleetBoardTest::boardFollowsTheHistoryByItsNews()
     FleetBoardOptions options;
     FleetBoard board(options);
     board.follow(path);
+    QTRY_COMPARE(board.shownUnits().size(), 50);
     QVERIFY(board.model().problem().isEmpty());
     QStringList shown = board.shownUnits();
-    QCOMPARE(shown.size(), 50);
     QCOMPARE(shown.mid(0, 4), (names({"0003", "0010", "0020", "0030"})));
     QCOMPARE(shown.mid(4, 2), (names({"0050", "0049"})));
     const board::Tile *lost = board.model().tile(QStringLiteral("0010"));
@@ -368,6 +376,130 @@ void FleetBoardTest::boardFollowsTheHistoryByItsNews()
     QCOMPARE(alarm.alarmText, QStringLiteral("HIGH SAMPLE FLOW RATE"));
 }
 
+void FleetBoardTest::peaksOfEachHalfMinute_data()
+{
+    // Readings at (ms after a half-minute's start, gas; NaN: no number),
+    // and the peaks read over the first 90 s.
+    QTest::addColumn<QList<QPointF>>("readings");
+    QTest::addColumn<QList<QPointF>>("peaks");
+    QTest::newRow("two half-minutes, the highest of each")
+        << QList<QPointF>{{0, 100}, {10000, 300}, {29999, 200}, {30000, 50}, {45000, 80}}
+        << QList<QPointF>{{0, 300}, {30000, 80}};
+    QTest::newRow("a half-minute without readings has no point")
+        << QList<QPointF>{{0, 10}, {65000, 20}} << QList<QPointF>{{0, 10}, {60000, 20}};
+    QTest::newRow("readings without a number are no peak")
+        << QList<QPointF>{{1000, qQNaN()}, {31000, 40}, {32000, qQNaN()}} << QList<QPointF>{{30000, 40}};
+    QTest::newRow("only the range read") << QList<QPointF>{{-1, 900}, {5000, 1}, {90000, 900}}
+                                         << QList<QPointF>{{0, 1}};
+}
+
+void FleetBoardTest::peaksOfEachHalfMinute()
+{
+    QFETCH(QList<QPointF>, readings);
+    QFETCH(QList<QPointF>, peaks);
+    const qint64 start = Now - Now % board::SparkBucketMs;
+    history::Batch batch;
+    for (const QPointF &reading : readings) {
+        history::ReadingRow row = readingRow(QStringLiteral("0001"), start + qint64(reading.x()), reading.y());
+        if (qIsNaN(reading.y()))
+            row.values[std::size_t(history::numericColumn(QLatin1String("gas_units")) - history::numericColumns().data())].reset();
+        batch.readings.push_back(row);
+    }
+    // Another unit's readings are not its peaks.
+    batch.readings.push_back(readingRow(QStringLiteral("0002"), start, 5000.0));
+    // The same on a file and, when the suite has one, on a server.
+    QTemporaryDir dir;
+    support::ServerDatabase server;
+    QStringList addresses{dir.filePath(QStringLiteral("peaks.sqlite3"))};
+    if (server.isValid())
+        addresses << server.uri();
+    for (const QString &address : addresses) {
+        HistoryStore store;
+        QVERIFY(store.open(address, HistoryStore::Access::Migrate));
+        QVERIFY(store.write(batch));
+        const HistoryResult<std::vector<Sample>> read =
+            store.peaks(QStringLiteral("0001"), QStringLiteral("gas_units"), start, start + 90000, board::SparkBucketMs);
+        QVERIFY2(read, qPrintable(read ? QString() : read.reason().text));
+        QList<QPointF> got;
+        for (const Sample &peak : *read)
+            got << QPointF(double(peak.timeMs - start), peak.value);
+        QCOMPARE(got, peaks);
+    }
+}
+
+void FleetBoardTest::unitsRankedByTheirOwnLevels()
+{
+    // 0001 at 1300 (between the levels, nothing to hold: normal), 0002 at
+    // 500 with levels of its own it is very high at, 0003 high at 1500.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("levels.sqlite3"));
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    history::Batch batch;
+    batch.readings.push_back(readingRow(QStringLiteral("0001"), now - 1000, 1300.0));
+    batch.readings.push_back(readingRow(QStringLiteral("0002"), now - 1000, 500.0));
+    batch.readings.push_back(readingRow(QStringLiteral("0003"), now - 1000, 1500.0));
+    QVERIFY(write(path, batch));
+    const auto setLevels = [&path](const readings::GasLevels &levels, qint64 at) {
+        HistoryStore store;
+        return store.open(path, HistoryStore::Access::ReadWrite)
+               && history::setGasLevels(store, QStringLiteral("0002"), levels, at);
+    };
+    QVERIFY(setLevels({100, 200, 400}, now - 5000));
+
+    FleetBoardOptions options;
+    FleetBoard board(options);
+    board.follow(path);
+    QTRY_COMPARE(board.shownUnits(), (names({"0002", "0003", "0001"})));
+    const board::Tile *own = board.model().tile(QStringLiteral("0002"));
+    QCOMPARE(board::judge(*own, now, 30).level, readings::Level::VeryHigh);
+    QCOMPARE(board::judge(*board.model().tile(QStringLiteral("0003")), now, 30).level, readings::Level::High);
+
+    // Back at the defaults, its next reading is judged at them.
+    QVERIFY(setLevels({}, now));
+    history::Batch next;
+    next.readings.push_back(readingRow(QStringLiteral("0002"), now + 1000, 500.0));
+    QVERIFY(write(path, next));
+    QTRY_COMPARE(board.shownUnits(), (names({"0003", "0001", "0002"})));
+    QCOMPARE(board::judge(*board.model().tile(QStringLiteral("0002")), now, 30).level, readings::Level::Normal);
+}
+
+// A server that takes the connection and never answers: the board's window
+// goes on at once, says why once the connect times out, and goes at once
+// when closed meanwhile.
+void FleetBoardTest::silentServerNeverHoldsTheBoard()
+{
+    if (!sqldialect::driverAvailable(sqldialect::Engine::Postgres))
+        QSKIP("Qt SQL's PostgreSQL driver is not installed");
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    const QString address =
+        QStringLiteral("postgresql://desk@127.0.0.1:%1/h?connect_timeout=2").arg(silent.serverPort());
+    {
+        QElapsedTimer held;
+        held.start();
+        auto gone = std::make_unique<FleetBoard>(FleetBoardOptions());
+        gone->follow(address);
+        gone.reset();
+        QVERIFY2(held.elapsed() < 500, qPrintable(QString::number(held.elapsed())));
+    }
+    FleetBoard board{FleetBoardOptions()};
+    QSignalSpy problem(&board.model(), &FleetBoardModel::problemChanged);
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+    ticker.start(100);
+    QElapsedTimer held;
+    held.start();
+    board.follow(address);
+    QVERIFY2(held.elapsed() < 500, qPrintable(QString::number(held.elapsed())));
+    QVERIFY(board.model().isReading());
+    QVERIFY(problem.wait(10000));
+    QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+    QVERIFY2(board.model().problem().startsWith(QLatin1String("cannot open ")), qPrintable(board.model().problem()));
+    QVERIFY(!board.model().isReading());
+    QVERIFY(board.shownUnits().isEmpty());
+}
+
 void FleetBoardTest::boardFromAnotherWindowWatchesAndOpensTrends()
 {
     // The viewer's own history holds three units.
@@ -394,7 +526,7 @@ void FleetBoardTest::boardFromAnotherWindowWatchesAndOpensTrends()
     FleetBoard *board = topLevel<FleetBoard>();
     QVERIFY(board);
     QCOMPARE(board->objectName(), QStringLiteral("fm_fleet"));
-    QCOMPARE(board->shownUnits(), (names({"0002", "0003", "0001"})));
+    QTRY_COMPARE(board->shownUnits(), (names({"0002", "0003", "0001"})));
     QVERIFY(QTest::qWaitForWindowActive(board));
 
     // The arrows move between the tiles; Enter opens that unit's trends.

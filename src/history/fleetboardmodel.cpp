@@ -2,11 +2,16 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
+#include <memory>
 
 #include <QDateTime>
+#include <QThread>
 #include <QTimer>
 
+#include "history/gaslevelstore.h"
 #include "history/historynews.h"
+#include "history/historystore.h"
 
 namespace {
 
@@ -27,21 +32,240 @@ std::optional<double> valueOf(const history::ReadingRow &row, const char *column
     return row.values[static_cast<std::size_t>(named - history::numericColumns().data())];
 }
 
+using Latest = QHash<QString, QPair<qint64, qint64>>;
+
 } // namespace
+
+// The model's half on its thread: the store, its connection, the news and
+// every unit's tile as read so far. Each read answers with copies of the
+// tiles it changed through a queued signal, so that a model gone meanwhile
+// takes nothing, and it goes with its thread.
+class FleetReader : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Answer = std::function<void(FleetBoardModel &)>;
+
+    explicit FleetReader(std::function<qint64()> clock)
+        : m_clock(std::move(clock))
+        , m_news(new HistoryNews(this))
+        , m_retry(new QTimer(this))
+    {
+        connect(m_news, &HistoryNews::unitsChanged, this, &FleetReader::refresh);
+        m_retry->setSingleShot(true);
+        m_retry->setInterval(FleetBoardModel::RetryMs);
+        connect(m_retry, &QTimer::timeout, this, &FleetReader::open);
+    }
+
+    void start(quint64 generation, const QString &address)
+    {
+        stop();
+        m_generation = generation;
+        m_address = address;
+        if (!m_address.isEmpty())
+            open();
+    }
+
+    void stop()
+    {
+        m_retry->stop();
+        m_news->stop();
+        m_store.reset();
+        m_tiles.clear();
+        m_address.clear();
+    }
+
+    // Reads the units named from where their tiles stand.
+    void refresh(const QStringList &units)
+    {
+        if (m_address.isEmpty() || m_retry->isActive() || !reopen())
+            return;
+        // A unit new to the board starts from its latest reading.
+        Latest latest;
+        if (std::any_of(units.begin(), units.end(), [this](const QString &unit) { return !m_tiles.count(unit); })) {
+            const HistoryResult<Latest> read = m_store->latestByUnit();
+            if (!read)
+                return fail(read.reason());
+            latest = *read;
+        }
+        readUnits(units, latest, false);
+    }
+
+signals:
+    // run, on the model's thread, unless a newer request came meanwhile.
+    void answered(quint64 generation, const FleetReader::Answer &run);
+
+private:
+    // Opens the history and reads every unit, then follows its news.
+    void open()
+    {
+        // The news first: what is written while the tiles are read comes
+        // as news and is read again from where each tile stands.
+        if (const HistoryResult<void> news = m_news->start(m_address); !news)
+            return fail(news.reason());
+        if (!reopen())
+            return;
+        const HistoryResult<Latest> latest = m_store->latestByUnit();
+        if (!latest)
+            return fail(latest.reason());
+        QStringList names = latest->keys();
+        names.sort();
+        readUnits(names, *latest, true);
+    }
+
+    // A file afresh for every read; a server's connection while it serves.
+    bool reopen()
+    {
+        if (m_store && m_store->engine() == sqldialect::Engine::Postgres && m_store->isOpen())
+            return true;
+        m_store = std::make_unique<HistoryStore>();
+        if (const HistoryResult<void> opened = m_store->open(m_address, HistoryStore::Access::ReadOnly); !opened) {
+            fail(opened.reason());
+            return false;
+        }
+        return true;
+    }
+
+    void readUnits(const QStringList &units, const Latest &latest, bool first)
+    {
+        const HistoryResult<QHash<QString, readings::GasLevels>> levels = history::unitGasLevels(*m_store);
+        if (!levels)
+            return fail(levels.reason());
+        const qint64 now = m_clock();
+        std::vector<board::Tile> read;
+        read.reserve(static_cast<std::size_t>(units.size()));
+        for (const QString &unit : units) {
+            board::Tile tile;
+            if (const auto known = m_tiles.find(unit); known != m_tiles.end())
+                tile = known->second;
+            else
+                tile.unit = unit;
+            const HistoryResult<void> outcome =
+                readUnit(tile, latest.value(unit, {-1, -1}).first, levels->value(unit), now);
+            if (!outcome)
+                return fail(outcome.reason());
+            m_tiles[unit] = tile;
+            read.push_back(std::move(tile));
+        }
+        if (m_store->engine() == sqldialect::Engine::Sqlite)
+            m_store.reset();
+        answer([read, first](FleetBoardModel &front) {
+            front.m_reading = false;
+            front.setProblem({});
+            if (!read.empty() || first)
+                front.take(read);
+        });
+    }
+
+    HistoryResult<void> readUnit(board::Tile &tile, qint64 latestMs, const readings::GasLevels &levels, qint64 now)
+    {
+        tile.setLevels(levels);
+        // A new tile reads its latest reading, however old, and the hour's
+        // gas as the engine reduces it to half-minute peaks; a known one
+        // what came after what it shows.
+        HistoryRange range{tile.unit, tile.lastReadingMs + 1, Open};
+        if (tile.lastReadingMs < 0) {
+            const HistoryResult<std::vector<Sample>> peaks =
+                m_store->peaks(tile.unit, QStringLiteral("gas_units"), now - board::SparkSpanMs, Open, board::SparkBucketMs);
+            if (!peaks)
+                return peaks.failed();
+            tile.spark.clear();
+            for (const Sample &peak : *peaks)
+                tile.spark.push_back({peak.timeMs, peak.value});
+            range = {tile.unit, latestMs, latestMs + 1};
+        }
+        if (range.fromMs >= 0) {
+            HistoryResult<HistoryCursor<history::ReadingRow>> cursor = m_store->readings(range, false, tileColumns());
+            if (!cursor)
+                return cursor.failed();
+            while (!cursor->done()) {
+                const HistoryResult<int> read = cursor->fetch(2000, [&tile](const history::ReadingRow &row) {
+                    tile.addReading(row.timeMs, valueOf(row, "gas_units"), valueOf(row, "error_number").value_or(0.0));
+                    tile.holeDepth = valueOf(row, "hole_depth");
+                    tile.lagDepth = valueOf(row, "lag_depth");
+                    tile.bitDepth = valueOf(row, "bit_depth");
+                    tile.ropMinFt = valueOf(row, "rop_min_ft");
+                });
+                if (!read)
+                    return read.failed();
+            }
+        }
+        // The link events since the latest reading: one after it says
+        // whether the recorder lost the link since.
+        const qint64 eventsFrom = tile.lastLinkEventMs >= 0 ? tile.lastLinkEventMs + 1
+                                  : tile.lastReadingMs >= 0 ? tile.lastReadingMs
+                                                            : now - board::SparkSpanMs;
+        const HistoryResult<std::vector<history::EventRow>> events =
+            m_store->events({tile.unit, eventsFrom, Open}, board::linkEventKinds());
+        if (!events)
+            return events.failed();
+        for (const history::EventRow &event : *events)
+            tile.addLinkEvent(event.timeMs, event.kind);
+        tile.trimSpark(now);
+        return {};
+    }
+
+    // The history is followed no more until it is opened again in a while;
+    // the tiles keep what they showed.
+    void fail(const HistoryError &error)
+    {
+        m_news->stop();
+        m_store.reset();
+        const QString reason = error.text;
+        answer([reason](FleetBoardModel &front) {
+            front.m_reading = false;
+            front.setProblem(reason);
+        });
+        m_retry->start();
+    }
+
+    void answer(const Answer &run) { emit answered(m_generation, run); }
+
+    std::function<qint64()> m_clock;
+    HistoryNews *m_news;
+    QTimer *m_retry;
+    QString m_address;
+    quint64 m_generation = 0;
+    std::unique_ptr<HistoryStore> m_store;
+    std::map<QString, board::Tile> m_tiles;
+};
 
 FleetBoardModel::FleetBoardModel(std::function<qint64()> clock, QObject *parent)
     : QObject(parent)
     , m_clock(clock ? std::move(clock) : [] { return QDateTime::currentMSecsSinceEpoch(); })
+    , m_thread(new QThread)
+    , m_reader(new FleetReader(m_clock))
 {
-    m_news = new HistoryNews(this);
-    connect(m_news, &HistoryNews::unitsChanged, this, &FleetBoardModel::refresh);
-    m_retry = new QTimer(this);
-    m_retry->setSingleShot(true);
-    m_retry->setInterval(RetryMs);
-    connect(m_retry, &QTimer::timeout, this, &FleetBoardModel::open);
+    m_thread->setObjectName(QStringLiteral("fleet board reader"));
+    m_reader->moveToThread(m_thread);
+    connect(m_reader, &FleetReader::answered, this,
+            [this](quint64 generation, const FleetReader::Answer &run) {
+                if (generation == m_generation)
+                    run(*this);
+            },
+            Qt::QueuedConnection);
+    // The thread and its reader go once the read or the connect under way
+    // ends: the model never waits for them.
+    connect(m_thread, &QThread::finished, m_reader, &QObject::deleteLater);
+    connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
+    m_thread->start();
 }
 
-FleetBoardModel::~FleetBoardModel() = default;
+FleetBoardModel::~FleetBoardModel()
+{
+    disconnect(m_reader, nullptr, this, nullptr);
+    // Nothing more is read: the news and the retry stop with the reader.
+    ask([](FleetReader &reader) { reader.stop(); });
+    m_thread->quit();
+}
+
+template <typename Call>
+void FleetBoardModel::ask(Call call)
+{
+    FleetReader *reader = m_reader;
+    QMetaObject::invokeMethod(reader, [reader, call] { call(*reader); }, Qt::QueuedConnection);
+}
 
 const board::Tile *FleetBoardModel::tile(const QString &unit) const
 {
@@ -53,15 +277,20 @@ void FleetBoardModel::start(const QString &address)
 {
     stop();
     m_address = address;
-    if (!m_address.isEmpty())
-        open();
+    if (m_address.isEmpty())
+        return;
+    m_reading = true;
+    const quint64 generation = m_generation;
+    ask([generation, address](FleetReader &reader) { reader.start(generation, address); });
 }
 
 void FleetBoardModel::stop()
 {
-    m_retry->stop();
-    m_news->stop();
-    m_store.close();
+    ++m_generation;
+    ask([](FleetReader &reader) { reader.stop(); });
+    m_address.clear();
+    m_reading = false;
+    setProblem({});
     const bool had = !m_tiles.empty();
     m_tiles.clear();
     m_index.clear();
@@ -69,51 +298,25 @@ void FleetBoardModel::stop()
         emit tilesChanged({});
 }
 
-void FleetBoardModel::open()
-{
-    const auto retry = [this](const HistoryError &error) {
-        m_news->stop();
-        m_store.close();
-        setProblem(error.text);
-        m_retry->start();
-    };
-    if (const HistoryResult<void> opened = m_store.open(m_address, HistoryStore::Access::ReadOnly); !opened)
-        return retry(opened.reason());
-    // The news first: what is written while the tiles are read comes as
-    // news and is read again from where each tile stands.
-    if (const HistoryResult<void> news = m_news->start(m_address); !news)
-        return retry(news.reason());
-    // Every unit with rows, and when its latest reading came: one look-up
-    // per unit, however long its history.
-    const HistoryResult<QHash<QString, QPair<qint64, qint64>>> latest = m_store.latestByUnit();
-    if (!latest)
-        return retry(latest.reason());
-    m_latest = *latest;
-    QStringList names = m_latest.keys();
-    names.sort();
-    setProblem({});
-    refresh(names);
-    m_latest.clear();
-}
-
 void FleetBoardModel::refresh(const QStringList &units)
 {
-    if (!m_store.isOpen())
+    if (m_address.isEmpty())
         return;
+    ask([units](FleetReader &reader) { reader.refresh(units); });
+}
+
+void FleetBoardModel::take(const std::vector<board::Tile> &read)
+{
     QStringList changed;
     bool added = false;
-    for (const QString &unit : units) {
-        auto found = m_index.constFind(unit);
-        board::Tile fresh;
-        fresh.unit = unit;
-        board::Tile &tile = found == m_index.cend() ? fresh : m_tiles[*found];
-        if (!readUnit(tile))
-            continue;
-        if (found == m_index.cend()) {
-            m_tiles.push_back(std::move(fresh));
+    for (const board::Tile &tile : read) {
+        if (const auto found = m_index.constFind(tile.unit); found != m_index.cend()) {
+            m_tiles[*found] = tile;
+        } else {
+            m_tiles.push_back(tile);
             added = true;
         }
-        changed << unit;
+        changed << tile.unit;
     }
     if (added) {
         std::sort(m_tiles.begin(), m_tiles.end(),
@@ -122,56 +325,7 @@ void FleetBoardModel::refresh(const QStringList &units)
         for (std::size_t i = 0; i < m_tiles.size(); ++i)
             m_index.insert(m_tiles[i].unit, i);
     }
-    if (!changed.isEmpty())
-        emit tilesChanged(changed);
-}
-
-bool FleetBoardModel::readUnit(board::Tile &tile)
-{
-    const qint64 now = m_clock();
-    // A new tile reads the last hour, and at least its latest reading
-    // however old; a known one what came after what it shows.
-    qint64 from = tile.lastReadingMs + 1;
-    if (tile.lastReadingMs < 0) {
-        from = now - board::SparkSpanMs;
-        const qint64 newest = m_latest.value(tile.unit, {-1, -1}).first;
-        if (newest >= 0 && newest < from)
-            from = newest;
-    }
-    HistoryResult<HistoryCursor<history::ReadingRow>> cursor =
-        m_store.readings({tile.unit, from, Open}, false, tileColumns());
-    if (!cursor) {
-        setProblem(cursor.reason().text);
-        return false;
-    }
-    while (!cursor->done()) {
-        const HistoryResult<int> read = cursor->fetch(2000, [&tile](const history::ReadingRow &row) {
-            tile.addReading(row.timeMs, valueOf(row, "gas_units"), valueOf(row, "error_number").value_or(0.0));
-            tile.holeDepth = valueOf(row, "hole_depth");
-            tile.lagDepth = valueOf(row, "lag_depth");
-            tile.bitDepth = valueOf(row, "bit_depth");
-            tile.ropMinFt = valueOf(row, "rop_min_ft");
-        });
-        if (!read) {
-            setProblem(read.reason().text);
-            return false;
-        }
-    }
-    // The link events since the latest reading: one after it says whether
-    // the recorder lost the link since.
-    const qint64 eventsFrom = tile.lastLinkEventMs >= 0 ? tile.lastLinkEventMs + 1
-                              : tile.lastReadingMs >= 0 ? tile.lastReadingMs
-                                                        : now - board::SparkSpanMs;
-    const HistoryResult<std::vector<history::EventRow>> events =
-        m_store.events({tile.unit, eventsFrom, Open}, board::linkEventKinds());
-    if (!events) {
-        setProblem(events.reason().text);
-        return false;
-    }
-    for (const history::EventRow &event : *events)
-        tile.addLinkEvent(event.timeMs, event.kind);
-    tile.trimSpark(now);
-    return true;
+    emit tilesChanged(changed);
 }
 
 void FleetBoardModel::setProblem(const QString &problem)
@@ -181,3 +335,5 @@ void FleetBoardModel::setProblem(const QString &problem)
     m_problem = problem;
     emit problemChanged(problem);
 }
+
+#include "fleetboardmodel.moc"

@@ -8,19 +8,25 @@
 #include <QString>
 #include <QStringList>
 
-#include "history/historystore.h"
 #include "rules/board/fleettile.h"
 
-class HistoryNews;
-class QTimer;
+class FleetReader;
+class QThread;
 
 // The fleet board's tiles, read from a history (a file or a server) without
-// widgets: every unit's latest reading, its link events as the recorder
-// writes them, and the last hour's gas. It reads everything once when it
-// starts, then only the units the history's news names, and of those only
-// what came since: never a query per unit per second. A history that cannot
-// be opened yet (no file so far, a server away) is tried again every few
-// seconds, and problem() says why meanwhile.
+// widgets: every unit's latest reading and gas levels, its link events as
+// the recorder writes them, and the last hour's gas as half-minute peaks.
+// The reading runs on a thread of its own, with a read-only connection of
+// that thread, so that a long first read or a server that answers slowly or
+// not at all never holds the window; the tiles read come back by queued
+// signals, and an answer to a request overtaken by a newer one (another
+// history, a stop) is dropped. It reads each unit's latest reading and the
+// hour's peaks when it starts, then only the units the history's news
+// names, and of those only what came since: never a query per unit per
+// second. A file is opened afresh for every read, so that one the recorder
+// moved aside and started again is followed; a history that cannot be read
+// (no file so far, a server away) is tried again every few seconds, and
+// problem() says why meanwhile.
 class FleetBoardModel : public QObject
 {
     Q_OBJECT
@@ -28,14 +34,19 @@ class FleetBoardModel : public QObject
 public:
     static constexpr int RetryMs = 5000;
 
-    // clock: UTC milliseconds of the wall clock (the recorders' time).
+    // clock: UTC milliseconds of the wall clock (the recorders' time); it is
+    // called on the reading thread too.
     explicit FleetBoardModel(std::function<qint64()> clock = {}, QObject *parent = nullptr);
+    // Never waits: a read or a connect under way ends on its thread, and
+    // its answer reaches nobody.
     ~FleetBoardModel() override;
 
     // Follows the history at the address; an empty address follows nothing.
     void start(const QString &address);
     void stop();
     const QString &address() const { return m_address; }
+    // Started, and the history not yet read (nor found unreadable).
+    bool isReading() const { return m_reading; }
 
     // In order of the unit.
     const std::vector<board::Tile> &tiles() const { return m_tiles; }
@@ -49,24 +60,27 @@ public:
     void refresh(const QStringList &units);
 
 signals:
-    // Tiles added or changed (their units), after start and after news.
+    // Tiles added or changed (their units), after start and after news;
+    // after the first read of a history also when it has no unit.
     void tilesChanged(const QStringList &units);
     // The history could not be read, or could again (empty).
     void problemChanged(const QString &problem);
 
 private:
-    void open();
-    bool readUnit(board::Tile &tile);
+    friend class FleetReader;
+    // Tiles read: each replaces the unit's own, or is a new one.
+    void take(const std::vector<board::Tile> &read);
     void setProblem(const QString &problem);
+    template <typename Call>
+    void ask(Call call);
 
     std::function<qint64()> m_clock;
     QString m_address;
-    HistoryStore m_store;
-    HistoryNews *m_news = nullptr;
-    QTimer *m_retry = nullptr;
+    QThread *m_thread = nullptr;      // goes by itself once it has ended
+    FleetReader *m_reader = nullptr;  // lives on m_thread, and goes with it
+    quint64 m_generation = 0;         // of the history followed last
+    bool m_reading = false;
     std::vector<board::Tile> m_tiles;
     QHash<QString, std::size_t> m_index;
-    // Each unit's latest reading and event while the tiles are first read.
-    QHash<QString, QPair<qint64, qint64>> m_latest;
     QString m_problem;
 };

@@ -20,6 +20,7 @@ HistoryNews::~HistoryNews()
 HistoryResult<void> HistoryNews::start(const QString &address)
 {
     stop();
+    m_address = address;
     if (const HistoryResult<void> opened = m_store.open(address, HistoryStore::Access::ReadOnly); !opened)
         return opened;
     if (m_store.engine() == sqldialect::Engine::Postgres) {
@@ -58,6 +59,11 @@ void HistoryNews::stop()
 
 void HistoryNews::poll()
 {
+    // The file afresh at each look, so that one the recorder moved aside
+    // and started again is followed; one missing for a moment is looked at
+    // again in a second.
+    if (!m_store.open(m_address, HistoryStore::Access::ReadOnly))
+        return;
     const HistoryResult<QHash<QString, QPair<qint64, qint64>>> now = m_store.latestByUnit();
     // A file busy for a moment is looked at again in a second.
     if (!now)

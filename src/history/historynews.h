@@ -14,8 +14,8 @@ class QTimer;
 // Which units' history changed, as the writers commit, for a reader that
 // shows them and refreshes only those. On a server it listens on the
 // channel every writer notifies after each commit (no query while nothing
-// changes); on a file, which cannot notify, it looks once a second at each
-// unit's latest row. The same signal either way.
+// changes); on a file, which cannot notify, it opens the file afresh once a
+// second and looks at each unit's latest row. The same signal either way.
 class HistoryNews : public QObject
 {
     Q_OBJECT
@@ -39,6 +39,7 @@ private:
     void poll();
     void notified(const QString &channel, QSqlDriver::NotificationSource source, const QVariant &payload);
 
+    QString m_address;
     HistoryStore m_store;
     QTimer *m_poll = nullptr;
     QHash<QString, QPair<qint64, qint64>> m_seen;

@@ -805,6 +805,37 @@ HistoryResult<std::vector<Sample>> HistoryStore::series(const QString &unit, con
     return samples;
 }
 
+HistoryResult<std::vector<Sample>> HistoryStore::peaks(const QString &unit, const QString &column, qint64 fromMs,
+                                                        qint64 toMs, qint64 bucketMs)
+{
+    const history::NumericColumn *named = history::numericColumn(column);
+    if (!named || bucketMs <= 0)
+        return failure(HistoryError{sqldialect::Failure::Other, QStringLiteral("no column %1 in the history").arg(column)});
+    // The grouping runs in the engine, so that an hour of a unit's readings
+    // comes back as a hundred and twenty rows.
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT time_ms - time_ms % %1 AS bucket, MAX(%2) FROM readings"
+                                 " WHERE unit = ? AND time_ms >= ? AND time_ms < ? AND %2 IS NOT NULL"
+                                 " GROUP BY bucket ORDER BY bucket")
+                      .arg(QString::number(bucketMs), QLatin1String(named->name)));
+    query.addBindValue(unit);
+    query.addBindValue(fromMs);
+    query.addBindValue(toMs);
+    if (!query.exec())
+        return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
+    std::vector<Sample> peaks;
+    while (query.next()) {
+        const double value = query.value(1).toDouble();
+        // The rows hold numbers the packets showed; anything else is no peak.
+        if (std::isfinite(value))
+            peaks.push_back({query.value(0).toLongLong(), value});
+    }
+    if (query.lastError().isValid())
+        return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
+    return peaks;
+}
+
 HistoryResult<HistoryCursor<history::WitsRow>> HistoryStore::witsItems(const HistoryRange &range)
 {
     HistoryResult<std::unique_ptr<QSqlQuery>> query =

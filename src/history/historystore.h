@@ -209,6 +209,11 @@ public:
     // One numeric column of a unit's readings over a time range, in order
     // of time, all at once.
     HistoryResult<std::vector<Sample>> series(const QString &unit, const QString &column, qint64 fromMs, qint64 toMs);
+    // The highest value of one numeric column in each bucketMs of a unit's
+    // readings over a time range, grouped by the engine: one sample a
+    // bucket that has a number, at the bucket's start, in order of time.
+    HistoryResult<std::vector<Sample>> peaks(const QString &unit, const QString &column, qint64 fromMs, qint64 toMs,
+                                             qint64 bucketMs);
     // The WITS items, and the records as received, in order of time.
     HistoryResult<HistoryCursor<history::WitsRow>> witsItems(const HistoryRange &range);
     HistoryResult<HistoryCursor<history::WitsRecordRow>> witsRecords(const HistoryRange &range);

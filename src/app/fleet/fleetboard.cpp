@@ -496,7 +496,9 @@ void FleetBoard::arrange()
     }
     const std::size_t count = shown.size();
     m_grid->setTiles(std::move(shown));
-    if (m_model->problem().isEmpty()) {
+    if (m_model->isReading()) {
+        lbl_board->setText(tr("Reading %1").arg(m_model->address()));
+    } else if (m_model->problem().isEmpty()) {
         lbl_board->setText(tr("%1 of %2 units   %3 no data   %4 stale   %5")
                                .arg(count)
                                .arg(tiles.size())

@@ -45,6 +45,16 @@ void Tile::addReading(qint64 timeMs, const std::optional<double> &gasUnits, doub
         spark.push_back({bucket, *gasUnits});
 }
 
+void Tile::setLevels(const readings::GasLevels &unitLevels)
+{
+    if (unitLevels == levels)
+        return;
+    levels = unitLevels;
+    gasLevel = readings::GasLevelTracker(levels);
+    if (gas)
+        gasLevel.update(QByteArray::number(*gas, 'f', 6));
+}
+
 void Tile::addLinkEvent(qint64 timeMs, const QString &kind)
 {
     if (timeMs < lastLinkEventMs)

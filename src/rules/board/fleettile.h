@@ -47,7 +47,10 @@ struct Tile
     std::optional<double> bitDepth;
     std::optional<double> ropMinFt;
     double errorCode = 0.0;
-    // The gas level as the panel holds it from reading to reading.
+    // The unit's own gas levels (the defaults unless the history gives it
+    // some), and the gas level held at them from reading to reading as
+    // the panel holds its own.
+    readings::GasLevels levels;
     readings::GasLevelTracker gasLevel;
     // Readings with an error number above 0: the alarm text blinks with
     // them as the panel's does, one phase per such reading, a reading
@@ -63,6 +66,9 @@ struct Tile
     // A reading, in order of time: the latest values, the held gas level,
     // the blink and the line of the last hour.
     void addReading(qint64 timeMs, const std::optional<double> &gasUnits, double error);
+    // Judges the gas at these levels from now on, the latest reading
+    // again at once.
+    void setLevels(const readings::GasLevels &unitLevels);
     // A link event in order of time.
     void addLinkEvent(qint64 timeMs, const QString &kind);
     // Drops the part of the line older than the hour before nowMs.
