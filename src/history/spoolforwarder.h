@@ -41,7 +41,7 @@ class SpoolForwarder : public QObject
 public:
     static constexpr qint64 DefaultLimitBytes = 1024LL * 1024 * 1024;
     // Rows of each table per server transaction.
-    static constexpr int SliceRows = 2000;
+    static constexpr int SliceRows = 10000;
     static constexpr int RetryFirstMs = 1000;
     static constexpr int RetryMostMs = 8000;
     // 0: the address's connect_timeout, or the dialect's 10 s. A link with
