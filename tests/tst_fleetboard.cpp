@@ -430,7 +430,8 @@ void FleetBoardTest::peaksOfEachHalfMinute()
 void FleetBoardTest::unitsRankedByTheirOwnLevels()
 {
     // 0001 at 1300 (between the levels, nothing to hold: normal), 0002 at
-    // 500 with levels of its own it is very high at, 0003 high at 1500.
+    // 500 with levels of its own it is very high at, 0003 high at 1500,
+    // 0004 at 1300 held high since 1500 before it.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("levels.sqlite3"));
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
@@ -438,6 +439,9 @@ void FleetBoardTest::unitsRankedByTheirOwnLevels()
     batch.readings.push_back(readingRow(QStringLiteral("0001"), now - 1000, 1300.0));
     batch.readings.push_back(readingRow(QStringLiteral("0002"), now - 1000, 500.0));
     batch.readings.push_back(readingRow(QStringLiteral("0003"), now - 1000, 1500.0));
+    batch.readings.push_back(readingRow(QStringLiteral("0004"), now - 30000, 1500.0));
+    batch.readings.push_back(readingRow(QStringLiteral("0004"), now - 20000, 1250.0));
+    batch.readings.push_back(readingRow(QStringLiteral("0004"), now - 1000, 1300.0));
     QVERIFY(write(path, batch));
     const auto setLevels = [&path](const readings::GasLevels &levels, qint64 at) {
         HistoryStore store;
@@ -449,7 +453,7 @@ void FleetBoardTest::unitsRankedByTheirOwnLevels()
     FleetBoardOptions options;
     FleetBoard board(options);
     board.follow(path);
-    QTRY_COMPARE(board.shownUnits(), (names({"0002", "0003", "0001"})));
+    QTRY_COMPARE(board.shownUnits(), (names({"0002", "0003", "0004", "0001"})));
     const board::Tile *own = board.model().tile(QStringLiteral("0002"));
     QCOMPARE(board::judge(*own, now, 30).level, readings::Level::VeryHigh);
     QCOMPARE(board::judge(*board.model().tile(QStringLiteral("0003")), now, 30).level, readings::Level::High);
@@ -459,7 +463,7 @@ void FleetBoardTest::unitsRankedByTheirOwnLevels()
     history::Batch next;
     next.readings.push_back(readingRow(QStringLiteral("0002"), now + 1000, 500.0));
     QVERIFY(write(path, next));
-    QTRY_COMPARE(board.shownUnits(), (names({"0003", "0001", "0002"})));
+    QTRY_COMPARE(board.shownUnits(), (names({"0003", "0004", "0001", "0002"})));
     QCOMPARE(board::judge(*board.model().tile(QStringLiteral("0002")), now, 30).level, readings::Level::Normal);
 }
 

@@ -1,6 +1,7 @@
 #include "history/fleetboardmodel.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <map>
 #include <memory>
@@ -179,16 +180,22 @@ private:
             HistoryResult<HistoryCursor<history::ReadingRow>> cursor = m_store->readings(range, false, tileColumns());
             if (!cursor)
                 return cursor.failed();
+            const bool first = tile.lastReadingMs < 0;
             while (!cursor->done()) {
-                const HistoryResult<int> read = cursor->fetch(2000, [&tile](const history::ReadingRow &row) {
+                const HistoryResult<std::vector<history::ReadingRow>> rows = cursor->fetch(2000);
+                if (!rows)
+                    return rows.failed();
+                if (first && !rows->empty()) {
+                    if (const HistoryResult<void> held = holdLevel(tile, rows->front(), now); !held)
+                        return held;
+                }
+                for (const history::ReadingRow &row : *rows) {
                     tile.addReading(row.timeMs, valueOf(row, "gas_units"), valueOf(row, "error_number").value_or(0.0));
                     tile.holeDepth = valueOf(row, "hole_depth");
                     tile.lagDepth = valueOf(row, "lag_depth");
                     tile.bitDepth = valueOf(row, "bit_depth");
                     tile.ropMinFt = valueOf(row, "rop_min_ft");
-                });
-                if (!read)
-                    return read.failed();
+                }
             }
         }
         // The link events since the latest reading: one after it says
@@ -203,6 +210,27 @@ private:
         for (const history::EventRow &event : *events)
             tile.addLinkEvent(event.timeMs, event.kind);
         tile.trimSpark(now);
+        return {};
+    }
+
+    // A latest gas between the unit's levels keeps the level an earlier
+    // reading set, as the panel holds it: the latest reading of the hour
+    // before it that shows a number outside them, or none, sets the level
+    // it holds.
+    HistoryResult<void> holdLevel(board::Tile &tile, const history::ReadingRow &latest, qint64 now)
+    {
+        const std::optional<double> gas = valueOf(latest, "gas_units");
+        // A whole number is shown: half a unit either way shows the same.
+        if (!gas || *gas < tile.levels.clearBelow - 0.5 || *gas > tile.levels.highAbove + 0.5)
+            return {};
+        const HistoryResult<std::optional<Sample>> before =
+            m_store->latestOutside({tile.unit, std::min(now, latest.timeMs) - board::SparkSpanMs, latest.timeMs},
+                                   QStringLiteral("gas_units"), tile.levels.clearBelow - 0.5, tile.levels.highAbove + 0.5);
+        if (!before)
+            return before.failed();
+        if (*before)
+            tile.gasLevel.update(std::isfinite((*before)->value) ? QByteArray::number((*before)->value, 'f', 6)
+                                                                  : QByteArray("N/A"));
         return {};
     }
 

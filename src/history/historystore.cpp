@@ -836,6 +836,35 @@ HistoryResult<std::vector<Sample>> HistoryStore::peaks(const QString &unit, cons
     return peaks;
 }
 
+HistoryResult<std::optional<Sample>> HistoryStore::latestOutside(const HistoryRange &range, const QString &column,
+                                                                   double low, double high)
+{
+    const history::NumericColumn *named = history::numericColumn(column);
+    if (!named)
+        return failure(HistoryError{sqldialect::Failure::Other, QStringLiteral("no column %1 in the history").arg(column)});
+    // Backwards along the unit's index, up to the first row that answers.
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT time_ms, %1 FROM readings WHERE unit = ? AND time_ms >= ? AND time_ms < ?"
+                                 " AND (%1 IS NULL OR %1 < ? OR %1 > ?) ORDER BY time_ms DESC, id DESC LIMIT 1")
+                      .arg(QLatin1String(named->name)));
+    query.addBindValue(range.unit);
+    query.addBindValue(range.fromMs);
+    query.addBindValue(range.toMs);
+    query.addBindValue(low);
+    query.addBindValue(high);
+    if (!query.exec())
+        return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
+    if (!query.next()) {
+        if (query.lastError().isValid())
+            return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
+        return std::optional<Sample>();
+    }
+    return std::optional<Sample>(Sample{query.value(0).toLongLong(), query.isNull(1)
+                                                                         ? std::numeric_limits<double>::quiet_NaN()
+                                                                         : query.value(1).toDouble()});
+}
+
 HistoryResult<HistoryCursor<history::WitsRow>> HistoryStore::witsItems(const HistoryRange &range)
 {
     HistoryResult<std::unique_ptr<QSqlQuery>> query =

@@ -214,6 +214,11 @@ public:
     // bucket that has a number, at the bucket's start, in order of time.
     HistoryResult<std::vector<Sample>> peaks(const QString &unit, const QString &column, qint64 fromMs, qint64 toMs,
                                              qint64 bucketMs);
+    // A unit's latest reading over a time range whose column is below low,
+    // above high or no number (NaN): the reading that set a level held
+    // between the two. None when every reading is between.
+    HistoryResult<std::optional<Sample>> latestOutside(const HistoryRange &range, const QString &column, double low,
+                                                       double high);
     // The WITS items, and the records as received, in order of time.
     HistoryResult<HistoryCursor<history::WitsRow>> witsItems(const HistoryRange &range);
     HistoryResult<HistoryCursor<history::WitsRecordRow>> witsRecords(const HistoryRange &range);
