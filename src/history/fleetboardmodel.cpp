@@ -52,7 +52,11 @@ public:
         : m_clock(std::move(clock))
         , m_news(new HistoryNews(this))
         , m_retry(new QTimer(this))
+        , m_nextPeaks(new QTimer(this))
     {
+        m_nextPeaks->setSingleShot(true);
+        m_nextPeaks->setInterval(0);
+        connect(m_nextPeaks, &QTimer::timeout, this, &FleetReader::readPeaks);
         connect(m_news, &HistoryNews::unitsChanged, this, &FleetReader::refresh);
         m_retry->setSingleShot(true);
         m_retry->setInterval(FleetBoardModel::RetryMs);
@@ -71,9 +75,11 @@ public:
     void stop()
     {
         m_retry->stop();
+        m_nextPeaks->stop();
         m_news->stop();
         m_store.reset();
         m_tiles.clear();
+        m_peaksDue.clear();
         m_address.clear();
     }
 
@@ -151,6 +157,8 @@ private:
         }
         if (m_store->engine() == sqldialect::Engine::Sqlite)
             m_store.reset();
+        if (!m_peaksDue.isEmpty())
+            m_nextPeaks->start();
         answer([read, first](FleetBoardModel &front) {
             front.m_reading = false;
             front.setProblem({});
@@ -162,19 +170,14 @@ private:
     HistoryResult<void> readUnit(board::Tile &tile, qint64 latestMs, const readings::GasLevels &levels, qint64 now)
     {
         tile.setLevels(levels);
-        // A new tile reads its latest reading, however old, and the hour's
-        // gas as the engine reduces it to half-minute peaks; a known one
-        // what came after what it shows.
+        // A new tile reads its latest reading, however old (its line of
+        // the hour comes after every tile has its latest); a known one what
+        // came after what it shows.
         HistoryRange range{tile.unit, tile.lastReadingMs + 1, Open};
         if (tile.lastReadingMs < 0) {
-            const HistoryResult<std::vector<Sample>> peaks =
-                m_store->peaks(tile.unit, QStringLiteral("gas_units"), now - board::SparkSpanMs, Open, board::SparkBucketMs);
-            if (!peaks)
-                return peaks.failed();
-            tile.spark.clear();
-            for (const Sample &peak : *peaks)
-                tile.spark.push_back({peak.timeMs, peak.value});
             range = {tile.unit, latestMs, latestMs + 1};
+            if (!m_peaksDue.contains(tile.unit))
+                m_peaksDue << tile.unit;
         }
         if (range.fromMs >= 0) {
             HistoryResult<HistoryCursor<history::ReadingRow>> cursor = m_store->readings(range, false, tileColumns());
@@ -234,11 +237,53 @@ private:
         return {};
     }
 
+    // The last hour's gas of a few new tiles, as the engine reduces it to
+    // half-minute peaks, a few tiles a turn so that news is read between.
+    void readPeaks()
+    {
+        if (m_peaksDue.isEmpty() || !reopen())
+            return;
+        const qint64 now = m_clock();
+        std::vector<board::Tile> read;
+        while (!m_peaksDue.isEmpty() && read.size() < PeaksPerTurn) {
+            const auto known = m_tiles.find(m_peaksDue.front());
+            if (known == m_tiles.end()) {
+                m_peaksDue.removeFirst();
+                continue;
+            }
+            board::Tile &tile = known->second;
+            const HistoryResult<std::vector<Sample>> peaks =
+                m_store->peaks(tile.unit, QStringLiteral("gas_units"), now - board::SparkSpanMs, Open, board::SparkBucketMs);
+            if (!peaks)
+                return fail(peaks.reason());
+            m_peaksDue.removeFirst();
+            // Points of readings after the peaks' (news meanwhile) stay.
+            std::vector<board::SparkPoint> spark;
+            for (const Sample &peak : *peaks)
+                spark.push_back({peak.timeMs, peak.value});
+            for (const board::SparkPoint &point : tile.spark) {
+                if (spark.empty() || point.timeMs > spark.back().timeMs)
+                    spark.push_back(point);
+                else if (point.timeMs == spark.back().timeMs)
+                    spark.back().gas = std::max(spark.back().gas, point.gas);
+            }
+            tile.spark = std::move(spark);
+            tile.trimSpark(now);
+            read.push_back(tile);
+        }
+        if (m_store->engine() == sqldialect::Engine::Sqlite)
+            m_store.reset();
+        if (!m_peaksDue.isEmpty())
+            m_nextPeaks->start();
+        answer([read](FleetBoardModel &front) { front.take(read); });
+    }
+
     // The history is followed no more until it is opened again in a while;
     // the tiles keep what they showed.
     void fail(const HistoryError &error)
     {
         m_news->stop();
+        m_nextPeaks->stop();
         m_store.reset();
         const QString reason = error.text;
         answer([reason](FleetBoardModel &front) {
@@ -250,9 +295,13 @@ private:
 
     void answer(const Answer &run) { emit answered(m_generation, run); }
 
+    static constexpr std::size_t PeaksPerTurn = 20;
+
     std::function<qint64()> m_clock;
     HistoryNews *m_news;
     QTimer *m_retry;
+    QTimer *m_nextPeaks;
+    QStringList m_peaksDue;  // new tiles whose hour is still to be read
     QString m_address;
     quint64 m_generation = 0;
     std::unique_ptr<HistoryStore> m_store;

@@ -20,10 +20,10 @@ class QThread;
 // that thread, so that a long first read or a server that answers slowly or
 // not at all never holds the window; the tiles read come back by queued
 // signals, and an answer to a request overtaken by a newer one (another
-// history, a stop) is dropped. It reads each unit's latest reading and the
-// hour's peaks when it starts, then only the units the history's news
-// names, and of those only what came since: never a query per unit per
-// second. A file is opened afresh for every read, so that one the recorder
+// history, a stop) is dropped. It reads each unit's latest reading when it
+// starts, so that every tile shows its unit at once, then the hour's peaks
+// a few units at a time, and then only the units the history's news names,
+// and of those only what came since: never a query per unit per second. A file is opened afresh for every read, so that one the recorder
 // moved aside and started again is followed; a history that cannot be read
 // (no file so far, a server away) is tried again every few seconds, and
 // problem() says why meanwhile.
