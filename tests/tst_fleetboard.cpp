@@ -21,6 +21,7 @@
 #include "history/historyfile.h"
 #include "history/historywriter.h"
 #include "rules/board/fleettile.h"
+#include "rules/files/safefile.h"
 #include "rules/readings/levelpalette.h"
 #include "support/historysupport.h"
 #include "support/testsupport.h"
@@ -375,6 +376,17 @@ void FleetBoardTest::boardFollowsTheHistoryByItsNews()
     QCOMPARE(board.shownUnits().mid(0, 4), (names({"0045", "0003", "0010", "0012"})));
     const board::Judgement alarm = board::judge(*board.model().tile(QStringLiteral("0012")), now, 30);
     QCOMPARE(alarm.alarmText, QStringLiteral("HIGH SAMPLE FLOW RATE"));
+
+    // The file moved aside and started again, as the recorder does with a
+    // damaged one: the new file is followed.
+    for (const QString &file : files::withJournals(path)) {
+        if (QFile::exists(file))
+            QVERIFY(QFile::rename(file, file + QStringLiteral(".damaged")));
+    }
+    history::Batch again;
+    again.readings.push_back(readingRow(QStringLiteral("0099"), now + 2000, 2500.0));
+    QVERIFY(write(path, std::move(again)));
+    QTRY_COMPARE(board.shownUnits().value(0), QStringLiteral("0099"));
 }
 
 void FleetBoardTest::peaksOfEachHalfMinute_data()

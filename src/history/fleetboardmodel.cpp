@@ -13,6 +13,8 @@
 #include "history/gaslevelstore.h"
 #include "history/historynews.h"
 #include "history/historystore.h"
+#include "history/sqldialect.h"
+#include "rules/files/safefile.h"
 
 namespace {
 
@@ -121,12 +123,18 @@ private:
         readUnits(names, *latest, true);
     }
 
-    // A file afresh for every read; a server's connection while it serves.
+    // A server's connection while it serves; a file's while the name
+    // stands for the file opened (one moved aside and started again is
+    // opened afresh).
     bool reopen()
     {
-        if (m_store && m_store->engine() == sqldialect::Engine::Postgres && m_store->isOpen())
+        const Result<sqldialect::Address, QString> address = sqldialect::parseAddress(m_address);
+        const QString path = address ? address->path : m_address;
+        if (m_store && m_store->isOpen()
+            && (m_store->engine() == sqldialect::Engine::Postgres || (m_file && files::identity(path) == m_file)))
             return true;
         m_store = std::make_unique<HistoryStore>();
+        m_file = files::identity(path);
         if (const HistoryResult<void> opened = m_store->open(m_address, HistoryStore::Access::ReadOnly); !opened) {
             fail(opened.reason());
             return false;
@@ -155,8 +163,6 @@ private:
             m_tiles[unit] = tile;
             read.push_back(std::move(tile));
         }
-        if (m_store->engine() == sqldialect::Engine::Sqlite)
-            m_store.reset();
         if (!m_peaksDue.isEmpty())
             m_nextPeaks->start();
         answer([read, first](FleetBoardModel &front) {
@@ -271,8 +277,6 @@ private:
             tile.trimSpark(now);
             read.push_back(tile);
         }
-        if (m_store->engine() == sqldialect::Engine::Sqlite)
-            m_store.reset();
         if (!m_peaksDue.isEmpty())
             m_nextPeaks->start();
         answer([read](FleetBoardModel &front) { front.take(read); });
@@ -305,6 +309,7 @@ private:
     QString m_address;
     quint64 m_generation = 0;
     std::unique_ptr<HistoryStore> m_store;
+    std::optional<files::Identity> m_file;  // the file m_store opened
     std::map<QString, board::Tile> m_tiles;
 };
 

@@ -4,6 +4,8 @@
 #include <QTimer>
 #include <QVariant>
 
+#include "rules/files/safefile.h"
+
 HistoryNews::HistoryNews(QObject *parent)
     : QObject(parent)
 {
@@ -21,6 +23,8 @@ HistoryResult<void> HistoryNews::start(const QString &address)
 {
     stop();
     m_address = address;
+    const Result<sqldialect::Address, QString> parsed = sqldialect::parseAddress(address);
+    m_file = files::identity(parsed ? parsed->path : address);
     if (const HistoryResult<void> opened = m_store.open(address, HistoryStore::Access::ReadOnly); !opened)
         return opened;
     if (m_store.engine() == sqldialect::Engine::Postgres) {
@@ -59,11 +63,16 @@ void HistoryNews::stop()
 
 void HistoryNews::poll()
 {
-    // The file afresh at each look, so that one the recorder moved aside
-    // and started again is followed; one missing for a moment is looked at
-    // again in a second.
-    if (!m_store.open(m_address, HistoryStore::Access::ReadOnly))
-        return;
+    // The file afresh once the name stands for another, so that one the
+    // recorder moved aside and started again is followed; one missing for
+    // a moment is looked at again in a second.
+    const Result<sqldialect::Address, QString> address = sqldialect::parseAddress(m_address);
+    const std::optional<files::Identity> file = files::identity(address ? address->path : m_address);
+    if (!m_store.isOpen() || !file || file != m_file) {
+        m_file = file;
+        if (!m_store.open(m_address, HistoryStore::Access::ReadOnly))
+            return;
+    }
     const HistoryResult<QHash<QString, QPair<qint64, qint64>>> now = m_store.latestByUnit();
     // A file busy for a moment is looked at again in a second.
     if (!now)

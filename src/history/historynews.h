@@ -8,14 +8,16 @@
 #include <QStringList>
 
 #include "history/historystore.h"
+#include "rules/files/safefile.h"
 
 class QTimer;
 
 // Which units' history changed, as the writers commit, for a reader that
 // shows them and refreshes only those. On a server it listens on the
 // channel every writer notifies after each commit (no query while nothing
-// changes); on a file, which cannot notify, it opens the file afresh once a
-// second and looks at each unit's latest row. The same signal either way.
+// changes); on a file, which cannot notify, it looks once a second at each
+// unit's latest row, opening the file afresh once its name stands for
+// another (moved aside and started again). The same signal either way.
 class HistoryNews : public QObject
 {
     Q_OBJECT
@@ -41,6 +43,7 @@ private:
 
     QString m_address;
     HistoryStore m_store;
+    std::optional<files::Identity> m_file;  // the file m_store opened
     QTimer *m_poll = nullptr;
     QHash<QString, QPair<qint64, qint64>> m_seen;
 };

@@ -315,7 +315,9 @@ private:
         if (line.height() > 4 && tile.spark.size() > 1) {
             const qint64 end = tile.spark.back().timeMs + board::SparkBucketMs;
             const qint64 start = end - board::SparkSpanMs;
-            double high = 2000.0;
+            // The dotted line is the unit's own very high level.
+            const double veryHighAbove = tile.levels.veryHighAbove;
+            double high = std::max(2000.0, veryHighAbove * 8 / 7);
             for (const board::SparkPoint &p : tile.spark)
                 high = std::max(high, p.gas);
             QPainterPath path;
@@ -327,7 +329,7 @@ private:
                 first = false;
             }
             painter.setPen(QPen(QColor(140, 140, 140), 1, Qt::DotLine));
-            const double veryHigh = line.bottom() - line.height() * readings::RedAbove / high;
+            const double veryHigh = line.bottom() - line.height() * veryHighAbove / high;
             painter.drawLine(QPointF(line.left(), veryHigh), QPointF(line.right(), veryHigh));
             painter.setPen(QPen(QColor(230, 230, 230), std::max(1.5, h / 90.0)));
             painter.setBrush(Qt::NoBrush);
