@@ -5,6 +5,7 @@
 // sent, and a bounded spool keeping the newest.
 
 #include <QDateTime>
+#include <QSqlQuery>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -30,6 +31,7 @@ private slots:
     void stopCommitsWhatWasKept();
     void recordsUnderTheResolvedUnit();
     void forwardAddsEachRowOnce();
+    void serverTakesEveryByte();
     void fullSpoolKeepsTheNewest();
 
 private:
@@ -319,6 +321,102 @@ void tst_HistoryWriter::forwardAddsEachRowOnce()
     QCOMPARE(forwardAll(spool, server.uri()).second, 1);
     QCOMPARE(serverCount(server.uri(), HistoryStore::Table::Readings), 101);
     QCOMPARE(support::sqlRows(spool, "SELECT COUNT(*) FROM readings"), QByteArrayList{"1"});
+}
+
+// A server takes each table's rows of a slice in one statement, every
+// column as one array: texts with the array's own marks (quotes,
+// backslashes, braces, commas, blanks, the word NULL), characters beyond
+// ASCII and raw bytes arrive exactly, a null stays a null and an empty text
+// stays empty, in the slice's order; the slice sent twice is there once.
+void tst_HistoryWriter::serverTakesEveryByte()
+{
+    support::ServerDatabase server;
+    if (!server.isValid())
+        QSKIP(qPrintable(server.skipReason()));
+    HistoryStore store;
+    QVERIFY(store.open(server.uri(), HistoryStore::Access::Migrate));
+
+    QByteArray everyByte;
+    for (int b = 0; b < 256; ++b)
+        everyByte.append(char(b));
+    const QStringList texts = {QStringLiteral("a\"b\\c"), QStringLiteral("{x,y} z"), QStringLiteral("NULL"),
+                               QString::fromLatin1("caf\xe9 \xb0" "C\xff"), QStringLiteral("\\\""),
+                               QStringLiteral("\"\"")};
+    history::Batch batch;
+    for (int i = 0; i < texts.size(); ++i) {
+        history::ReadingRow row;
+        row.timeMs = StartMs + i;
+        row.unit = texts[i];
+        row.packet = everyByte.mid(i * 40) + "\"\\{},";
+        row.serial = i % 2 ? texts[texts.size() - 1 - i] : QString();
+        if (i % 2)
+            row.unitName = everyByte.left(i * 3);
+        row.unitTimeMs = i % 3 ? std::optional<qint64>(-i * 1000) : std::nullopt;
+        row.values[0] = 0.1 * i;
+        row.values[1] = i % 2 ? std::optional<double>(-1e300) : std::nullopt;
+        row.key = {77, 1 + i};
+        batch.readings.push_back(row);
+        batch.events.push_back({StartMs + i, texts[i], texts[(i + 1) % texts.size()], i % 2 ? texts[i] : QString(),
+                                {77, 1 + i}});
+    }
+    batch.witsItems.push_back({StartMs, texts[0], 3, 108, 12.25, {77, 1}});
+    batch.witsRecords.push_back({StartMs, texts[1], everyByte, {77, 1}});
+
+    for (const qint64 expected : {qint64(texts.size() * 2 + 2), qint64(0)}) {
+        history::RowCounts added;
+        QVERIFY(store.write(batch, added));
+        QCOMPARE(added.rows(), expected);
+    }
+
+    QSqlDatabase db = store.database();
+    QSqlQuery query(db);
+    QVERIFY(query.exec(QStringLiteral("SELECT unit, packet, serial, unit_name, unit_time_ms, origin_id, %1, %2"
+                                      " FROM readings ORDER BY id")
+                           .arg(QLatin1String(history::numericColumns()[0].name),
+                                QLatin1String(history::numericColumns()[1].name))));
+    for (int i = 0; i < texts.size(); ++i) {
+        QVERIFY(query.next());
+        const history::ReadingRow &row = batch.readings[std::size_t(i)];
+        QCOMPARE(query.value(0).toString(), row.unit);
+        QCOMPARE(query.value(1).toByteArray(), row.packet);
+        QCOMPARE(query.value(2).toString(), row.serial.isEmpty() ? row.unit : row.serial);
+        QCOMPARE(query.value(3).isNull(), row.unitName.isNull());
+        QCOMPARE(query.value(3).toByteArray(), row.unitName);
+        QCOMPARE(query.value(4).isNull(), !row.unitTimeMs);
+        QCOMPARE(query.value(4).toLongLong(), row.unitTimeMs.value_or(0));
+        QCOMPARE(query.value(5).toLongLong(), qint64(1 + i));
+        // The numbers as they were, to the last bit.
+        QCOMPARE(query.value(6).toDouble(), *row.values[0]);
+        QCOMPARE(query.value(7).isNull(), !row.values[1]);
+        QCOMPARE(query.value(7).toDouble(), row.values[1].value_or(0.0));
+    }
+    QVERIFY(!query.next());
+    QVERIFY(query.exec(QStringLiteral("SELECT kind, detail, unit FROM events ORDER BY id")));
+    for (const history::EventRow &row : batch.events) {
+        QVERIFY(query.next());
+        QCOMPARE(query.value(0).toString(), row.kind);
+        QCOMPARE(query.value(1).toString(), row.detail.isNull() ? QStringLiteral("") : row.detail);
+        QCOMPARE(query.value(1).isNull(), false);
+        QCOMPARE(query.value(2).toString(), row.unit);
+    }
+    QVERIFY(!query.next());
+    QVERIFY(query.exec(QStringLiteral("SELECT record, unit FROM wits_records")));
+    QVERIFY(query.next());
+    QCOMPARE(query.value(0).toByteArray(), everyByte);
+    QCOMPARE(query.value(1).toString(), texts[1]);
+    QVERIFY(query.exec(QStringLiteral("SELECT item_position, item_code, item_value, unit FROM wits_items")));
+    QVERIFY(query.next());
+    QCOMPARE(query.value(0).toInt(), 3);
+    QCOMPARE(query.value(1).toInt(), 108);
+    QCOMPARE(query.value(2).toDouble(), 12.25);
+    QVERIFY(query.exec(QStringLiteral("SELECT unit FROM units ORDER BY unit")));
+    QStringList units;
+    while (query.next())
+        units << query.value(0).toString();
+    QStringList expected = texts;
+    expected.sort();
+    units.sort();
+    QCOMPARE(units, expected);
 }
 
 // While the server cannot be reached the spool grows to its bound and no

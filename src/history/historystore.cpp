@@ -295,6 +295,8 @@ void HistoryStore::close()
     m_insertWitsRecord.reset();
     m_insertEvent.reset();
     m_insertUnit.reset();
+    for (std::unique_ptr<QSqlQuery> &query : m_insertColumns)
+        query.reset();
     m_knownUnits.clear();
     if (m_db.isValid()) {
         m_db.close();
@@ -415,8 +417,41 @@ HistoryResult<void> HistoryStore::prepareStatements()
         && prepare(m_insertEvent, QStringLiteral("INSERT INTO events (origin, origin_id, time_ms, unit, kind, detail)"
                                                  " VALUES (?, ?, ?, ?, ?, ?)")
                                       + keep)
-        && prepare(m_insertUnit, sqldialect::insertIfAbsent(QStringLiteral("units"), QStringLiteral("unit"))))
-        return {};
+        && prepare(m_insertUnit, sqldialect::insertIfAbsent(QStringLiteral("units"), QStringLiteral("unit")))) {
+        if (!sqldialect::insertsColumns(m_engine))
+            return {};
+        using T = sqldialect::ColumnType;
+        QList<sqldialect::Column> readings = {{QStringLiteral("origin"), T::Integer},
+                                              {QStringLiteral("origin_id"), T::Integer},
+                                              {QStringLiteral("time_ms"), T::Integer},
+                                              {QStringLiteral("unit"), T::Text},
+                                              {QStringLiteral("packet"), T::Bytes},
+                                              {QStringLiteral("serial"), T::Text},
+                                              {QStringLiteral("unit_name"), T::Bytes},
+                                              {QStringLiteral("unit_time_ms"), T::Integer}};
+        for (const history::NumericColumn &column : history::numericColumns())
+            readings.append({QLatin1String(column.name), T::Real});
+        const QList<sqldialect::Column> keyed = {{QStringLiteral("origin"), T::Integer},
+                                                 {QStringLiteral("origin_id"), T::Integer},
+                                                 {QStringLiteral("time_ms"), T::Integer},
+                                                 {QStringLiteral("unit"), T::Text}};
+        const QList<sqldialect::Column> tables[] = {
+            readings,
+            keyed + QList<sqldialect::Column>{{QStringLiteral("item_position"), T::Integer},
+                                              {QStringLiteral("item_code"), T::Integer},
+                                              {QStringLiteral("item_value"), T::Real}},
+            keyed + QList<sqldialect::Column>{{QStringLiteral("record"), T::Bytes}},
+            keyed + QList<sqldialect::Column>{{QStringLiteral("kind"), T::Text}, {QStringLiteral("detail"), T::Text}}};
+        bool prepared = true;
+        for (int i = 0; prepared && i < 4; ++i)
+            prepared = prepare(m_insertColumns[i],
+                               sqldialect::insertColumns(QLatin1String(TableNames[i]), tables[i], keep));
+        if (prepared
+            && prepare(m_insertColumns[4], sqldialect::insertColumns(QStringLiteral("units"),
+                                                                     {{QStringLiteral("unit"), T::Text}},
+                                                                     QStringLiteral(" ON CONFLICT (unit) DO NOTHING"))))
+            return {};
+    }
     return failure(sqlFailure(QStringLiteral("cannot prepare"), error));
 }
 
@@ -435,8 +470,8 @@ bool HistoryStore::writeRows(const history::Batch &batch, Run &run, Unit &unit, 
             added->*kind += 1;
     };
     // Readings, the bulk of every batch, go ReadingsPerStatement to a
-    // statement while there are as many: a server a long way off answers
-    // each statement after a round trip.
+    // statement while there are as many, where the engine does not take
+    // whole columns (writeColumns).
     auto bindReading = [](QSqlQuery &query, int at, const history::ReadingRow &row) {
         const QVariant none(QMetaType::fromType<qint64>());
         query.bindValue(at, row.key.origin != 0 ? QVariant(row.key.origin) : none);
@@ -567,13 +602,118 @@ bool HistoryStore::writeInto(const std::vector<const history::Batch *> &batches,
         return run(*m_insertUnit);
     };
     bool ok = true;
-    for (auto batch = batches.begin(); ok && batch != batches.end(); ++batch)
+    if (sqldialect::insertsColumns(m_engine))
+        ok = writeColumns(batches, added, error, addedUnits);
+    for (auto batch = batches.begin(); ok && !sqldialect::insertsColumns(m_engine) && batch != batches.end(); ++batch)
         ok = writeRows(**batch, run, unit, added);
     // Readers following a server hear of the units as the commit lands
     // (a notification goes out with its transaction, or not at all).
     if (ok && m_engine == sqldialect::Engine::Postgres)
         ok = notifyUnits(batches, error);
     return ok;
+}
+
+bool HistoryStore::writeColumns(const std::vector<const history::Batch *> &batches, history::RowCounts *added,
+                                QSqlError &error, QStringList &addedUnits)
+{
+    using sqldialect::ColumnType;
+    using sqldialect::ColumnValues;
+    // A few statements whatever the rows: a server a long way off answers
+    // each after a round trip. Each table's rows keep their order.
+    auto run = [&error](QSqlQuery &query, const std::vector<ColumnValues> &columns,
+                        qint64 history::RowCounts::*kind, history::RowCounts *added) {
+        if (columns.front().size() == 0)
+            return true;
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            query.bindValue(static_cast<int>(i), columns[i].literal());
+        if (!query.exec()) {
+            error = query.lastError();
+            return false;
+        }
+        // Rows whose key was there already are not among those affected.
+        if (added && kind)
+            added->*kind += qMax(0, query.numRowsAffected());
+        return true;
+    };
+    auto columnsOf = [](std::initializer_list<ColumnType> types) {
+        std::vector<ColumnValues> columns;
+        for (ColumnType type : types)
+            columns.emplace_back(type);
+        return columns;
+    };
+    auto key = [](std::vector<ColumnValues> &columns, const history::RowKey &key, qint64 timeMs, const QString &unit) {
+        if (key.origin != 0) {
+            columns[0].add(key.origin);
+            columns[1].add(key.id);
+        } else {
+            columns[0].addNull();
+            columns[1].addNull();
+        }
+        columns[2].add(timeMs);
+        columns[3].add(textValue(unit).toString());
+    };
+    std::vector<ColumnValues> units = columnsOf({ColumnType::Text});
+    auto unit = [&](const QString &name) {
+        if (m_knownUnits.contains(name) || addedUnits.contains(name))
+            return;
+        addedUnits.append(name);
+        units[0].add(textValue(name).toString());
+    };
+    const auto keyed = {ColumnType::Integer, ColumnType::Integer, ColumnType::Integer, ColumnType::Text};
+    std::vector<ColumnValues> readings = columnsOf(keyed);
+    for (ColumnType type : {ColumnType::Bytes, ColumnType::Text, ColumnType::Bytes, ColumnType::Integer})
+        readings.emplace_back(type);
+    readings.insert(readings.end(), history::NumericColumnCount, ColumnValues(ColumnType::Real));
+    std::vector<ColumnValues> wits = columnsOf(keyed);
+    for (ColumnType type : {ColumnType::Integer, ColumnType::Integer, ColumnType::Real})
+        wits.emplace_back(type);
+    std::vector<ColumnValues> records = columnsOf(keyed);
+    records.emplace_back(ColumnType::Bytes);
+    std::vector<ColumnValues> events = columnsOf(keyed);
+    events.emplace_back(ColumnType::Text);
+    events.emplace_back(ColumnType::Text);
+    for (const history::Batch *batch : batches) {
+        for (const history::ReadingRow &row : batch->readings) {
+            unit(row.unit);
+            key(readings, row.key, row.timeMs, row.unit);
+            readings[4].add(row.packet);
+            readings[5].add(textValue(row.serial.isEmpty() ? row.unit : row.serial).toString());
+            readings[6].add(row.unitName);
+            if (row.unitTimeMs)
+                readings[7].add(qint64(*row.unitTimeMs));
+            else
+                readings[7].addNull();
+            for (std::size_t i = 0; i < row.values.size(); ++i) {
+                if (row.values[i])
+                    readings[8 + i].add(*row.values[i]);
+                else
+                    readings[8 + i].addNull();
+            }
+        }
+        for (const history::WitsRow &row : batch->witsItems) {
+            unit(row.unit);
+            key(wits, row.key, row.timeMs, row.unit);
+            wits[4].add(qint64(row.position));
+            wits[5].add(qint64(row.code));
+            wits[6].add(row.value);
+        }
+        for (const history::WitsRecordRow &row : batch->witsRecords) {
+            unit(row.unit);
+            key(records, row.key, row.timeMs, row.unit);
+            records[4].add(row.record);
+        }
+        for (const history::EventRow &row : batch->events) {
+            unit(row.unit);
+            key(events, row.key, row.timeMs, row.unit);
+            events[4].add(textValue(row.kind).toString());
+            events[5].add(textValue(row.detail).toString());
+        }
+    }
+    return run(*m_insertColumns[4], units, nullptr, nullptr)
+           && run(*m_insertColumns[0], readings, &history::RowCounts::readings, added)
+           && run(*m_insertColumns[1], wits, &history::RowCounts::witsItems, added)
+           && run(*m_insertColumns[2], records, &history::RowCounts::witsRecords, added)
+           && run(*m_insertColumns[3], events, &history::RowCounts::events, added);
 }
 
 bool HistoryStore::notifyUnits(const std::vector<const history::Batch *> &batches, QSqlError &error)

@@ -253,6 +253,10 @@ private:
     bool notifyUnits(const std::vector<const history::Batch *> &batches, QSqlError &error);
     template <typename Run, typename Unit>
     bool writeRows(const history::Batch &batch, Run &run, Unit &unit, history::RowCounts *added);
+    // The rows of every batch, each table's in one statement that takes
+    // its columns as arrays, the new units in one more.
+    bool writeColumns(const std::vector<const history::Batch *> &batches, history::RowCounts *added,
+                      QSqlError &error, QStringList &addedUnits);
     HistoryResult<void> migrate(int version);
     HistoryResult<int> schemaVersion();
     HistoryResult<void> prepareStatements();
@@ -275,6 +279,8 @@ private:
     std::unique_ptr<QSqlQuery> m_insertWitsRecord;
     std::unique_ptr<QSqlQuery> m_insertEvent;
     std::unique_ptr<QSqlQuery> m_insertUnit;
+    // By Table, then the units: where the engine takes whole columns.
+    std::unique_ptr<QSqlQuery> m_insertColumns[5];
     QStringList m_knownUnits;
     // The file's schema, as found or brought forward at the open.
     int m_schema = 0;

@@ -1,5 +1,6 @@
 #include "history/sqldialect.h"
 
+#include <cmath>
 #include <cstdio>
 #include <mutex>
 
@@ -281,6 +282,99 @@ QString keepFirstOfKey()
     // The same words on both engines: the key's index covers keyed rows
     // only, and the conflict names that index by its columns and condition.
     return QStringLiteral(" ON CONFLICT (origin, origin_id, time_ms) WHERE origin IS NOT NULL DO NOTHING");
+}
+
+bool insertsColumns(Engine engine)
+{
+    return engine == Engine::Postgres;
+}
+
+ColumnValues::ColumnValues(ColumnType type)
+    : m_type(type)
+{
+    m_text = QStringLiteral("{");
+}
+
+void ColumnValues::next()
+{
+    if (m_count++ > 0)
+        m_text += QLatin1Char(',');
+}
+
+void ColumnValues::addNull()
+{
+    next();
+    m_text += QLatin1String("NULL");
+}
+
+void ColumnValues::add(qint64 value)
+{
+    next();
+    m_text += QString::number(value);
+}
+
+void ColumnValues::add(double value)
+{
+    next();
+    if (std::isnan(value))
+        m_text += QLatin1String("NaN");
+    else if (std::isinf(value))
+        m_text += value > 0 ? QLatin1String("Infinity") : QLatin1String("-Infinity");
+    else
+        m_text += QString::number(value, 'g', 17);  // read back as the same double
+}
+
+void ColumnValues::add(const QString &text)
+{
+    if (text.isNull()) {
+        addNull();
+        return;
+    }
+    next();
+    // Every element quoted: an empty text, one with a brace, a comma or a
+    // blank, and the text NULL stay texts.
+    m_text += QLatin1Char('"');
+    for (const QChar c : text) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+            m_text += QLatin1Char('\\');
+        m_text += c;
+    }
+    m_text += QLatin1Char('"');
+}
+
+void ColumnValues::add(const QByteArray &bytes)
+{
+    if (bytes.isNull()) {
+        addNull();
+        return;
+    }
+    next();
+    // The bytes' hex form, whose backslash the array quotes.
+    m_text += QLatin1String("\"\\\\x") + QLatin1String(bytes.toHex()) + QLatin1Char('"');
+}
+
+QString ColumnValues::literal() const
+{
+    return m_text + QLatin1Char('}');
+}
+
+QString insertColumns(const QString &table, const QList<Column> &columns, const QString &tail)
+{
+    static const char *const ArrayTypes[] = {"bigint[]", "double precision[]", "text[]", "bytea[]"};
+    QStringList names;
+    QStringList arrays;
+    QStringList fields;
+    for (qsizetype i = 0; i < columns.size(); ++i) {
+        names << columns[i].name;
+        arrays << QStringLiteral("CAST(? AS %1)").arg(QLatin1String(ArrayTypes[static_cast<int>(columns[i].type)]));
+        fields << QStringLiteral("c%1").arg(i);
+    }
+    // WITH ORDINALITY numbers the rows as bound, and the rows are numbered
+    // in the table in that order.
+    return QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM unnest(%4) WITH ORDINALITY AS r(%3, n) ORDER BY n")
+               .arg(table, names.join(QStringLiteral(", ")), fields.join(QStringLiteral(", ")),
+                    arrays.join(QStringLiteral(", ")))
+           + tail;
 }
 
 Result<qint64, QSqlError> usedBytes(QSqlDatabase &db, Engine engine)

@@ -111,6 +111,47 @@ QString insertIfAbsent(const QString &table, const QString &column);
 // without a key are never left out.
 QString keepFirstOfKey();
 
+// Whether the engine takes a table's rows in one statement, each column
+// bound as one array (a server a long way off answers every statement
+// after a round trip); otherwise rows go a statement or a few at a time.
+bool insertsColumns(Engine engine);
+
+// The type of a column bound as an array.
+enum class ColumnType { Integer, Real, Text, Bytes };
+
+// One column of many rows, as the one parameter insertColumns() binds for
+// it: a server's array literal. Texts and bytes are kept exactly (quotes,
+// backslashes, braces, commas, any character; bytes as hex), and a null
+// stays a null, distinct from an empty text and from the text NULL.
+class ColumnValues
+{
+public:
+    explicit ColumnValues(ColumnType type);
+    void addNull();
+    void add(qint64 value);
+    void add(double value);
+    void add(const QString &text);      // a null QString is a null
+    void add(const QByteArray &bytes);  // a null QByteArray is a null
+    QString literal() const;  // closed with its brace
+    int size() const { return m_count; }
+
+private:
+    void next();
+    ColumnType m_type;
+    QString m_text;
+    int m_count = 0;
+};
+
+// INSERT of the rows whose columns are bound, in this order, as
+// ColumnValues, one parameter each; the rows go in in their order, and
+// tail (keepFirstOfKey(), a conflict clause) follows.
+struct Column
+{
+    QString name;
+    ColumnType type;
+};
+QString insertColumns(const QString &table, const QList<Column> &columns, const QString &tail);
+
 // The space the rows take in a file (its pages less the free ones), for a
 // bound on it; 0 for a server, whose space is its administrator's.
 Result<qint64, QSqlError> usedBytes(QSqlDatabase &db, Engine engine);
