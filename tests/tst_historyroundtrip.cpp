@@ -6,6 +6,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTcpServer>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QScopeGuard>
 #include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
@@ -27,6 +30,7 @@
 #include "history/historyexport.h"
 #include "app/history/historyexportdialog.h"
 #include "app/history/historysourcedialog.h"
+#include "history/historyexportrun.h"
 #include "history/historysource.h"
 #include "history/sqldialect.h"
 #include "history/historyfile.h"
@@ -65,6 +69,34 @@ public:
     Seen seen;
 };
 
+// An export run to its end: whether the file was written, and its line.
+std::pair<bool, QByteArray> exported(const QString &address, const QString &localPath, const QString &file,
+                                     const HistoryExport::Range &range)
+{
+    HistoryExportRun run(address, localPath);
+    QSignalSpy finished(&run, &HistoryExportRun::finished);
+    HistoryExportJob job;
+    job.range = range;
+    job.file = file;
+    run.start(job);
+    if (!finished.wait(15000))
+        return {false, QByteArray()};
+    return {finished.first().at(0).toBool(), finished.first().at(1).toByteArray()};
+}
+
+// A history at address holding a reading of each unit, a second apart.
+void writeReadings(const QString &address, const QStringList &units, HistoryStore::Access access)
+{
+    HistoryStore store;
+    const HistoryResult<void> opened = store.open(address, access);
+    QVERIFY2(opened, qPrintable(opened ? QString() : opened.reason().text));
+    history::Batch batch;
+    for (const QString &unit : units)
+        batch.readings.push_back({QDateTime::currentMSecsSinceEpoch() - 1000 * (batch.readings.size() + 1), unit,
+                                  "*" + unit.toLatin1() + ",", {}});
+    QVERIFY(store.write(batch));
+}
+
 } // namespace
 
 class tst_HistoryRoundTrip : public QObject
@@ -84,6 +116,8 @@ private slots:
     void recordedSessionReplaysTheSame();
     void menuOffersRecordingAndExport();
     void historySourceChosenInTheMenu();
+    void exportReadsTheChosenSource();
+    void exportNeverHoldsTheWindow();
     void exportDialogSaysWhatWentWrong_data();
     void exportDialogSaysWhatWentWrong();
     void exportDialogFitsTheScreen();
@@ -124,13 +158,12 @@ void tst_HistoryRoundTrip::recordedSessionReplaysTheSame()
     }
 
     // The window's export: a file and its line, or no file and the failure.
-    QByteArrayList lines;
-    const auto report = [&lines](const QByteArray &line) { lines << line; };
     const HistoryExport::Range everything{QStringLiteral("0001"), 0, std::numeric_limits<qint64>::max()};
     const QString csv = first.filePath(QStringLiteral("session.csv"));
-    QVERIFY(runHistoryExport(database, {everything, csv}, nullptr, report));
-    QVERIFY(!runHistoryExport(database, {everything, first.filePath(QStringLiteral("none/x.csv"))}, nullptr, report));
-    QCOMPARE(lines.size(), 2);
+    const auto [written, line] = exported(database, database, csv, everything);
+    const auto [unwritten, failed] = exported(database, database, first.filePath(QStringLiteral("none/x.csv")), everything);
+    QVERIFY(written && !unwritten);
+    const QByteArrayList lines{line, failed};
     QCOMPARE(lines.at(0), QStringLiteral("[HISTORY: %1 readings of 0001 written to %2]")
                               .arg(recorded.seen.packets.size())
                               .arg(csv)
@@ -171,8 +204,8 @@ void tst_HistoryRoundTrip::menuOffersRecordingAndExport()
     support::child<QComboBox>(*dialog, "cbo_unit")->setCurrentText(QStringLiteral("none such"));
     support::child<QLineEdit>(*dialog, "txt_file")->setText(dir.filePath(QStringLiteral("x.csv")));
     dialog->accept();
-    QCOMPARE(support::child<QLabel>(*dialog, "lbl_status")->text(),
-             QStringLiteral("No readings of none such in that time range."));
+    QTRY_COMPARE(support::child<QLabel>(*dialog, "lbl_status")->text(),
+                 QStringLiteral("No readings of none such in that time range."));
     QVERIFY(fixture.w().trafficContent().endsWith("[HISTORY: no readings of none such in that time range, no file written]"));
     {
         HistoryStore store;
@@ -183,7 +216,7 @@ void tst_HistoryRoundTrip::menuOffersRecordingAndExport()
     }
     support::child<QComboBox>(*dialog, "cbo_unit")->setCurrentText(QStringLiteral("0001"));
     dialog->accept();
-    QVERIFY(fixture.w().trafficContent().contains(" readings of 0001 written to "));
+    QTRY_VERIFY(fixture.w().trafficContent().contains(" readings of 0001 written to "));
     QVERIFY(QFile::exists(dir.filePath(QStringLiteral("x.csv"))));
     QTRY_VERIFY(!dialog);
 }
@@ -233,11 +266,7 @@ void tst_HistoryRoundTrip::exportDialogSaysWhatWentWrong()
     if (file == QStringLiteral("pipe"))
         QVERIFY(support::makeFifo(target));
     QByteArrayList lines;
-    HistoryExportDialog dialog({QStringLiteral("0001")}, unit,
-                               [&](const HistoryExportRequest &request, QWidget *parent) {
-                                   return runHistoryExport(database, request, parent,
-                                                           [&lines](const QByteArray &l) { lines << l; });
-                               });
+    HistoryExportDialog dialog({database, database, {}, [&lines](const QByteArray &l) { lines << l; }}, unit);
     dialog.show();
     support::child<QComboBox>(dialog, "cbo_range")->setCurrentIndex(HistoryExportDialog::Everything);
     if (raw)
@@ -248,8 +277,8 @@ void tst_HistoryRoundTrip::exportDialogSaysWhatWentWrong()
     {
         support::HangGuard guard;
         dialog.accept();
+        QTRY_COMPARE(lines.size(), 1);
     }
-    QCOMPARE(lines.size(), 1);
     QVERIFY2(lines.at(0).startsWith(line), lines.at(0).constData());
     QCOMPARE(dialog.isVisible(), !said.isEmpty());
     const QString status = support::child<QLabel>(dialog, "lbl_status")->text();
@@ -276,13 +305,15 @@ void tst_HistoryRoundTrip::exportDialogSaysWhatWentWrong()
 void tst_HistoryRoundTrip::exportDialogFitsTheScreen()
 {
     const QString unit(200, QLatin1Char('7'));
-    HistoryExportDialog dialog({unit}, unit, [](const HistoryExportRequest &, QWidget *) -> Result<void> {
-        return failure(QStringLiteral("No readings of %1 in that time range.").arg(QString(200, QLatin1Char('7'))));
-    });
+    QTemporaryDir dir;
+    const QString database = dir.filePath(QStringLiteral("history.sqlite3"));
+    writeReadings(database, {QStringLiteral("0001")}, HistoryStore::Access::ReadWrite);
+    HistoryExportDialog dialog({database, database, {}, {}}, unit);
     dialog.show();
     const int opened = dialog.width();
     QVERIFY2(opened <= 800, qPrintable(QString::number(opened)));
     dialog.accept();
+    QTRY_VERIFY(support::child<QLabel>(dialog, "lbl_status")->text().startsWith(QLatin1String("No readings of 777")));
     QVERIFY(dialog.isVisible());
     QTest::qWait(0);
     QVERIFY2(dialog.width() <= 800, qPrintable(QString::number(dialog.width())));
@@ -309,7 +340,7 @@ void tst_HistoryRoundTrip::historyFileThatIsAPipe()
         QVERIFY(fixture.w().findChild<HistoryExportDialog *>());
         entries.value(QStringLiteral("Trends…"))->trigger();
         // The writer's thread says so by signal.
-        QTRY_COMPARE(fixture.w().trafficContent().count("[HISTORY ERR: "), 1);
+        QTRY_VERIFY2(fixture.w().trafficContent().count("[HISTORY ERR: ") == 1, fixture.w().trafficContent().constData());
         const QByteArray traffic = fixture.w().trafficContent();
         QVERIFY2(traffic.contains(": not a regular file (a named pipe); recording paused"), traffic.constData());
         for (QWidget *window : QApplication::topLevelWidgets()) {
@@ -425,6 +456,112 @@ void tst_HistoryRoundTrip::historySourceChosenInTheMenu()
     QCOMPARE(QSettings().value(QLatin1String(HistorySource::SettingKey)).toString(), address);
     QTRY_VERIFY(fixture.w().trafficContent().contains("[HISTORY ERR: the history source cannot be read: cannot open "));
     QSettings().remove(QLatin1String(HistorySource::SettingKey));
+}
+
+// With a server chosen as the history source, the export window offers the
+// server's units and writes the server's readings, and the line names it.
+void tst_HistoryRoundTrip::exportReadsTheChosenSource()
+{
+    support::ServerDatabase server;
+    if (!server.isValid())
+        QSKIP(qPrintable(server.skipReason()));
+    {
+        HistoryStore owner;
+        QVERIFY(owner.open(server.uri(), HistoryStore::Access::Migrate));
+    }
+    writeReadings(server.uri(), {QStringLiteral("S-101"), QStringLiteral("S-102")}, HistoryStore::Access::ReadWrite);
+    QSettings().remove(QLatin1String(HistorySource::SettingKey));
+    // The server chosen is forgotten however the test ends.
+    const auto forget = qScopeGuard([] { QSettings().remove(QLatin1String(HistorySource::SettingKey)); });
+    support::WindowFixture fixture;
+    ViewerExtras extras(fixture.w());
+    writeReadings(historyDatabasePath(), {QStringLiteral("L-201")}, HistoryStore::Access::ReadWrite);
+    QVERIFY(extras.historySource().choose(server.uri()));
+    for (QAction *action : fixture.w().extrasMenu()->actions()) {
+        if (action->text() == QStringLiteral("Export history…"))
+            action->trigger();
+    }
+    QPointer<HistoryExportDialog> dialog = fixture.w().findChild<HistoryExportDialog *>();
+    QVERIFY(dialog);
+    auto *units = support::child<QComboBox>(*dialog, "cbo_unit");
+    QTRY_COMPARE(units->count(), 2);
+    QCOMPARE(units->itemText(0) + units->itemText(1), QStringLiteral("S-101S-102"));
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("x.raw"));
+    units->setCurrentText(QStringLiteral("S-102"));
+    support::child<QComboBox>(*dialog, "cbo_range")->setCurrentIndex(HistoryExportDialog::Everything);
+    support::child<QComboBox>(*dialog, "cbo_format")->setCurrentIndex(1);
+    support::child<QLineEdit>(*dialog, "txt_file")->setText(file);
+    dialog->accept();
+    QTRY_VERIFY2_WITH_TIMEOUT(!dialog, qPrintable(dialog ? support::child<QLabel>(*dialog, "lbl_status")->text() : QString()), 10000);
+    QFile written(file);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), QByteArray("*S-102,\r\n"));
+    const QByteArray traffic = fixture.w().trafficContent();
+    QVERIFY2(traffic.contains("[HISTORY: 1 readings of S-102 from " + server.uri().toLatin1() + " written to "),
+             traffic.constData());
+}
+
+// A server that takes the connection and never answers holds neither the
+// export window nor its closing: cancelling and closing return at once, the
+// window's timers tick on while the export waits, and once the connect
+// times out the dialog says why and the local history is offered and
+// exported instead, as the line says.
+void tst_HistoryRoundTrip::exportNeverHoldsTheWindow()
+{
+    if (!sqldialect::driverAvailable(sqldialect::Engine::Postgres))
+        QSKIP("Qt SQL's PostgreSQL driver is not installed");
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    const QString silentAt = QStringLiteral("postgresql://nobody@127.0.0.1:%1/h?connect_timeout=2").arg(silent.serverPort());
+    QTemporaryDir dir;
+    const QString local = dir.filePath(QStringLiteral("history.sqlite3"));
+    writeReadings(local, {QStringLiteral("0001")}, HistoryStore::Access::ReadWrite);
+    QByteArrayList lines;
+    const HistoryExportSource source{silentAt, local, {}, [&lines](const QByteArray &line) { lines << line; }};
+    const QString file = dir.filePath(QStringLiteral("x.csv"));
+    const auto asked = [&file](HistoryExportDialog &dialog) {
+        support::child<QComboBox>(dialog, "cbo_unit")->setCurrentText(QStringLiteral("0001"));
+        support::child<QLineEdit>(dialog, "txt_file")->setText(file);
+        dialog.accept();
+        QVERIFY(dialog.exporting());
+    };
+    QElapsedTimer held;
+    {
+        // Closed, and gone, while the export waits for the server.
+        auto closed = std::make_unique<HistoryExportDialog>(source, QStringLiteral("0001"));
+        closed->show();
+        asked(*closed);
+        held.start();
+        closed->reject();
+        closed.reset();
+        QVERIFY2(held.elapsed() < 500, qPrintable(QString::number(held.elapsed())));
+        QCOMPARE(lines, QByteArrayList({"[HISTORY: export cancelled, no file written]"}));
+        lines.clear();
+    }
+    HistoryExportDialog dialog(source, QStringLiteral("0001"));
+    dialog.show();
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+    ticker.start(100);
+    asked(dialog);
+    QTRY_VERIFY_WITH_TIMEOUT(!lines.isEmpty(), 10000);
+    QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+    QTRY_COMPARE(lines.size(), 2);
+    QVERIFY2(lines.at(0).startsWith("[HISTORY ERR: the history source cannot be read: cannot open ")
+                 && lines.at(0).endsWith("; the local history was exported]"),
+             lines.at(0).constData());
+    QCOMPARE(lines.at(1), "[HISTORY: 1 readings of 0001 written to " + file.toLatin1() + "]");
+    QVERIFY(!dialog.isVisible() && QFile::exists(file));
+    // The units offered meanwhile are the local history's, and the dialog
+    // says why.
+    HistoryExportDialog again(source, QString());
+    auto *units = support::child<QComboBox>(again, "cbo_unit");
+    QTRY_COMPARE_WITH_TIMEOUT(units->count(), 1, 10000);
+    QCOMPARE(units->itemText(0), QStringLiteral("0001"));
+    const QString said = support::child<QLabel>(again, "lbl_status")->text();
+    QVERIFY2(said.startsWith(QLatin1String("The history source cannot be read (cannot open ")), qPrintable(said));
 }
 
 QTEST_MAIN(tst_HistoryRoundTrip)

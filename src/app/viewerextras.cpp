@@ -236,16 +236,20 @@ void ViewerExtras::exportHistory()
         m_export->activateWindow();
         return;
     }
-    // What the last second gathered belongs in the export too.
-    m_history->flush();
-    const QString path = m_history->options().path;
-    const auto exporter = [this, path](const HistoryExportRequest &request, QWidget *dialog) {
+    // The history chosen as the source; what the recorder gathered in the
+    // last second belongs in an export of the viewer's own file too.
+    if (!m_source->isServer())
         m_history->flush();
-        return runHistoryExport(path, request, dialog, [this](const QByteArray &line) { m_window.reportLine(line); });
+    HistoryExportSource source;
+    source.address = m_source->address();
+    source.localPath = m_source->localPath();
+    source.beforeExport = [this] {
+        if (!m_source->isServer())
+            m_history->flush();
     };
+    source.report = [this](const QByteArray &line) { m_window.reportLine(line); };
     UnitResolver units(m_history->options().lookupPath);
-    auto *dialog = new HistoryExportDialog(historyUnits(path), units.unitOf(m_window.chosenUnit()), exporter,
-                                           &m_window.widget());
+    auto *dialog = new HistoryExportDialog(source, units.unitOf(m_window.chosenUnit()), &m_window.widget());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     adopt(*dialog);
     m_export = dialog;

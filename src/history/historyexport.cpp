@@ -179,6 +179,7 @@ struct HistoryExport::Rows
 
 HistoryExport::HistoryExport(HistoryStore &store, const Range &range, Format format, QIODevice &out)
     : m_store(store)
+    , m_witsStore(&store)
     , m_range(range)
     , m_format(format)
     , m_out(out)
@@ -233,6 +234,24 @@ Result<void> HistoryExport::start()
                                                   QStringLiteral("ic5"), QStringLiteral("nc5"),
                                                   QStringLiteral("error_number")}
                                     : QStringList{QStringLiteral("bit_depth")};
+    // Every count before the first cursor: a server's connection answers
+    // one statement at a time, and a cursor holds it until it is read out
+    // (the WITS cursor beside the readings' wants a connection of its own
+    // there, setWitsStore).
+    qint64 records = 0;
+    qint64 items = 0;
+    if (m_format == Format::Raw) {
+        const HistoryResult<qint64> counted = m_store.count(HistoryStore::Table::WitsRecords, m_range);
+        if (!counted)
+            return failure(counted.reason().text);
+        records = *counted;
+        if (records == 0) {
+            const HistoryResult<qint64> itemsCounted = m_store.count(HistoryStore::Table::WitsItems, m_range);
+            if (!itemsCounted)
+                return failure(itemsCounted.reason().text);
+            items = *itemsCounted;
+        }
+    }
     HistoryResult<HistoryCursor<history::ReadingRow>> cursor =
         m_store.readings(m_range, m_format != Format::Las, columns);
     if (!cursor)
@@ -241,21 +260,15 @@ Result<void> HistoryExport::start()
     // The WITS records as they were received; a file written before they
     // were kept has only their items, from which the records are rebuilt.
     if (m_format == Format::Raw) {
-        const HistoryResult<qint64> records = m_store.count(HistoryStore::Table::WitsRecords, m_range);
-        if (!records)
-            return failure(records.reason().text);
-        if (*records > 0) {
-            m_total += *records;
-            HistoryResult<HistoryCursor<history::WitsRecordRow>> wits = m_store.witsRecords(m_range);
+        if (records > 0) {
+            m_total += records;
+            HistoryResult<HistoryCursor<history::WitsRecordRow>> wits = m_witsStore->witsRecords(m_range);
             if (!wits)
                 return failure(wits.reason().text);
             m_rows->witsRecords.open(std::move(*wits));
         } else {
-            const HistoryResult<qint64> items = m_store.count(HistoryStore::Table::WitsItems, m_range);
-            if (!items)
-                return failure(items.reason().text);
-            m_total += *items;
-            HistoryResult<HistoryCursor<history::WitsRow>> wits = m_store.witsItems(m_range);
+            m_total += items;
+            HistoryResult<HistoryCursor<history::WitsRow>> wits = m_witsStore->witsItems(m_range);
             if (!wits)
                 return failure(wits.reason().text);
             m_rows->witsItems.open(std::move(*wits));

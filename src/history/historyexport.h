@@ -45,6 +45,11 @@ public:
     // Las; feet and 1 ft bins, the unit's serial as the well, without it.
     void setMudLog(const mudlog::MudLogSettings &settings, const mudlog::LasWell &well);
 
+    // Where Raw reads the WITS records beside the readings; the export's own
+    // store without it. A server's connection carries one cursor at a
+    // time, so reading one needs a second connection to the same history.
+    void setWitsStore(HistoryStore &store) { m_witsStore = &store; }
+
     // Counts what is to be written and writes the header.
     Result<void> start();
     // Writes up to maxRows more rows; done() once everything is written.
@@ -70,6 +75,7 @@ private:
     mudlog::MudReading mudReadingOf(const history::ReadingRow &row);
 
     HistoryStore &m_store;
+    HistoryStore *m_witsStore;
     Range m_range;
     Format m_format;
     QIODevice &m_out;

@@ -19,16 +19,12 @@
 
 #include "app/version.h"
 #include "rules/config/usersettings.h"
-#include "rules/files/safefile.h"
 #include "rules/mudlog/mudlog.h"
-#include "history/historystore.h"
 
 namespace {
 
 constexpr qint64 HourMs = 60LL * 60 * 1000;
-constexpr int RowsPerStep = 2000;
-// How much of a unit's name the dialog's own texts show; a name typed long
-// must not stretch the dialog past the screen.
+// How much of a unit's name goes into the file name offered.
 constexpr int ShownUnitLength = 40;
 
 QDateTimeEdit *timeEdit(const char *name, const QDateTime &value, QWidget *parent)
@@ -40,9 +36,11 @@ QDateTimeEdit *timeEdit(const char *name, const QDateTime &value, QWidget *paren
     return edit;
 }
 
-QString shownUnit(const QString &unit)
+// What the dialog says of a server that could not be read.
+QString unreadSourceText(const QString &reason)
 {
-    return unit.size() <= ShownUnitLength ? unit : unit.left(ShownUnitLength - 1) + QChar(0x2026);
+    return QStringLiteral("The history source cannot be read (%1); the local history is offered and exported meanwhile.")
+        .arg(reason);
 }
 
 // A unit's name as part of a file name: no separators, nothing a shell or a
@@ -73,10 +71,10 @@ const char *suffixOf(HistoryExport::Format format)
 
 } // namespace
 
-HistoryExportDialog::HistoryExportDialog(const QStringList &units, const QString &unit, Exporter exporter,
-                                         QWidget *parent)
+HistoryExportDialog::HistoryExportDialog(HistoryExportSource source, const QString &unit, QWidget *parent)
     : QDialog(parent)
-    , m_exporter(std::move(exporter))
+    , m_source(std::move(source))
+    , m_run(new HistoryExportRun(m_source.address, m_source.localPath, this))
 {
     setObjectName(QStringLiteral("fm_history_export"));
     setWindowTitle(QStringLiteral("Export history"));
@@ -84,7 +82,6 @@ HistoryExportDialog::HistoryExportDialog(const QStringList &units, const QString
     cbo_unit = new QComboBox(this);
     cbo_unit->setObjectName(QStringLiteral("cbo_unit"));
     cbo_unit->setEditable(true);
-    cbo_unit->addItems(units);
     cbo_unit->setCurrentText(unit);
     // Sized for a serial number, not for the longest name in the file.
     cbo_unit->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -159,6 +156,23 @@ HistoryExportDialog::HistoryExportDialog(const QStringList &units, const QString
     connect(buttons, &QDialogButtonBox::accepted, this, &HistoryExportDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &HistoryExportDialog::reject);
     rangeChosen();
+
+    // The units come when the history has answered; a unit typed meanwhile
+    // stays.
+    connect(m_run, &HistoryExportRun::unitsListed, this, &HistoryExportDialog::unitsListed);
+    connect(m_run, &HistoryExportRun::progressed, this, &HistoryExportDialog::progressed);
+    connect(m_run, &HistoryExportRun::finished, this, &HistoryExportDialog::finished);
+    m_run->listUnits();
+}
+
+void HistoryExportDialog::unitsListed(const QStringList &units, const QString &note)
+{
+    const QString typed = cbo_unit->currentText();
+    cbo_unit->clear();
+    cbo_unit->addItems(units);
+    cbo_unit->setCurrentText(typed);
+    if (!note.isEmpty() && !m_exporting)
+        lbl_status->setText(unreadSourceText(note));
 }
 
 void HistoryExportDialog::rangeChosen()
@@ -222,7 +236,6 @@ HistoryExportRequest HistoryExportDialog::request(qint64 nowMs) const
 
 void HistoryExportDialog::accept()
 {
-    // The progress of an export handles events, among them a second press.
     if (m_exporting)
         return;
     const HistoryExportRequest asked = request(QDateTime::currentMSecsSinceEpoch());
@@ -236,99 +249,96 @@ void HistoryExportDialog::accept()
     lbl_status->setText(problem);
     if (!problem.isEmpty())
         return;
-    if (m_exporter) {
-        m_exporting = true;
-        cmd_export->setEnabled(false);
-        lbl_status->setText(QStringLiteral("Exporting…"));
-        const Result<void> written = m_exporter(asked, this);
-        cmd_export->setEnabled(true);
-        m_exporting = false;
-        if (!written) {
-            lbl_status->setText(written.reason());
-            return;
-        }
-    }
-    QDialog::accept();
-}
-
-QStringList historyUnits(const QString &path)
-{
-    HistoryStore store;
-    QStringList names;
-    if (!store.open(path, HistoryStore::Access::ReadOnly))
-        return names;
-    if (const HistoryResult<std::vector<UnitSummary>> units = store.units()) {
-        for (const UnitSummary &unit : *units)
-            names.append(unit.unit);
-    }
-    return names;
-}
-
-Result<void> runHistoryExport(const QString &databasePath, const HistoryExportRequest &request, QWidget *parent,
-                              const std::function<void(const QByteArray &)> &report)
-{
-    // One line in the traffic window, and the same said in the dialog.
-    auto failed = [&](const QString &line, const QString &shown) -> Result<void> {
-        report(line.toLatin1());
-        return failure(shown);
-    };
-    auto failedWith = [&](const QString &description) {
-        return failed(QStringLiteral("[HISTORY ERR: %1]").arg(description),
-                      description.left(1).toUpper() + description.mid(1) + QLatin1Char('.'));
-    };
-    HistoryStore store;
-    if (const HistoryResult<void> opened = store.open(databasePath, HistoryStore::Access::ReadOnly); !opened)
-        return failedWith(opened.reason().text);
-    // Only a complete file appears under the name asked for, and never in
-    // place of the history or of anything but a regular file.
-    SafeFile file(request.file, {databasePath});
-    if (const Result<void> opened = file.open(); !opened)
-        return failedWith(opened.reason());
-    HistoryExport job(store, request.range, request.format, file.device());
-    if (request.format == HistoryExport::Format::Las) {
+    // What the recorder gathered in the last second belongs in the export.
+    if (m_source.beforeExport)
+        m_source.beforeExport();
+    HistoryExportJob job;
+    job.range = asked.range;
+    job.format = asked.format;
+    job.file = asked.file;
+    if (asked.format == HistoryExport::Format::Las) {
         // In the unit of depth and bin size the trends window shows; a
         // setting that does not read has been said there.
-        mudlog::LasWell well;
-        well.well = request.range.unit;
-        well.writtenBy = QStringLiteral("rtviewer ") + QStringLiteral(RTVIEWER_VERSION);
-        job.setMudLog(mudlog::mudLogSetup(*openUserSettings().settings).settings, well);
+        job.mudLog = mudlog::mudLogSetup(*openUserSettings().settings).settings;
+        job.well.well = asked.range.unit;
+        job.well.writtenBy = QStringLiteral("rtviewer ") + QStringLiteral(RTVIEWER_VERSION);
     }
-    if (const Result<void> started = job.start(); !started)
-        return failedWith(started.reason());
-    if (job.total() == 0) {
-        file.cancel();
-        return failed(QStringLiteral("[HISTORY: no readings of %1 in that time range, no file written]")
-                          .arg(request.range.unit),
-                      QStringLiteral("No readings of %1 in that time range.").arg(shownUnit(request.range.unit)));
-    }
+    m_exporting = true;
+    cmd_export->setEnabled(false);
+    lbl_status->setText(QStringLiteral("Exporting…"));
 
-    // Shown only when the export takes longer than a moment.
-    QProgressDialog progress(QStringLiteral("Exporting the history of %1…").arg(shownUnit(request.range.unit)),
-                             QStringLiteral("Cancel"), 0, static_cast<int>(qMin<qint64>(job.total(), 1 << 30)), parent);
-    progress.setObjectName(QStringLiteral("dlg_export_progress"));
-    progress.setWindowTitle(QStringLiteral("Export history"));
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(500);
-    while (!job.done()) {
-        // A window-modal progress handles the events waiting at each step,
-        // so the viewer goes on receiving meanwhile.
-        progress.setValue(static_cast<int>(qMin<qint64>(job.written(), progress.maximum())));
-        if (progress.wasCanceled()) {
-            file.cancel();
-            return failed(QStringLiteral("[HISTORY: export cancelled, no file written]"),
-                          QStringLiteral("Export cancelled, no file written."));
-        }
-        if (const Result<void> written = job.writeSome(RowsPerStep); !written) {
-            file.cancel();
-            return failedWith(written.reason());
-        }
+    // Shown only when the export takes longer than a moment; busy until
+    // the readings are counted.
+    m_progress = new QProgressDialog(QStringLiteral("Exporting the history of %1…").arg(shownExportUnit(asked.range.unit)),
+                                     QStringLiteral("Cancel"), 0, 0, this);
+    m_progress->setObjectName(QStringLiteral("dlg_export_progress"));
+    m_progress->setWindowTitle(QStringLiteral("Export history"));
+    m_progress->setWindowModality(Qt::WindowModal);
+    m_progress->setAutoClose(false);
+    m_progress->setAutoReset(false);
+    m_progress->setMinimumDuration(500);
+    m_progress->setValue(0);
+    connect(m_progress, &QProgressDialog::canceled, this, &HistoryExportDialog::cancelExport);
+    m_run->start(job);
+}
+
+void HistoryExportDialog::reject()
+{
+    // Closing drops the export at once, whatever it waits for.
+    if (m_exporting)
+        cancelExport();
+    QDialog::reject();
+}
+
+void HistoryExportDialog::progressed(qint64 written, qint64 total)
+{
+    if (!m_progress || total <= 0)
+        return;
+    const int maximum = static_cast<int>(qMin<qint64>(total, 1 << 30));
+    if (m_progress->maximum() != maximum)
+        m_progress->setMaximum(maximum);
+    m_progress->setValue(static_cast<int>(qMin<qint64>(written, maximum)));
+}
+
+void HistoryExportDialog::finished(bool written, const QByteArray &line, const QString &shown, const QString &note)
+{
+    endExport();
+    if (!note.isEmpty())
+        report(QStringLiteral("[HISTORY ERR: the history source cannot be read: %1; the local history was exported]")
+                   .arg(note)
+                   .toLatin1());
+    report(line);
+    if (written) {
+        QDialog::accept();
+        return;
     }
-    progress.setValue(progress.maximum());
-    if (const Result<void> committed = file.commit(); !committed)
-        return failedWith(committed.reason());
-    report(QStringLiteral("[HISTORY: %1 readings of %2 written to %3]")
-               .arg(job.written())
-               .arg(request.range.unit, QDir::toNativeSeparators(request.file))
-               .toLatin1());
-    return {};
+    lbl_status->setText(note.isEmpty() ? shown : shown + QLatin1Char('\n') + unreadSourceText(note));
+}
+
+void HistoryExportDialog::cancelExport()
+{
+    if (!m_exporting)
+        return;
+    m_run->cancel();
+    endExport();
+    report("[HISTORY: export cancelled, no file written]");
+    lbl_status->setText(QStringLiteral("Export cancelled, no file written."));
+}
+
+void HistoryExportDialog::endExport()
+{
+    m_exporting = false;
+    cmd_export->setEnabled(true);
+    if (m_progress) {
+        m_progress->disconnect(this);
+        m_progress->hide();
+        m_progress->deleteLater();
+        m_progress = nullptr;
+    }
+}
+
+void HistoryExportDialog::report(const QByteArray &line) const
+{
+    if (m_source.report)
+        m_source.report(line);
 }
