@@ -1,5 +1,6 @@
 #include <memory>
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -12,6 +13,7 @@
 #include <QTimer>
 #include <QTest>
 
+#include "history/historycommand.h"
 #include "history/historynews.h"
 #include "history/historyprobe.h"
 #include "history/historysource.h"
@@ -59,6 +61,8 @@ private slots:
     void lostConnectionFailsInOneLine();
     void newsNamesTheUnitsWritten_data() { engines_data(); }
     void newsNamesTheUnitsWritten();
+    void rawExportOnEitherEngine_data() { engines_data(); }
+    void rawExportOnEitherEngine();
 
 private:
 
@@ -554,4 +558,35 @@ void tst_SharedStore::newsNamesTheUnitsWritten()
 }
 
 QTEST_GUILESS_MAIN(tst_SharedStore)
+// rthistory's raw export reads the readings and the WITS records side by
+// side; a server's connection carries one cursor at a time, so it takes a
+// second one there.
+void tst_SharedStore::rawExportOnEitherEngine()
+{
+    QFETCH(QString, engine);
+    const QString address = historyOn(engine);
+    if (address.isEmpty())
+        QSKIP(qPrintable(m_server->skipReason()));
+    {
+        HistoryStore store;
+        QVERIFY(store.open(address, HistoryStore::Access::ReadWrite));
+        history::Batch batch;
+        batch.readings.push_back({1000, QStringLiteral("0001"), "*1,A,", {}});
+        batch.readings.push_back({2000, QStringLiteral("0001"), "*1,B,", {}});
+        QVERIFY(store.write(batch));
+    }
+    QByteArray out;
+    QByteArray err;
+    QBuffer outBuffer(&out);
+    QBuffer errBuffer(&err);
+    outBuffer.open(QIODevice::WriteOnly);
+    errBuffer.open(QIODevice::WriteOnly);
+    const int code = runHistoryCommand({QStringLiteral("rthistory"), QStringLiteral("export"), QStringLiteral("--db"), address,
+                                        QStringLiteral("--unit"), QStringLiteral("0001"), QStringLiteral("--format"),
+                                        QStringLiteral("raw")},
+                                       outBuffer, errBuffer);
+    QVERIFY2(code == 0, err.constData());
+    QCOMPARE(out, QByteArray("*1,A,\r\n*1,B,\r\n"));
+}
+
 #include "tst_sharedstore.moc"

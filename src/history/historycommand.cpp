@@ -206,7 +206,15 @@ int exportReadings(Context &c, const QCommandLineParser &parser)
         if (const Result<void> opened = file.open(); !opened)
             return c.failed(opened.reason());
     }
+    // A server's connection carries one cursor at a time: the WITS records
+    // of a raw export come through a second one.
+    HistoryStore witsStore;
     HistoryExport job(store, range, formats.value(format), toFile ? file.device() : c.out);
+    if (formats.value(format) == HistoryExport::Format::Raw && sqldialect::isServerAddress(c.db)) {
+        if (const HistoryResult<void> opened = witsStore.open(c.db, HistoryStore::Access::ReadOnly); !opened)
+            return c.failed(opened.reason().text);
+        job.setWitsStore(witsStore);
+    }
     if (formats.value(format) == HistoryExport::Format::Las) {
         // The viewer's own unit of depth and bin size; a setting that does
         // not read is said and its default used.
