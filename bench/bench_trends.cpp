@@ -23,6 +23,11 @@
 // prints the process's CPU time (user and system, getrusage) and its share
 // of one core, and the last line the difference.
 //
+// With BENCH_TRENDS_SOURCE naming a server's URI, open reads unit 0001 from
+// that server instead (as the window does once "History source…" names it;
+// bench/shared.sh fills the server with a day of 200 units first) and
+// writes no file.
+//
 // Both run on the offscreen platform unless QT_QPA_PLATFORM says otherwise,
 // and keep their settings in Qt's test folders.
 
@@ -119,6 +124,7 @@ TrendsOptions optionsFor(const QString &path, HistoryRecorder *recorder)
     if (recorder)
         options.beforeReading = [recorder] { recorder->flush(); };
     options.chosenUnit = [] { return Unit; };
+    options.source = qEnvironmentVariable("BENCH_TRENDS_SOURCE");
     return options;
 }
 
@@ -152,9 +158,13 @@ int open(int runs)
     const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
     QElapsedTimer clock;
     clock.start();
-    if (!writeDay(path, QDateTime::currentMSecsSinceEpoch()))
-        return 1;
-    std::printf("history of %d readings written in %.1f s\n", DayReadings, clock.elapsed() / 1000.0);
+    if (qEnvironmentVariableIsEmpty("BENCH_TRENDS_SOURCE")) {
+        if (!writeDay(path, QDateTime::currentMSecsSinceEpoch()))
+            return 1;
+        std::printf("history of %d readings written in %.1f s\n", DayReadings, clock.elapsed() / 1000.0);
+    } else {
+        std::printf("reading unit %s from %s\n", qPrintable(Unit), qPrintable(qEnvironmentVariable("BENCH_TRENDS_SOURCE")));
+    }
 
     UnitLink link(FakeSocket::inMemory(SocketControl::Closed));
     std::vector<double> opens;

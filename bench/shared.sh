@@ -11,9 +11,15 @@
 #           while in the middle: how long after the server is back the
 #           backlog is on it, and every reading once
 #
-#   bench/shared.sh                      both rows, 120 s each, 200 units at
+#   trends  one unit's 24 h trends window opened on a server holding a
+#           day of 200 units at one reading a second (17.28 M readings,
+#           written by the server itself), bench_trends open with
+#           BENCH_TRENDS_SOURCE
+#
+#   bench/shared.sh                      every row, 120 s each, 200 units at
 #                                        10 packets/s, the server away 20 s
 #   bench/shared.sh --seconds 60 --units 50 --outage 10
+#   bench/shared.sh --rows trends
 #   (and --build DIR, --out DIR, --jobs N: see bench/lib.sh)
 #
 # Raw results in RESULTS/shared/ROW/: rtrecorder.log, unit-sim.log,
@@ -25,11 +31,13 @@ seconds=120
 units=200
 rate=10
 outage=20
+rows="flow outage trends"
 while [ $# -gt 0 ]; do
     case "$1" in
         --seconds) seconds=${2:-}; shift 2 ;;
         --units) units=${2:-}; shift 2 ;;
         --outage) outage=${2:-}; shift 2 ;;
+        --rows) rows=${2:-}; shift 2 ;;
         *) bench_option "$@"; shift "$bench_took" ;;
     esac
 done
@@ -40,7 +48,7 @@ pg_bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
 [ -x "${pg_bin:-}/initdb" ] || { echo "no PostgreSQL server installed (package postgresql)" >&2; exit 1; }
 
 bench_results shared
-bench_build_targets rtrecorder rthistory unit-sim bench_fleet
+bench_build_targets rtrecorder rthistory unit-sim bench_fleet bench_trends
 bench_set seconds "$seconds"
 bench_set units "$units"
 bench_set rate "$rate"
@@ -147,14 +155,46 @@ run_row() {
     rm -f "$dir"/spool.sqlite3*
 }
 
-for row in flow outage; do
-    run_row "$row"
+# A day of 200 units ending now, written by the server from series (the
+# recorder would take hours), then the trends window opened on unit 0001.
+trends_row() {
+    local dir=$results/trends uri
+    mkdir -p "$dir"
+    "${pg_run[@]}" "$pg_bin/psql" -q -h 127.0.0.1 -p "$pg_port" -U rtviewer -d postgres -c "CREATE DATABASE trends" >/dev/null
+    uri=$(uri_of trends)
+    "$bin/rthistory" migrate --db "$uri" >/dev/null
+    log "trends: a day of 200 units into $uri"
+    local fill_start
+    fill_start=$(now_ns)
+    "${pg_run[@]}" "$pg_bin/psql" -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$pg_port" -U rtviewer -d trends >"$dir/fill.log" 2>&1 <<'SQL'
+INSERT INTO units SELECT lpad(u::text, 4, '0') FROM generate_series(1, 200) u;
+INSERT INTO readings (time_ms, unit, packet, serial, unit_time_ms, gas_units, hole_depth, lag_depth, bit_depth,
+                      rop_min_ft, rop_ft_hr, c1, c2, c3, ic4, nc4, error_number)
+SELECT e.now_ms - (86399 - s) * 1000, lpad(u::text, 4, '0'), '\x'::bytea, lpad(u::text, 4, '0'),
+       e.now_ms - (86399 - s) * 1000, 900 + 800 * sin(s / 900.0 + u), 5000 + s / 20.0, 4990 + s / 20.0,
+       5000 + s / 20.0, 0.5, 120, 9000 + s % 500, 900, 300, 60, 40, 0
+FROM (SELECT (extract(epoch FROM now()) * 1000)::bigint AS now_ms) e,
+     generate_series(1, 200) u, generate_series(0, 86399) s;
+ANALYZE readings;
+SQL
+    echo "fill_ms $(ms_since "$fill_start")" >"$dir/trends.txt"
+    QT_QPA_PLATFORM=offscreen BENCH_TRENDS_SOURCE="$uri" "${prio[@]}" "$bin/bench_trends" open 5 24h >>"$dir/trends.txt" 2>"$dir/bench_trends.log"
+}
+
+for row in $rows; do
+    case "$row" in
+        flow|outage) run_row "$row" ;;
+        trends) trends_row ;;
+        *) echo "--rows: $row is not flow, outage or trends" >&2; exit 2 ;;
+    esac
 done
 
 bench_save_machine
 {
-    for row in flow outage; do
+    for row in $rows; do
         echo "== $row"
+        [ -f "$results/$row/trends.txt" ] && cat "$results/$row/trends.txt"
+        [ "$row" = trends ] && continue
         grep -h "^total" "$results/$row/count.txt" || true
         cat "$results/$row/cpu.txt"
         [ -f "$results/$row/latency.txt" ] && cat "$results/$row/latency.txt"
