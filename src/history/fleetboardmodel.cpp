@@ -7,6 +7,7 @@
 #include <memory>
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QThread>
 #include <QTimer>
 
@@ -340,6 +341,10 @@ FleetBoardModel::~FleetBoardModel()
     // Nothing more is read: the news and the retry stop with the reader.
     ask([](FleetReader &reader) { reader.stop(); });
     m_thread->quit();
+    // An idle reader ends in a moment: given that moment, its connections
+    // close before a program that ends now takes the database layer away
+    // under them. One busy with a slow server is left to end on its own.
+    m_thread->wait(QDeadlineTimer(ExitGraceMs));
 }
 
 template <typename Call>

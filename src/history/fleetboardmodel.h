@@ -33,12 +33,14 @@ class FleetBoardModel : public QObject
 
 public:
     static constexpr int RetryMs = 5000;
+    // How long the model's end gives an idle reader to end with it.
+    static constexpr int ExitGraceMs = 200;
 
     // clock: UTC milliseconds of the wall clock (the recorders' time); it is
     // called on the reading thread too.
     explicit FleetBoardModel(std::function<qint64()> clock = {}, QObject *parent = nullptr);
-    // Never waits: a read or a connect under way ends on its thread, and
-    // its answer reaches nobody.
+    // Waits at most ExitGraceMs: a read or a connect under way ends on its
+    // thread, and its answer reaches nobody.
     ~FleetBoardModel() override;
 
     // Follows the history at the address; an empty address follows nothing.
