@@ -6,7 +6,10 @@
 #     read): the difference is what opening the board costs;
 #   - its CPU as a share of one core without the board, then with the board
 #     following the history (news once a second, each changed unit read);
-#   - its resident memory every 10 s while the board follows.
+#   - its resident memory every 10 s while the board follows;
+#   - opening the board's model on an hour of as many units (bench_board,
+#     a history of its own): to every tile's latest reading, to every
+#     tile's line of the hour, and the longest its thread's timer waited.
 #
 #   bench/board.sh                       200 units, 120 s recorded first,
 #                                        60 s without and 600 s with the board
@@ -14,7 +17,8 @@
 #   (and --build DIR, --out DIR, --jobs N: see bench/lib.sh)
 #
 # Raw results in RESULTS/board/: start.tsv (run, ms to the window), cpu.txt,
-# rss.tsv (seconds, kB), the programs' logs; run.env.
+# rss.tsv (seconds, kB), open.txt (bench_board's runs), the programs' logs;
+# run.env.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -35,7 +39,7 @@ for value in "$units" "$warm" "$seconds"; do
 done
 
 bench_results board
-bench_build_targets rtviewer rtrecorder unit-sim
+bench_build_targets rtviewer rtrecorder unit-sim bench_board
 bench_set units "$units"
 bench_set seconds "$seconds"
 bench_private_home
@@ -108,6 +112,9 @@ done
 ticks3=$(cpu_ticks "$viewer_pid")
 stop_viewer
 
+log "opening the board on an hour of $units units"
+"${prio[@]}" "$bin/bench_board" --units "$units" --minutes 60 --runs 3 >"$results/open.txt" 2>"$results/bench_board.log"
+
 hz=$(getconf CLK_TCK)
 awk -v a="$((ticks1 - ticks0))" -v b="$((ticks3 - ticks2))" -v hz="$hz" -v s0="$baseline" -v s1="$seconds" \
     'BEGIN {printf "alone %.2f\nboard %.2f\n", 100 * a / hz / s0, 100 * b / hz / s1}' >"$results/cpu.txt"
@@ -121,6 +128,9 @@ echo "|---|---|---|"
 echo "| start-up, viewer alone (median of 3) | $alone ms | |"
 echo "| start-up with --fleet, to the board shown (median of 3) | $fleet ms | |"
 echo "| opening the board (the difference) | $((fleet - alone)) ms | under 500 ms |"
+echo "| opening on an hour, to every tile's latest reading (median of 3) | $(awk '{print $2}' "$results/open.txt" | median) ms | under 500 ms |"
+echo "| opening on an hour, to every tile's line of the hour (median of 3) | $(awk '{print $4}' "$results/open.txt" | median) ms | |"
+echo "| longest the window's thread waited while opening (of 3) | $(awk '{print $6}' "$results/open.txt" | maximum) ms | |"
 echo "| CPU, viewer without the board | $(awk '$1 == "alone" {print $2}' "$results/cpu.txt") % of a core | |"
 echo "| CPU, viewer with the board following | $(awk '$1 == "board" {print $2}' "$results/cpu.txt") % of a core | under 5 % |"
 echo "| resident memory at 10 s, at the end, highest | $(head -1 "$results/rss.tsv" | cut -f2) kB, $(tail -1 "$results/rss.tsv" | cut -f2) kB, $(cut -f2 "$results/rss.tsv" | maximum) kB | flat |"
