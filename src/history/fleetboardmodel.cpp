@@ -157,8 +157,14 @@ private:
                 tile = known->second;
             else
                 tile.unit = unit;
+            // The latest event known (read with the units, or by the news
+            // that named them) spares the events query of a unit that had
+            // none since its tile's: most units, most seconds.
+            const auto known = latest.constFind(unit);
+            const std::optional<qint64> latestEventMs =
+                known != latest.cend() ? std::optional<qint64>(known->second) : m_news->latestEventMs(unit);
             const HistoryResult<void> outcome =
-                readUnit(tile, latest.value(unit, {-1, -1}).first, levels->value(unit), now);
+                readUnit(tile, known != latest.cend() ? known->first : -1, latestEventMs, levels->value(unit), now);
             if (!outcome)
                 return fail(outcome.reason());
             m_tiles[unit] = tile;
@@ -174,7 +180,8 @@ private:
         });
     }
 
-    HistoryResult<void> readUnit(board::Tile &tile, qint64 latestMs, const readings::GasLevels &levels, qint64 now)
+    HistoryResult<void> readUnit(board::Tile &tile, qint64 latestMs, std::optional<qint64> latestEventMs,
+                                 const readings::GasLevels &levels, qint64 now)
     {
         tile.setLevels(levels);
         // A new tile reads its latest reading, however old (its line of
@@ -213,12 +220,14 @@ private:
         const qint64 eventsFrom = tile.lastLinkEventMs >= 0 ? tile.lastLinkEventMs + 1
                                   : tile.lastReadingMs >= 0 ? tile.lastReadingMs
                                                             : now - board::SparkSpanMs;
-        const HistoryResult<std::vector<history::EventRow>> events =
-            m_store->events({tile.unit, eventsFrom, Open}, board::linkEventKinds());
-        if (!events)
-            return events.failed();
-        for (const history::EventRow &event : *events)
-            tile.addLinkEvent(event.timeMs, event.kind);
+        if (!latestEventMs || *latestEventMs >= eventsFrom) {
+            const HistoryResult<std::vector<history::EventRow>> events =
+                m_store->events({tile.unit, eventsFrom, Open}, board::linkEventKinds());
+            if (!events)
+                return events.failed();
+            for (const history::EventRow &event : *events)
+                tile.addLinkEvent(event.timeMs, event.kind);
+        }
         tile.trimSpark(now);
         return {};
     }

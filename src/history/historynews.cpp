@@ -61,6 +61,14 @@ void HistoryNews::stop()
     m_store.close();
 }
 
+std::optional<qint64> HistoryNews::latestEventMs(const QString &unit) const
+{
+    const auto found = m_seen.constFind(unit);
+    if (found == m_seen.cend())
+        return std::nullopt;
+    return found->second;
+}
+
 void HistoryNews::poll()
 {
     // The file afresh once the name stands for another, so that one the

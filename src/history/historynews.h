@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <QHash>
 #include <QPair>
 #include <QObject>
@@ -32,6 +34,11 @@ public:
     // connection of its own, read-only.
     HistoryResult<void> start(const QString &address);
     void stop();
+
+    // A unit's latest event (UTC milliseconds, -1 for none) as of the last
+    // look at a file, so that a reader of the units named in news asks for
+    // events only when one came; none on a server, or for a unit not seen.
+    std::optional<qint64> latestEventMs(const QString &unit) const;
 
 signals:
     // Units whose rows changed since the last news, in order of the unit.
