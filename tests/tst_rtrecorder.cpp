@@ -1,5 +1,6 @@
 #include <csignal>
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
@@ -225,6 +226,9 @@ void tst_RtRecorder::recordsEveryPacketSentWhileUpOnce()
 
     QElapsedTimer stopping;
     stopping.start();
+    // A packet the simulator sends after this moment meets links that are
+    // closing: it may be recorded or not, but never twice.
+    const qint64 stoppedAtMs = QDateTime::currentMSecsSinceEpoch();
     recorder.signal(SIGTERM);
     QVERIFY(recorder.process.waitForFinished(10000));
     QVERIFY2(stopping.elapsed() < 3000, qPrintable(QString::number(stopping.elapsed())));
@@ -239,10 +243,11 @@ void tst_RtRecorder::recordsEveryPacketSentWhileUpOnce()
     QFile sent(sentLog);
     QVERIFY(sent.open(QIODevice::ReadOnly));
     QSet<QByteArray> sentPackets;
+    QSet<QByteArray> sentDuringTheStop;
     while (!sent.atEnd()) {
         const QByteArrayList parts = sent.readLine().trimmed().split(',');
         QCOMPARE(parts.size(), 3);
-        sentPackets.insert(parts.at(0) + ',' + parts.at(1));
+        (parts.at(2).toLongLong() > stoppedAtMs ? sentDuringTheStop : sentPackets).insert(parts.at(0) + ',' + parts.at(1));
     }
     QHash<QByteArray, int> recorded;
     for (const QByteArray &row : support::sqlRows(db, "SELECT unit, packet FROM readings")) {
@@ -252,12 +257,16 @@ void tst_RtRecorder::recordsEveryPacketSentWhileUpOnce()
     }
     QVERIFY(sentPackets.size() > 5 * 100);
     QStringList faults;
+    for (const QByteArray &packet : sentDuringTheStop) {
+        if (recorded.value(packet) > 1)
+            faults.append(QStringLiteral("%1 recorded %2 times").arg(QString::fromLatin1(packet)).arg(recorded.value(packet)));
+    }
     for (const QByteArray &packet : sentPackets) {
         if (recorded.value(packet) != 1)
             faults.append(QStringLiteral("%1 recorded %2 times").arg(QString::fromLatin1(packet)).arg(recorded.value(packet)));
     }
     for (auto it = recorded.cbegin(); it != recorded.cend(); ++it) {
-        if (!sentPackets.contains(it.key()))
+        if (!sentPackets.contains(it.key()) && !sentDuringTheStop.contains(it.key()))
             faults.append(QStringLiteral("%1 recorded but never sent").arg(QString::fromLatin1(it.key())));
     }
     QVERIFY2(faults.isEmpty(), qPrintable(faults.mid(0, 10).join(QLatin1Char('\n'))));
