@@ -9,7 +9,8 @@
 // up to now (86,400 readings, the gas swinging through every level, an alarm
 // every 80 s) is written in a temporary folder. Each run then makes and
 // opens a new trends window on it as the viewer does on F2, and times from
-// making it to every chart read, drawn and painted; then it times one more
+// making it to every chart read, drawn and painted (every reading read:
+// the strip log's too); then it times one more
 // repaint of the whole window, which is what decimation keeps small. The
 // window is rebuilt from nothing each run: nothing is cached between runs
 // but the file system's pages.
@@ -26,7 +27,9 @@
 // With BENCH_TRENDS_SOURCE naming a server's URI, open reads unit 0001 from
 // that server instead (as the window does once "History source…" names it;
 // bench/shared.sh fills the server with a day of 200 units first) and
-// writes no file.
+// writes no file. The overview column is then the time to the charts
+// painted from the overview the server grouped, before the readings
+// (-1 when none came: a file, or a short range).
 //
 // Both run on the offscreen platform unless QT_QPA_PLATFORM says otherwise,
 // and keep their settings in Qt's test folders.
@@ -132,6 +135,7 @@ struct Took
 {
     double wallMs = 0;
     double cpuMs = 0;
+    double overviewMs = -1;  // to the overview drawn, when a server gave one
 };
 
 // Makes and opens the window as F2 does, and waits until its charts show
@@ -144,11 +148,16 @@ TrendsWindow *openWindow(const UnitLink &link, const TrendsOptions &options, Too
     auto *window = new TrendsWindow(link, options);
     QEventLoop loop;
     QObject::connect(window, &TrendsWindow::chartsUpdated, &loop, &QEventLoop::quit);
+    double overviewMs = -1;
+    QObject::connect(window, &TrendsWindow::overviewDrawn, window, [window, &clock, &overviewMs] {
+        window->repaint();
+        overviewMs = clock.nsecsElapsed() / 1e6;
+    });
     window->present();
     loop.exec();
     window->repaint();
     if (took)
-        *took = {clock.nsecsElapsed() / 1e6, (processCpuSeconds() - cpu) * 1000};
+        *took = {clock.nsecsElapsed() / 1e6, (processCpuSeconds() - cpu) * 1000, overviewMs};
     return window;
 }
 
@@ -168,13 +177,17 @@ int open(int runs)
 
     UnitLink link(FakeSocket::inMemory(SocketControl::Closed));
     std::vector<double> opens;
+    std::vector<double> overviews;
     std::vector<double> cpus;
     std::vector<double> repaints;
-    std::printf("%-6s %12s %12s %14s %16s\n", "run", "open ms", "CPU ms", "repaint ms", "gas points");
+    std::printf("%-6s %12s %12s %12s %14s %16s\n", "run", "overview ms", "open ms", "CPU ms", "repaint ms",
+                "gas points");
     for (int run = 0; run < runs; ++run) {
         Took took;
         TrendsWindow *window = openWindow(link, optionsFor(path, nullptr), &took);
         opens.push_back(took.wallMs);
+        if (took.overviewMs >= 0)
+            overviews.push_back(took.overviewMs);
         cpus.push_back(took.cpuMs);
         QElapsedTimer paint;
         paint.start();
@@ -183,12 +196,16 @@ int open(int runs)
         std::size_t points = 0;
         for (const auto &part : window->chart("cht_gas")->drawnParts(trends::GasUnits))
             points += part.size();
-        std::printf("%-6d %12.1f %12.1f %14.1f %16zu\n", run + 1, opens.back(), cpus.back(), repaints.back(), points);
+        std::printf("%-6d %12.1f %12.1f %12.1f %14.1f %16zu\n", run + 1, took.overviewMs, opens.back(), cpus.back(),
+                    repaints.back(), points);
         std::fflush(stdout);
         delete window;
     }
-    for (std::vector<double> *figures : {&opens, &cpus, &repaints})
+    for (std::vector<double> *figures : {&opens, &overviews, &cpus, &repaints})
         std::sort(figures->begin(), figures->end());
+    if (!overviews.empty())
+        std::printf("median of %zu: open to every chart painted from the server's overview %.1f ms (worst %.1f ms)\n",
+                    overviews.size(), overviews[overviews.size() / 2], overviews.back());
     std::printf("median of %d: open to every chart painted %.1f ms (worst %.1f ms), %.1f ms of CPU; repaint %.1f ms\n",
                 runs, opens[opens.size() / 2], opens.back(), cpus[cpus.size() / 2], repaints[repaints.size() / 2]);
     return 0;

@@ -18,6 +18,7 @@
 #include "history/trendsloader.h"
 #include "history/trendsource.h"
 #include "rules/readings/unittime.h"
+#include "rules/trends/trenddata.h"
 #include "rules/trends/trendview.h"
 #include "support/historysupport.h"
 
@@ -75,6 +76,8 @@ private slots:
     void unitClock_data();
     void unitClock();
     void trendsByTheUnitsClock();
+    void overviewKeepsEveryPeak_data();
+    void overviewKeepsEveryPeak();
 
 private:
     // Unit 0001's readings, then unit 0002's, each in its own writes, so
@@ -554,6 +557,107 @@ void tst_HistoryStore::trendsByTheUnitsClock()
         unitClock.seen(pair->first, pair->second);
     QCOMPARE(unitClock.offsetMs(), std::optional<qint64>(Ahead - 200));
     QCOMPARE(unitClock.now(Start + 60 * 1000), Start + 60 * 1000 + Ahead - 200);
+}
+
+void tst_HistoryStore::overviewKeepsEveryPeak_data()
+{
+    QTest::addColumn<bool>("onServer");
+    QTest::newRow("file") << false;
+    QTest::newRow("server") << true;
+}
+
+void tst_HistoryStore::overviewKeepsEveryPeak()
+{
+    // Twenty minutes of a reading a second, the gas waving, one reading's
+    // spike and one's dip, the chromatograph moving so that the ratios do;
+    // a reading without C1 and one with a negative iC5 have no ratios but
+    // the character (which needs no C1) and none, and one without gas.
+    QFETCH(bool, onServer);
+    support::ServerDatabase server;
+    if (onServer && !server.isValid())
+        QSKIP(qPrintable(server.skipReason()));
+    const QString address = onServer ? server.uri() : m_path;
+    constexpr int Count = 1200;
+    constexpr int Spike = 617;
+    constexpr int Dip = 911;
+    auto place = [](const char *name) {
+        return static_cast<std::size_t>(history::numericColumn(QLatin1String(name)) - history::numericColumns().data());
+    };
+    history::Batch batch;
+    for (int i = 0; i < Count; ++i) {
+        history::ReadingRow row;
+        row.timeMs = Start + i * 1000;
+        row.unit = QStringLiteral("0001");
+        row.packet = "*";
+        const double gas = 900 + 300 * std::sin(i / 50.0);
+        row.values[place("gas_units")] = i == Spike ? 4800.0 : i == Dip ? 3.0 : gas;
+        const char *const chromatograph[] = {"c1", "c2", "c3", "ic4", "nc4", "ic5", "nc5"};
+        for (int c = 0; c < 7; ++c)
+            row.values[place(chromatograph[c])] = std::round(gas * (7 - c) * (1 + (i * (c + 3)) % 17 * 0.03));
+        row.values[place("lag_depth")] = 5000 + i * 0.1;
+        row.values[place("rop_ft_hr")] = 20 + i % 13;
+        batch.readings.push_back(row);
+    }
+    batch.readings[100].values[place("c1")].reset();
+    batch.readings[300].values[place("ic5")] = -1.0;
+    batch.readings[400].values[place("gas_units")].reset();
+    {
+        HistoryStore store;
+        QVERIFY(store.open(address, HistoryStore::Access::Migrate));
+        QVERIFY(store.write(batch));
+    }
+    HistoryStore store;
+    QVERIFY(store.open(address, HistoryStore::Access::ReadOnly));
+    // Columns of a chart 430 pixels wide on the time of the readings, not
+    // a whole number of milliseconds, from a little before the first.
+    const qint64 from = Start - 5000;
+    const qint64 to = Start + Count * 1000;
+    const double width = double(to - from) / 430 * 7;
+    const Result<std::vector<trends::Sample>> overview =
+        trends::historyOverview(store, QStringLiteral("0001"), from, to, width);
+    QVERIFY2(overview, qPrintable(overview ? QString() : overview.reason()));
+    QVERIFY(overview->size() <= 2 * std::size_t(std::ceil((to - from) / width) + 1));
+    trends::TrendData grouped;
+    trends::TrendData every;
+    grouped.reset(trends::TrendData::Axis::Time, width);
+    every.reset(trends::TrendData::Axis::Time, width);
+    for (const trends::Sample &sample : *overview)
+        grouped.add(sample);
+    trends::HistoryReadings readings(store, QStringLiteral("0001"), from, to);
+    while (!readings.done()) {
+        const Result<std::vector<trends::Sample>> some = readings.readSome(500);
+        QVERIFY(some);
+        for (const trends::Sample &sample : *some)
+            every.add(sample);
+    }
+    QCOMPARE(readings.read(), qint64(Count));
+
+    // Column by column, every channel's lowest and highest as every reading
+    // gives them: the ratios as the engine computed them from each reading.
+    for (int c = 0; c < trends::ChannelCount; ++c) {
+        const auto channel = static_cast<trends::Channel>(c);
+        const trends::ColumnExtremes &mine = grouped.channel(channel);
+        const trends::ColumnExtremes &theirs = every.channel(channel);
+        QCOMPARE(mine.columnCount(), theirs.columnCount());
+        for (double x = from; x < to + width; x += width) {
+            const trends::ColumnExtremes::Column *got = mine.columnNear(x);
+            const trends::ColumnExtremes::Column *wanted = theirs.columnNear(x);
+            const QString where = QStringLiteral("%1 at %2").arg(QLatin1String(trends::channelInfo(channel).key)).arg(x - from);
+            QVERIFY2(!got == !wanted, qPrintable(where));
+            if (!got)
+                continue;
+            QVERIFY2(qFuzzyCompare(got->low.y(), wanted->low.y()), qPrintable(where));
+            QVERIFY2(qFuzzyCompare(got->high.y(), wanted->high.y()), qPrintable(where));
+            QVERIFY2(got->minX >= wanted->minX && got->maxX <= wanted->maxX, qPrintable(where));
+        }
+    }
+    for (const trends::Channel channel : {trends::GasUnits, trends::C1, trends::Wetness, trends::Balance,
+                                          trends::Character, trends::LagDepth})
+        QVERIFY(grouped.channel(channel).columnCount() > 50);
+    // The one reading's spike and dip are there.
+    const trends::ColumnExtremes &gas = grouped.channel(trends::GasUnits);
+    QCOMPARE(gas.columnNear(Start + Spike * 1000.0)->high.y(), 4800.0);
+    QCOMPARE(gas.columnNear(Start + Dip * 1000.0)->low.y(), 3.0);
 }
 
 QTEST_GUILESS_MAIN(tst_HistoryStore)

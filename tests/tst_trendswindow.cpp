@@ -12,6 +12,7 @@
 #include <QGraphicsTextItem>
 #include <QLabel>
 #include <QScatterSeries>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
@@ -128,6 +129,7 @@ private slots:
     void showsTheUnitUnderAnySpelling();
     void drawsByTheUnitsClock();
     void readsTheChosenSourceOffItsThread();
+    void serverOverviewThenEveryReading();
     void opensWhereItFits_data();
     void opensWhereItFits();
     void axisLabelsDifferAndFit_data();
@@ -487,6 +489,97 @@ void tst_TrendsWindow::readsTheChosenSourceOffItsThread()
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lbl_status"))->text(), QString());
     QCOMPARE(joined(window.chart("cht_gas")->drawnParts(GasUnits)),
              std::vector<QPointF>({QPointF(now - 30000, 1500), QPointF(now - 20000, 1501), QPointF(now - 10000, 1502)}));
+}
+
+void tst_TrendsWindow::serverOverviewThenEveryReading()
+{
+    // Two hours of a reading every 5 s on a day's view: the gas waving,
+    // one reading's spike, the chromatograph moving so that the ratios do.
+    support::ServerDatabase server;
+    if (!server.isValid())
+        QSKIP(qPrintable(server.skipReason()));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
+    const qint64 start = QDateTime::currentMSecsSinceEpoch() - 2 * 3600 * 1000;
+    constexpr int Count = 1440;
+    constexpr int Spike = 777;
+    history::Batch batch;
+    for (int i = 0; i < Count; ++i) {
+        const double gas = 900 + 300 * std::sin(i / 40.0);
+        batch.readings.push_back(row("0001", start + i * 5000,
+                                     {{QStringLiteral("gas_units"), i == Spike ? 4800.0 : gas},
+                                      {QStringLiteral("c1"), std::round(6 * gas * (1 + i % 7 * 0.05))},
+                                      {QStringLiteral("c2"), std::round(gas * (1 + i % 5 * 0.05))},
+                                      {QStringLiteral("c3"), std::round(gas / 2)},
+                                      {QStringLiteral("ic4"), 40.0 + i % 3},
+                                      {QStringLiteral("nc4"), 50},
+                                      {QStringLiteral("ic5"), 10},
+                                      {QStringLiteral("nc5"), 12.0 + i % 4},
+                                      {QStringLiteral("hole_depth"), 5000 + i * 0.1},
+                                      {QStringLiteral("lag_depth"), 4990 + i * 0.1},
+                                      {QStringLiteral("bit_depth"), 5000 + i * 0.1},
+                                      {QStringLiteral("rop_ft_hr"), 20.0 + i % 11}}));
+    }
+    for (const QString &address : {path, server.uri()}) {
+        HistoryStore store;
+        QVERIFY(store.open(address, HistoryStore::Access::Migrate));
+        QVERIFY(store.write(batch));
+    }
+    QSettings().setValue(QStringLiteral("trends/range"), TrendsWindow::OneDay);
+    const auto tenMinutesAgain =
+        qScopeGuard([] { QSettings().setValue(QStringLiteral("trends/range"), TrendsWindow::TenMinutes); });
+    UnitLink link(new FakeSocket);
+    link.stop();
+    using Drawn = std::map<std::pair<QString, int>, std::vector<std::vector<QPointF>>>;
+    auto drawn = [](const TrendsWindow &window) {
+        Drawn lines;
+        for (const TrendChart *chart : window.findChildren<TrendChart *>()) {
+            for (int c = 0; c < ChannelCount; ++c) {
+                if (chart->hasLine(Channel(c)))
+                    lines[{chart->objectName(), c}] = chart->drawnParts(Channel(c));
+            }
+        }
+        return lines;
+    };
+
+    // From the file, every reading read, as the window draws it.
+    Drawn fromFile;
+    {
+        TrendsWindow window(link, {path, {}, [] { return QStringLiteral("0001"); }});
+        QSignalSpy updated(&window, &TrendsWindow::chartsUpdated);
+        QSignalSpy overview(&window, &TrendsWindow::overviewDrawn);
+        window.present();
+        QVERIFY(updated.wait());
+        QCOMPARE(overview.count(), 0);
+        fromFile = drawn(window);
+    }
+    // From the server, the overview first, its spike and every line there;
+    // then the charts as from the file.
+    TrendsOptions options{path, {}, [] { return QStringLiteral("0001"); }, {}};
+    options.source = server.uri();
+    TrendsWindow window(link, options);
+    Drawn overviewed;
+    connect(&window, &TrendsWindow::overviewDrawn, this, [&] {
+        QVERIFY(window.loading());
+        overviewed = drawn(window);
+    });
+    QSignalSpy updated(&window, &TrendsWindow::chartsUpdated);
+    window.present();
+    QVERIFY(updated.wait(10000));
+    QCOMPARE(overviewed.size(), fromFile.size());
+    double highest = 0;
+    for (const auto &[line, parts] : overviewed) {
+        const std::vector<QPointF> points = joined(parts);
+        QVERIFY2(!points.empty() && points.size() <= 2 * joined(fromFile[line]).size(),
+                 qPrintable(line.first + QString::number(line.second)));
+        if (line.second == GasUnits) {
+            for (const QPointF &point : points)
+                highest = std::max(highest, point.y());
+        }
+    }
+    QCOMPARE(highest, 4800.0);
+    QVERIFY(joined(fromFile[{QStringLiteral("cht_gas"), GasUnits}]).size() < Count / 4);
+    QCOMPARE(drawn(window), fromFile);
 }
 
 void tst_TrendsWindow::axisLabelsDifferAndFit_data()

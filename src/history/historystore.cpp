@@ -976,6 +976,53 @@ HistoryResult<std::vector<Sample>> HistoryStore::peaks(const QString &unit, cons
     return peaks;
 }
 
+HistoryResult<std::vector<ColumnBounds>> HistoryStore::columnBounds(const HistoryRange &range,
+                                                                     const QStringList &expressions, double widthMs,
+                                                                     HistoryClock clock)
+{
+    if (!(widthMs > 0) || !std::isfinite(widthMs))
+        return failure(HistoryError{sqldialect::Failure::Other, QStringLiteral("no width of a column")});
+    const bool byUnit = clock == HistoryClock::Unit;
+    // A file older than the unit's clock has no reading with one.
+    const QString time = !byUnit ? QStringLiteral("time_ms")
+                         : m_schema >= 3 ? QStringLiteral("unit_time_ms")
+                                         : QStringLiteral("NULL");
+    QString select = QStringLiteral("%1 AS place, MIN(%2), MAX(%2)").arg(sqldialect::columnOfTime(m_engine, time), time);
+    for (const QString &expression : expressions)
+        select += QStringLiteral(", MIN(%1), MAX(%1)").arg(expression);
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT %1 FROM readings WHERE unit = ? AND %2 >= ? AND %2 < ?"
+                                 " GROUP BY place ORDER BY place")
+                      .arg(select, time));
+    query.addBindValue(widthMs);
+    query.addBindValue(range.unit);
+    query.addBindValue(range.fromMs);
+    query.addBindValue(range.toMs);
+    if (!query.exec())
+        return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
+    std::vector<ColumnBounds> columns;
+    const auto valueAt = [&query](int place) -> std::optional<double> {
+        if (query.isNull(place))
+            return std::nullopt;
+        const double value = query.value(place).toDouble();
+        return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
+    };
+    while (query.next()) {
+        ColumnBounds column;
+        column.firstMs = query.value(1).toLongLong();
+        column.lastMs = query.value(2).toLongLong();
+        for (int e = 0; e < expressions.size(); ++e) {
+            column.low.push_back(valueAt(3 + 2 * e));
+            column.high.push_back(valueAt(4 + 2 * e));
+        }
+        columns.push_back(std::move(column));
+    }
+    if (query.lastError().isValid())
+        return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
+    return columns;
+}
+
 HistoryResult<std::optional<Sample>> HistoryStore::latestOutside(const HistoryRange &range, const QString &column,
                                                                    double low, double high)
 {

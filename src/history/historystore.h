@@ -68,6 +68,17 @@ struct RecordedUnit
     qint64 firstMs = 0;
 };
 
+// The readings of one column of a time axis, as the engine grouped them:
+// the times of the first and last, and the lowest and highest value of
+// each expression asked for (none where no reading had a number).
+struct ColumnBounds
+{
+    qint64 firstMs = 0;
+    qint64 lastMs = 0;
+    std::vector<std::optional<double>> low;
+    std::vector<std::optional<double>> high;
+};
+
 struct HistoryLimits
 {
     // Above 0: the file may not grow past it (writes then fail as on a full
@@ -214,6 +225,16 @@ public:
     // bucket that has a number, at the bucket's start, in order of time.
     HistoryResult<std::vector<Sample>> peaks(const QString &unit, const QString &column, qint64 fromMs, qint64 toMs,
                                              qint64 bucketMs);
+    // A unit's readings over a range in columns of widthMs along the time
+    // axis (sqldialect::columnOfTime, the columns of a chart that wide),
+    // grouped by the engine in one statement along the unit's index: for
+    // each column holding readings, in order of time, the lowest and highest
+    // value of each expression. The expressions are SQL over the readings'
+    // numeric columns, made by the program (never from input). Each reading
+    // counts, so no peak is lost however few rows come back. By the unit's
+    // clock, as readings() does.
+    HistoryResult<std::vector<ColumnBounds>> columnBounds(const HistoryRange &range, const QStringList &expressions,
+                                                          double widthMs, HistoryClock clock = HistoryClock::Arrival);
     // A unit's latest reading over a time range whose column is below low,
     // above high or no number (NaN): the reading that set a level held
     // between the two. None when every reading is between.

@@ -152,6 +152,14 @@ struct Column
 };
 QString insertColumns(const QString &table, const QList<Column> &columns, const QString &tail);
 
+// The number of the column of a time axis a time lies in, for a GROUP BY:
+// the time (an expression, in milliseconds) divided by the column's width
+// (bound as the statement's next parameter, a double) and rounded down,
+// computed in the engine's double precision exactly as
+// std::floor(time / width) is, so that the engine's columns are those of a
+// chart drawn from every reading.
+QString columnOfTime(Engine engine, const QString &time);
+
 // The space the rows take in a file (its pages less the free ones), for a
 // bound on it; 0 for a server, whose space is its administrator's.
 Result<qint64, QSqlError> usedBytes(QSqlDatabase &db, Engine engine);

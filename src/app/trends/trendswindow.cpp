@@ -139,6 +139,7 @@ TrendsWindow::TrendsWindow(const UnitLink &link, TrendsOptions options, QWidget 
     connect(m_loader, &TrendsLoader::eventsChanged, this, [this] { m_changed = true; });
     connect(m_loader, &TrendsLoader::eventsFailed, this,
             [this](const QString &reason) { lbl_status->setText(QStringLiteral("History not read: ") + reason); });
+    connect(m_loader, &TrendsLoader::overviewRead, this, &TrendsWindow::overviewRead);
     connect(m_loader, &TrendsLoader::samplesRead, this, &TrendsWindow::samplesRead);
     connect(m_loader, &TrendsLoader::finished, this, &TrendsWindow::loadFinished);
     m_refresh = new QTimer(this);
@@ -596,6 +597,8 @@ void TrendsWindow::historyOpened(const Result<bool> &opened, const std::vector<R
     const TrendView::ReadPlan plan = m_view.startReading(axisNow(), columns());
     cmd_live->setChecked(m_view.live());
     m_data.reset(plan.axis, plan.width, plan.limit, plan.fromX, plan.toX);
+    m_plan = plan;
+    m_overview.reset();
     m_mudLog.clear();
     m_mudFedMs.reset();
     // What came live since the window opened; the history read next may
@@ -612,14 +615,33 @@ void TrendsWindow::historyOpened(const Result<bool> &opened, const std::vector<R
         loadFinished(failure(status));
         return;
     }
-    m_loader->read(m_unit, plan.fromMs, plan.toMs,
-                   m_clock == Clock::Unit ? HistoryClock::Unit : HistoryClock::Arrival);
+    m_loader->read(m_unit, plan.fromMs, plan.toMs, m_clock == Clock::Unit ? HistoryClock::Unit : HistoryClock::Arrival,
+                   plan.overviewWidth);
     lbl_status->setText(m_note.isEmpty() ? QStringLiteral("Reading the history…") : m_note);
 }
 
 void TrendsWindow::reloadSoon()
 {
     m_reloadSoon->start();
+}
+
+void TrendsWindow::overviewRead(const std::vector<trends::Sample> &samples)
+{
+    if (m_view.againstDepth())
+        return;
+    // In the columns of the readings to come, with what came live so far.
+    const TrendView::ReadPlan &plan = m_plan;
+    m_overview = std::make_unique<trends::TrendData>();
+    m_overview->reset(plan.axis, plan.width, plan.limit, plan.fromX, plan.toX);
+    for (const trends::Sample &sample : samples)
+        m_overview->add(sample);
+    for (std::size_t i = 0; i < m_liveKept.size(); ++i) {
+        const std::optional<trends::Sample> sample = onAxis(m_liveKept[i], m_liveUnitMs[i]);
+        if (sample && m_view.wanted(sample->timeMs))
+            m_overview->add(*sample);
+    }
+    refreshTimeCharts();
+    emit overviewDrawn();
 }
 
 void TrendsWindow::samplesRead(const std::vector<trends::Sample> &samples, qint64 readSoFar)
@@ -635,6 +657,7 @@ void TrendsWindow::samplesRead(const std::vector<trends::Sample> &samples, qint6
 
 void TrendsWindow::loadFinished(const Result<void> &outcome)
 {
+    m_overview.reset();
     // The live readings after the last one the history held; the history
     // holds no error numbers, the live readings do.
     for (std::size_t i = 0; i < m_liveMud.size(); ++i) {
@@ -715,6 +738,8 @@ void TrendsWindow::readingAccepted(const Reading &reading)
         addToMudLog(mud);
     }
     m_data.add(*sample);
+    if (m_overview)
+        m_overview->add(*sample);
     // A view that does not move with time changes only where the reading
     // lands in it.
     m_changed = m_changed || m_view.shows(*sample, m_data);
@@ -800,7 +825,7 @@ void TrendsWindow::refreshCharts()
 
 void TrendsWindow::refreshTimeCharts()
 {
-    const double width = m_data.channel(GasUnits).width();
+    const double width = drawn().channel(GasUnits).width();
     drawCharts(m_timeCharts, m_view.timeFrom(), m_view.timeTo(), std::max(GapMs, 3 * width));
     const auto [alarms, links] =
         m_view.marks(m_clock == Clock::Unit ? std::vector<EventMark>() : m_loader->events(), columns(), MarkPixels);
@@ -822,7 +847,7 @@ void TrendsWindow::drawCharts(const std::vector<TrendChart *> &charts, double fr
             const auto channel = static_cast<Channel>(c);
             if (!chart->hasLine(channel))
                 continue;
-            lines.emplace_back(channel, m_data.channel(channel).line(from, to, gap));
+            lines.emplace_back(channel, drawn().channel(channel).line(from, to, gap));
             // Depths come in feet; shown in metres, they are converted
             // here, for the screen only.
             const bool depth = channel == HoleDepth || channel == LagDepth || channel == BitDepth || channel == Rop;

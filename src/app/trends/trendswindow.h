@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -116,6 +117,9 @@ public:
 signals:
     // The charts show the history read for the view and what came live.
     void chartsUpdated();
+    // The time charts show the overview of a long reading from a server,
+    // while its readings are still coming.
+    void overviewDrawn();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -134,6 +138,7 @@ private:
     // Reading the history.
     void reload();
     void reloadSoon();
+    void overviewRead(const std::vector<trends::Sample> &samples);
     void samplesRead(const std::vector<trends::Sample> &samples, qint64 readSoFar);
     void loadFinished(const Result<void> &outcome);
     void fetchNewEvents();
@@ -164,6 +169,9 @@ private:
     // Each chart shows from to to along its place axis, its lines broken
     // where the readings are more than gap apart.
     void drawCharts(const std::vector<TrendChart *> &charts, double from, double to, double gap);
+    // What the time charts draw: the overview while the readings come,
+    // then the readings.
+    const trends::TrendData &drawn() const { return m_overview ? *m_overview : m_data; }
     void setCursorPlace(std::optional<double> place);
     void showLatest();
     void showCursor();
@@ -216,6 +224,11 @@ private:
     // The data.
     trends::TrendsLoader *m_loader = nullptr;
     trends::TrendData m_data;
+    // While the readings come, what the time charts draw: the overview the
+    // server grouped, and the live readings since. Never the latest values
+    // nor the cursor's: its samples are no readings.
+    std::unique_ptr<trends::TrendData> m_overview;
+    trends::TrendView::ReadPlan m_plan;  // of the reading under way
     std::deque<trends::Sample> m_liveKept;
     std::deque<mudlog::MudReading> m_liveMud;  // the same readings, with their error numbers
     std::deque<std::optional<qint64>> m_liveUnitMs;  // and their times on the unit's clock

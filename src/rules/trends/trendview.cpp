@@ -169,6 +169,10 @@ TrendView::ReadPlan TrendView::startReading(qint64 nowMs, int columns)
         plan.limit = m_range == Everything && m_live ? static_cast<std::size_t>(2 * columns) : 0;
         plan.fromX = m_readFrom;
         plan.toX = m_live ? infinity : m_readTo;
+        // Columns finer than a few readings are drawn from the readings
+        // themselves; an overview of them would save nothing.
+        if (width >= OverviewColumnMs)
+            plan.overviewWidth = width;
     } else {
         m_readFrom = m_timeFrom;
         m_readTo = m_live ? static_cast<double>(nowMs + 1) : m_timeTo;

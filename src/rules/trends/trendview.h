@@ -63,6 +63,9 @@ public:
     static constexpr double LeastDepthSpan = 2.0;
     // A view that moves is drawn again at least this often.
     static constexpr double DrawEveryMs = 2000;
+    // Time columns at least this wide (some two readings each at a unit's
+    // usual one a second) are worth an overview before their readings.
+    static constexpr double OverviewColumnMs = 2000;
 
     // What the caller does after a change of view.
     enum class Redo {
@@ -82,6 +85,9 @@ public:
         std::size_t limit = 0;  // columns kept before pairs merge; 0 for no limit
         double fromX = 0.0;     // where readings are kept along the axis
         double toX = 0.0;
+        // Above 0: the width of the columns of an overview worth reading
+        // first (columns of time that hold several readings each).
+        double overviewWidth = 0.0;
     };
 
     // The time scroll bar, in seconds from the unit's first reading.
