@@ -1,9 +1,11 @@
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QSet>
 #include <QElapsedTimer>
@@ -141,6 +143,22 @@ bool write(const QString &path, history::Batch batch)
     return writer.stop();
 }
 
+// Gathers the parts of a widget drawn.
+class DrawnParts : public QObject
+{
+public:
+    explicit DrawnParts(QWidget *widget) { widget->installEventFilter(this); }
+    QRegion drawn;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            drawn += static_cast<QPaintEvent *>(event)->region();
+        return false;
+    }
+};
+
 template <typename T>
 T *topLevel()
 {
@@ -170,6 +188,8 @@ private slots:
     void peaksOfEachHalfMinute_data();
     void peaksOfEachHalfMinute();
     void unitsRankedByTheirOwnLevels();
+    void onlyTilesWhoseFaceChangedAreDrawn_data();
+    void onlyTilesWhoseFaceChangedAreDrawn();
     void silentServerNeverHoldsTheBoard();
     void boardFromAnotherWindowWatchesAndOpensTrends();
 };
@@ -478,6 +498,62 @@ void FleetBoardTest::unitsRankedByTheirOwnLevels()
     QVERIFY(write(path, next));
     QTRY_COMPARE(board.shownUnits(), (names({"0003", "0004", "0001", "0002"})));
     QCOMPARE(board::judge(*board.model().tile(QStringLiteral("0002")), now, 30).level, readings::Level::Normal);
+}
+
+void FleetBoardTest::onlyTilesWhoseFaceChangedAreDrawn_data()
+{
+    QTest::addColumn<int>("laterMs");
+    QTest::addColumn<int>("staleSeconds");
+    QTest::addColumn<QStringList>("drawn");
+    // 0001's reading is 2 s old, the others' 2 min; judged again later.
+    QTest::newRow("nothing shown changed") << 0 << 0 << QStringList();
+    QTest::newRow("every age still shows the same") << 500 << 0 << QStringList();
+    QTest::newRow("one age a second on") << 1000 << 0 << names({"0001"});
+    QTest::newRow("a minute on, every age") << 60000 << 0 << names({"0002", "0003", "0004", "0001"});
+    QTest::newRow("three turn stale and dim in their places") << 0 << 100 << names({"0002", "0003", "0004"});
+}
+
+// A board judged again each second draws again only the tiles whose face
+// changed: drawing 200 tiles a second was most of a following viewer's time.
+void FleetBoardTest::onlyTilesWhoseFaceChangedAreDrawn()
+{
+    QFETCH(int, laterMs);
+    QFETCH(int, staleSeconds);
+    QFETCH(QStringList, drawn);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("faces.sqlite3"));
+    const qint64 start = QDateTime::currentMSecsSinceEpoch();
+    history::Batch batch;
+    batch.readings.push_back(readingRow(QStringLiteral("0001"), start - 2000, 100.0));
+    batch.readings.push_back(readingRow(QStringLiteral("0002"), start - 120000, 900.0));
+    batch.readings.push_back(readingRow(QStringLiteral("0003"), start - 120000, 800.0));
+    batch.readings.push_back(readingRow(QStringLiteral("0004"), start - 120000, 700.0));
+    QVERIFY(write(path, std::move(batch)));
+    std::atomic<qint64> now{start};
+    FleetBoardOptions options;
+    options.staleSeconds = 0;
+    options.clock = [&now] { return now.load(); };
+    FleetBoard board(options);
+    board.follow(path);
+    board.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&board));
+    const QStringList order = names({"0002", "0003", "0004", "0001"});
+    QTRY_COMPARE(board.shownUnits(), order);
+    DrawnParts parts(support::child<QWidget>(board, "pic_tiles"));
+    QCoreApplication::processEvents();
+    parts.drawn = QRegion();
+
+    now += laterMs;
+    board.setStaleSeconds(staleSeconds);
+    QCoreApplication::processEvents();
+    QCOMPARE(board.shownUnits(), order);
+    QStringList got;
+    for (const QString &unit : order) {
+        QVERIFY(!board.tileRect(unit).isEmpty());
+        if (parts.drawn.intersects(board.tileRect(unit)))
+            got << unit;
+    }
+    QCOMPARE(got, drawn);
 }
 
 // A server that takes the connection and never answers: the board's window

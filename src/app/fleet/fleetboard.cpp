@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
@@ -12,30 +13,59 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
-#include <QPainterPath>
+#include <QPixmap>
+#include <QPolygonF>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStaticText>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/display/colours.h"
 #include "history/fleetboardmodel.h"
 
+// What one tile shows, as it is drawn: two faces alike draw alike, so the
+// board draws again only the tiles whose face changed. Each second moves
+// the ages, the news the units' figures; most of a tile stays as it was.
+struct TileFace
+{
+    QString unit;
+    std::optional<readings::Level> level;
+    QString gas;  // the figure, or "NO DATA"
+    QString alarmText;
+    QString depths;
+    QString rop;
+    QString age;
+    bool noData = false;
+    bool stale = false;
+    bool alarm = false;
+    bool alarmRed = false;
+    double veryHighAbove = 0.0;
+    std::vector<board::SparkPoint> spark;
+
+    friend bool operator==(const TileFace &a, const TileFace &b)
+    {
+        return a.unit == b.unit && a.level == b.level && a.gas == b.gas && a.alarmText == b.alarmText
+               && a.depths == b.depths && a.rop == b.rop && a.age == b.age && a.noData == b.noData
+               && a.stale == b.stale && a.alarm == b.alarm && a.alarmRed == b.alarmRed
+               && a.veryHighAbove == b.veryHighAbove && a.spark == b.spark;
+    }
+    friend bool operator!=(const TileFace &a, const TileFace &b) { return !(a == b); }
+};
+
 // The tiles, drawn in one widget: a board of hundreds of units stays one
-// paint, and the keys move a choice, not the focus.
+// paint, and the keys move a choice, not the focus. Only the tiles whose
+// face changed are drawn again, and only those in sight; their fonts and
+// laid-out texts are kept for the tile size until the board is resized.
 class TileGrid : public QWidget
 {
 public:
-    struct Shown
-    {
-        const board::Tile *tile = nullptr;
-        board::Judgement judged;
-    };
-
     // The smallest tile: below this the board scrolls instead.
     static constexpr int MinimumHeight = 120;
     static constexpr double Aspect = 1.6;
+    // The space around each tile's box.
+    static constexpr int Margin = 4;
 
     explicit TileGrid(QWidget *parent)
         : QWidget(parent)
@@ -51,23 +81,55 @@ public:
     std::function<void(const QString &)> activated;
     std::function<void(const QString &)> watch;
 
-    void setTiles(std::vector<Shown> shown)
+    static QString figure(const std::optional<double> &value, int decimals = 0)
     {
-        m_shown = std::move(shown);
-        const auto found = std::find_if(m_shown.begin(), m_shown.end(),
-                                        [this](const Shown &s) { return s.tile->unit == m_current; });
-        if (found == m_shown.end())
-            m_current = m_shown.empty() ? QString() : m_shown.front().tile->unit;
-        fit(m_viewport);
-        update();
+        return value ? QString::number(*value, 'f', decimals) : QStringLiteral("–");
+    }
+
+    static TileFace faceOf(const board::Tile &tile, const board::Judgement &judged)
+    {
+        TileFace face;
+        face.unit = tile.unit;
+        face.level = judged.level;
+        face.noData = judged.noData;
+        face.stale = judged.stale;
+        face.alarm = judged.alarm;
+        face.alarmRed = judged.alarmRed;
+        face.alarmText = judged.alarmText;
+        face.gas = judged.noData ? QStringLiteral("NO DATA") : figure(tile.gas);
+        face.depths = tr("Hole %1  Lag %2  Bit %3")
+                          .arg(figure(tile.holeDepth), figure(tile.lagDepth), figure(tile.bitDepth));
+        face.rop = tr("ROP %1 min/ft").arg(figure(tile.ropMinFt, 3));
+        face.age = judged.ageMs ? tr("age %1").arg(board::ageText(*judged.ageMs)) : tr("no reading");
+        face.veryHighAbove = tile.levels.veryHighAbove;
+        face.spark = tile.spark;
+        return face;
+    }
+
+    void setTiles(std::vector<TileFace> faces)
+    {
+        std::swap(m_faces, faces);
+        const auto found = std::find_if(m_faces.begin(), m_faces.end(),
+                                        [this](const TileFace &f) { return f.unit == m_current; });
+        if (found == m_faces.end())
+            m_current = m_faces.empty() ? QString() : m_faces.front().unit;
+        if (fit(m_viewport))
+            return;
+        // The same places: only the tiles whose face changed, and those
+        // that are gone.
+        for (std::size_t i = 0; i < std::max(m_faces.size(), faces.size()); ++i) {
+            if (i >= m_faces.size() || i >= faces.size() || m_faces[i] != faces[i])
+                update(tileRect(int(i)));
+        }
     }
 
     // Lays the tiles out for the space the board has: as large as they fit
     // all at once, or scrolling once they would be smaller than the least.
-    void fit(const QSize &viewport)
+    // Whether the places changed (the whole board is then drawn again).
+    bool fit(const QSize &viewport)
     {
         m_viewport = viewport;
-        const int count = std::max<int>(1, int(m_shown.size()));
+        const int count = std::max<int>(1, int(m_faces.size()));
         const int width = std::max(1, viewport.width());
         const int height = std::max(1, viewport.height());
         int bestColumns = 1;
@@ -84,18 +146,28 @@ public:
             bestColumns = std::max(1, int(width / (MinimumHeight * Aspect)));
             bestHeight = MinimumHeight;
         }
+        const QSize tile(width / bestColumns, int(bestHeight));
+        const int rows = (count + bestColumns - 1) / bestColumns;
+        setFixedSize(width, std::max(height, rows * tile.height()));
+        if (bestColumns == m_columns && tile == m_tile)
+            return false;
         m_columns = bestColumns;
-        m_tile = QSize(width / m_columns, int(bestHeight));
-        const int rows = (count + m_columns - 1) / m_columns;
-        setFixedSize(width, std::max(height, rows * m_tile.height()));
+        if (tile != m_tile)
+            m_metrics.reset();
+        m_tile = tile;
+        update();
+        return true;
     }
 
-    const std::vector<Shown> &shown() const { return m_shown; }
+    const std::vector<TileFace> &shown() const { return m_faces; }
     const QString &current() const { return m_current; }
     void setCurrent(const QString &unit)
     {
-        m_current = unit;
-        update();
+        if (unit != m_current) {
+            updateTile(m_current);
+            m_current = unit;
+            updateTile(m_current);
+        }
         if (const int at = indexOf(unit); at >= 0)
             emitVisible(at);
     }
@@ -107,13 +179,35 @@ public:
     std::function<void(const QRect &)> ensureVisible;
 
 protected:
-    void paintEvent(QPaintEvent *) override
+    void paintEvent(QPaintEvent *event) override
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        for (std::size_t i = 0; i < m_shown.size(); ++i)
-            paintTile(painter, tileRect(int(i)).adjusted(4, 4, -4, -4), m_shown[i]);
+        if (!m_metrics)
+            m_metrics = std::make_unique<Metrics>(font(), m_tile - QSize(2 * Margin, 2 * Margin));
+        // The rows in the part to draw, and of those the tiles it crosses.
+        const QRect dirty = event->rect();
+        const int from = std::max(0, dirty.top() / m_tile.height()) * m_columns;
+        const int to = std::min<int>(int(m_faces.size()), (dirty.bottom() / m_tile.height() + 1) * m_columns);
+        for (int at = from; at < to; ++at) {
+            const QRect place = tileRect(at);
+            if (event->region().intersects(place))
+                paintTile(painter, place.adjusted(Margin, Margin, -Margin, -Margin), m_faces[std::size_t(at)]);
+        }
     }
+
+    void changeEvent(QEvent *event) override
+    {
+        if (event->type() == QEvent::FontChange) {
+            m_metrics.reset();
+            update();
+        }
+        QWidget::changeEvent(event);
+    }
+
+    // The chosen tile's frame shows whether the tiles have the keys.
+    void focusInEvent(QFocusEvent *) override { updateTile(m_current); }
+    void focusOutEvent(QFocusEvent *) override { updateTile(m_current); }
 
     void keyPressEvent(QKeyEvent *event) override
     {
@@ -136,7 +230,7 @@ protected:
             to = 0;
             break;
         case Qt::Key_End:
-            to = int(m_shown.size()) - 1;
+            to = int(m_faces.size()) - 1;
             break;
         case Qt::Key_Return:
         case Qt::Key_Enter:
@@ -147,21 +241,21 @@ protected:
             QWidget::keyPressEvent(event);
             return;
         }
-        if (to >= 0 && to < int(m_shown.size()))
-            setCurrent(m_shown[std::size_t(to)].tile->unit);
+        if (to >= 0 && to < int(m_faces.size()))
+            setCurrent(m_faces[std::size_t(to)].unit);
     }
 
     void mousePressEvent(QMouseEvent *event) override
     {
         setFocus();
         if (const int at = indexAt(event->pos()); at >= 0)
-            setCurrent(m_shown[std::size_t(at)].tile->unit);
+            setCurrent(m_faces[std::size_t(at)].unit);
     }
 
     void mouseDoubleClickEvent(QMouseEvent *event) override
     {
         if (const int at = indexAt(event->pos()); at >= 0 && activated)
-            activated(m_shown[std::size_t(at)].tile->unit);
+            activated(m_faces[std::size_t(at)].unit);
     }
 
     void contextMenuEvent(QContextMenuEvent *event) override
@@ -172,7 +266,7 @@ protected:
             event->ignore();
             return;
         }
-        const QString unit = m_shown[std::size_t(at)].tile->unit;
+        const QString unit = m_faces[std::size_t(at)].unit;
         setCurrent(unit);
         QMenu menu(this);
         menu.addAction(tr("Watch on panel"), this, [this, unit] {
@@ -187,21 +281,130 @@ protected:
     }
 
 private:
+    // The fonts of a tile of a size, its texts as laid out in them, and its
+    // ground and badge of each level drawn: each is made once for as long
+    // as the tiles keep their size, not at every drawing.
+    enum Role { UnitText, GasText, SmallText, AlarmText, DetailText, RoleCount };
+    struct Laid
+    {
+        QStaticText text;
+        QFont font;
+        QSizeF size;
+    };
+    struct Metrics
+    {
+        Metrics(const QFont &base, const QSize &tile)
+            : size(tile)
+            , h(tile.height())
+            , pad(std::max(4, h / 20))
+            , band(std::max(6, h / 14))
+            , lineH(h / 8)
+            , gasH(int(h * 0.30))
+        {
+            QFont bold = base;
+            bold.setBold(true);
+            fonts[UnitText] = bold;
+            fonts[UnitText].setPixelSize(std::max(9, int(lineH * 0.9)));
+            fonts[GasText] = bold;
+            fonts[GasText].setPixelSize(std::max(12, int(gasH * 0.85)));
+            fonts[SmallText] = bold;
+            fonts[SmallText].setPixelSize(std::max(8, lineH * 2 / 3));
+            fonts[AlarmText] = bold;
+            fonts[AlarmText].setPixelSize(std::max(8, int(lineH * 0.8)));
+            fonts[DetailText] = base;
+            fonts[DetailText].setPixelSize(std::max(8, int(lineH * 0.72)));
+        }
+        QSize size;
+        int h, pad, band, lineH, gasH;
+        QFont fonts[RoleCount];
+        // By the level (-1 for none).
+        QHash<int, QPixmap> grounds;
+        QHash<int, QPixmap> badges;
+        // Each role's texts; a role's whole store goes once it holds
+        // MaxLaid (the gas and the depths take many values over a day).
+        QHash<QString, Laid> laid[RoleCount];
+        static constexpr int MaxLaid = 2048;
+    };
+
+    const Laid &laid(Role role, const QString &text, int room = 0) const
+    {
+        QHash<QString, Laid> &store = m_metrics->laid[role];
+        if (const auto found = store.constFind(text); found != store.cend())
+            return *found;
+        if (store.size() >= Metrics::MaxLaid)
+            store.clear();
+        Laid laid;
+        laid.font = m_metrics->fonts[role];
+        // Narrow tiles take smaller figures rather than cut them.
+        if (room > 0) {
+            if (const int wide = QFontMetrics(laid.font).horizontalAdvance(text); wide > room)
+                laid.font.setPixelSize(std::max(10, laid.font.pixelSize() * room / wide));
+        }
+        laid.text.setTextFormat(Qt::PlainText);
+        laid.text.setText(text);
+        laid.text.prepare(QTransform(), laid.font);
+        laid.size = laid.text.size();
+        return *store.insert(text, laid);
+    }
+
+    // A text in a box, aligned as drawText would, cut at the box's sides
+    // only when it is wider.
+    void drawText(QPainter &painter, const QRect &box, Qt::Alignment align, Role role, const QString &text,
+                  int room = 0) const
+    {
+        if (text.isEmpty())
+            return;
+        const Laid &l = laid(role, text, room);
+        painter.setFont(l.font);
+        QPointF at(box.left(), box.top());
+        if (align & Qt::AlignRight)
+            at.setX(box.left() + box.width() - l.size.width());
+        else if (align & Qt::AlignHCenter)
+            at.setX(box.left() + (box.width() - l.size.width()) / 2);
+        if (align & Qt::AlignBottom)
+            at.setY(box.top() + box.height() - l.size.height());
+        else if (align & Qt::AlignVCenter)
+            at.setY(box.top() + (box.height() - l.size.height()) / 2);
+        const bool cut = l.size.width() > box.width();
+        if (cut) {
+            painter.save();
+            painter.setClipRect(box, Qt::IntersectClip);
+        }
+        painter.drawStaticText(at, l.text);
+        if (cut)
+            painter.restore();
+    }
+
+    // A clear picture of a size in the screen's pixels.
+    QPixmap blank(const QSize &size) const
+    {
+        const qreal ratio = devicePixelRatioF();
+        QPixmap pixmap(size * ratio);
+        pixmap.setDevicePixelRatio(ratio);
+        pixmap.fill(Qt::transparent);
+        return pixmap;
+    }
+
     int indexOf(const QString &unit) const
     {
-        for (std::size_t i = 0; i < m_shown.size(); ++i) {
-            if (m_shown[i].tile->unit == unit)
+        for (std::size_t i = 0; i < m_faces.size(); ++i) {
+            if (m_faces[i].unit == unit)
                 return int(i);
         }
         return -1;
     }
     int indexAt(const QPoint &pos) const
     {
-        for (std::size_t i = 0; i < m_shown.size(); ++i) {
+        for (std::size_t i = 0; i < m_faces.size(); ++i) {
             if (tileRect(int(i)).contains(pos))
                 return int(i);
         }
         return -1;
+    }
+    void updateTile(const QString &unit)
+    {
+        if (const int at = indexOf(unit); at >= 0)
+            update(tileRect(at));
     }
     void emitVisible(int at)
     {
@@ -209,140 +412,127 @@ private:
             ensureVisible(tileRect(at));
     }
 
-    static QString figure(const std::optional<double> &value, int decimals = 0)
+    void paintTile(QPainter &painter, const QRect &box, const TileFace &face) const
     {
-        return value ? QString::number(*value, 'f', decimals) : QStringLiteral("–");
-    }
-
-    void paintTile(QPainter &painter, const QRect &box, const Shown &shown) const
-    {
-        const board::Tile &tile = *shown.tile;
-        const board::Judgement &judged = shown.judged;
+        Metrics &m = *m_metrics;
         const std::optional<readings::LevelMark> mark =
-            judged.level ? std::optional<readings::LevelMark>(readings::levelMark(*judged.level)) : std::nullopt;
+            face.level ? std::optional<readings::LevelMark>(readings::levelMark(*face.level)) : std::nullopt;
         const QColor levelColour = mark ? colours::of(mark->colour) : QColor(200, 200, 200);
-        const int h = box.height();
-        const int pad = std::max(4, h / 20);
+        const int h = m.h;
+        const int pad = m.pad;
+        const int lineH = m.lineH;
         painter.save();
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(34, 34, 34));
-        painter.drawRoundedRect(box, pad, pad);
-        // The level's band down the left edge.
-        painter.setBrush(levelColour);
-        painter.drawRoundedRect(QRect(box.left(), box.top(), std::max(6, h / 14), h), pad / 2, pad / 2);
-        if (tile.unit == m_current && hasFocus()) {
+        // The box, with the level's band down the left edge.
+        const int key = face.level ? int(*face.level) : -1;
+        QPixmap &ground = m.grounds[key];
+        if (ground.isNull()) {
+            ground = blank(m.size);
+            QPainter on(&ground);
+            on.setRenderHint(QPainter::Antialiasing);
+            on.setPen(Qt::NoPen);
+            on.setBrush(QColor(34, 34, 34));
+            on.drawRoundedRect(QRect(QPoint(0, 0), m.size), pad, pad);
+            on.setBrush(levelColour);
+            on.drawRoundedRect(QRect(0, 0, m.band, h), pad / 2, pad / 2);
+        }
+        painter.drawPixmap(box.topLeft(), ground);
+        if (face.unit == m_current && hasFocus()) {
             painter.setBrush(Qt::NoBrush);
             painter.setPen(QPen(Qt::white, std::max(3, h / 40)));
             painter.drawRoundedRect(box.adjusted(1, 1, -1, -1), pad, pad);
-        } else if (tile.unit == m_current) {
+        } else if (face.unit == m_current) {
             painter.setBrush(Qt::NoBrush);
             painter.setPen(QPen(QColor(160, 160, 160), std::max(2, h / 60)));
             painter.drawRoundedRect(box.adjusted(1, 1, -1, -1), pad, pad);
         }
         // Old data is drawn faint, so it never passes for current.
-        if (judged.stale)
+        if (face.stale)
             painter.setOpacity(0.45);
-        const QRect inner = box.adjusted(std::max(6, h / 14) + pad, pad, -pad, -pad);
-        QFont font = this->font();
-        font.setBold(true);
+        const QRect inner = box.adjusted(m.band + pad, pad, -pad, -pad);
 
         // The unit, and the level's badge: its shape and word.
         const int top = inner.top();
-        const int lineH = h / 8;
-        font.setPixelSize(std::max(9, int(lineH * 0.9)));
-        painter.setFont(font);
         painter.setPen(Qt::white);
-        painter.drawText(QRect(inner.left(), top, inner.width(), lineH), Qt::AlignLeft | Qt::AlignVCenter, tile.unit);
+        drawText(painter, QRect(inner.left(), top, inner.width(), lineH), Qt::AlignLeft | Qt::AlignVCenter, UnitText,
+                 face.unit);
         if (mark) {
-            const QString label = mark->label();
-            const int badgeW = painter.fontMetrics().horizontalAdvance(label) + pad * 2;
-            const QRect badge(inner.right() - badgeW, top, badgeW, lineH);
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(levelColour);
-            painter.drawRoundedRect(badge, lineH / 4, lineH / 4);
-            painter.setPen(colours::of(mark->ink));
-            painter.drawText(badge, Qt::AlignCenter, label);
+            QPixmap &badge = m.badges[key];
+            if (badge.isNull()) {
+                const QString label = mark->label();
+                const Laid &text = laid(UnitText, label);
+                const QSize size(int(std::ceil(text.size.width())) + pad * 2, lineH);
+                badge = blank(size);
+                QPainter on(&badge);
+                on.setRenderHint(QPainter::Antialiasing);
+                on.setPen(Qt::NoPen);
+                on.setBrush(levelColour);
+                on.drawRoundedRect(QRect(QPoint(0, 0), size), lineH / 4, lineH / 4);
+                on.setPen(colours::of(mark->ink));
+                drawText(on, QRect(QPoint(0, 0), size), Qt::AlignCenter, UnitText, label);
+            }
+            painter.drawPixmap(inner.right() - int(badge.deviceIndependentSize().width()), top, badge);
         }
 
         // The gas in large figures, in the level's colour.
-        const QRect gasBox(inner.left(), top + lineH, inner.width(), int(h * 0.30));
-        font.setPixelSize(std::max(12, int(gasBox.height() * 0.85)));
-        painter.setFont(font);
-        painter.setPen(judged.noData ? QColor(220, 220, 220) : levelColour);
-        const QString gas = judged.noData ? QStringLiteral("NO DATA") : figure(tile.gas);
-        // Narrow tiles take smaller figures rather than cut them.
-        const int room = inner.width() * 3 / 4;
-        if (const int wide = QFontMetrics(font).horizontalAdvance(gas); wide > room)
-            font.setPixelSize(std::max(10, font.pixelSize() * room / wide));
-        painter.setFont(font);
-        painter.drawText(gasBox, Qt::AlignLeft | Qt::AlignVCenter, gas);
-        if (!judged.noData) {
-            QFont small = font;
-            small.setPixelSize(std::max(8, lineH * 2 / 3));
-            painter.setFont(small);
+        const QRect gasBox(inner.left(), top + lineH, inner.width(), m.gasH);
+        painter.setPen(face.noData ? QColor(220, 220, 220) : levelColour);
+        drawText(painter, gasBox, Qt::AlignLeft | Qt::AlignVCenter, GasText, face.gas, inner.width() * 3 / 4);
+        if (!face.noData) {
             painter.setPen(QColor(190, 190, 190));
-            painter.drawText(gasBox, Qt::AlignRight | Qt::AlignBottom, tr("gas units"));
+            drawText(painter, gasBox, Qt::AlignRight | Qt::AlignBottom, SmallText, tr("gas units"));
         }
 
         // The unit's alarm, blinking with its readings as the panel's does.
         const QRect alarmBox(inner.left(), gasBox.bottom() + 1, inner.width(), lineH);
-        if (judged.alarmRed) {
+        if (face.alarmRed) {
             painter.setPen(Qt::NoPen);
             painter.setBrush(colours::red());
             painter.drawRect(alarmBox);
         }
-        font.setPixelSize(std::max(8, int(lineH * 0.8)));
-        painter.setFont(font);
-        painter.setPen(judged.alarm ? (judged.alarmRed ? Qt::white : QColor(255, 120, 120)) : QColor(150, 150, 150));
-        painter.drawText(alarmBox.adjusted(pad / 2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, judged.alarmText);
+        painter.setPen(face.alarm ? (face.alarmRed ? Qt::white : QColor(255, 120, 120)) : QColor(150, 150, 150));
+        drawText(painter, alarmBox.adjusted(pad / 2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, AlarmText,
+                 face.alarmText);
 
         // The depths, the ROP and the age of the data.
-        QFont detail = this->font();
-        detail.setPixelSize(std::max(8, int(lineH * 0.72)));
-        painter.setFont(detail);
         painter.setPen(QColor(225, 225, 225));
         const QRect depths(inner.left(), alarmBox.bottom() + 1, inner.width(), lineH);
-        painter.drawText(depths, Qt::AlignLeft | Qt::AlignVCenter,
-                         tr("Hole %1  Lag %2  Bit %3")
-                             .arg(figure(tile.holeDepth), figure(tile.lagDepth), figure(tile.bitDepth)));
+        drawText(painter, depths, Qt::AlignLeft | Qt::AlignVCenter, DetailText, face.depths);
         const QRect rop(inner.left(), depths.bottom() + 1, inner.width(), lineH);
-        painter.drawText(rop, Qt::AlignLeft | Qt::AlignVCenter, tr("ROP %1 min/ft").arg(figure(tile.ropMinFt, 3)));
-        painter.drawText(rop, Qt::AlignRight | Qt::AlignVCenter,
-                         judged.ageMs ? tr("age %1").arg(board::ageText(*judged.ageMs)) : tr("no reading"));
+        drawText(painter, rop, Qt::AlignLeft | Qt::AlignVCenter, DetailText, face.rop);
+        drawText(painter, rop, Qt::AlignRight | Qt::AlignVCenter, DetailText, face.age);
 
         // The last hour's gas, against the hour, not against its own span.
         const QRect line(inner.left(), rop.bottom() + pad / 2, inner.width(), inner.bottom() - rop.bottom() - pad / 2);
-        if (line.height() > 4 && tile.spark.size() > 1) {
-            const qint64 end = tile.spark.back().timeMs + board::SparkBucketMs;
+        if (line.height() > 4 && face.spark.size() > 1) {
+            const qint64 end = face.spark.back().timeMs + board::SparkBucketMs;
             const qint64 start = end - board::SparkSpanMs;
             // The dotted line is the unit's own very high level.
-            const double veryHighAbove = tile.levels.veryHighAbove;
+            const double veryHighAbove = face.veryHighAbove;
             double high = std::max(2000.0, veryHighAbove * 8 / 7);
-            for (const board::SparkPoint &p : tile.spark)
+            for (const board::SparkPoint &p : face.spark)
                 high = std::max(high, p.gas);
-            QPainterPath path;
-            bool first = true;
-            for (const board::SparkPoint &p : tile.spark) {
-                const double x = line.left() + line.width() * double(p.timeMs - start) / board::SparkSpanMs;
-                const double y = line.bottom() - line.height() * std::clamp(p.gas / high, 0.0, 1.0);
-                first ? path.moveTo(x, y) : path.lineTo(x, y);
-                first = false;
+            QPolygonF points;
+            points.reserve(qsizetype(face.spark.size()));
+            for (const board::SparkPoint &p : face.spark) {
+                points << QPointF(line.left() + line.width() * double(p.timeMs - start) / board::SparkSpanMs,
+                                  line.bottom() - line.height() * std::clamp(p.gas / high, 0.0, 1.0));
             }
             painter.setPen(QPen(QColor(140, 140, 140), 1, Qt::DotLine));
             const double veryHigh = line.bottom() - line.height() * veryHighAbove / high;
             painter.drawLine(QPointF(line.left(), veryHigh), QPointF(line.right(), veryHigh));
             painter.setPen(QPen(QColor(230, 230, 230), std::max(1.5, h / 90.0)));
             painter.setBrush(Qt::NoBrush);
-            painter.drawPath(path);
+            painter.drawPolyline(points);
         }
         painter.restore();
     }
 
-    std::vector<Shown> m_shown;
+    std::vector<TileFace> m_faces;
     QString m_current;
     int m_columns = 1;
     QSize m_tile{200, 125};
     QSize m_viewport{800, 600};
+    mutable std::unique_ptr<Metrics> m_metrics;
 };
 
 namespace {
@@ -485,16 +675,14 @@ void FleetBoard::arrange()
     // of what the tiles show now.
     tellConditions(now);
     const QString filter = txt_filter->text().trimmed();
-    std::vector<TileGrid::Shown> shown;
+    std::vector<TileFace> shown;
+    int noData = 0, stale = 0;
     for (const std::size_t i : board::boardOrder(tiles, now, m_options.staleSeconds, m_options.acknowledged)) {
         if (!filter.isEmpty() && !tiles[i].unit.contains(filter, Qt::CaseInsensitive))
             continue;
-        shown.push_back({&tiles[i], board::judge(tiles[i], now, m_options.staleSeconds)});
-    }
-    int noData = 0, stale = 0;
-    for (const TileGrid::Shown &s : shown) {
-        noData += s.judged.noData ? 1 : 0;
-        stale += s.judged.stale ? 1 : 0;
+        shown.push_back(TileGrid::faceOf(tiles[i], board::judge(tiles[i], now, m_options.staleSeconds)));
+        noData += shown.back().noData ? 1 : 0;
+        stale += shown.back().stale ? 1 : 0;
     }
     const std::size_t count = shown.size();
     m_grid->setTiles(std::move(shown));
@@ -546,9 +734,16 @@ void FleetBoard::showProblem()
 QStringList FleetBoard::shownUnits() const
 {
     QStringList units;
-    for (const TileGrid::Shown &s : m_grid->shown())
-        units << s.tile->unit;
+    for (const TileFace &face : m_grid->shown())
+        units << face.unit;
     return units;
+}
+
+QRect FleetBoard::tileRect(const QString &unit) const
+{
+    const QStringList units = shownUnits();
+    const int at = units.indexOf(unit);
+    return at < 0 ? QRect() : m_grid->tileRect(at);
 }
 
 QString FleetBoard::currentUnit() const

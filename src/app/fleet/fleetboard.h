@@ -60,6 +60,9 @@ public:
     // The units shown, in their order on the board, and the one chosen.
     QStringList shownUnits() const;
     QString currentUnit() const;
+    // Where the unit's tile lies on the tiles' widget (pic_tiles); empty
+    // when it is not shown.
+    QRect tileRect(const QString &unit) const;
     void setCurrentUnit(const QString &unit);
     void setStaleSeconds(int seconds);
 

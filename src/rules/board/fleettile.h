@@ -26,6 +26,7 @@ struct SparkPoint
 {
     qint64 timeMs = 0;  // the start of its half minute
     double gas = 0.0;
+    friend bool operator==(const SparkPoint &a, const SparkPoint &b) { return a.timeMs == b.timeMs && a.gas == b.gas; }
 };
 
 // The link events the recorder writes: a loss of the link, and its return.
