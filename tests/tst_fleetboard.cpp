@@ -143,6 +143,11 @@ bool write(const QString &path, history::Batch batch)
     return writer.stop();
 }
 
+std::optional<double> valueIn(const history::ReadingRow &row, const char *name)
+{
+    return row.values[std::size_t(history::numericColumn(QLatin1String(name)) - history::numericColumns().data())];
+}
+
 // Gathers the parts of a widget drawn.
 class DrawnParts : public QObject
 {
@@ -190,6 +195,7 @@ private slots:
     void unitsRankedByTheirOwnLevels();
     void onlyTilesWhoseFaceChangedAreDrawn_data();
     void onlyTilesWhoseFaceChangedAreDrawn();
+    void tileReadingsThroughOneKeptStatement();
     void silentServerNeverHoldsTheBoard();
     void boardFromAnotherWindowWatchesAndOpensTrends();
 };
@@ -554,6 +560,55 @@ void FleetBoardTest::onlyTilesWhoseFaceChangedAreDrawn()
             got << unit;
     }
     QCOMPARE(got, drawn);
+}
+
+// The tiles' readings come through one statement kept on the connection:
+// it reads the range asked for, in order, sees what another connection
+// wrote since, and is made afresh for other columns.
+void FleetBoardTest::tileReadingsThroughOneKeptStatement()
+{
+    QTemporaryDir dir;
+    support::ServerDatabase server;
+    QStringList addresses{dir.filePath(QStringLiteral("tiles.sqlite3"))};
+    if (server.isValid())
+        addresses << server.uri();
+    for (const QString &address : addresses) {
+        HistoryStore store;
+        QVERIFY(store.open(address, HistoryStore::Access::Migrate));
+        history::Batch batch;
+        batch.readings = {readingRow(QStringLiteral("0001"), Now, 100.0),
+                          readingRow(QStringLiteral("0001"), Now + 1000, 200.0),
+                          readingRow(QStringLiteral("0002"), Now + 1000, 900.0),
+                          readingRow(QStringLiteral("0001"), Now + 2000, 300.0)};
+        batch.readings[1].values[std::size_t(history::numericColumn(QLatin1String("gas_units"))
+                                             - history::numericColumns().data())]
+            .reset();
+        QVERIFY(store.write(batch));
+        // Each row as (seconds after Now, the column's value or -1).
+        const auto read = [&store](qint64 fromMs, qint64 toMs, const char *column) {
+            QList<QPointF> rows;
+            const HistoryResult<void> done =
+                store.eachReading({QStringLiteral("0001"), fromMs, toMs}, {QLatin1String(column)},
+                                  [&rows, column](const history::ReadingRow &row) {
+                                      QCOMPARE(row.unit, QStringLiteral("0001"));
+                                      rows << QPointF(double(row.timeMs - Now) / 1000,
+                                                      valueIn(row, column).value_or(-1.0));
+                                  });
+            if (!done)
+                rows << QPointF(-1, -1);
+            return rows;
+        };
+        QCOMPARE(read(Now, Now + 2000, "gas_units"), (QList<QPointF>{{0, 100}, {1, -1}}));
+        HistoryStore other;
+        QVERIFY(other.open(address, HistoryStore::Access::ReadWrite));
+        history::Batch more;
+        more.readings.push_back(readingRow(QStringLiteral("0001"), Now + 3000, 400.0));
+        QVERIFY(other.write(more));
+        QCOMPARE(read(Now + 1500, Now + 9000, "gas_units"), (QList<QPointF>{{2, 300}, {3, 400}}));
+        QCOMPARE(read(Now + 3000, Now + 3001, "hole_depth"), (QList<QPointF>{{3, 8000}}));
+        QCOMPARE(read(Now, Now + 1, "gas_units"), (QList<QPointF>{{0, 100}}));
+        QCOMPARE(read(Now, Now + 9000, "no such column"), (QList<QPointF>{{-1, -1}}));
+    }
 }
 
 // A server that takes the connection and never answers: the board's window

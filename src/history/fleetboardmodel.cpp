@@ -194,25 +194,30 @@ private:
                 m_peaksDue << tile.unit;
         }
         if (range.fromMs >= 0) {
-            HistoryResult<HistoryCursor<history::ReadingRow>> cursor = m_store->readings(range, false, tileColumns());
-            if (!cursor)
-                return cursor.failed();
-            const bool first = tile.lastReadingMs < 0;
-            while (!cursor->done()) {
-                const HistoryResult<std::vector<history::ReadingRow>> rows = cursor->fetch(2000);
-                if (!rows)
-                    return rows.failed();
-                if (first && !rows->empty()) {
-                    if (const HistoryResult<void> held = holdLevel(tile, rows->front(), now); !held)
+            const auto add = [&tile](const history::ReadingRow &row) {
+                tile.addReading(row.timeMs, valueOf(row, "gas_units"), valueOf(row, "error_number").value_or(0.0));
+                tile.holeDepth = valueOf(row, "hole_depth");
+                tile.lagDepth = valueOf(row, "lag_depth");
+                tile.bitDepth = valueOf(row, "bit_depth");
+                tile.ropMinFt = valueOf(row, "rop_min_ft");
+            };
+            if (tile.lastReadingMs >= 0) {
+                if (const HistoryResult<void> read = m_store->eachReading(range, tileColumns(), add); !read)
+                    return read;
+            } else {
+                // The latest reading alone, whose level may be held from
+                // before it: asked for once the reading's statement is
+                // done, as a server's connection serves one at a time.
+                std::vector<history::ReadingRow> rows;
+                const HistoryResult<void> read = m_store->eachReading(
+                    range, tileColumns(), [&rows](const history::ReadingRow &row) { rows.push_back(row); });
+                if (!read)
+                    return read;
+                if (!rows.empty()) {
+                    if (const HistoryResult<void> held = holdLevel(tile, rows.front(), now); !held)
                         return held;
                 }
-                for (const history::ReadingRow &row : *rows) {
-                    tile.addReading(row.timeMs, valueOf(row, "gas_units"), valueOf(row, "error_number").value_or(0.0));
-                    tile.holeDepth = valueOf(row, "hole_depth");
-                    tile.lagDepth = valueOf(row, "lag_depth");
-                    tile.bitDepth = valueOf(row, "bit_depth");
-                    tile.ropMinFt = valueOf(row, "rop_min_ft");
-                }
+                std::for_each(rows.begin(), rows.end(), add);
             }
         }
         // The link events since the latest reading: one after it says

@@ -297,6 +297,8 @@ void HistoryStore::close()
     m_insertUnit.reset();
     for (std::unique_ptr<QSqlQuery> &query : m_insertColumns)
         query.reset();
+    m_eachReading.reset();
+    m_eachColumns.clear();
     m_knownUnits.clear();
     if (m_db.isValid()) {
         m_db.close();
@@ -810,6 +812,54 @@ HistoryResult<QHash<QString, QPair<qint64, qint64>>> HistoryStore::latestByUnit(
     if (query.lastError().isValid())
         return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
     return latest;
+}
+
+HistoryResult<void> HistoryStore::eachReading(const HistoryRange &range, const QStringList &columns,
+                                              const std::function<void(const history::ReadingRow &)> &take)
+{
+    std::vector<std::size_t> places;
+    QString select = QStringLiteral("time_ms");
+    for (const QString &name : columns) {
+        const history::NumericColumn *column = history::numericColumn(name);
+        if (!column)
+            return failure(HistoryError{sqldialect::Failure::Other, QStringLiteral("no column %1 in the history").arg(name)});
+        places.push_back(static_cast<std::size_t>(column - history::numericColumns().data()));
+        select += QStringLiteral(", ") + QLatin1String(column->name);
+    }
+    if (!m_eachReading || columns != m_eachColumns) {
+        m_eachReading.reset();
+        auto query = std::make_unique<QSqlQuery>(m_db);
+        query->setForwardOnly(true);
+        if (!query->prepare(QStringLiteral("SELECT %1 FROM readings WHERE unit = ? AND time_ms >= ? AND time_ms < ?"
+                                           " ORDER BY time_ms, id")
+                                .arg(select)))
+            return failure(sqlFailure(QStringLiteral("cannot read"), query->lastError()));
+        m_eachReading = std::move(query);
+        m_eachColumns = columns;
+    }
+    QSqlQuery &query = *m_eachReading;
+    query.bindValue(0, range.unit);
+    query.bindValue(1, range.fromMs);
+    query.bindValue(2, range.toMs);
+    if (!query.exec())
+        return failure(sqlFailure(QStringLiteral("cannot read"), query.lastError()));
+    history::ReadingRow row;
+    row.unit = range.unit;
+    while (query.next()) {
+        row.timeMs = query.value(0).toLongLong();
+        int position = 1;
+        for (const std::size_t place : places) {
+            const QVariant value = query.value(position++);
+            row.values[place] = value.isNull() ? std::nullopt : std::optional<double>(value.toDouble());
+        }
+        take(row);
+    }
+    const QSqlError error = query.lastError();
+    // Done with: a file's readers hold no snapshot between two reads.
+    query.finish();
+    if (error.isValid())
+        return failure(sqlFailure(QStringLiteral("cannot read"), error));
+    return {};
 }
 
 HistoryResult<std::unique_ptr<QSqlQuery>> HistoryStore::rangeQuery(const QString &select, const QString &table,
