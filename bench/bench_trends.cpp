@@ -149,13 +149,20 @@ TrendsWindow *openWindow(const UnitLink &link, const TrendsOptions &options, Too
     QEventLoop loop;
     QObject::connect(window, &TrendsWindow::chartsUpdated, &loop, &QEventLoop::quit);
     double overviewMs = -1;
-    QObject::connect(window, &TrendsWindow::overviewDrawn, window, [window, &clock, &overviewMs] {
+    // BENCH_TRENDS_SHOTS names a folder for the window as painted from the
+    // overview and then from every reading (overview.png, readings.png).
+    const QString shots = qEnvironmentVariable("BENCH_TRENDS_SHOTS");
+    QObject::connect(window, &TrendsWindow::overviewDrawn, window, [window, &clock, &overviewMs, shots] {
         window->repaint();
         overviewMs = clock.nsecsElapsed() / 1e6;
+        if (!shots.isEmpty())
+            window->grab().save(shots + QStringLiteral("/overview.png"));
     });
     window->present();
     loop.exec();
     window->repaint();
+    if (!shots.isEmpty())
+        window->grab().save(shots + QStringLiteral("/readings.png"));
     if (took)
         *took = {clock.nsecsElapsed() / 1e6, (processCpuSeconds() - cpu) * 1000, overviewMs};
     return window;

@@ -306,6 +306,13 @@ QString columnOfTime(Engine engine, const QString &time)
     return QStringLiteral("CAST(%1 / CAST(? AS REAL) AS INTEGER)").arg(time);
 }
 
+QString keptApart(Engine engine)
+{
+    // A file's engine takes an offset only after a limit, and no limit
+    // (-1) is one a server refuses.
+    return engine == Engine::Postgres ? QStringLiteral(" OFFSET 0") : QStringLiteral(" LIMIT -1 OFFSET 0");
+}
+
 ColumnValues::ColumnValues(ColumnType type)
     : m_type(type)
 {

@@ -160,6 +160,11 @@ QString insertColumns(const QString &table, const QList<Column> &columns, const 
 // chart drawn from every reading.
 QString columnOfTime(Engine engine, const QString &time);
 
+// Ends a statement nested in another so that the engine runs it apart,
+// rather than folding it into the outer one and working its expressions out
+// again wherever the outer one names them; it limits nothing.
+QString keptApart(Engine engine);
+
 // The space the rows take in a file (its pages less the free ones), for a
 // bound on it; 0 for a server, whose space is its administrator's.
 Result<qint64, QSqlError> usedBytes(QSqlDatabase &db, Engine engine);
