@@ -14,11 +14,22 @@
 #   bench/board.sh                       200 units, 120 s recorded first,
 #                                        60 s without and 600 s with the board
 #   bench/board.sh --units 50 --seconds 120
+#   bench/board.sh --notify [--units N] [--tries N]
+#                                        that row alone: with a server as the
+#                                        source, one notification to the tile
+#                                        drawn (below)
 #   (and --build DIR, --out DIR, --jobs N: see bench/lib.sh)
 #
 # Raw results in RESULTS/board/: start.tsv (run, ms to the window), cpu.txt,
 # rss.tsv (seconds, kB), open.txt (bench_board's runs), the programs' logs;
 # run.env.
+#
+# With --notify: a throwaway PostgreSQL cluster (scripts/pgtest.sh, the
+# tests' own), and bench_board notify on it: one reading for each of the
+# units, a fleet board following the server, then --tries times (default
+# 20) one reading of one unit written and committed, timed from the commit
+# acknowledged to the tile drawn with the new value. Raw results in
+# RESULTS/board-notify/notify.txt.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -26,17 +37,44 @@ units=200
 warm=120
 baseline=60
 seconds=600
+notify=0
+tries=20
 while [ $# -gt 0 ]; do
     case "$1" in
+        --notify) notify=1; shift ;;
+        --tries) tries=${2:-}; shift 2 ;;
         --units) units=${2:-}; shift 2 ;;
         --warm) warm=${2:-}; shift 2 ;;
         --seconds) seconds=${2:-}; shift 2 ;;
         *) bench_option "$@"; shift "$bench_took" ;;
     esac
 done
-for value in "$units" "$warm" "$seconds"; do
-    bench_whole "$value" && [ "$value" -ge 1 ] || { echo "--units, --warm and --seconds need whole numbers of 1 or more" >&2; exit 2; }
+for value in "$units" "$warm" "$seconds" "$tries"; do
+    bench_whole "$value" && [ "$value" -ge 1 ] || { echo "--units, --warm, --seconds and --tries need whole numbers of 1 or more" >&2; exit 2; }
 done
+
+if [ "$notify" = 1 ]; then
+    bench_results board-notify
+    bench_build_targets bench_board
+    bench_set units "$units"
+    bench_set tries "$tries"
+    # shellcheck source=../scripts/pgtest.sh
+    source "$bench_root/scripts/pgtest.sh"
+    trap 'bench_cleanup; pg_test_stop' EXIT
+    pg_test_start >"$results/server.log" 2>&1
+    [ -n "${RTVIEWER_TEST_PGURI:-}" ] || { cat "$results/server.log" >&2; exit 1; }
+    log "one notification to the tile drawn, $tries tries on $units units"
+    QT_QPA_PLATFORM=offscreen "${prio[@]}" "$bin/bench_board" notify --db "$RTVIEWER_TEST_PGURI" --units "$units" \
+        --tries "$tries" >"$results/notify.txt" 2>"$results/bench_board.log"
+    bench_save_machine
+    echo
+    echo "| $units units on a server, one reading of one unit | Figure | Target |"
+    echo "|---|---|---|"
+    echo "| the write, to the commit acknowledged (median of $tries) | $(awk '$1 == "try" {print $6}' "$results/notify.txt" | median) ms | |"
+    echo "| commit to the tile drawn with the new value, median of $tries | $(awk '$1 == "try" {print $10}' "$results/notify.txt" | median) ms | under 1 s |"
+    echo "| commit to the tile drawn, worst of $tries | $(awk '$1 == "try" {print $10}' "$results/notify.txt" | maximum) ms | under 1 s |"
+    exit 0
+fi
 
 bench_results board
 bench_build_targets rtviewer rtrecorder unit-sim bench_board
