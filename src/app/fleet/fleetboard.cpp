@@ -320,19 +320,31 @@ private:
         // By the level (-1 for none).
         QHash<int, QPixmap> grounds;
         QHash<int, QPixmap> badges;
-        // Each role's texts; a role's whole store goes once it holds
-        // MaxLaid (the gas and the depths take many values over a day).
-        QHash<QString, Laid> laid[RoleCount];
-        static constexpr int MaxLaid = 2048;
+        // Each role's texts in two generations: once the fresh one holds
+        // MaxFresh it becomes the older and the older goes, a text used
+        // meanwhile coming back into the fresh one. The texts in sight
+        // stay; the figures that passed (the depths move with every
+        // reading) go, and the memory stays within twice MaxFresh.
+        struct Store
+        {
+            QHash<QString, Laid> fresh;
+            QHash<QString, Laid> older;
+        };
+        Store laid[RoleCount];
+        static constexpr int MaxFresh = 512;
     };
 
     const Laid &laid(Role role, const QString &text, int room = 0) const
     {
-        QHash<QString, Laid> &store = m_metrics->laid[role];
-        if (const auto found = store.constFind(text); found != store.cend())
+        Metrics::Store &store = m_metrics->laid[role];
+        if (const auto found = store.fresh.constFind(text); found != store.fresh.cend())
             return *found;
-        if (store.size() >= Metrics::MaxLaid)
-            store.clear();
+        if (store.fresh.size() >= Metrics::MaxFresh) {
+            store.older = std::move(store.fresh);
+            store.fresh = {};
+        }
+        if (const auto found = store.older.constFind(text); found != store.older.cend())
+            return *store.fresh.insert(text, *found);
         Laid laid;
         laid.font = m_metrics->fonts[role];
         // Narrow tiles take smaller figures rather than cut them.
@@ -344,7 +356,7 @@ private:
         laid.text.setText(text);
         laid.text.prepare(QTransform(), laid.font);
         laid.size = laid.text.size();
-        return *store.insert(text, laid);
+        return *store.fresh.insert(text, laid);
     }
 
     // A text in a box, aligned as drawText would, cut at the box's sides
