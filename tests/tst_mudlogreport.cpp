@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,8 +22,10 @@
 #include "history/historystore.h"
 #include "report/reportcommand.h"
 #include "report/stripdrawing.h"
+#include "report/tourreport.h"
 #include "rules/mudlog/mudlog.h"
 #include "support/files.h"
+#include "support/historysupport.h"
 
 namespace {
 
@@ -144,6 +147,7 @@ private slots:
     void reportTakesTheExportsOptions_data();
     void reportTakesTheExportsOptions();
     void stripLeavesGapsOpen();
+    void reportReadsTheChosenSource();
 
 private:
     int run(QStringList arguments, QByteArray *out = nullptr, QByteArray *err = nullptr);
@@ -409,4 +413,43 @@ void tst_MudLogReport::stripLeavesGapsOpen()
 }
 
 QTEST_MAIN(tst_MudLogReport)
+void tst_MudLogReport::reportReadsTheChosenSource()
+{
+    // The tour on the server, its first stretch alone in the local file.
+    support::ServerDatabase server;
+    if (!server.isValid())
+        QSKIP(qPrintable(server.skipReason()));
+    const history::Batch whole = tour();
+    history::Batch first;
+    first.readings.assign(whole.readings.begin(), whole.readings.begin() + 20);
+    const QString local = m_dir.filePath(QStringLiteral("local.sqlite3"));
+    for (const auto &[address, batch] : {std::pair{server.uri(), whole}, std::pair{local, first}}) {
+        HistoryStore store;
+        QVERIFY(store.open(address, HistoryStore::Access::Migrate));
+        QVERIFY(store.write(batch));
+    }
+    auto read = [&local](const QString &address) {
+        report::TourReportRun run(address, local);
+        QSignalSpy answered(&run, &report::TourReportRun::read);
+        if (!run.start(QStringLiteral("0001"), Start, Start + 86400000, mudlog::MudLogSettings(), false)
+            || run.start(QStringLiteral("0001"), Start, Start + 1, mudlog::MudLogSettings(), false)
+            || !answered.wait(10000))
+            return std::shared_ptr<const report::TourReportRead>();
+        return answered.at(0).at(0).value<std::shared_ptr<const report::TourReportRead>>();
+    };
+
+    // The server chosen gives the whole tour and says nothing more.
+    const std::shared_ptr<const report::TourReportRead> chosen = read(server.uri());
+    QVERIFY(chosen && chosen->made);
+    QCOMPARE(chosen->made->readings, qint64(whole.readings.size()));
+    QCOMPARE(chosen->note, QString());
+    // A server that cannot be reached (nothing listens on port 1): the
+    // local file, and why.
+    const std::shared_ptr<const report::TourReportRead> fallen =
+        read(QStringLiteral("postgresql://desk@127.0.0.1:1/h?connect_timeout=2"));
+    QVERIFY(fallen && fallen->made);
+    QCOMPARE(fallen->made->readings, qint64(first.readings.size()));
+    QVERIFY2(fallen->note.startsWith(QStringLiteral("cannot open ")), qPrintable(fallen->note));
+}
+
 #include "tst_mudlogreport.moc"

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include <QFontMetricsF>
+#include <QThread>
 #include <QPageLayout>
 #include <QPagedPaintDevice>
 #include <QPainter>
@@ -11,6 +12,7 @@
 
 #include "history/historyrows.h"
 #include "history/historystore.h"
+#include "history/sqldialect.h"
 #include "history/trendsource.h"
 #include "report/stripdrawing.h"
 #include "rules/files/safefile.h"
@@ -485,4 +487,86 @@ Result<int> writeTourReportPdf(const TourReport &report, const QString &path, co
     return pages;
 }
 
+// The reading of one report, on its thread; it and its thread go once it
+// has answered.
+class TourReportWork : public QObject
+{
+    Q_OBJECT
+
+public:
+    TourReportWork(QString address, QString localPath, QString unit, qint64 fromMs, qint64 toMs,
+                   mudlog::MudLogSettings settings, bool byTime)
+        : m_address(std::move(address))
+        , m_localPath(std::move(localPath))
+        , m_unit(std::move(unit))
+        , m_fromMs(fromMs)
+        , m_toMs(toMs)
+        , m_settings(std::move(settings))
+        , m_byTime(byTime)
+    {
+    }
+
+    void run()
+    {
+        auto read = std::make_shared<TourReportRead>();
+        {
+            HistoryStore store;
+            HistoryResult<void> opened = store.open(m_address, HistoryStore::Access::ReadOnly);
+            if (!opened && sqldialect::isServerAddress(m_address) && !m_localPath.isEmpty()) {
+                read->note = opened.reason().text;
+                opened = store.open(m_localPath, HistoryStore::Access::ReadOnly);
+            }
+            read->made = opened ? readTourReport(store, m_unit, m_fromMs, m_toMs, m_settings, m_byTime)
+                                : Result<TourReport>(failure(opened.reason().text));
+        }
+        emit done(read);
+    }
+
+signals:
+    void done(const std::shared_ptr<const report::TourReportRead> &read);
+
+private:
+    QString m_address;
+    QString m_localPath;
+    QString m_unit;
+    qint64 m_fromMs;
+    qint64 m_toMs;
+    mudlog::MudLogSettings m_settings;
+    bool m_byTime;
+};
+
+TourReportRun::TourReportRun(QString address, QString localPath, QObject *parent)
+    : QObject(parent)
+    , m_address(std::move(address))
+    , m_localPath(std::move(localPath))
+{
+}
+
+bool TourReportRun::start(const QString &unit, qint64 fromMs, qint64 toMs, const mudlog::MudLogSettings &settings,
+                          bool byTime)
+{
+    if (m_running)
+        return false;
+    m_running = true;
+    auto *work = new TourReportWork(m_address, m_localPath, unit, fromMs, toMs, settings, byTime);
+    auto *thread = new QThread;
+    thread->setObjectName(QStringLiteral("tour report"));
+    work->moveToThread(thread);
+    // Queued: taken on this object's thread, and by nobody once it has gone.
+    connect(work, &TourReportWork::done, this,
+            [this](const std::shared_ptr<const TourReportRead> &answer) {
+                m_running = false;
+                emit read(answer);
+            },
+            Qt::QueuedConnection);
+    connect(work, &TourReportWork::done, work, [work] { work->thread()->quit(); }, Qt::DirectConnection);
+    connect(thread, &QThread::finished, work, &QObject::deleteLater);
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start();
+    QMetaObject::invokeMethod(work, &TourReportWork::run, Qt::QueuedConnection);
+    return true;
+}
+
 } // namespace report
+
+#include "tourreport.moc"

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include <QDateTime>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
@@ -66,6 +68,47 @@ struct TourReport
 // (open); fails with the reason, or when the unit has no reading there.
 Result<TourReport> readTourReport(HistoryStore &store, const QString &unit, qint64 fromMs, qint64 toMs,
                                   const mudlog::MudLogSettings &settings, bool byTime);
+
+// What a reading of the report gave: the report or why there is none, and
+// why the history chosen was not read when the local file was (empty
+// otherwise).
+struct TourReportRead
+{
+    Result<TourReport> made = failure(QString());
+    QString note;
+};
+
+// Reads a tour report for a window from the history chosen, on a thread of
+// its own with a read-only connection of that thread (one thread a
+// reading, gone once it has answered), so that a server that answers
+// slowly or not at all never holds the window; a server that cannot be
+// read gives its reason and the local file is read instead. Going away
+// never waits: the reading under way ends on its thread and its answer
+// reaches nobody.
+class TourReportRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    // address: the history to read (a file, or a server's URI); localPath:
+    // the file read when a server cannot be (empty: none).
+    TourReportRun(QString address, QString localPath, QObject *parent = nullptr);
+
+    void setAddress(const QString &address) { m_address = address; }
+    const QString &address() const { return m_address; }
+
+    // Starts reading, unless a reading is under way (false); read answers.
+    bool start(const QString &unit, qint64 fromMs, qint64 toMs, const mudlog::MudLogSettings &settings, bool byTime);
+    bool running() const { return m_running; }
+
+signals:
+    void read(const std::shared_ptr<const report::TourReportRead> &read);
+
+private:
+    QString m_address;
+    QString m_localPath;
+    bool m_running = false;
+};
 
 // The pages as they will be painted; paintTourReport paints that many.
 int tourReportPages(const TourReport &report, QPagedPaintDevice &device);

@@ -140,6 +140,8 @@ TrendsWindow::TrendsWindow(const UnitLink &link, TrendsOptions options, QWidget 
     connect(m_loader, &TrendsLoader::eventsFailed, this,
             [this](const QString &reason) { lbl_status->setText(QStringLiteral("History not read: ") + reason); });
     connect(m_loader, &TrendsLoader::overviewRead, this, &TrendsWindow::overviewRead);
+    m_reportRun = new report::TourReportRun(m_loader->address(), m_options.historyPath, this);
+    connect(m_reportRun, &report::TourReportRun::read, this, &TrendsWindow::reportRead);
     connect(m_loader, &TrendsLoader::samplesRead, this, &TrendsWindow::samplesRead);
     connect(m_loader, &TrendsLoader::finished, this, &TrendsWindow::loadFinished);
     m_refresh = new QTimer(this);
@@ -1071,40 +1073,55 @@ void TrendsWindow::printReport(bool toPdf)
     const qint64 offset = m_clock == Clock::Unit ? m_unitClock.offsetMs().value_or(0) : 0;
     const qint64 fromMs = static_cast<qint64>(m_view.timeFrom()) - offset;
     const qint64 toMs = static_cast<qint64>(m_view.timeTo()) + 1 - offset;
-    HistoryStore store;
-    if (const HistoryResult<void> opened = store.open(m_options.historyPath, HistoryStore::Access::ReadOnly); !opened) {
-        lbl_status->setText(QStringLiteral("No report: ") + opened.reason().text);
+    // From the history the window reads, off its thread; the dialogs follow
+    // the answer.
+    m_reportRun->setAddress(m_loader->address());
+    if (!m_reportRun->start(m_unit, fromMs, toMs, m_mudLog.settings(), !m_view.againstDepth()))
+        return;
+    m_reportToPdf = toPdf;
+    lbl_status->setText(QStringLiteral("Reading the tour report…"));
+}
+
+void TrendsWindow::reportRead(const std::shared_ptr<const report::TourReportRead> &read)
+{
+    const bool toPdf = m_reportToPdf;
+    // Said with every outcome when the history chosen was not read.
+    const QString note =
+        read->note.isEmpty() ? QString()
+                             : QStringLiteral("History source not read, the local history is shown: %1").arg(read->note);
+    const auto say = [this, &note](const QString &text) {
+        lbl_status->setText(text.isEmpty() ? note : note.isEmpty() ? text : text + QStringLiteral(". ") + note);
+        lbl_status->setToolTip(lbl_status->text());
+    };
+    if (!read->made) {
+        say(QStringLiteral("No report: ") + read->made.reason());
         return;
     }
-    Result<report::TourReport> made = report::readTourReport(store, m_unit, fromMs, toMs, m_mudLog.settings(),
-                                                             !m_view.againstDepth());
-    if (!made) {
-        lbl_status->setText(QStringLiteral("No report: ") + made.reason());
-        return;
-    }
-    made->made = QDateTime::currentDateTimeUtc();
-    made->madeBy = QStringLiteral("rtviewer %1").arg(QStringLiteral(RTVIEWER_VERSION));
+    say(QString());
+    report::TourReport made = *read->made;
+    made.made = QDateTime::currentDateTimeUtc();
+    made.madeBy = QStringLiteral("rtviewer %1").arg(QStringLiteral(RTVIEWER_VERSION));
     if (toPdf) {
         const QString suggested = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
                                       .filePath(QStringLiteral("tour-%1-%2.pdf")
-                                                    .arg(m_unit, QDateTime::currentDateTime().toString(
+                                                    .arg(made.unit, QDateTime::currentDateTime().toString(
                                                                      QStringLiteral("yyyyMMdd-HHmm"))));
         const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save the tour report as"), suggested,
                                                           QStringLiteral("PDF files (*.pdf)"));
         if (path.isEmpty())
             return;
-        const Result<int> pages = report::writeTourReportPdf(*made, path, {m_options.historyPath});
-        lbl_status->setText(pages ? QStringLiteral("Tour report: %1 pages written to %2").arg(*pages).arg(path)
-                                  : QStringLiteral("No report: ") + pages.reason());
+        const Result<int> pages = report::writeTourReportPdf(made, path, {m_options.historyPath});
+        say(pages ? QStringLiteral("Tour report: %1 pages written to %2").arg(*pages).arg(path)
+                  : QStringLiteral("No report: ") + pages.reason());
         return;
     }
     QPrinter printer(QPrinter::HighResolution);
-    printer.setDocName(QStringLiteral("Tour report %1").arg(m_unit));
+    printer.setDocName(QStringLiteral("Tour report %1").arg(made.unit));
     QPrintDialog dialog(&printer, this);
     dialog.setWindowTitle(QStringLiteral("Print the tour report"));
     if (dialog.exec() != QDialog::Accepted)
         return;
-    const Result<int> pages = report::paintTourReport(*made, printer);
-    lbl_status->setText(pages ? QStringLiteral("Tour report: %1 pages sent to the printer").arg(*pages)
-                              : QStringLiteral("No report: ") + pages.reason());
+    const Result<int> pages = report::paintTourReport(made, printer);
+    say(pages ? QStringLiteral("Tour report: %1 pages sent to the printer").arg(*pages)
+              : QStringLiteral("No report: ") + pages.reason());
 }

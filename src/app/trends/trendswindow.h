@@ -33,6 +33,10 @@ struct Reading;
 namespace trends {
 class TrendsLoader;
 }
+namespace report {
+class TourReportRun;
+struct TourReportRead;
+}
 
 // What the trends window is given by the viewer.
 struct TrendsOptions
@@ -47,8 +51,8 @@ struct TrendsOptions
     // spelling); the serial itself when empty.
     std::function<QString(const QString &)> unitOf;
     // The history the window reads when it is not that file (a server's
-    // URI, read off the window's thread); the file is read while the
-    // server cannot be. The tour report reads the file.
+    // URI, read off the window's thread, the tour report's too); the file
+    // is read while the server cannot be.
     QString source;
 };
 
@@ -59,8 +63,8 @@ struct TrendsOptions
 // unit of depth chosen); the latest values with the combined and Pixler
 // readings, and the values under a cursor (against depth: the cursor's
 // bin). "Print / Save as PDF…" makes the tour report of the time shown
-// from the history file. It fills from the history
-// file when it opens and then follows the readings the unit link accepts; it
+// from the history it reads. It fills from the history
+// when it opens and then follows the readings the unit link accepts; it
 // shows the unit in the serial box unless the operator picks another
 // recorded unit. Its geometry and the operator's choices are remembered.
 //
@@ -183,8 +187,10 @@ private:
     bool addToMudLog(const mudlog::MudReading &reading);
     void readMudLogSettings();
 
-    // The tour report of the time shown, printed or as a PDF file.
+    // The tour report of the time shown, printed or as a PDF file: read
+    // from the history the window reads, then the dialogs.
     void printReport(bool toPdf);
+    void reportRead(const std::shared_ptr<const report::TourReportRead> &read);
 
     const UnitLink &m_link;
     TrendsOptions m_options;
@@ -223,6 +229,8 @@ private:
 
     // The data.
     trends::TrendsLoader *m_loader = nullptr;
+    report::TourReportRun *m_reportRun = nullptr;
+    bool m_reportToPdf = false;  // what the report read is for
     trends::TrendData m_data;
     // While the readings come, what the time charts draw: the overview the
     // server grouped, and the live readings since. Never the latest values
