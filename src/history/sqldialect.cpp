@@ -228,10 +228,12 @@ Result<void, QSqlError> prepareSession(QSqlDatabase &db, Engine engine, bool rea
         // machine code (which the server starts on a grouped statement
         // over a day of readings it expects to be long) took longer than
         // running it, and a day's columns are grouped in memory rather than
-        // sorted on disk. One statement, one round trip.
+        // sorted on disk. One statement, one round trip; a server older
+        // than its compiler has no such setting, and is left without it.
         if (readOnly)
             settings << QStringLiteral("SET default_transaction_read_only = on")
-                     << QStringLiteral("SELECT set_config('jit', 'off', false), set_config('work_mem', '32MB', false)");
+                     << QStringLiteral("SELECT set_config(name, CASE name WHEN 'jit' THEN 'off' ELSE '32MB' END, false)"
+                                       " FROM pg_settings WHERE name IN ('jit', 'work_mem')");
         for (const QString &setting : settings) {
             if (const Result<void, QSqlError> done = run(db, setting); !done)
                 return done;
