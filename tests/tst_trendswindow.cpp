@@ -6,11 +6,14 @@
 #include <map>
 #include <memory>
 
+#include <QApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
 #include <QLabel>
+#include <QMenu>
 #include <QScatterSeries>
 #include <QScopeGuard>
 #include <QScreen>
@@ -21,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include "history/historystore.h"
 #include "history/sqldialect.h"
@@ -130,6 +134,7 @@ private slots:
     void drawsByTheUnitsClock();
     void readsTheChosenSourceOffItsThread();
     void serverOverviewThenEveryReading();
+    void tourReportFromTheChosenSource();
     void opensWhereItFits_data();
     void opensWhereItFits();
     void axisLabelsDifferAndFit_data();
@@ -580,6 +585,53 @@ void tst_TrendsWindow::serverOverviewThenEveryReading()
     QCOMPARE(highest, 4800.0);
     QVERIFY(joined(fromFile[{QStringLiteral("cht_gas"), GasUnits}]).size() < Count / 4);
     QCOMPARE(drawn(window), fromFile);
+}
+
+void tst_TrendsWindow::tourReportFromTheChosenSource()
+{
+    // Unit 0001's readings on the server alone: the report of the window
+    // reading the server has them, and the dialog that saves it comes.
+    support::ServerDatabase server;
+    if (!server.isValid())
+        QSKIP(qPrintable(server.skipReason()));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    {
+        history::Batch batch;
+        for (int i = 0; i < 10; ++i)
+            batch.readings.push_back(row("0001", now - 60000 + i * 5000, {{QStringLiteral("gas_units"), 900.0 + i}}));
+        HistoryStore store;
+        QVERIFY(store.open(server.uri(), HistoryStore::Access::Migrate));
+        QVERIFY(store.write(batch));
+        HistoryStore local;
+        QVERIFY(local.open(path, HistoryStore::Access::ReadWrite));
+    }
+    UnitLink link(new FakeSocket);
+    link.stop();
+    TrendsOptions options{path, {}, [] { return QStringLiteral("0001"); }, {}};
+    options.source = server.uri();
+    TrendsWindow window(link, options);
+    QSignalSpy updated(&window, &TrendsWindow::chartsUpdated);
+    window.present();
+    QVERIFY(updated.wait(10000));
+    // The file dialog is modal: it is closed from a timer, as an operator
+    // would cancel it.
+    bool asked = false;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, this, [&asked] {
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            asked = true;
+            dialog->reject();
+        }
+    });
+    closer.start(20);
+    auto *print = window.findChild<QToolButton *>(QStringLiteral("cmd_print"));
+    QVERIFY(print && print->menu());
+    print->menu()->actions().at(1)->trigger();
+    const QString status = window.findChild<QLabel *>(QStringLiteral("lbl_status"))->text();
+    QVERIFY2(status == QStringLiteral("Reading the tour report…") || asked, qPrintable(status));
+    QTRY_VERIFY2(asked, qPrintable(window.findChild<QLabel *>(QStringLiteral("lbl_status"))->text()));
 }
 
 void tst_TrendsWindow::axisLabelsDifferAndFit_data()
