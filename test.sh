@@ -78,16 +78,17 @@ quiet_build() {
     fi
 }
 
-# Both builds compile each library in a few large units (CMake's unity
-# build): the Qt headers are read once per unit instead of once per file,
-# which saves about a quarter of the compile. ./run.sh and a developer's own
+# Both builds compile each library in units of up to sixteen files (CMake's
+# unity build): the Qt headers are read once per unit instead of once per
+# file, which saves about a quarter of the compile (two units a library
+# still keep both cores busy). ./run.sh and a developer's own
 # build compile file by file, so a missing include still shows there. The
 # suite and the package check take code optimised at -O1, which compiles in
 # less time than -O2 and is fortified alike; the benchmarks build at -O2 in
 # a folder of their own.
 stage "build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O1 -DNDEBUG" -DRTVIEWER_BENCH=OFF \
-    -DCMAKE_UNITY_BUILD=ON
+    -DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=16
 cmake --build build -j"$jobs"
 stage_done "build"
 
@@ -106,33 +107,32 @@ fi
 # tests/lsan.supp, which lists the system libraries' own leaks. A signal
 # connected to a lambda that outlived its test's locals is caught by the
 # stack-use-after-return check, which costs nothing measurable here.
-stage "tests, and the sanitizer build beside them"
+stage "tests, and the sanitizer build and the package check beside them"
 start_suite build
+# The package is made from build/ and inspected while the suite runs: it
+# needs a core for a few seconds, and the tests only wait on its files.
+nice -n 15 scripts/check-package.sh build >build/package-check.log 2>&1 &
+package_pid=$!
 # The sanitizers need no optimisation to find what they find, and a report
 # names its functions from the symbols alone (build-asan with -g1 adds the
 # lines, at a tenth more compile); the simulator is the one just built.
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g0" \
     -DRTVIEWER_SANITIZE=ON -DRTVIEWER_BENCH=OFF -DRTVIEWER_UNIT_SIM="$PWD/build/bin/unit-sim" \
-    -DCMAKE_UNITY_BUILD=ON >/dev/null
+    -DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=16 >/dev/null
 quiet_build build-asan
 finish_suite build
-stage_done "tests, and the sanitizer build beside them"
+stage_done "tests, and the sanitizer build and the package check beside them"
 
-stage "sanitizer tests, and the fuzz build beside them"
+# The fuzz targets are built and run while the sanitizer suite runs, which
+# mostly waits on its timers and sockets: a fixed seed and a fixed number of
+# runs per target (fuzz/run.sh without --smoke runs them for as long as
+# asked).
+stage "sanitizer tests, and the fuzz build and smoke beside them"
 start_suite build-asan env ASAN_OPTIONS=detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
     UBSAN_OPTIONS=print_stacktrace=1
-nice -n 15 fuzz/run.sh --build-only
-finish_suite build-asan
-stage_done "sanitizer tests, and the fuzz build beside them"
-
-# A fixed seed and a fixed number of runs per target; fuzz/run.sh without
-# --smoke runs them for as long as asked. The package is made and inspected
-# beside it: each keeps one core busy.
-stage "fuzz smoke, and the package check beside it"
-scripts/check-package.sh build >build/package-check.log 2>&1 &
-package_pid=$!
 fuzz_status=0
-fuzz/run.sh --smoke || fuzz_status=$?
+nice -n 15 fuzz/run.sh --smoke || fuzz_status=$?
+finish_suite build-asan
 package_status=0
 wait "$package_pid" || package_status=$?
 cat build/package-check.log
@@ -140,6 +140,6 @@ if [ "$fuzz_status" -ne 0 ] || [ "$package_status" -ne 0 ]; then
     echo "==> the fuzz smoke (exit $fuzz_status) or the package check (exit $package_status) failed" >&2
     exit 1
 fi
-stage_done "fuzz smoke, and the package check beside it"
+stage_done "sanitizer tests, and the fuzz build and smoke beside them"
 
 echo "==> all stages took $(($(date +%s) - total_start)) s"

@@ -48,7 +48,7 @@ jobs=$(nproc)
 export CC=${CC:-clang-14} CXX=${CXX:-clang++-14}
 # CC and CXX count only when the folder is first configured.
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRTVIEWER_FUZZ=ON -DRTVIEWER_BENCH=OFF \
-    -DCMAKE_UNITY_BUILD=ON >/dev/null
+    -DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=16 >/dev/null
 
 if [ "$mode" = capture ]; then
     cmake --build "$build" --target unit-sim -j"$jobs" >/dev/null
