@@ -102,19 +102,51 @@ class tst_AlertController : public QObject
     QStringList said;
     qint64 now = 0;
 
+    // The desktop's sound and messages written down, on a sound device or
+    // none, the test's clock, and a settings file in the fixture's folder.
+    AlertOptions fakeDesktop(bool device, const QString &settingsFile = QStringLiteral("settings.ini"))
+    {
+        AlertOptions options;
+        options.sound = std::make_unique<FakeDesktop>(desktop, device);
+        options.notifier = std::make_unique<FakeDesktop>(desktop, device);
+        options.clock = [this] { return now; };
+        options.settingsFile = fixture->dir.filePath(settingsFile);
+        return options;
+    }
+
+    // The controller on the fixture's window, its speech written down (or
+    // failing with noSpeech), the link up.
     void open(bool device = true, const QString &noSpeech = QString(),
               std::function<readings::GasLevels(const QString &)> gasLevels = {})
     {
-        AlertOptions options;
+        AlertOptions options = fakeDesktop(device);
         options.gasLevels = std::move(gasLevels);
-        options.sound = std::make_unique<FakeDesktop>(desktop, device);
-        options.notifier = std::make_unique<FakeDesktop>(desktop, device);
         options.speech = std::make_unique<FakeSpeech>(said, noSpeech);
-        options.clock = [this] { return now; };
-        options.settingsFile = fixture->dir.filePath(QStringLiteral("settings.ini"));
         alerts = std::make_unique<AlertController>(fixture->w(), std::move(options));
-        fixture->socket->state = SocketControl::Connected;
+        setLink(SocketControl::Connected);
+    }
+
+    void setLink(std::int16_t state)
+    {
+        fixture->socket->state = state;
         fixture->w().Winsock_state();
+    }
+
+    // F2 in the main window, shown and active: the trends window it opened.
+    TrendsWindow *trendsByF2()
+    {
+        fixture->w().show();
+        if (!QTest::qWaitForWindowExposed(&fixture->w()))
+            return nullptr;
+        fixture->w().activateWindow();
+        if (!QTest::qWaitForWindowActive(&fixture->w()))
+            return nullptr;
+        QTest::keyClick(&fixture->w(), Qt::Key_F2);
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (auto *found = qobject_cast<TrendsWindow *>(top))
+                return found;
+        }
+        return nullptr;
     }
 
     int traffic(const char *line) const
@@ -195,12 +227,8 @@ private slots:
     {
         auto *socket = new FakeSocket;
         EdgeOnly edge(socket);
-        AlertOptions options;
-        options.sound = std::make_unique<FakeDesktop>(desktop, true);
-        options.notifier = std::make_unique<FakeDesktop>(desktop, true);
+        AlertOptions options = fakeDesktop(true, QStringLiteral("edge.ini"));
         options.speech = std::make_unique<FakeSpeech>(said, QString());
-        options.clock = [this] { return now; };
-        options.settingsFile = fixture->dir.filePath(QStringLiteral("edge.ini"));
         QSettings(options.settingsFile, QSettings::IniFormat).setValue(QStringLiteral("alerts/staleSeconds"), 2);
         AlertController controller(edge, std::move(options));
         socket->state = SocketControl::Connected;
@@ -277,14 +305,8 @@ private slots:
     // written.
     void realSpeechNeverBlocks()
     {
-        AlertOptions options;
-        options.sound = std::make_unique<FakeDesktop>(desktop, true);
-        options.notifier = std::make_unique<FakeDesktop>(desktop, true);
-        options.clock = [this] { return now; };
-        options.settingsFile = fixture->dir.filePath(QStringLiteral("settings.ini"));
-        alerts = std::make_unique<AlertController>(fixture->w(), std::move(options));
-        fixture->socket->state = SocketControl::Connected;
-        fixture->w().Winsock_state();
+        alerts = std::make_unique<AlertController>(fixture->w(), fakeDesktop(true));
+        setLink(SocketControl::Connected);
         fixture->feed(packet("1900"));
         fixture->feed(packet("900"));
         fixture->feed(packet("1900"));
@@ -384,16 +406,7 @@ private slots:
     void keysAndMenuFromTheTrendsWindow()
     {
         ViewerExtras extras(fixture->w());
-        fixture->w().show();
-        QVERIFY(QTest::qWaitForWindowExposed(&fixture->w()));
-        fixture->w().activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&fixture->w()));
-        QTest::keyClick(&fixture->w(), Qt::Key_F2);
-        TrendsWindow *trends = nullptr;
-        for (QWidget *top : QApplication::topLevelWidgets()) {
-            if (auto *found = qobject_cast<TrendsWindow *>(top))
-                trends = found;
-        }
+        TrendsWindow *trends = trendsByF2();
         QVERIFY(trends && trends->isVisible());
         QVERIFY(QTest::qWaitForWindowActive(trends));
         auto *muted = trends->findChild<MuteIndicator *>(QStringLiteral("lbl_muted"));
@@ -447,10 +460,8 @@ private slots:
         QCOMPARE(asked.size(), 1);
 
         levels = readings::GasLevels();
-        fixture->socket->state = SocketControl::Closed;
-        fixture->w().Winsock_state();
-        fixture->socket->state = SocketControl::Connected;
-        fixture->w().Winsock_state();
+        setLink(SocketControl::Closed);
+        setLink(SocketControl::Connected);
         fixture->feed(packet("1500"));
         QCOMPARE(asked.size(), 2);
         // At the defaults 1500 is high again, not very high.
@@ -464,18 +475,8 @@ private slots:
     void alarmListFromTheTrendsWindow()
     {
         ViewerExtras extras(fixture->w());
-        fixture->socket->state = SocketControl::Connected;
-        fixture->w().Winsock_state();
-        fixture->w().show();
-        QVERIFY(QTest::qWaitForWindowExposed(&fixture->w()));
-        fixture->w().activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&fixture->w()));
-        QTest::keyClick(&fixture->w(), Qt::Key_F2);
-        TrendsWindow *trends = nullptr;
-        for (QWidget *top : QApplication::topLevelWidgets()) {
-            if (auto *found = qobject_cast<TrendsWindow *>(top))
-                trends = found;
-        }
+        setLink(SocketControl::Connected);
+        TrendsWindow *trends = trendsByF2();
         QVERIFY(trends);
         QVERIFY(QTest::qWaitForWindowActive(trends));
         QTest::keyClick(trends, Qt::Key_F7);

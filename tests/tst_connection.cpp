@@ -50,6 +50,17 @@ QString snapshot(fm_more_data &w)
     return parts.join(QLatin1Char('\n'));
 }
 
+// The window's link to unit 0001 on a server of the test's own on this
+// machine, through the real socket, and the server's end of it.
+struct LoopbackLink
+{
+    QTcpServer server;
+    std::unique_ptr<QSignalSpy> accepted;
+    WinsockControl *socket = nullptr;  // the window's
+    std::unique_ptr<fm_more_data> window;
+    std::unique_ptr<QTcpSocket> peer;
+};
+
 } // namespace
 
 class tst_Connection : public QObject
@@ -85,6 +96,7 @@ private slots:
 
 private:
     void writeLookup(const QByteArray &content);
+    void connectOverLoopback(LoopbackLink &link);
     void fillDisplay(fm_more_data &w, FakeSocket *fake);
     ViewerOptions options(SocketControl *socket) { return support::windowOptions(*m_dir, socket); }
 
@@ -105,6 +117,22 @@ void tst_Connection::cleanup()
 void tst_Connection::writeLookup(const QByteArray &content)
 {
     support::writeFile(m_dir->filePath(QStringLiteral("RDVlookup.TXT")), content);
+}
+
+// Opens the window on the server's port and connects with the window's own
+// button handler, which returns once the link is up.
+void tst_Connection::connectOverLoopback(LoopbackLink &link)
+{
+    QVERIFY(link.server.listen(QHostAddress::LocalHost));
+    link.accepted = std::make_unique<QSignalSpy>(&link.server, &QTcpServer::newConnection);
+    writeLookup("0001 127.0.0.1 " + QByteArray::number(link.server.serverPort()) + "\r\n");
+    link.socket = new WinsockControl;
+    link.window = std::make_unique<fm_more_data>(options(link.socket));
+    link.window->show();
+    link.window->cmd_connect_Click();
+    QTRY_COMPARE(link.accepted->count(), 1);
+    link.peer.reset(link.server.nextPendingConnection());
+    QVERIFY(link.peer);
 }
 
 // A running display: every box filled, the gas reading red, the error blink
@@ -437,19 +465,14 @@ void tst_Connection::portBeyond32BitsIsReported()
 
 void tst_Connection::peerClosingIsShownAndNotReopened()
 {
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost));
-    QSignalSpy accepted(&server, &QTcpServer::newConnection);
-    writeLookup("0001 127.0.0.1 " + QByteArray::number(server.serverPort()) + "\r\n");
-    auto *socket = new WinsockControl;
-    fm_more_data w(options(socket));
-    w.show();
-    w.cmd_connect_Click();
-    QTRY_COMPARE(accepted.count(), 1);
-    std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
+    LoopbackLink link;
+    connectOverLoopback(link);
+    if (QTest::currentTestFailed())
+        return;
+    fm_more_data &w = *link.window;
     const QByteArray trafficBefore = w.trafficContent();
 
-    peer->disconnectFromHost();
+    link.peer->disconnectFromHost();
 
     auto *status = child<QLineEdit>(w, "txt_tcp_status");
     QTRY_COMPARE(status->text(), QStringLiteral("0001 is closing the connection. "));
@@ -458,7 +481,7 @@ void tst_Connection::peerClosingIsShownAndNotReopened()
     QTRY_VERIFY_WITH_TIMEOUT(tickSpy.count() >= 20, 10000);
     QCOMPARE(status->text(), QStringLiteral("0001 is closing the connection. "));
     QCOMPARE(w.socketState(), std::int16_t(8));
-    QCOMPARE(accepted.count(), 1);
+    QCOMPARE(link.accepted->count(), 1);
     QCOMPARE(w.trafficContent(), trafficBefore);
 }
 
@@ -478,17 +501,12 @@ void tst_Connection::droppingTheLink()
     QFETCH(QString, action);
     QFETCH(QString, serialAfter);
 
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost));
-    QSignalSpy accepted(&server, &QTcpServer::newConnection);
-    writeLookup("0001 127.0.0.1 " + QByteArray::number(server.serverPort()) + "\r\n");
-    auto *socket = new WinsockControl;
-    fm_more_data w(options(socket));
-    w.show();
-    w.cmd_connect_Click();
-    QTRY_COMPARE(accepted.count(), 1);
-    std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
-    QSignalSpy peerGone(peer.get(), &QTcpSocket::disconnected);
+    LoopbackLink link;
+    connectOverLoopback(link);
+    if (QTest::currentTestFailed())
+        return;
+    fm_more_data &w = *link.window;
+    QSignalSpy peerGone(link.peer.get(), &QTcpSocket::disconnected);
     child<QLabel>(w, "lbl_DrillDepth")->setText(QStringLiteral("5000"));
     auto *serial = child<QLineEdit>(w, "txt_trailer_num");
     serial->setFocus();
@@ -501,13 +519,13 @@ void tst_Connection::droppingTheLink()
     else
         QTest::keyClick(serial, action.at(0).toLatin1());
 
-    QCOMPARE(socket->State(), std::int16_t(0));
+    QCOMPARE(link.socket->State(), std::int16_t(0));
     QTRY_COMPARE(peerGone.count(), 1);
     QCOMPARE(w.label(QStringLiteral("lbl_DrillDepth"))->text(), QString());
     // Blanked, and no connect ran: it would have reported a line.
     QCOMPARE(w.trafficContent(), QByteArray());
     QCOMPARE(serial->text(), serialAfter);
-    QCOMPARE(accepted.count(), 1);
+    QCOMPARE(link.accepted->count(), 1);
 }
 
 void tst_Connection::resetBlanksEverything()

@@ -61,6 +61,64 @@ qint64 lastLeaf(const QString &path, qint64 root)
     return child;
 }
 
+// The tables of a file as the second schema made them, in its own
+// statements, and its version rows up to 2.
+const std::vector<const char *> SecondSchema = {
+    "CREATE TABLE schema_version (version INTEGER NOT NULL)",
+    "CREATE TABLE units (unit TEXT NOT NULL PRIMARY KEY)",
+    "CREATE TABLE readings (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL, packet BLOB NOT NULL,"
+    " gas_units DOUBLE PRECISION, hole_depth DOUBLE PRECISION, lag_depth DOUBLE PRECISION, bit_depth DOUBLE PRECISION,"
+    " rop_min_ft DOUBLE PRECISION, rop_ft_hr DOUBLE PRECISION, c1 DOUBLE PRECISION, c2 DOUBLE PRECISION,"
+    " c3 DOUBLE PRECISION, ic4 DOUBLE PRECISION, nc4 DOUBLE PRECISION, ic5 DOUBLE PRECISION, nc5 DOUBLE PRECISION,"
+    " h2s_ppm DOUBLE PRECISION, error_number DOUBLE PRECISION)",
+    "CREATE INDEX readings_unit_time ON readings (unit, time_ms)",
+    "CREATE TABLE wits_items (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL,"
+    " item_position INTEGER NOT NULL, item_code INTEGER NOT NULL, item_value DOUBLE PRECISION)",
+    "CREATE INDEX wits_items_unit_time ON wits_items (unit, time_ms)",
+    "CREATE TABLE events (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL,"
+    " kind TEXT NOT NULL, detail TEXT NOT NULL)",
+    "CREATE INDEX events_unit_time ON events (unit, time_ms)",
+    "INSERT INTO schema_version (version) VALUES (1)",
+    "CREATE TABLE wits_records (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL,"
+    " record BLOB NOT NULL)",
+    "CREATE INDEX wits_records_unit_time ON wits_records (unit, time_ms)",
+    "INSERT INTO schema_version (version) VALUES (2)",
+};
+
+// Runs the statements on the file, as an earlier version of the viewer
+// wrote it, through a connection of the test's own.
+void writeEarlierFile(const QString &path, const std::vector<const char *> &statements)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("earlier"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        for (const char *statement : statements)
+            QVERIFY2(query.exec(QString::fromLatin1(statement)), qPrintable(query.lastError().text()));
+        query.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("earlier"));
+}
+
+// Every row of every table an earlier schema made, the readings' columns as
+// given, table by table: what a migration must keep as it was.
+std::vector<QByteArrayList> everyRow(const QString &path, const char *readingsSelect)
+{
+    const char *const selects[] = {
+        readingsSelect,
+        "SELECT unit FROM units ORDER BY unit",
+        "SELECT id, time_ms, unit, item_position, item_code, item_value FROM wits_items",
+        "SELECT id, time_ms, unit, hex(record) FROM wits_records",
+        "SELECT id, time_ms, unit, kind, detail FROM events",
+    };
+    std::vector<QByteArrayList> rows;
+    for (const char *select : selects)
+        rows.push_back(support::sqlRows(path, select));
+    return rows;
+}
+
 } // namespace
 
 class tst_HistoryStore : public QObject
@@ -239,26 +297,8 @@ void tst_HistoryStore::unitListCutShortFails()
 // row reads back as it was, the new columns empty, and new rows carry them.
 void tst_HistoryStore::migratesTheSecondSchema()
 {
-    const char *const previousSchema[] = {
-        "CREATE TABLE schema_version (version INTEGER NOT NULL)",
-        "CREATE TABLE units (unit TEXT NOT NULL PRIMARY KEY)",
-        "CREATE TABLE readings (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL, packet BLOB NOT NULL,"
-        " gas_units DOUBLE PRECISION, hole_depth DOUBLE PRECISION, lag_depth DOUBLE PRECISION, bit_depth DOUBLE PRECISION,"
-        " rop_min_ft DOUBLE PRECISION, rop_ft_hr DOUBLE PRECISION, c1 DOUBLE PRECISION, c2 DOUBLE PRECISION,"
-        " c3 DOUBLE PRECISION, ic4 DOUBLE PRECISION, nc4 DOUBLE PRECISION, ic5 DOUBLE PRECISION, nc5 DOUBLE PRECISION,"
-        " h2s_ppm DOUBLE PRECISION, error_number DOUBLE PRECISION)",
-        "CREATE INDEX readings_unit_time ON readings (unit, time_ms)",
-        "CREATE TABLE wits_items (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL,"
-        " item_position INTEGER NOT NULL, item_code INTEGER NOT NULL, item_value DOUBLE PRECISION)",
-        "CREATE INDEX wits_items_unit_time ON wits_items (unit, time_ms)",
-        "CREATE TABLE events (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL,"
-        " kind TEXT NOT NULL, detail TEXT NOT NULL)",
-        "CREATE INDEX events_unit_time ON events (unit, time_ms)",
-        "INSERT INTO schema_version (version) VALUES (1)",
-        "CREATE TABLE wits_records (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL,"
-        " record BLOB NOT NULL)",
-        "CREATE INDEX wits_records_unit_time ON wits_records (unit, time_ms)",
-        "INSERT INTO schema_version (version) VALUES (2)",
+    std::vector<const char *> previousFile = SecondSchema;
+    previousFile.insert(previousFile.end(), {
         "INSERT INTO units VALUES ('0001'), ('1001')",
         "INSERT INTO readings (time_ms, unit, packet, gas_units, hole_depth, error_number) VALUES"
         " (1700000000000, '0001', X'2A30303031', 900, 1520.5, NULL),"
@@ -268,28 +308,13 @@ void tst_HistoryStore::migratesTheSecondSchema()
         " (1700000000000, '0001', 0, 108, 1520.5)",
         "INSERT INTO wits_records (time_ms, unit, record) VALUES (1700000000000, '0001', X'5E2C3031')",
         "INSERT INTO events (time_ms, unit, kind, detail) VALUES (1700000000000, '0001', 'connected', '0001 connected')",
-    };
-    const char *const everyRow[] = {
-        "SELECT id, time_ms, unit, hex(packet), gas_units, hole_depth, error_number FROM readings ORDER BY id",
-        "SELECT * FROM units ORDER BY unit",
-        "SELECT id, time_ms, unit, item_position, item_code, item_value FROM wits_items",
-        "SELECT id, time_ms, unit, hex(record) FROM wits_records",
-        "SELECT id, time_ms, unit, kind, detail FROM events",
-    };
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("previous"));
-        db.setDatabaseName(m_path);
-        QVERIFY(db.open());
-        QSqlQuery query(db);
-        for (const char *statement : previousSchema)
-            QVERIFY2(query.exec(QString::fromLatin1(statement)), qPrintable(query.lastError().text()));
-        query.finish();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("previous"));
-    std::vector<QByteArrayList> before;
-    for (const char *select : everyRow)
-        before.push_back(support::sqlRows(m_path, select));
+    });
+    writeEarlierFile(m_path, previousFile);
+    if (QTest::currentTestFailed())
+        return;
+    const char *const readingsSelect =
+        "SELECT id, time_ms, unit, hex(packet), gas_units, hole_depth, error_number FROM readings ORDER BY id";
+    const std::vector<QByteArrayList> before = everyRow(m_path, readingsSelect);
     QCOMPARE(before.front().size(), 3);
     // Read as it lies (rthistory, the trends), the file is not brought
     // forward, and its readings read without the newer columns.
@@ -319,12 +344,10 @@ void tst_HistoryStore::migratesTheSecondSchema()
 
     QCOMPARE(support::sqlRows(m_path, "SELECT MAX(version) FROM schema_version"),
              QByteArrayList({QByteArray::number(HistoryStore::SchemaVersion)}));
-    for (std::size_t i = 0; i < std::size(everyRow); ++i) {
-        QByteArrayList after = support::sqlRows(m_path, everyRow[i]);
-        if (i == 0)
-            QCOMPARE(after.takeLast(), QByteArray("4|1700000002000|0001|2A30303033|-|-|-"));
-        QCOMPARE(after, before[i]);
-    }
+    std::vector<QByteArrayList> after = everyRow(m_path, readingsSelect);
+    QCOMPARE(after.front().takeLast(), QByteArray("4|1700000002000|0001|2A30303033|-|-|-"));
+    for (std::size_t i = 0; i < after.size(); ++i)
+        QCOMPARE(after[i], before[i]);
     QCOMPARE(support::sqlRows(m_path, "SELECT unit, serial, unit_name, unit_time_ms FROM readings ORDER BY id"),
              QByteArrayList({"0001|-|-|-", "0001|-|-|-", "1001|-|-|-", "0001|1|Rig 7|1699999000000"}));
     // Read back: the old rows keep no serial (their unit was typed), the new
@@ -347,26 +370,8 @@ void tst_HistoryStore::migratesTheSecondSchema()
 // events come back of every unit, in order, from the time asked.
 void tst_HistoryStore::gasLevelsFromTheThirdSchema()
 {
-    const char *const thirdSchema[] = {
-        "CREATE TABLE schema_version (version INTEGER NOT NULL)",
-        "CREATE TABLE units (unit TEXT NOT NULL PRIMARY KEY)",
-        "CREATE TABLE readings (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL, packet BLOB NOT NULL,"
-        " gas_units DOUBLE PRECISION, hole_depth DOUBLE PRECISION, lag_depth DOUBLE PRECISION, bit_depth DOUBLE PRECISION,"
-        " rop_min_ft DOUBLE PRECISION, rop_ft_hr DOUBLE PRECISION, c1 DOUBLE PRECISION, c2 DOUBLE PRECISION,"
-        " c3 DOUBLE PRECISION, ic4 DOUBLE PRECISION, nc4 DOUBLE PRECISION, ic5 DOUBLE PRECISION, nc5 DOUBLE PRECISION,"
-        " h2s_ppm DOUBLE PRECISION, error_number DOUBLE PRECISION)",
-        "CREATE INDEX readings_unit_time ON readings (unit, time_ms)",
-        "CREATE TABLE wits_items (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL,"
-        " item_position INTEGER NOT NULL, item_code INTEGER NOT NULL, item_value DOUBLE PRECISION)",
-        "CREATE INDEX wits_items_unit_time ON wits_items (unit, time_ms)",
-        "CREATE TABLE events (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL,"
-        " kind TEXT NOT NULL, detail TEXT NOT NULL)",
-        "CREATE INDEX events_unit_time ON events (unit, time_ms)",
-        "INSERT INTO schema_version (version) VALUES (1)",
-        "CREATE TABLE wits_records (id INTEGER PRIMARY KEY, time_ms BIGINT NOT NULL, unit TEXT NOT NULL,"
-        " record BLOB NOT NULL)",
-        "CREATE INDEX wits_records_unit_time ON wits_records (unit, time_ms)",
-        "INSERT INTO schema_version (version) VALUES (2)",
+    std::vector<const char *> thirdFile = SecondSchema;
+    thirdFile.insert(thirdFile.end(), {
         "ALTER TABLE readings ADD COLUMN serial TEXT",
         "ALTER TABLE readings ADD COLUMN unit_name BLOB",
         "ALTER TABLE readings ADD COLUMN unit_time_ms BIGINT",
@@ -381,28 +386,13 @@ void tst_HistoryStore::gasLevelsFromTheThirdSchema()
         "INSERT INTO events (time_ms, unit, kind, detail) VALUES (1700000000000, '0001', 'connected', '0001 connected'),"
         " (1700000000100, '0002', 'alarm start', '{\"kind\":\"gas\"}'),"
         " (1700000000100, '0001', 'alarm ack', '{}'), (1700000000050, '0001', 'alarm end', '{}')",
-    };
-    const char *const everyRow[] = {
-        "SELECT id, time_ms, unit, hex(packet), gas_units, serial, hex(unit_name), unit_time_ms FROM readings ORDER BY id",
-        "SELECT unit FROM units ORDER BY unit",
-        "SELECT id, time_ms, unit, item_position, item_code, item_value FROM wits_items",
-        "SELECT id, time_ms, unit, hex(record) FROM wits_records",
-        "SELECT id, time_ms, unit, kind, detail FROM events",
-    };
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("third"));
-        db.setDatabaseName(m_path);
-        QVERIFY(db.open());
-        QSqlQuery query(db);
-        for (const char *statement : thirdSchema)
-            QVERIFY2(query.exec(QString::fromLatin1(statement)), qPrintable(query.lastError().text()));
-        query.finish();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("third"));
-    std::vector<QByteArrayList> before;
-    for (const char *select : everyRow)
-        before.push_back(support::sqlRows(m_path, select));
+    });
+    writeEarlierFile(m_path, thirdFile);
+    if (QTest::currentTestFailed())
+        return;
+    const char *const readingsSelect =
+        "SELECT id, time_ms, unit, hex(packet), gas_units, serial, hex(unit_name), unit_time_ms FROM readings ORDER BY id";
+    const std::vector<QByteArrayList> before = everyRow(m_path, readingsSelect);
     QCOMPARE(before.front().size(), 2);
     {
         HistoryStore asItLies;
@@ -418,8 +408,9 @@ void tst_HistoryStore::gasLevelsFromTheThirdSchema()
     QVERIFY2(opened, qPrintable(opened ? QString() : opened.reason().text));
     QCOMPARE(support::sqlRows(m_path, "SELECT MAX(version) FROM schema_version"),
              QByteArrayList({QByteArray::number(HistoryStore::SchemaVersion)}));
-    for (std::size_t i = 0; i < std::size(everyRow); ++i)
-        QCOMPARE(support::sqlRows(m_path, everyRow[i]), before[i]);
+    const std::vector<QByteArrayList> after = everyRow(m_path, readingsSelect);
+    for (std::size_t i = 0; i < after.size(); ++i)
+        QCOMPARE(after[i], before[i]);
 
     QVERIFY(history::unitGasLevels(store)->isEmpty());
     QVERIFY(history::setGasLevels(store, QStringLiteral("0001"), {1000, 1100, 1300}, Start));

@@ -171,6 +171,62 @@ struct GatedServer
     }
 };
 
+// A fleet of simulated units recorded onto the suite's server through the
+// gate, each packet the simulator sends in its log, and a spool of the
+// test's own: what the store-and-forward tests share.
+struct ForwardedFleet
+{
+    GatedServer server;
+    QTemporaryDir dir;
+    QString lookup;
+    QString sentLog;
+    QString units;
+    QString spool;
+    std::unique_ptr<SimProcess> sim;
+    int size = 0;
+
+    // Units 0001 up to the count, sending 10 packets a second each: why it
+    // could not start, or empty.
+    QString start(int count)
+    {
+        if (!server.start())
+            return QStringLiteral("the server's gate did not open");
+        if (!dir.isValid())
+            return QStringLiteral("no temporary folder");
+        size = count;
+        lookup = dir.filePath(QStringLiteral("lookup.txt"));
+        sentLog = dir.filePath(QStringLiteral("sent.log"));
+        units = dir.filePath(QStringLiteral("units"));
+        spool = dir.filePath(QStringLiteral("spool.sqlite3"));
+        QByteArray unitList;
+        for (int i = 1; i <= count; ++i)
+            unitList += serialOf(i).toLatin1() + '\n';
+        support::writeFile(units, unitList);
+        sim = std::make_unique<SimProcess>(QStringList{QStringLiteral("--units"), QString::number(count),
+                                                       QStringLiteral("--write-lookup"), lookup, QStringLiteral("--sent-log"),
+                                                       sentLog, QStringLiteral("--rate"), QStringLiteral("10")});
+        return startFleet(*sim, count) ? QString() : QString::fromLocal8Bit(sim->allLines());
+    }
+
+    QStringList recorderOptions() const
+    {
+        return {QStringLiteral("--units"), units, QStringLiteral("--lookup"), lookup, QStringLiteral("--db"), server.address,
+                QStringLiteral("--spool"), spool};
+    }
+
+    qsizetype packetsOnServer() const { return serverPackets(server.database.uri(), size).size(); }
+
+    // Stops the simulator: each packet it sent on the server exactly once,
+    // and nothing else, when this is empty.
+    QStringList stopAndCompare()
+    {
+        sim->process().terminate();
+        if (!sim->process().waitForFinished(5000))
+            return {QStringLiteral("the simulator did not stop")};
+        return onceEach(sentPackets(sentLog), serverPackets(server.database.uri(), size));
+    }
+};
+
 } // namespace
 
 class tst_RtRecorder : public QObject
@@ -385,31 +441,21 @@ void tst_RtRecorder::exitCodes()
 // server exactly once.
 void tst_RtRecorder::serverAwayWhileRecording()
 {
-    GatedServer server;
-    if (!server.database.isValid())
-        QSKIP(qPrintable(server.database.skipReason()));
-    QVERIFY(server.start());
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString lookup = dir.filePath(QStringLiteral("lookup.txt"));
-    const QString sentLog = dir.filePath(QStringLiteral("sent.log"));
-    const QString units = dir.filePath(QStringLiteral("units"));
-    const QString spool = dir.filePath(QStringLiteral("spool.sqlite3"));
-    support::writeFile(units, "0001\n0002\n0003\n");
-    SimProcess sim({QStringLiteral("--units"), QStringLiteral("3"), QStringLiteral("--write-lookup"), lookup,
-                    QStringLiteral("--sent-log"), sentLog, QStringLiteral("--rate"), QStringLiteral("10")});
-    QVERIFY2(startFleet(sim, 3), sim.allLines().constData());
+    ForwardedFleet fleet;
+    if (!fleet.server.database.isValid())
+        QSKIP(qPrintable(fleet.server.database.skipReason()));
+    const QString failed = fleet.start(3);
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
 
     Recorder recorder;
-    QVERIFY(recorder.start({QStringLiteral("--units"), units, QStringLiteral("--lookup"), lookup, QStringLiteral("--db"),
-                            server.address, QStringLiteral("--spool"), spool}));
-    QTRY_VERIFY_WITH_TIMEOUT(serverPackets(server.database.uri(), 3).size() >= 15, Patience);
+    QVERIFY(recorder.start(fleet.recorderOptions()));
+    QTRY_VERIFY_WITH_TIMEOUT(fleet.packetsOnServer() >= 15, Patience);
 
-    server.gate->setMode(support::TcpGate::Mode::Refusing);
+    fleet.server.gate->setMode(support::TcpGate::Mode::Refusing);
     QTRY_COMPARE_WITH_TIMEOUT(recorder.count({"forwarding to ", " paused: "}), 1, Patience);
     // A couple of seconds of the fleet wait in the spool.
-    QTRY_VERIFY_WITH_TIMEOUT(count(spool) >= 50, Patience);
-    server.gate->setMode(support::TcpGate::Mode::Open);
+    QTRY_VERIFY_WITH_TIMEOUT(count(fleet.spool) >= 50, Patience);
+    fleet.server.gate->setMode(support::TcpGate::Mode::Open);
     QTRY_COMPARE_WITH_TIMEOUT(recorder.count({"forwarding resumed: the backlog of "}), 1, Patience);
 
     QElapsedTimer stopping;
@@ -420,13 +466,9 @@ void tst_RtRecorder::serverAwayWhileRecording()
     QCOMPARE(recorder.process.exitCode(), 0);
     QCOMPARE(recorder.count({"everything forwarded to the server"}), 1);
     QCOMPARE(recorder.count({" paused: "}), 1);
-    sim.process().terminate();
-    QVERIFY(sim.process().waitForFinished(5000));
-
-    const QSet<QByteArray> sent = sentPackets(sentLog);
-    QVERIFY(sent.size() > 3 * 30);
-    const QStringList faults = onceEach(sent, serverPackets(server.database.uri(), 3));
+    const QStringList faults = fleet.stopAndCompare();
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+    QVERIFY(sentPackets(fleet.sentLog).size() > 3 * 30);
 }
 
 // A server that stops answering in the middle of a statement (a link gone
@@ -435,29 +477,19 @@ void tst_RtRecorder::serverAwayWhileRecording()
 // next start forwards it, nothing twice.
 void tst_RtRecorder::stopsInTimeWithASilentServer()
 {
-    GatedServer server;
-    if (!server.database.isValid())
-        QSKIP(qPrintable(server.database.skipReason()));
-    QVERIFY(server.start());
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString lookup = dir.filePath(QStringLiteral("lookup.txt"));
-    const QString sentLog = dir.filePath(QStringLiteral("sent.log"));
-    const QString units = dir.filePath(QStringLiteral("units"));
-    const QString spool = dir.filePath(QStringLiteral("spool.sqlite3"));
-    support::writeFile(units, "0001\n");
-    SimProcess sim({QStringLiteral("--units"), QStringLiteral("1"), QStringLiteral("--write-lookup"), lookup,
-                    QStringLiteral("--sent-log"), sentLog, QStringLiteral("--rate"), QStringLiteral("10")});
-    QVERIFY2(startFleet(sim, 1), sim.allLines().constData());
-    const QStringList options{QStringLiteral("--units"), units, QStringLiteral("--lookup"), lookup,
-                              QStringLiteral("--db"), server.address, QStringLiteral("--spool"), spool};
+    ForwardedFleet fleet;
+    if (!fleet.server.database.isValid())
+        QSKIP(qPrintable(fleet.server.database.skipReason()));
+    const QString failed = fleet.start(1);
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    const QStringList options = fleet.recorderOptions();
     {
         Recorder recorder;
         QVERIFY(recorder.start(options));
-        QTRY_VERIFY_WITH_TIMEOUT(serverPackets(server.database.uri(), 1).size() >= 5, Patience);
-        server.gate->setMode(support::TcpGate::Mode::Silent);
+        QTRY_VERIFY_WITH_TIMEOUT(fleet.packetsOnServer() >= 5, Patience);
+        fleet.server.gate->setMode(support::TcpGate::Mode::Silent);
         // The forwarder waits on the silent server while readings gather.
-        QTRY_VERIFY_WITH_TIMEOUT(count(spool) >= 15, Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(count(fleet.spool) >= 15, Patience);
         QElapsedTimer stopping;
         stopping.start();
         recorder.signal(SIGTERM);
@@ -468,19 +500,17 @@ void tst_RtRecorder::stopsInTimeWithASilentServer()
         QCOMPARE(recorder.count({"stopped, everything committed"}), 1);
         QCOMPARE(recorder.count({"the server did not answer: what it did not acknowledge stays in the spool"}), 1);
     }
-    const qint64 sentBefore = sentPackets(sentLog).size();
-    QVERIFY(serverPackets(server.database.uri(), 1).size() < sentBefore);
+    const qint64 sentBefore = sentPackets(fleet.sentLog).size();
+    QVERIFY(fleet.packetsOnServer() < sentBefore);
 
-    server.gate->setMode(support::TcpGate::Mode::Open);
+    fleet.server.gate->setMode(support::TcpGate::Mode::Open);
     Recorder again;
     QVERIFY(again.start(options));
-    QTRY_VERIFY_WITH_TIMEOUT(serverPackets(server.database.uri(), 1).size() > sentBefore, Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(fleet.packetsOnServer() > sentBefore, Patience);
     again.signal(SIGTERM);
     QVERIFY(again.process.waitForFinished(10000));
     QCOMPARE(again.process.exitCode(), 0);
-    sim.process().terminate();
-    QVERIFY(sim.process().waitForFinished(5000));
-    const QStringList faults = onceEach(sentPackets(sentLog), serverPackets(server.database.uri(), 1));
+    const QStringList faults = fleet.stopAndCompare();
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
 }
 

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -114,6 +115,41 @@ void checkAxisLabels(const TrendChart &chart, const std::map<QString, std::vecto
         QVERIFY2(texts.size() >= 2, qPrintable(side + QStringLiteral(": ") + texts.join(QLatin1Char(' '))));
     }
 }
+
+using Values = std::map<QString, double>;
+
+// Thirty readings of unit 0001 ten seconds apart, the last ten seconds ago,
+// written into a new file at path: each reading's values by its number.
+void writeFiveMinutes(const QString &path, const std::function<Values(int)> &values)
+{
+    const qint64 start = QDateTime::currentMSecsSinceEpoch() - 300 * 1000;
+    history::Batch batch;
+    for (int i = 0; i < 30; ++i)
+        batch.readings.push_back(row("0001", start + i * 10000, values(i)));
+    HistoryStore store;
+    QVERIFY(store.open(path, HistoryStore::Access::ReadWrite));
+    QVERIFY(store.write(batch));
+}
+
+// The trends window of unit 0001 on a file as it opens by default (no
+// place or split kept from before), its charts drawn and on screen.
+struct WindowOnFile
+{
+    UnitLink link{new FakeSocket};
+    std::unique_ptr<TrendsWindow> window;
+
+    void open(const QString &path)
+    {
+        QSettings().remove(QStringLiteral("trends/geometry"));
+        QSettings().remove(QStringLiteral("trends/split"));
+        link.stop();
+        window = std::make_unique<TrendsWindow>(link, TrendsOptions{path, {}, [] { return QStringLiteral("0001"); }, {}});
+        QSignalSpy updated(window.get(), &TrendsWindow::chartsUpdated);
+        window->present();
+        QVERIFY(updated.wait());
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+};
 
 } // namespace
 
@@ -679,32 +715,21 @@ void tst_TrendsWindow::labelsFitAtTheDefaultSize()
     // are as readable as the rest.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
-    const qint64 start = QDateTime::currentMSecsSinceEpoch() - 300 * 1000;
-    {
-        history::Batch batch;
-        for (int i = 0; i < 30; ++i) {
-            batch.readings.push_back(row("0001", start + i * 10000,
-                                         {{QStringLiteral("gas_units"), 800.0 + 30 * i},
-                                          {QStringLiteral("c1"), 9000},
-                                          {QStringLiteral("c2"), 1300},
-                                          {QStringLiteral("c3"), 650},
-                                          {QStringLiteral("hole_depth"), 10526.4 + 0.1 * i},
-                                          {QStringLiteral("lag_depth"), 10495.8 + 0.25 * i},
-                                          {QStringLiteral("bit_depth"), 10517.5},
-                                          {QStringLiteral("rop_ft_hr"), 35.0 + 4 * i}}));
-        }
-        HistoryStore store;
-        QVERIFY(store.open(path, HistoryStore::Access::ReadWrite));
-        QVERIFY(store.write(batch));
-    }
-    QSettings().remove(QStringLiteral("trends/geometry"));
-    UnitLink link(new FakeSocket);
-    link.stop();
-    TrendsWindow window(link, {path, {}, [] { return QStringLiteral("0001"); }});
-    QSignalSpy updated(&window, &TrendsWindow::chartsUpdated);
-    window.present();
-    QVERIFY(updated.wait());
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    writeFiveMinutes(path, [](int i) -> Values {
+        return {{QStringLiteral("gas_units"), 800.0 + 30 * i},
+                {QStringLiteral("c1"), 9000},
+                {QStringLiteral("c2"), 1300},
+                {QStringLiteral("c3"), 650},
+                {QStringLiteral("hole_depth"), 10526.4 + 0.1 * i},
+                {QStringLiteral("lag_depth"), 10495.8 + 0.25 * i},
+                {QStringLiteral("bit_depth"), 10517.5},
+                {QStringLiteral("rop_ft_hr"), 35.0 + 4 * i}};
+    });
+    WindowOnFile opened;
+    opened.open(path);
+    if (QTest::currentTestFailed())
+        return;
+    TrendsWindow &window = *opened.window;
     QCoreApplication::processEvents();
     const QStringList titles = {QStringLiteral("Gas units"), QStringLiteral("ppm"),        QStringLiteral("Wh %, Bh, Ch"),
                                 QStringLiteral("Depth (ft)"), QStringLiteral("ROP (ft/hr)"), QStringLiteral("Lag depth (ft)")};
@@ -728,34 +753,22 @@ void tst_TrendsWindow::readingsInWordsFit()
     // column and under the cursor.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
-    const qint64 start = QDateTime::currentMSecsSinceEpoch() - 300 * 1000;
-    {
-        history::Batch batch;
-        for (int i = 0; i < 30; ++i) {
-            batch.readings.push_back(row("0001", start + i * 10000,
-                                         {{QStringLiteral("gas_units"), 800.0 + 30 * i},
-                                          {QStringLiteral("c1"), 10000},
-                                          {QStringLiteral("c2"), 100},
-                                          {QStringLiteral("c3"), 200},
-                                          {QStringLiteral("ic4"), 200},
-                                          {QStringLiteral("nc4"), 200},
-                                          {QStringLiteral("ic5"), 400},
-                                          {QStringLiteral("nc5"), 400},
-                                          {QStringLiteral("lag_depth"), 10495.8 + 0.25 * i}}));
-        }
-        HistoryStore store;
-        QVERIFY(store.open(path, HistoryStore::Access::ReadWrite));
-        QVERIFY(store.write(batch));
-    }
-    QSettings().remove(QStringLiteral("trends/geometry"));
-    QSettings().remove(QStringLiteral("trends/split"));
-    UnitLink link(new FakeSocket);
-    link.stop();
-    TrendsWindow window(link, {path, {}, [] { return QStringLiteral("0001"); }});
-    QSignalSpy updated(&window, &TrendsWindow::chartsUpdated);
-    window.present();
-    QVERIFY(updated.wait());
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    writeFiveMinutes(path, [](int i) -> Values {
+        return {{QStringLiteral("gas_units"), 800.0 + 30 * i},
+                {QStringLiteral("c1"), 10000},
+                {QStringLiteral("c2"), 100},
+                {QStringLiteral("c3"), 200},
+                {QStringLiteral("ic4"), 200},
+                {QStringLiteral("nc4"), 200},
+                {QStringLiteral("ic5"), 400},
+                {QStringLiteral("nc5"), 400},
+                {QStringLiteral("lag_depth"), 10495.8 + 0.25 * i}};
+    });
+    WindowOnFile opened;
+    opened.open(path);
+    if (QTest::currentTestFailed())
+        return;
+    TrendsWindow &window = *opened.window;
     // The cursor on the readings, at the right of the hour shown.
     const TrendChart *gas = window.chart("cht_gas");
     const QLabel *cursor = window.findChild<QLabel *>(QStringLiteral("lbl_cursor_reading"));
