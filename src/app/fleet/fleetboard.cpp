@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSet>
 #include <QStaticText>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -113,6 +114,13 @@ public:
                                         [this](const TileFace &f) { return f.unit == m_current; });
         if (found == m_faces.end())
             m_current = m_faces.empty() ? QString() : m_faces.front().unit;
+        // The lines of units no longer shown go.
+        if (m_metrics && m_metrics->lines.size() > qsizetype(m_faces.size())) {
+            QSet<QString> shown;
+            for (const TileFace &face : m_faces)
+                shown.insert(face.unit);
+            m_metrics->lines.removeIf([&shown](const auto &line) { return !shown.contains(line.key()); });
+        }
         if (fit(m_viewport))
             return;
         // The same places: only the tiles whose face changed, and those
@@ -291,6 +299,16 @@ private:
         QFont font;
         QSizeF size;
     };
+    struct Line
+    {
+        std::vector<board::SparkPoint> points;
+        qint64 endMs = 0;
+        double high = 0.0;
+        double veryHighAbove = 0.0;
+        QPixmap picture;
+    };
+    // Room around a line's picture for the pen's width.
+    static constexpr int LineMargin = 3;
     struct Metrics
     {
         Metrics(const QFont &base, const QSize &tile)
@@ -320,6 +338,8 @@ private:
         // By the level (-1 for none).
         QHash<int, QPixmap> grounds;
         QHash<int, QPixmap> badges;
+        // By the unit: its line of the hour but the latest half minute.
+        QHash<QString, Line> lines;
         // Each role's texts in two generations: once the fresh one holds
         // MaxFresh it becomes the older and the older goes, a text used
         // meanwhile coming back into the fresh one. The texts in sight
@@ -523,18 +543,48 @@ private:
             double high = std::max(2000.0, veryHighAbove * 8 / 7);
             for (const board::SparkPoint &p : face.spark)
                 high = std::max(high, p.gas);
-            QPolygonF points;
-            points.reserve(qsizetype(face.spark.size()));
-            for (const board::SparkPoint &p : face.spark) {
-                points << QPointF(line.left() + line.width() * double(p.timeMs - start) / board::SparkSpanMs,
-                                  line.bottom() - line.height() * std::clamp(p.gas / high, 0.0, 1.0));
+            const auto place = [&line, start, high](const board::SparkPoint &p) {
+                return QPointF(line.left() + line.width() * double(p.timeMs - start) / board::SparkSpanMs,
+                               line.bottom() - line.height() * std::clamp(p.gas / high, 0.0, 1.0));
+            };
+            const QPen pen(QColor(230, 230, 230), std::max(1.5, h / 90.0));
+            // The line up to the latest half minute is kept as drawn, and
+            // drawn again only once a half minute begins or the scale
+            // moves; the latest half minute's peak rises with the readings
+            // and its part is drawn each time. A line wider than a pixel
+            // is costly to draw, and 200 of them each second were most of
+            // the board's drawing.
+            Line &kept = m.lines[face.unit];
+            const std::size_t before = face.spark.size() - 1;
+            if (kept.picture.isNull() || kept.endMs != end || kept.high != high
+                || kept.veryHighAbove != veryHighAbove || kept.points.size() != before
+                || !std::equal(kept.points.begin(), kept.points.end(), face.spark.begin())) {
+                kept.points.assign(face.spark.begin(), face.spark.begin() + std::ptrdiff_t(before));
+                kept.endMs = end;
+                kept.high = high;
+                kept.veryHighAbove = veryHighAbove;
+                const QRect room = line.adjusted(-LineMargin, -LineMargin, LineMargin, LineMargin);
+                kept.picture = blank(room.size());
+                QPainter on(&kept.picture);
+                on.setRenderHint(QPainter::Antialiasing);
+                on.translate(-room.topLeft());
+                on.setPen(QPen(QColor(140, 140, 140), 1, Qt::DotLine));
+                const double veryHigh = line.bottom() - line.height() * veryHighAbove / high;
+                on.drawLine(QPointF(line.left(), veryHigh), QPointF(line.right(), veryHigh));
+                if (kept.points.size() > 1) {
+                    QPolygonF points;
+                    points.reserve(qsizetype(kept.points.size()));
+                    for (const board::SparkPoint &p : kept.points)
+                        points << place(p);
+                    on.setPen(pen);
+                    on.setBrush(Qt::NoBrush);
+                    on.drawPolyline(points);
+                }
             }
-            painter.setPen(QPen(QColor(140, 140, 140), 1, Qt::DotLine));
-            const double veryHigh = line.bottom() - line.height() * veryHighAbove / high;
-            painter.drawLine(QPointF(line.left(), veryHigh), QPointF(line.right(), veryHigh));
-            painter.setPen(QPen(QColor(230, 230, 230), std::max(1.5, h / 90.0)));
-            painter.setBrush(Qt::NoBrush);
-            painter.drawPolyline(points);
+            // Kept in the tile's place: its box moves with the tile.
+            painter.drawPixmap(line.topLeft() - QPoint(LineMargin, LineMargin), kept.picture);
+            painter.setPen(pen);
+            painter.drawLine(place(face.spark[before - 1]), place(face.spark[before]));
         }
         painter.restore();
     }
