@@ -23,8 +23,10 @@ class QThread;
 // history, a stop) is dropped. It reads each unit's latest reading when it
 // starts, so that every tile shows its unit at once, then the hour's peaks
 // a few units at a time, and then only the units the history's news names,
-// and of those only what came since: never a query per unit per second. A file is opened afresh for every read, so that one the recorder
-// moved aside and started again is followed; a history that cannot be read
+// and of those only what came since, through one statement kept prepared:
+// never a query per unit per second. A file's connection is kept while its
+// name stands for the file opened, so that one the recorder moved aside and
+// started again is followed; a history that cannot be read
 // (no file so far, a server away) is tried again every few seconds, and
 // problem() says why meanwhile.
 class FleetBoardModel : public QObject
