@@ -1,9 +1,11 @@
+#include <atomic>
 #include <memory>
 
 #include <QBuffer>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSqlError>
@@ -19,6 +21,7 @@
 #include "history/historysource.h"
 #include "history/historystore.h"
 #include "history/historywriter.h"
+#include "history/readerthread.h"
 #include "history/sqldialect.h"
 #include "support/historysupport.h"
 
@@ -52,6 +55,7 @@ private slots:
     void sourceIsRememberedWithoutPassword_data();
     void sourceIsRememberedWithoutPassword();
     void probeNeverHoldsTheCaller();
+    void programEndWaitsForItsReaders();
     void engines_data();
     void roundTrip_data() { engines_data(); }
     void roundTrip();
@@ -253,6 +257,27 @@ void tst_SharedStore::probeNeverHoldsTheCaller()
     probe.probe(reached);
     QVERIFY(answered.wait(10000));
     QCOMPARE(answered.last().at(1).toString(), QString());
+}
+
+void tst_SharedStore::programEndWaitsForItsReaders()
+{
+    // The windows never wait for their readers; the program's end does, so
+    // that none is still closing its connection while the database layer
+    // goes. One that does not end in time is left, and said to be.
+    QSemaphore go;
+    std::atomic_bool gone{false};
+    auto *work = new QObject;
+    connect(work, &QObject::destroyed, [&gone] { gone = true; });
+    readerthread::start(work, QStringLiteral("held reader"));
+    QMetaObject::invokeMethod(work, [work, &go] {
+        go.acquire();
+        work->thread()->quit();
+    });
+    QVERIFY(!readerthread::waitForAll(QDeadlineTimer(50)));
+    QVERIFY(!gone);
+    go.release();
+    QVERIFY(readerthread::waitForAll(QDeadlineTimer(10000)));
+    QVERIFY(gone);
 }
 
 void tst_SharedStore::engines_data()

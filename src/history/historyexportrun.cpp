@@ -4,6 +4,7 @@
 #include <QThread>
 
 #include "history/historystore.h"
+#include "history/readerthread.h"
 #include "history/sqldialect.h"
 #include "rules/files/safefile.h"
 
@@ -194,23 +195,13 @@ HistoryExportRun::~HistoryExportRun()
     cancel();
 }
 
-void HistoryExportRun::launch(QObject *work)
-{
-    auto *thread = new QThread;
-    thread->setObjectName(QStringLiteral("history export"));
-    work->moveToThread(thread);
-    connect(thread, &QThread::finished, work, &QObject::deleteLater);
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start();
-}
-
 void HistoryExportRun::listUnits()
 {
     auto *work = new UnitsWork(m_address, m_localPath);
     // Queued: taken on this object's thread, and by nobody once it has gone.
     connect(work, &UnitsWork::listed, this, &HistoryExportRun::unitsListed, Qt::QueuedConnection);
     connect(work, &UnitsWork::listed, work, [work] { work->thread()->quit(); }, Qt::DirectConnection);
-    launch(work);
+    readerthread::start(work, QStringLiteral("history export"));
     QMetaObject::invokeMethod(work, &UnitsWork::run, Qt::QueuedConnection);
 }
 
@@ -239,7 +230,7 @@ void HistoryExportRun::start(const HistoryExportJob &job)
         },
         Qt::QueuedConnection);
     connect(work, &ExportWork::ended, work, [work] { work->thread()->quit(); }, Qt::DirectConnection);
-    launch(work);
+    readerthread::start(work, QStringLiteral("history export"));
     QMetaObject::invokeMethod(work, &ExportWork::run, Qt::QueuedConnection);
 }
 

@@ -67,8 +67,6 @@ signals:
     void finished(bool written, const QByteArray &line, const QString &shown, const QString &note);
 
 private:
-    void launch(QObject *work);
-
     QString m_address;
     QString m_localPath;
     std::shared_ptr<std::atomic_bool> m_cancelled;  // of the export under way

@@ -3,6 +3,7 @@
 #include <QThread>
 
 #include "history/historystore.h"
+#include "history/readerthread.h"
 
 namespace {
 
@@ -55,17 +56,13 @@ void HistoryProbe::start()
 {
     m_busy = true;
     m_nextAsked = false;
-    auto *thread = new QThread;
     auto *run = new ProbeRun(m_next);
-    run->moveToThread(thread);
-    connect(thread, &QThread::started, run, &ProbeRun::run);
     // Queued: the answer is taken on this object's thread, and a probe gone
     // meanwhile takes none.
     connect(run, &ProbeRun::done, this, &HistoryProbe::done, Qt::QueuedConnection);
-    connect(run, &ProbeRun::done, thread, &QThread::quit);
-    connect(thread, &QThread::finished, run, &QObject::deleteLater);
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start();
+    connect(run, &ProbeRun::done, run, [run] { run->thread()->quit(); }, Qt::DirectConnection);
+    readerthread::start(run, QStringLiteral("history probe"));
+    QMetaObject::invokeMethod(run, &ProbeRun::run, Qt::QueuedConnection);
 }
 
 void HistoryProbe::done(const QString &address, const QString &failure)

@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "history/readerthread.h"
 #include "history/sqldialect.h"
 #include "history/trendsource.h"
 #include "rules/trends/trendview.h"
@@ -187,11 +188,8 @@ TrendsLoader::TrendsLoader(QString address, QString localPath, QObject *parent)
     : QObject(parent)
     , m_address(std::move(address))
     , m_localPath(std::move(localPath))
-    , m_thread(new QThread)
     , m_reader(new TrendsReader)
 {
-    m_thread->setObjectName(QStringLiteral("trends reader"));
-    m_reader->moveToThread(m_thread);
     connect(m_reader, &TrendsReader::answered, this,
             [this](quint64 generation, const TrendsReader::Answer &run) {
                 if (generation == m_generation)
@@ -200,9 +198,7 @@ TrendsLoader::TrendsLoader(QString address, QString localPath, QObject *parent)
             Qt::QueuedConnection);
     // The thread and its reader go once the slice or the connect under way
     // ends: the loader never waits for them.
-    connect(m_thread, &QThread::finished, m_reader, &QObject::deleteLater);
-    connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
-    m_thread->start();
+    m_thread = readerthread::start(m_reader, QStringLiteral("trends reader"));
 }
 
 TrendsLoader::~TrendsLoader()

@@ -12,6 +12,7 @@
 
 #include "history/historyrows.h"
 #include "history/historystore.h"
+#include "history/readerthread.h"
 #include "history/sqldialect.h"
 #include "history/trendsource.h"
 #include "report/stripdrawing.h"
@@ -549,9 +550,6 @@ bool TourReportRun::start(const QString &unit, qint64 fromMs, qint64 toMs, const
         return false;
     m_running = true;
     auto *work = new TourReportWork(m_address, m_localPath, unit, fromMs, toMs, settings, byTime);
-    auto *thread = new QThread;
-    thread->setObjectName(QStringLiteral("tour report"));
-    work->moveToThread(thread);
     // Queued: taken on this object's thread, and by nobody once it has gone.
     connect(work, &TourReportWork::done, this,
             [this](const std::shared_ptr<const TourReportRead> &answer) {
@@ -560,9 +558,7 @@ bool TourReportRun::start(const QString &unit, qint64 fromMs, qint64 toMs, const
             },
             Qt::QueuedConnection);
     connect(work, &TourReportWork::done, work, [work] { work->thread()->quit(); }, Qt::DirectConnection);
-    connect(thread, &QThread::finished, work, &QObject::deleteLater);
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start();
+    readerthread::start(work, QStringLiteral("tour report"));
     QMetaObject::invokeMethod(work, &TourReportWork::run, Qt::QueuedConnection);
     return true;
 }
