@@ -44,14 +44,8 @@ run_row() {
     local units=${1%x*} rate=${1#*x} dir=$results/$1
     mkdir -p "$dir"
     log "$units units at $rate packets/s for $seconds s"
-    "${prio[@]}" "$bin/unit-sim" --units "$units" --port 0 --rate "$rate" --write-lookup "$dir/lookup.txt" \
-        --sent-log "$dir/sent.log" 2>"$dir/unit-sim.log" &
-    local sim_pid=$!
-    started+=("$sim_pid")
-    wait_line "$dir/unit-sim.log" "units listening" 300
-    "${prio[@]}" "$bin/rtrecorder" --lookup "$dir/lookup.txt" --db "$dir/history.sqlite3" 2>"$dir/rtrecorder.log" &
-    local rec_pid=$!
-    started+=("$rec_pid")
+    bench_start_fleet "$dir" "$units" "$rate" --db "$dir/history.sqlite3"
+    local rec_pid=$fleet_rec_pid
     local start_ns
     start_ns=$(now_ns)
     "$bin/bench_fleet" watch --db "$dir/history.sqlite3" --sent-log "$dir/sent.log" --seconds "$seconds" \
@@ -67,15 +61,9 @@ run_row() {
     local ticks end_ns
     ticks=$(cpu_ticks "$rec_pid")
     end_ns=$(now_ns)
-    kill -TERM "$rec_pid"
-    local stop_start
-    stop_start=$(now_ns)
-    wait "$rec_pid" || { echo "rtrecorder ended with $?" >&2; }
-    local stopped_ms=$(( ($(now_ns) - stop_start) / 1000000 ))
-    kill -TERM "$sim_pid"
-    wait "$sim_pid" || true
+    bench_stop_fleet
     wait "$watch_pid" || true
-    awk -v t="$ticks" -v hz="$(getconf CLK_TCK)" -v ns="$((end_ns - start_ns))" -v stop="$stopped_ms" \
+    awk -v t="$ticks" -v hz="$(getconf CLK_TCK)" -v ns="$((end_ns - start_ns))" -v stop="$fleet_stop_ms" \
         'BEGIN {printf "cpu %.2f\nstop_ms %d\n", 100 * t / hz / (ns / 1e9), stop}' >"$dir/cpu.txt"
     "$bin/bench_fleet" count --db "$dir/history.sqlite3" --sent-log "$dir/sent.log" >"$dir/count.txt"
     rm -f "$dir"/history.sqlite3*

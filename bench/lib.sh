@@ -220,6 +220,42 @@ start_sim() {
     sim_port=$(sed -n '1s/.*://p' "$logfile")
 }
 
+# bench_start_fleet DIR UNITS RATE RECORDER-OPTION...: a unit-sim of UNITS
+# units, RATE packets a second each, on free ports, writing its lookup table
+# to DIR/lookup.txt and each packet it sends to DIR/sent.log; once it
+# listens, one rtrecorder of that table with the options given (where it
+# records). Logs in DIR/unit-sim.log and DIR/rtrecorder.log; sets
+# fleet_sim_pid and fleet_rec_pid. Not in a subshell.
+fleet_sim_pid=""
+fleet_rec_pid=""
+bench_start_fleet() {
+    local dir=$1 units=$2 rate=$3
+    shift 3
+    "${prio[@]}" "$bin/unit-sim" --units "$units" --port 0 --rate "$rate" --write-lookup "$dir/lookup.txt" \
+        --sent-log "$dir/sent.log" 2>"$dir/unit-sim.log" &
+    fleet_sim_pid=$!
+    started+=("$fleet_sim_pid")
+    wait_line "$dir/unit-sim.log" "units listening" 300 \
+        || { echo "unit-sim did not start (see $dir/unit-sim.log)" >&2; exit 1; }
+    "${prio[@]}" "$bin/rtrecorder" --lookup "$dir/lookup.txt" "$@" 2>"$dir/rtrecorder.log" &
+    fleet_rec_pid=$!
+    started+=("$fleet_rec_pid")
+}
+
+# bench_stop_fleet: SIGTERM to the recorder, then to the simulator, each
+# waited for; sets fleet_stop_ms, the recorder's time from the signal to
+# its exit.
+fleet_stop_ms=""
+bench_stop_fleet() {
+    local stop_start
+    stop_start=$(now_ns)
+    kill -TERM "$fleet_rec_pid"
+    wait "$fleet_rec_pid" || echo "rtrecorder ended with $?" >&2
+    fleet_stop_ms=$(( ($(now_ns) - stop_start) / 1000000 ))
+    kill -TERM "$fleet_sim_pid"
+    wait "$fleet_sim_pid" || true
+}
+
 # A folder with a viewer and its two files (from the given bin folder), the
 # lookup table pointing unit 0001 at the given port.
 viewer_dir() {

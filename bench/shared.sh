@@ -99,17 +99,11 @@ run_row() {
     uri=$(uri_of "$row")
     "$bin/rthistory" migrate --db "$uri" >/dev/null
     log "$row: $units units at $rate packets/s for $seconds s into $uri"
-    "${prio[@]}" "$bin/unit-sim" --units "$units" --port 0 --rate "$rate" --write-lookup "$dir/lookup.txt" \
-        --sent-log "$dir/sent.log" 2>"$dir/unit-sim.log" &
-    local sim_pid=$!
-    started+=("$sim_pid")
-    wait_line "$dir/unit-sim.log" "units listening" 300
+    # The server idles while the simulator starts.
     local server_before start_ns
     server_before=$(server_ticks)
-    "${prio[@]}" "$bin/rtrecorder" --lookup "$dir/lookup.txt" --db "$uri" --spool "$dir/spool.sqlite3" \
-        2>"$dir/rtrecorder.log" &
-    local rec_pid=$!
-    started+=("$rec_pid")
+    bench_start_fleet "$dir" "$units" "$rate" --db "$uri" --spool "$dir/spool.sqlite3"
+    local rec_pid=$fleet_rec_pid
     start_ns=$(now_ns)
     if [ "$row" = flow ]; then
         "$bin/bench_fleet" watch --db "$uri" --sent-log "$dir/sent.log" --seconds "$seconds" >"$dir/latency.txt" &
@@ -137,17 +131,10 @@ run_row() {
     ticks=$(cpu_ticks "$rec_pid")
     server_after=$(server_ticks)
     end_ns=$(now_ns)
-    kill -TERM "$rec_pid"
-    local stop_start
-    stop_start=$(now_ns)
-    wait "$rec_pid" || { echo "rtrecorder ended with $?" >&2; }
-    local stopped_ms
-    stopped_ms=$(ms_since "$stop_start")
-    kill -TERM "$sim_pid"
-    wait "$sim_pid" || true
+    bench_stop_fleet
     [ "$row" = flow ] && { wait "$watch_pid" || true; }
     awk -v t="$ticks" -v s="$((server_after - server_before))" -v hz="$(getconf CLK_TCK)" \
-        -v ns="$((end_ns - start_ns))" -v stop="$stopped_ms" \
+        -v ns="$((end_ns - start_ns))" -v stop="$fleet_stop_ms" \
         'BEGIN {printf "recorder_cpu %.2f\nserver_cpu %.2f\nstop_ms %d\n", 100 * t / hz / (ns / 1e9), 100 * s / hz / (ns / 1e9), stop}' \
         >"$dir/cpu.txt"
     "$bin/bench_fleet" count --db "$uri" --sent-log "$dir/sent.log" >"$dir/count.txt"
