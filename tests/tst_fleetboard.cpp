@@ -129,6 +129,8 @@ history::Batch fiftyUnits(qint64 now)
         else
             batch.events.push_back({now - 700'000, unit, QStringLiteral("connected"), QStringLiteral("connected")});
     }
+    // A viewer's report line before any unit was chosen: no unit.
+    batch.events.push_back({now - 3000, QString(), QStringLiteral("report"), QStringLiteral("[a line]")});
     return batch;
 }
 
@@ -395,6 +397,7 @@ void FleetBoardTest::boardFollowsTheHistoryByItsNews()
     history::Batch more;
     more.readings.push_back(readingRow(QStringLiteral("0045"), now + 1000, 2100.0));
     more.readings.push_back(readingRow(QStringLiteral("0012"), now + 1000, 1600.0, 5.0));
+    more.events.push_back({now + 1000, QString(), QStringLiteral("report"), QStringLiteral("[a line]")});
     QVERIFY(write(path, std::move(more)));
     QTRY_COMPARE(board.shownUnits().value(0), QStringLiteral("0045"));
     QCOMPARE(changed.size(), 1);

@@ -87,9 +87,10 @@ public:
     }
 
     // Reads the units named from where their tiles stand.
-    void refresh(const QStringList &units)
+    void refresh(QStringList units)
     {
-        if (m_address.isEmpty() || m_retry->isActive() || !reopen())
+        units.removeAll(QString());
+        if (units.isEmpty() || m_address.isEmpty() || m_retry->isActive() || !reopen())
             return;
         // A unit new to the board starts from its latest reading.
         Latest latest;
@@ -120,6 +121,9 @@ private:
         if (!latest)
             return fail(latest.reason());
         QStringList names = latest->keys();
+        // The viewer records its report lines before any unit is chosen
+        // under no unit: no tile, and no alarm of a unit that is none.
+        names.removeAll(QString());
         names.sort();
         readUnits(names, *latest, true);
     }
