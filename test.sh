@@ -31,7 +31,14 @@ ensure_deps
 [ "$quick" = 1 ] || ensure_fuzz_deps
 
 source scripts/pgtest.sh
-trap pg_test_stop EXIT
+# A build started beside a stage runs in a process group of its own, ended
+# with everything it started if the run stops before it is done.
+asan_build_pid=
+stop_everything() {
+    [ -z "$asan_build_pid" ] || kill -- -"$asan_build_pid" 2>/dev/null || true
+    pg_test_stop
+}
+trap stop_everything EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 pg_test_start
@@ -67,13 +74,23 @@ finish_suite() {
         exit "$status"
     fi
 }
-quiet_build() {
-    local dir=$1 status=0
-    shift
-    nice -n 15 cmake --build "$dir" -j"$jobs" "$@" >"$dir/build.log" 2>&1 || status=$?
+# The sanitizer build, at a low priority, its output kept in a file. It
+# gets a process group of its own (job control for that one command), not
+# a session: the kernel schedules each session as a group of its own, where
+# the lower priority would count only against itself.
+start_asan_build() {
+    set -m
+    nice -n 15 cmake --build build-asan -j"$jobs" >build-asan/build.log 2>&1 &
+    asan_build_pid=$!
+    set +m
+}
+finish_asan_build() {
+    local status=0
+    wait "$asan_build_pid" || status=$?
+    asan_build_pid=
     if [ "$status" -ne 0 ]; then
-        tail -40 "$dir/build.log"
-        echo "==> the build in $dir failed" >&2
+        tail -40 build-asan/build.log
+        echo "==> the build in build-asan failed" >&2
         exit "$status"
     fi
 }
@@ -86,11 +103,26 @@ quiet_build() {
 # suite and the package check take code optimised at -O1, which compiles in
 # less time than -O2 and is fortified alike; the benchmarks build at -O2 in
 # a folder of their own.
-stage "build"
+build_stage="build"
+[ "$quick" = 1 ] || build_stage="build, and the sanitizer build beside it"
+stage "$build_stage"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O1 -DNDEBUG" -DRTVIEWER_BENCH=OFF \
     -DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=16
+if [ "$quick" = 0 ]; then
+    # The sanitizer build starts now at a low priority: it takes what the
+    # build leaves of the two cores (while it links, or waits on one unit
+    # that the rest of a library needs), and goes on beside the suite. The
+    # sanitizers need no optimisation to find what they find, and a report
+    # names its functions from the symbols alone (build-asan with -g1 adds
+    # the lines, at a tenth more compile); the simulator is the one this
+    # build makes.
+    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g0" \
+        -DRTVIEWER_SANITIZE=ON -DRTVIEWER_BENCH=OFF -DRTVIEWER_UNIT_SIM="$PWD/build/bin/unit-sim" \
+        -DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=16 >/dev/null
+    start_asan_build
+fi
 cmake --build build -j"$jobs"
-stage_done "build"
+stage_done "$build_stage"
 
 if [ "$quick" = 1 ]; then
     stage "tests"
@@ -113,13 +145,7 @@ start_suite build
 # needs a core for a few seconds, and the tests only wait on its files.
 nice -n 15 scripts/check-package.sh build >build/package-check.log 2>&1 &
 package_pid=$!
-# The sanitizers need no optimisation to find what they find, and a report
-# names its functions from the symbols alone (build-asan with -g1 adds the
-# lines, at a tenth more compile); the simulator is the one just built.
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g0" \
-    -DRTVIEWER_SANITIZE=ON -DRTVIEWER_BENCH=OFF -DRTVIEWER_UNIT_SIM="$PWD/build/bin/unit-sim" \
-    -DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=16 >/dev/null
-quiet_build build-asan
+finish_asan_build
 finish_suite build
 stage_done "tests, and the sanitizer build and the package check beside them"
 
