@@ -92,7 +92,7 @@ void writeReadings(const QString &address, const QStringList &units, HistoryStor
     QVERIFY2(opened, qPrintable(opened ? QString() : opened.reason().text));
     history::Batch batch;
     for (const QString &unit : units)
-        batch.readings.push_back({QDateTime::currentMSecsSinceEpoch() - 1000 * (batch.readings.size() + 1), unit,
+        batch.readings.push_back({QDateTime::currentMSecsSinceEpoch() - 1000 * qint64(batch.readings.size() + 1), unit,
                                   "*" + unit.toLatin1() + ",", {}});
     QVERIFY(store.write(batch));
 }
@@ -259,7 +259,7 @@ void tst_HistoryRoundTrip::exportDialogSaysWhatWentWrong()
         QVERIFY(store.open(database, HistoryStore::Access::ReadWrite));
         history::Batch batch;
         for (const QByteArray &packet : packets)
-            batch.readings.push_back({1000 + batch.readings.size(), QStringLiteral("0001"), packet, {}});
+            batch.readings.push_back({1000 + qint64(batch.readings.size()), QStringLiteral("0001"), packet, {}});
         QVERIFY(store.write(batch));
     }
     const QString target = file == QStringLiteral("HISTORY") ? database : dir.filePath(file);
