@@ -144,6 +144,22 @@ HistoryError failureOf(sqldialect::Engine engine, const QString &what, const QSt
     return {kind, QStringLiteral("%1 %2: %3").arg(what, QDir::toNativeSeparators(path), reason)};
 }
 
+// The places in a reading row's values of the numeric columns named, each
+// name added to the select list in that order; an unknown name is refused
+// before any statement is made.
+HistoryResult<std::vector<std::size_t>> numericPlaces(const QStringList &columns, QString &select)
+{
+    std::vector<std::size_t> places;
+    for (const QString &name : columns) {
+        const history::NumericColumn *column = history::numericColumn(name);
+        if (!column)
+            return failure(HistoryError{sqldialect::Failure::Other, QStringLiteral("no column %1 in the history").arg(name)});
+        places.push_back(static_cast<std::size_t>(column - history::numericColumns().data()));
+        select += QStringLiteral(", ") + QLatin1String(column->name);
+    }
+    return places;
+}
+
 } // namespace
 
 HistoryStore::HistoryStore()
@@ -817,15 +833,11 @@ HistoryResult<QHash<QString, QPair<qint64, qint64>>> HistoryStore::latestByUnit(
 HistoryResult<void> HistoryStore::eachReading(const HistoryRange &range, const QStringList &columns,
                                               const std::function<void(const history::ReadingRow &)> &take)
 {
-    std::vector<std::size_t> places;
     QString select = QStringLiteral("time_ms");
-    for (const QString &name : columns) {
-        const history::NumericColumn *column = history::numericColumn(name);
-        if (!column)
-            return failure(HistoryError{sqldialect::Failure::Other, QStringLiteral("no column %1 in the history").arg(name)});
-        places.push_back(static_cast<std::size_t>(column - history::numericColumns().data()));
-        select += QStringLiteral(", ") + QLatin1String(column->name);
-    }
+    const HistoryResult<std::vector<std::size_t>> chosen = numericPlaces(columns, select);
+    if (!chosen)
+        return chosen.failed();
+    const std::vector<std::size_t> &places = *chosen;
     if (!m_eachReading || columns != m_eachColumns) {
         m_eachReading.reset();
         auto query = std::make_unique<QSqlQuery>(m_db);
@@ -895,20 +907,16 @@ HistoryResult<HistoryCursor<history::ReadingRow>> HistoryStore::readings(const H
                                                                           HistoryClock clock)
 {
     // Where each column read lands in a row's values.
-    std::vector<std::size_t> places;
     // A file read as it lies may be older than the serial and the unit's
     // clock: its readings have neither.
     QString select = m_schema >= 3 ? QStringLiteral("time_ms, serial, unit_time_ms")
                                    : QStringLiteral("time_ms, NULL, NULL");
     if (withPacket)
         select += QStringLiteral(", packet");
-    for (const QString &name : columns) {
-        const history::NumericColumn *column = history::numericColumn(name);
-        if (!column)
-            return failure(HistoryError{sqldialect::Failure::Other, QStringLiteral("no column %1 in the history").arg(name)});
-        places.push_back(static_cast<std::size_t>(column - history::numericColumns().data()));
-        select += QStringLiteral(", ") + QLatin1String(column->name);
-    }
+    const HistoryResult<std::vector<std::size_t>> chosen = numericPlaces(columns, select);
+    if (!chosen)
+        return chosen.failed();
+    const std::vector<std::size_t> places = *chosen;
     // In the order they were written where the times are equal, so that a
     // raw export gives back the stream as it came. By the unit's clock, a
     // file older than it has no reading with one: NULL matches no range.
