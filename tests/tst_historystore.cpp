@@ -130,6 +130,8 @@ private slots:
     void readsCutShortFail();
     void unitListCutShortFails();
     void migratesTheSecondSchema();
+    void serverSessionTunedAsItStarts_data();
+    void serverSessionTunedAsItStarts();
     void gasLevelsFromTheThirdSchema();
     void unitClock_data();
     void unitClock();
@@ -649,6 +651,51 @@ void tst_HistoryStore::overviewKeepsEveryPeak()
     const trends::ColumnExtremes &gas = grouped.channel(trends::GasUnits);
     QCOMPARE(gas.columnNear(Start + Spike * 1000.0)->high.y(), 4800.0);
     QCOMPARE(gas.columnNear(Start + Dip * 1000.0)->low.y(), 3.0);
+}
+
+void tst_HistoryStore::serverSessionTunedAsItStarts_data()
+{
+    QTest::addColumn<bool>("reader");
+    QTest::newRow("reader") << true;
+    QTest::newRow("writer") << false;
+}
+
+// A server's session is tuned by the settings sent with the connection
+// request, not by statements after it (a round trip each): the server
+// names the client as their source. A reader's cannot write, compiles
+// nothing to machine code and groups in memory.
+void tst_HistoryStore::serverSessionTunedAsItStarts()
+{
+    QFETCH(bool, reader);
+    support::ServerDatabase server;
+    if (!server.isValid())
+        QSKIP(qPrintable(server.skipReason()));
+    {
+        HistoryStore owner;
+        QVERIFY(owner.open(server.uri(), HistoryStore::Access::Migrate));
+    }
+    HistoryLimits limits;
+    limits.lockWaitMs = 2500;
+    HistoryStore store;
+    QVERIFY(store.open(server.uri(), reader ? HistoryStore::Access::ReadOnly : HistoryStore::Access::ReadWrite, limits));
+    QSqlQuery query(store.database());
+    QVERIFY(query.exec(QStringLiteral("SELECT name, setting, source FROM pg_settings WHERE name IN ('synchronous_commit',"
+                                      " 'lock_timeout', 'default_transaction_read_only', 'jit', 'work_mem')")));
+    QMap<QString, QPair<QString, QString>> settings;
+    while (query.next())
+        settings.insert(query.value(0).toString(), {query.value(1).toString(), query.value(2).toString()});
+    const QString client = QStringLiteral("client");
+    QCOMPARE(settings.value(QStringLiteral("synchronous_commit")), qMakePair(QStringLiteral("on"), client));
+    QCOMPARE(settings.value(QStringLiteral("lock_timeout")), qMakePair(QStringLiteral("2500"), client));
+    if (reader) {
+        QCOMPARE(settings.value(QStringLiteral("default_transaction_read_only")), qMakePair(QStringLiteral("on"), client));
+        QCOMPARE(settings.value(QStringLiteral("jit")), qMakePair(QStringLiteral("off"), client));
+        QCOMPARE(settings.value(QStringLiteral("work_mem")), qMakePair(QStringLiteral("32768"), client));
+        QVERIFY(!query.exec(QStringLiteral("CREATE TABLE written (n INTEGER)")));
+    } else {
+        QCOMPARE(settings.value(QStringLiteral("default_transaction_read_only")).first, QStringLiteral("off"));
+        QVERIFY(settings.value(QStringLiteral("work_mem")).second != client);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_HistoryStore)

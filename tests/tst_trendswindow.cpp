@@ -20,15 +20,18 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 
 #include "history/historystore.h"
 #include "history/sqldialect.h"
+#include "history/trendsloader.h"
 #include "link/unitlink.h"
 #include "support/fakesocket.h"
 #include "support/historysupport.h"
@@ -170,6 +173,7 @@ private slots:
     void drawsByTheUnitsClock();
     void readsTheChosenSourceOffItsThread();
     void serverOverviewThenEveryReading();
+    void serverConnectedAheadReadingsAfterTheOverview();
     void tourReportFromTheChosenSource();
     void opensWhereItFits_data();
     void opensWhereItFits();
@@ -177,6 +181,17 @@ private slots:
     void axisLabelsDifferAndFit();
     void labelsFitAtTheDefaultSize();
     void readingsInWordsFit();
+
+protected:
+    void customEvent(QEvent *event) override
+    {
+        if (event->type() == QEvent::User && m_painted)
+            m_painted();
+    }
+
+private:
+    // Called where a test's posted paint is handled.
+    std::function<void()> m_painted;
 };
 
 void tst_TrendsWindow::drawsTheHistoryThenFollowsTheLink()
@@ -621,6 +636,71 @@ void tst_TrendsWindow::serverOverviewThenEveryReading()
     QCOMPARE(highest, 4800.0);
     QVERIFY(joined(fromFile[{QStringLiteral("cht_gas"), GasUnits}]).size() < Count / 4);
     QCOMPARE(drawn(window), fromFile);
+}
+
+void tst_TrendsWindow::serverConnectedAheadReadingsAfterTheOverview()
+{
+    // The loader connects to a server as it is made, before it is asked to
+    // open, and its open takes that connection; a reading with an overview
+    // asks for the readings only once the events posted behind the
+    // overview (the window's paint of it) were handled.
+    support::ServerDatabase server;
+    if (!server.isValid())
+        QSKIP(qPrintable(server.skipReason()));
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    {
+        history::Batch batch;
+        for (int i = 0; i < 600; ++i)
+            batch.readings.push_back(row("0001", now - 3600 * 1000 + i * 6000, {{QStringLiteral("gas_units"), 900.0 + i}}));
+        HistoryStore store;
+        QVERIFY(store.open(server.uri(), HistoryStore::Access::Migrate));
+        QVERIFY(store.write(batch));
+    }
+    // The loader's session, seen from one of the test's own: its process
+    // and the statement it ran last.
+    HistoryStore watcher;
+    QVERIFY(watcher.open(server.uri(), HistoryStore::Access::ReadOnly));
+    auto loaderSession = [&watcher] {
+        QSqlQuery query(watcher.database());
+        query.exec(QStringLiteral("SELECT pid, query FROM pg_stat_activity"
+                                  " WHERE datname = current_database() AND pid <> pg_backend_pid()"));
+        return query.next() ? std::make_pair(query.value(0).toInt(), query.value(1).toString()) : std::make_pair(0, QString());
+    };
+
+    TrendsLoader loader(server.uri());
+    QTRY_VERIFY(loaderSession().first != 0);
+    const int ahead = loaderSession().first;
+    QSignalSpy opened(&loader, &TrendsLoader::opened);
+    loader.open(QStringLiteral("0001"), now - 24 * 3600 * 1000);
+    QVERIFY(opened.wait());
+    QVERIFY(loader.isOpen());
+    QCOMPARE(loaderSession().first, ahead);
+
+    // While the overview is taken and for a while after, the server is
+    // asked nothing more; the readings follow the posted paint.
+    QStringList order;
+    connect(&loader, &TrendsLoader::overviewRead, this, [&] {
+        order << QStringLiteral("overview");
+        const QString last = loaderSession().second;
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 300 && loaderSession().second == last)
+            QThread::msleep(10);
+        if (loaderSession().second != last)
+            order << QStringLiteral("readings asked before the paint");
+        QCoreApplication::postEvent(this, new QEvent(QEvent::User), Qt::LowEventPriority);
+    });
+    connect(&loader, &TrendsLoader::samplesRead, this, [&order] {
+        if (!order.contains(QStringLiteral("readings")))
+            order << QStringLiteral("readings");
+    });
+    m_painted = [&order] { order << QStringLiteral("painted"); };
+    const auto forget = qScopeGuard([this] { m_painted = nullptr; });
+    QSignalSpy finished(&loader, &TrendsLoader::finished);
+    loader.read(QStringLiteral("0001"), now - 24 * 3600 * 1000, now + 1, HistoryClock::Arrival, 24 * 3600 * 1000 / 700.0);
+    QVERIFY(finished.wait(10000));
+    QVERIFY(finished.at(0).at(0).value<Result<void>>());
+    QCOMPARE(order, QStringList({QStringLiteral("overview"), QStringLiteral("painted"), QStringLiteral("readings")}));
 }
 
 void tst_TrendsWindow::tourReportFromTheChosenSource()

@@ -181,6 +181,28 @@ QString connectOptions(const Address &address, bool readOnly, int lockWaitMs, bo
                     << QStringLiteral("keepalives=1") << QStringLiteral("keepalives_idle=%1").arg(probe)
                     << QStringLiteral("keepalives_interval=%1").arg(probe) << QStringLiteral("keepalives_count=2");
         }
+        // The session's settings travel with the connection request, so
+        // that the server applies them as it starts the session: one
+        // statement each after the connection was a round trip each (six,
+        // the last a scan of every setting the server has), before a
+        // viewer's first reading could start.
+        //
+        // A commit is acknowledged once it is on the server's disk: what a
+        // recorder forwards and then forgets must be there. A statement
+        // waiting on a lock (a migration under way) fails as busy rather
+        // than holding a window; a viewer's session cannot write at all.
+        QStringList settings = {QStringLiteral("synchronous_commit=on"), QStringLiteral("client_min_messages=warning"),
+                                QStringLiteral("lock_timeout=%1").arg(qMax(1, lockWaitMs))};
+        // A reader's statements are short and grouped: compiling one to
+        // machine code (which the server starts on a grouped statement
+        // over a day of readings it expects to be long) took longer than
+        // running it, and a day's columns are grouped in memory rather than
+        // sorted on disk. (The compiler's setting came with PostgreSQL 11;
+        // an older server refuses the connection, naming it.)
+        if (readOnly)
+            settings << QStringLiteral("default_transaction_read_only=on") << QStringLiteral("jit=off")
+                     << QStringLiteral("work_mem=32MB");
+        options << QStringLiteral("options='-c %1'").arg(settings.join(QStringLiteral(" -c ")));
         return options.join(QLatin1Char(';'));
     }
     QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(qMax(0, lockWaitMs));
@@ -210,36 +232,20 @@ bool cannotShareReads(Engine engine, const QSqlError &error)
 
 Result<void, QSqlError> readHeader(QSqlDatabase &db, Engine engine)
 {
-    return run(db, engine == Engine::Postgres ? QStringLiteral("SELECT 1") : QStringLiteral("PRAGMA schema_version"));
+    // The driver's own statements as it connected were a server's answer.
+    if (engine == Engine::Postgres)
+        return {};
+    return run(db, QStringLiteral("PRAGMA schema_version"));
 }
 
 Result<void, QSqlError> prepareSession(QSqlDatabase &db, Engine engine, bool readOnly, qint64 sizeLimitBytes,
                                        int lockWaitMs)
 {
-    if (engine == Engine::Postgres) {
-        // A commit is acknowledged once it is on the server's disk: what a
-        // recorder forwards and then forgets must be there. A statement
-        // waiting on a lock (a migration under way) fails as busy rather
-        // than holding a window; a viewer's session cannot write at all.
-        QStringList settings = {QStringLiteral("SET synchronous_commit = on"),
-                                QStringLiteral("SET client_min_messages = warning"),
-                                QStringLiteral("SET lock_timeout = %1").arg(qMax(1, lockWaitMs))};
-        // A reader's statements are short and grouped: compiling one to
-        // machine code (which the server starts on a grouped statement
-        // over a day of readings it expects to be long) took longer than
-        // running it, and a day's columns are grouped in memory rather than
-        // sorted on disk. One statement, one round trip; a server older
-        // than its compiler has no such setting, and is left without it.
-        if (readOnly)
-            settings << QStringLiteral("SET default_transaction_read_only = on")
-                     << QStringLiteral("SELECT set_config(name, CASE name WHEN 'jit' THEN 'off' ELSE '32MB' END, false)"
-                                       " FROM pg_settings WHERE name IN ('jit', 'work_mem')");
-        for (const QString &setting : settings) {
-            if (const Result<void, QSqlError> done = run(db, setting); !done)
-                return done;
-        }
+    // A server's session was tuned as it started (connectOptions), its
+    // wait for a lock too; a file's wait is the driver's option.
+    Q_UNUSED(lockWaitMs);
+    if (engine == Engine::Postgres)
         return {};
-    }
     // A file read is left as it lies: a reader changes nothing in it.
     if (readOnly)
         return {};

@@ -66,7 +66,9 @@ bool driverAvailable(Engine engine);
 // Options given to the driver before opening: for a file, how long a
 // statement waits for a lock another program holds before it fails as busy
 // (with asItLies the name is unchangingFileName()'s); for a server, the
-// address's own options and how long the connection may take.
+// address's own options, how long the connection may take and the
+// session's settings (prepareSession's), which the server applies as it
+// starts the session, without a statement of their own.
 // A server's connection may take connectSeconds (above 0; otherwise the
 // address's connect_timeout, or 10 s); with silenceSeconds above 0 a server
 // that stops answering in the middle of a statement (a link gone without a
@@ -85,17 +87,19 @@ QString unchangingFileName(const QString &path);
 bool cannotShareReads(Engine engine, const QSqlError &error);
 
 // Reads the file's header, so that a file that is not a database fails at
-// once; asks a server for nothing but an answer. Changes nothing.
+// once; a server answered the driver's own statements as it connected, and
+// is asked nothing more. Changes nothing.
 Result<void, QSqlError> readHeader(QSqlDatabase &db, Engine engine);
 
 // Tunes a connection. A file opened for writing, once known to be a
 // history: for a new file the page layout, then a write-ahead journal, a
 // full sync of every commit (a crash or a power cut loses at most the
 // transaction being written) and, when sizeLimitBytes is above 0, a ceiling
-// on the file size; a file read is left as it is. A server session: every
-// commit durable before it is acknowledged, how long a statement waits for
-// a lock, and a reader's transactions read-only. Fails with the engine's
-// error when it refuses.
+// on the file size; a file read is left as it is. A server session needs
+// nothing more: every commit durable before it is acknowledged, how long a
+// statement waits for a lock, and a reader's transactions read-only came
+// with the connection (connectOptions). Fails with the engine's error when
+// it refuses.
 Result<void, QSqlError> prepareSession(QSqlDatabase &db, Engine engine, bool readOnly, qint64 sizeLimitBytes,
                                        int lockWaitMs);
 

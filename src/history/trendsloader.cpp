@@ -4,7 +4,9 @@
 #include <functional>
 #include <memory>
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QEvent>
 #include <QFileInfo>
 #include <QThread>
 #include <QTimer>
@@ -20,6 +22,24 @@ namespace {
 
 // How far back each look for new events goes.
 constexpr qint64 EventsOverlapMs = 30 * 1000;
+
+// Posted to the loader behind the window's paint of an overview: the
+// readings of the generation it names may come now.
+class OverviewShownEvent : public QEvent
+{
+public:
+    static QEvent::Type kind()
+    {
+        static const auto registered = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return registered;
+    }
+    explicit OverviewShownEvent(quint64 generation)
+        : QEvent(kind())
+        , generation(generation)
+    {
+    }
+    const quint64 generation;
+};
 
 } // namespace
 
@@ -47,13 +67,22 @@ public:
         m_readings.reset();
     }
 
+    // Connects to a server while the window is still being made: the
+    // open() that follows takes the connection, or the reason there is
+    // none, instead of connecting again.
+    void connectAhead(const QString &address)
+    {
+        const Result<bool> opened = openAt(address);
+        m_ahead = std::make_unique<Ahead>(Ahead{address, opened, std::move(m_store)});
+    }
+
     void open(quint64 generation, const QString &address, const QString &localPath, QString unit, qint64 clockSinceMs)
     {
         stop();
         m_store.reset();
         m_generation = generation;
         QString note;
-        Result<bool> opened = openAt(address);
+        Result<bool> opened = takeAheadOrOpen(address);
         if (!opened && sqldialect::isServerAddress(address) && !localPath.isEmpty()) {
             note = opened.reason();
             opened = openAt(localPath);
@@ -94,15 +123,30 @@ public:
         if (clock == HistoryClock::Arrival)
             fetchEvents(generation, unit, fromMs, QDateTime::currentMSecsSinceEpoch() + 1);
         // A server's overview goes first; when it cannot be read, the
-        // readings still come and say why if they cannot either.
+        // readings still come and say why if they cannot either. When it
+        // can, the readings wait until the window has painted it: the
+        // server sending every row and this thread taking them would
+        // otherwise share the processors with that painting.
         if (overviewWidthMs > 0 && m_store->engine() == sqldialect::Engine::Postgres) {
             if (const Result<std::vector<Sample>> overview =
                     historyOverview(*m_store, unit, fromMs, toMs, overviewWidthMs, clock)) {
                 const std::vector<Sample> samples = *overview;
-                answer([samples](TrendsLoader &front) { emit front.overviewRead(samples); });
+                answer([samples, generation](TrendsLoader &front) {
+                    emit front.overviewRead(samples);
+                    QCoreApplication::postEvent(&front, new OverviewShownEvent(generation), Qt::LowEventPriority);
+                });
+                return;
             }
         }
         m_next->start();
+    }
+
+    // The overview of the reading of that generation was shown: its
+    // readings may come.
+    void overviewShown(quint64 generation)
+    {
+        if (generation == m_generation && m_readings && !m_next->isActive())
+            m_next->start();
     }
 
     void stop()
@@ -132,6 +176,23 @@ signals:
 public:
 
 private:
+    // What connectAhead() found, for the open() of the same address.
+    struct Ahead
+    {
+        QString address;
+        Result<bool> opened;
+        std::unique_ptr<HistoryStore> store;
+    };
+
+    Result<bool> takeAheadOrOpen(const QString &address)
+    {
+        std::unique_ptr<Ahead> ahead = std::move(m_ahead);
+        if (!ahead || ahead->address != address)
+            return openAt(address);
+        m_store = std::move(ahead->store);
+        return ahead->opened;
+    }
+
     Result<bool> openAt(const QString &address)
     {
         if (!sqldialect::isServerAddress(address) && !QFileInfo::exists(sqldialect::parseAddress(address)
@@ -179,6 +240,7 @@ private:
     void answer(const Answer &run) { emit answered(m_generation, run); }
 
     QTimer *m_next;
+    std::unique_ptr<Ahead> m_ahead;
     std::unique_ptr<HistoryStore> m_store;
     std::unique_ptr<HistoryReadings> m_readings;
     quint64 m_generation = 0;
@@ -199,6 +261,13 @@ TrendsLoader::TrendsLoader(QString address, QString localPath, QObject *parent)
     // The thread and its reader go once the slice or the connect under way
     // ends: the loader never waits for them.
     m_thread = readerthread::start(m_reader, QStringLiteral("trends reader"));
+    // A server is connected to at once, while the window that made the
+    // loader is built and shown (some 20 ms), rather than after.
+    if (sqldialect::isServerAddress(m_address)) {
+        TrendsReader *reader = m_reader;
+        const QString address = m_address;
+        QMetaObject::invokeMethod(reader, [reader, address] { reader->connectAhead(address); }, Qt::QueuedConnection);
+    }
 }
 
 TrendsLoader::~TrendsLoader()
@@ -243,6 +312,17 @@ void TrendsLoader::stop()
     m_reading = false;
     TrendsReader *reader = m_reader;
     QMetaObject::invokeMethod(reader, [reader] { reader->stop(); }, Qt::QueuedConnection);
+}
+
+void TrendsLoader::customEvent(QEvent *event)
+{
+    if (event->type() != OverviewShownEvent::kind())
+        return;
+    const quint64 generation = static_cast<OverviewShownEvent *>(event)->generation;
+    if (generation != m_generation)
+        return;
+    TrendsReader *reader = m_reader;
+    QMetaObject::invokeMethod(reader, [reader, generation] { reader->overviewShown(generation); }, Qt::QueuedConnection);
 }
 
 void TrendsLoader::fetchNewEvents(qint64 untilMs)

@@ -9,6 +9,7 @@
 #include "rules/convert/result.h"
 #include "rules/trends/trendsample.h"
 
+class QEvent;
 class QThread;
 
 namespace trends {
@@ -24,7 +25,8 @@ class TrendsReader;
 // overtaken by a newer one is dropped. The history is opened afresh for
 // every reading, so that a file the recorder moved aside and started again
 // is followed. A server that cannot be read gives its reason and the local
-// file is read instead.
+// file is read instead. A server is connected to as the loader is made,
+// and the first open() takes that connection.
 class TrendsLoader : public QObject
 {
     Q_OBJECT
@@ -59,9 +61,11 @@ public:
     // overview of the range in columns of that width (historyOverview),
     // answered by overviewRead before the first slice: a day of a reading
     // a second from a server reached the charts in some 360 ms, every row
-    // crossing the connection, and its overview in 120 ms. A file is read
-    // as before: its engine groups a day more slowly (430 ms) than it reads
-    // every reading (200 ms).
+    // crossing the connection, and its overview in 120 ms. The readings are
+    // asked for once the events posted until the overview came (the
+    // window's paint of it) were handled. A file is read as before: its
+    // engine groups a day more slowly (430 ms) than it reads every reading
+    // (200 ms).
     void read(const QString &unit, qint64 fromMs, qint64 toMs, HistoryClock clock = HistoryClock::Arrival,
               double overviewWidthMs = 0);
     void stop();
@@ -89,6 +93,9 @@ signals:
     void eventsChanged();
     // A look for events failed.
     void eventsFailed(const QString &reason);
+
+protected:
+    void customEvent(QEvent *event) override;
 
 private:
     friend class TrendsReader;

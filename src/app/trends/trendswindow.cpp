@@ -125,6 +125,9 @@ TrendsWindow::TrendsWindow(const UnitLink &link, TrendsOptions options, QWidget 
 {
     setObjectName(QStringLiteral("fm_trends"));
     setWindowTitle(QStringLiteral("Trends"));
+    // Made first: a server's connection is made while the window is built.
+    m_loader = new TrendsLoader(m_options.source.isEmpty() ? m_options.historyPath : m_options.source,
+                                m_options.historyPath, this);
     buildControls();
     buildCharts();
     m_values = new TrendValues(m_split);
@@ -133,8 +136,6 @@ TrendsWindow::TrendsWindow(const UnitLink &link, TrendsOptions options, QWidget 
     m_split->setStretchFactor(1, 0);
     m_split->setSizes({1000, m_values->sizeHint().width()});
 
-    m_loader = new TrendsLoader(m_options.source.isEmpty() ? m_options.historyPath : m_options.source,
-                                m_options.historyPath, this);
     connect(m_loader, &TrendsLoader::opened, this, &TrendsWindow::historyOpened);
     connect(m_loader, &TrendsLoader::eventsChanged, this, [this] { m_changed = true; });
     connect(m_loader, &TrendsLoader::eventsFailed, this,
