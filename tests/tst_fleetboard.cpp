@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QPaintEvent>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSet>
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -197,6 +199,7 @@ private slots:
     void unitsRankedByTheirOwnLevels();
     void onlyTilesWhoseFaceChangedAreDrawn_data();
     void onlyTilesWhoseFaceChangedAreDrawn();
+    void linesKeptOnlyForTilesInSight();
     void tileReadingsThroughOneKeptStatement();
     void silentServerNeverHoldsTheBoard();
     void boardFromAnotherWindowWatchesAndOpensTrends();
@@ -563,6 +566,54 @@ void FleetBoardTest::onlyTilesWhoseFaceChangedAreDrawn()
             got << unit;
     }
     QCOMPARE(got, drawn);
+}
+
+// Each tile's line of the hour is kept drawn while the tile is in sight,
+// and only then: scrolled through a board of fifty, the board keeps no more
+// pictures than it shows, and draws each again as its tile comes back.
+void FleetBoardTest::linesKeptOnlyForTilesInSight()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("sight.sqlite3"));
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    QVERIFY(write(path, fiftyUnits(now)));
+    FleetBoardOptions options;
+    FleetBoard board(options);
+    board.resize(640, 400);
+    board.follow(path);
+    board.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&board));
+    QTRY_COMPARE(board.shownUnits().size(), 50);
+    QTRY_VERIFY(board.model().tile(QStringLiteral("0001"))->spark.size() >= 20);
+    QTRY_VERIFY(board.model().tile(QStringLiteral("0050"))->spark.size() >= 20);
+    auto *tiles = support::child<QWidget>(board, "pic_tiles");
+    auto *area = support::child<QScrollArea>(board, "scr_tiles");
+    const auto inSight = [&board, tiles] {
+        int count = 0;
+        for (const QString &unit : board.shownUnits())
+            count += board.tileRect(unit).intersects(tiles->visibleRegion().boundingRect()) ? 1 : 0;
+        return count;
+    };
+    QScrollBar *bar = area->verticalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+    const int first = inSight();
+    QVERIFY(first > 0 && first < 25);
+    QTRY_COMPARE(board.keptLines(), first);
+    for (int at = 0; at <= bar->maximum(); at += bar->pageStep() / 2) {
+        bar->setValue(at);
+        QCoreApplication::processEvents();
+        // Judged again, as each second.
+        board.setStaleSeconds(30);
+        QVERIFY2(board.keptLines() <= inSight(), qPrintable(QStringLiteral("%1 kept, %2 in sight at %3")
+                                                                 .arg(board.keptLines())
+                                                                 .arg(inSight())
+                                                                 .arg(at)));
+    }
+    // Back at the top: the lines in sight drawn again, the others gone.
+    bar->setValue(0);
+    QCoreApplication::processEvents();
+    board.setStaleSeconds(30);
+    QCOMPARE(board.keptLines(), first);
 }
 
 // The tiles' readings come through one statement kept on the connection:

@@ -8,6 +8,7 @@
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QHBoxLayout>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -114,14 +115,9 @@ public:
                                         [this](const TileFace &f) { return f.unit == m_current; });
         if (found == m_faces.end())
             m_current = m_faces.empty() ? QString() : m_faces.front().unit;
-        // The lines of units no longer shown go.
-        if (m_metrics && m_metrics->lines.size() > qsizetype(m_faces.size())) {
-            QSet<QString> shown;
-            for (const TileFace &face : m_faces)
-                shown.insert(face.unit);
-            m_metrics->lines.removeIf([&shown](const auto &line) { return !shown.contains(line.key()); });
-        }
-        if (fit(m_viewport))
+        const bool moved = fit(m_viewport);
+        dropLinesOutOfSight();
+        if (moved)
             return;
         // The same places: only the tiles whose face changed, and those
         // that are gone.
@@ -168,6 +164,7 @@ public:
     }
 
     const std::vector<TileFace> &shown() const { return m_faces; }
+    int keptLines() const { return m_metrics ? int(m_metrics->lines.size()) : 0; }
     const QString &current() const { return m_current; }
     void setCurrent(const QString &unit)
     {
@@ -338,8 +335,10 @@ private:
         // By the level (-1 for none).
         QHash<int, QPixmap> grounds;
         QHash<int, QPixmap> badges;
-        // By the unit: its line of the hour but the latest half minute.
+        // By the unit in sight: its line of the hour but the latest half
+        // minute; the sheet each is drawn on.
         QHash<QString, Line> lines;
+        QImage lineSheet;
         // Each role's texts in two generations: once the fresh one holds
         // MaxFresh it becomes the older and the older goes, a text used
         // meanwhile coming back into the fresh one. The texts in sight
@@ -429,6 +428,25 @@ private:
         pixmap.setDevicePixelRatio(ratio);
         pixmap.fill(Qt::transparent);
         return pixmap;
+    }
+
+    // Only the lines of the tiles in sight are kept: the order moves with
+    // the gas and the board scrolls, and a picture kept for every unit that
+    // ever came into sight held a megabyte or more of a board of 200 units
+    // out of sight. A tile coming into sight draws its line once.
+    void dropLinesOutOfSight()
+    {
+        if (!m_metrics || m_metrics->lines.isEmpty())
+            return;
+        const QRect seen = visibleRegion().boundingRect();
+        QSet<QString> inSight;
+        if (!seen.isEmpty()) {
+            const int from = std::max(0, seen.top() / m_tile.height()) * m_columns;
+            const int to = std::min<int>(int(m_faces.size()), (seen.bottom() / m_tile.height() + 1) * m_columns);
+            for (int at = from; at < to; ++at)
+                inSight.insert(m_faces[std::size_t(at)].unit);
+        }
+        m_metrics->lines.removeIf([&inSight](const auto &line) { return !inSight.contains(line.key()); });
     }
 
     int indexOf(const QString &unit) const
@@ -578,8 +596,17 @@ private:
                 kept.high = high;
                 kept.veryHighAbove = veryHighAbove;
                 const QRect room = line.adjusted(-LineMargin, -LineMargin, LineMargin, LineMargin);
-                kept.picture = blank(room.size());
-                QPainter on(&kept.picture);
+                // Drawn on the one sheet of the tile size and copied off: a
+                // picture painted on keeps its painter's engine, some 20 kB
+                // of buffers, for as long as it lives.
+                const qreal ratio = devicePixelRatioF();
+                QImage &sheet = m.lineSheet;
+                if (sheet.size() != room.size() * ratio) {
+                    sheet = QImage(room.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+                    sheet.setDevicePixelRatio(ratio);
+                }
+                sheet.fill(Qt::transparent);
+                QPainter on(&sheet);
                 on.setRenderHint(QPainter::Antialiasing);
                 on.translate(-room.topLeft());
                 on.setPen(QPen(QColor(140, 140, 140), 1, Qt::DotLine));
@@ -594,6 +621,8 @@ private:
                     on.setBrush(Qt::NoBrush);
                     on.drawPolyline(points);
                 }
+                on.end();
+                kept.picture = QPixmap::fromImage(sheet.copy());
             }
             // Kept in the tile's place: its box moves with the tile.
             painter.drawPixmap(line.topLeft() - QPoint(LineMargin, LineMargin), kept.picture);
@@ -820,6 +849,11 @@ QRect FleetBoard::tileRect(const QString &unit) const
     const QStringList units = shownUnits();
     const int at = units.indexOf(unit);
     return at < 0 ? QRect() : m_grid->tileRect(at);
+}
+
+int FleetBoard::keptLines() const
+{
+    return m_grid->keptLines();
 }
 
 QString FleetBoard::currentUnit() const

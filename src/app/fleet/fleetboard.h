@@ -64,6 +64,9 @@ public:
     // when it is not shown.
     QRect tileRect(const QString &unit) const;
     void setCurrentUnit(const QString &unit);
+    // How many lines of the hour are kept drawn: those of the tiles in
+    // sight, whatever the number of units.
+    int keptLines() const;
     void setStaleSeconds(int seconds);
 
     void watchCurrent();
