@@ -12,6 +12,7 @@
 #include <QSet>
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QSqlQuery>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -23,6 +24,7 @@
 #include "history/fleetboardmodel.h"
 #include "history/gaslevelstore.h"
 #include "history/historyfile.h"
+#include "history/historynews.h"
 #include "history/historywriter.h"
 #include "rules/board/fleettile.h"
 #include "rules/files/safefile.h"
@@ -200,6 +202,7 @@ private slots:
     void onlyTilesWhoseFaceChangedAreDrawn_data();
     void onlyTilesWhoseFaceChangedAreDrawn();
     void linesKeptOnlyForTilesInSight();
+    void readersKeepTheirPagesWithinABound();
     void tileReadingsThroughOneKeptStatement();
     void silentServerNeverHoldsTheBoard();
     void boardFromAnotherWindowWatchesAndOpensTrends();
@@ -614,6 +617,31 @@ void FleetBoardTest::linesKeptOnlyForTilesInSight()
     QCoreApplication::processEvents();
     board.setStaleSeconds(30);
     QCOMPARE(board.keptLines(), first);
+}
+
+// The board's reader and its news follow a growing file on connections
+// given a bound on the pages each keeps between reads, which the store
+// holds to; one given none has the engine's own, some 2 MB, which a
+// follower filled in a quarter of an hour and held.
+void FleetBoardTest::readersKeepTheirPagesWithinABound()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("pages.sqlite3"));
+    QVERIFY(write(path, fiftyUnits(QDateTime::currentMSecsSinceEpoch())));
+    const auto kept = [&path](HistoryStore::Access access, int kib) -> qint64 {
+        HistoryLimits limits;
+        limits.cacheKiB = kib;
+        HistoryStore store;
+        if (!store.open(path, access, limits) || !store.latestByUnit())
+            return 0;
+        QSqlQuery query(store.database());
+        return query.exec(QStringLiteral("PRAGMA cache_size")) && query.next() ? query.value(0).toLongLong() : 0;
+    };
+    QCOMPARE(kept(HistoryStore::Access::ReadOnly, FleetBoardModel::CacheKiB), -qint64(FleetBoardModel::CacheKiB));
+    QCOMPARE(kept(HistoryStore::Access::ReadOnly, HistoryNews::CacheKiB), -qint64(HistoryNews::CacheKiB));
+    QCOMPARE(kept(HistoryStore::Access::ReadWrite, 300), qint64(-300));
+    const qint64 engines = kept(HistoryStore::Access::ReadOnly, 0);
+    QVERIFY(engines != 0 && engines != -qint64(FleetBoardModel::CacheKiB));
 }
 
 // The tiles' readings come through one statement kept on the connection:

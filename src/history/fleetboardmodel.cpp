@@ -140,7 +140,9 @@ private:
             return true;
         m_store = std::make_unique<HistoryStore>();
         m_file = files::identity(path);
-        if (const HistoryResult<void> opened = m_store->open(m_address, HistoryStore::Access::ReadOnly); !opened) {
+        HistoryLimits limits;
+        limits.cacheKiB = FleetBoardModel::CacheKiB;
+        if (const HistoryResult<void> opened = m_store->open(m_address, HistoryStore::Access::ReadOnly, limits); !opened) {
             fail(opened.reason());
             return false;
         }

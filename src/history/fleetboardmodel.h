@@ -37,6 +37,10 @@ public:
     static constexpr int RetryMs = 5000;
     // How long the model's end gives an idle reader to end with it.
     static constexpr int ExitGraceMs = 200;
+    // The reader's pages of a file kept between reads (KiB): it reads each
+    // unit's rows since the last, which lie on pages the writer has just
+    // changed.
+    static constexpr int CacheKiB = 512;
 
     // clock: UTC milliseconds of the wall clock (the recorders' time); it is
     // called on the reading thread too.

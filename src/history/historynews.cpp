@@ -6,6 +6,17 @@
 
 #include "rules/files/safefile.h"
 
+namespace {
+
+HistoryLimits limits()
+{
+    HistoryLimits limits;
+    limits.cacheKiB = HistoryNews::CacheKiB;
+    return limits;
+}
+
+} // namespace
+
 HistoryNews::HistoryNews(QObject *parent)
     : QObject(parent)
 {
@@ -25,7 +36,7 @@ HistoryResult<void> HistoryNews::start(const QString &address)
     m_address = address;
     const Result<sqldialect::Address, QString> parsed = sqldialect::parseAddress(address);
     m_file = files::identity(parsed ? parsed->path : address);
-    if (const HistoryResult<void> opened = m_store.open(address, HistoryStore::Access::ReadOnly); !opened)
+    if (const HistoryResult<void> opened = m_store.open(address, HistoryStore::Access::ReadOnly, limits()); !opened)
         return opened;
     if (m_store.engine() == sqldialect::Engine::Postgres) {
         QSqlDriver *driver = m_store.database().driver();
@@ -78,7 +89,7 @@ void HistoryNews::poll()
     const std::optional<files::Identity> file = files::identity(address ? address->path : m_address);
     if (!m_store.isOpen() || !file || file != m_file) {
         m_file = file;
-        if (!m_store.open(m_address, HistoryStore::Access::ReadOnly))
+        if (!m_store.open(m_address, HistoryStore::Access::ReadOnly, limits()))
             return;
     }
     const HistoryResult<QHash<QString, QPair<qint64, qint64>>> now = m_store.latestByUnit();

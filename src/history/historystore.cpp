@@ -236,6 +236,11 @@ HistoryResult<void> HistoryStore::open(const QString &path, Access access, const
             sqldialect::prepareSession(m_db, m_engine, readOnly, limits.sizeBytes, limits.lockWaitMs);
         !session)
         return failure(sqlFailure(QStringLiteral("cannot open"), session.reason()));
+    if (limits.cacheKiB > 0 && m_engine == sqldialect::Engine::Sqlite) {
+        QSqlQuery cache(m_db);
+        if (!cache.exec(QStringLiteral("PRAGMA cache_size=-%1").arg(limits.cacheKiB)))
+            return failure(sqlFailure(QStringLiteral("cannot open"), cache.lastError()));
+    }
     if (readOnly) {
         if (*version < 1)
             return refused(QStringLiteral("%1 holds no history yet").arg(QDir::toNativeSeparators(path)));

@@ -93,6 +93,11 @@ struct HistoryLimits
     // before the statement fails (sqldialect::connectOptions).
     int connectSeconds = 0;
     int silenceSeconds = 0;
+    // A file's connection: above 0, the most it keeps of the file's pages
+    // in memory between reads, in KiB. The engine's own default, some 2 MB
+    // a connection, fills slowly as a reader that follows a growing file
+    // comes to new pages, and holds them.
+    int cacheKiB = 0;
 };
 
 struct Sample
