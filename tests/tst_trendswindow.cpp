@@ -32,6 +32,7 @@
 #include "history/historystore.h"
 #include "history/sqldialect.h"
 #include "history/trendsloader.h"
+#include "rules/trends/trenddata.h"
 #include "link/unitlink.h"
 #include "support/fakesocket.h"
 #include "support/historysupport.h"
@@ -641,66 +642,114 @@ void tst_TrendsWindow::serverOverviewThenEveryReading()
 void tst_TrendsWindow::serverConnectedAheadReadingsAfterTheOverview()
 {
     // The loader connects to a server as it is made, before it is asked to
-    // open, and its open takes that connection; a reading with an overview
-    // asks for the readings only once the events posted behind the
+    // open, and its open takes those connections: one reads, the other
+    // groups the later half of an overview at the same time. The overview
+    // of the two halves draws what every reading draws, column by column;
+    // the readings are asked for only once the events posted behind the
     // overview (the window's paint of it) were handled.
     support::ServerDatabase server;
     if (!server.isValid())
         QSKIP(qPrintable(server.skipReason()));
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 from = now - 2 * 3600 * 1000;
+    constexpr int Count = 1200;
+    constexpr int Spike = 611;  // in the middle, where the halves meet
     {
         history::Batch batch;
-        for (int i = 0; i < 600; ++i)
-            batch.readings.push_back(row("0001", now - 3600 * 1000 + i * 6000, {{QStringLiteral("gas_units"), 900.0 + i}}));
+        for (int i = 0; i < Count; ++i) {
+            const double gas = 900 + 300 * std::sin(i / 30.0);
+            batch.readings.push_back(row("0001", from + 1000 + i * 6000,
+                                         {{QStringLiteral("gas_units"), i == Spike ? 4800.0 : gas},
+                                          {QStringLiteral("c1"), std::round(6 * gas * (1 + i % 7 * 0.05))},
+                                          {QStringLiteral("c2"), std::round(gas * (1 + i % 5 * 0.05))},
+                                          {QStringLiteral("c3"), std::round(gas / 2)},
+                                          {QStringLiteral("ic4"), 40.0 + i % 3},
+                                          {QStringLiteral("nc4"), 50},
+                                          {QStringLiteral("ic5"), 10},
+                                          {QStringLiteral("nc5"), 12.0 + i % 4},
+                                          {QStringLiteral("lag_depth"), 4990 + i * 0.1}}));
+        }
         HistoryStore store;
         QVERIFY(store.open(server.uri(), HistoryStore::Access::Migrate));
         QVERIFY(store.write(batch));
     }
-    // The loader's session, seen from one of the test's own: its process
-    // and the statement it ran last.
+    // The loader's sessions, seen from one of the test's own: each one's
+    // process and the statement it ran last.
     HistoryStore watcher;
     QVERIFY(watcher.open(server.uri(), HistoryStore::Access::ReadOnly));
-    auto loaderSession = [&watcher] {
+    auto loaderSessions = [&watcher] {
         QSqlQuery query(watcher.database());
         query.exec(QStringLiteral("SELECT pid, query FROM pg_stat_activity"
-                                  " WHERE datname = current_database() AND pid <> pg_backend_pid()"));
-        return query.next() ? std::make_pair(query.value(0).toInt(), query.value(1).toString()) : std::make_pair(0, QString());
+                                  " WHERE datname = current_database() AND pid <> pg_backend_pid() ORDER BY pid"));
+        std::map<int, QString> sessions;
+        while (query.next())
+            sessions[query.value(0).toInt()] = query.value(1).toString();
+        return sessions;
     };
 
     TrendsLoader loader(server.uri());
-    QTRY_VERIFY(loaderSession().first != 0);
-    const int ahead = loaderSession().first;
+    QTRY_COMPARE(loaderSessions().size(), std::size_t(2));
+    const std::map<int, QString> ahead = loaderSessions();
     QSignalSpy opened(&loader, &TrendsLoader::opened);
-    loader.open(QStringLiteral("0001"), now - 24 * 3600 * 1000);
+    loader.open(QStringLiteral("0001"), from);
     QVERIFY(opened.wait());
     QVERIFY(loader.isOpen());
-    QCOMPARE(loaderSession().first, ahead);
+    QCOMPARE(loaderSessions().size(), std::size_t(2));
+    for (const auto &[pid, query] : loaderSessions())
+        QVERIFY(ahead.count(pid));
 
     // While the overview is taken and for a while after, the server is
     // asked nothing more; the readings follow the posted paint.
+    const double width = (now + 1 - from) / 700.0;
+    TrendData grouped;
+    TrendData every;
+    grouped.reset(TrendData::Axis::Time, width);
+    every.reset(TrendData::Axis::Time, width);
     QStringList order;
-    connect(&loader, &TrendsLoader::overviewRead, this, [&] {
+    connect(&loader, &TrendsLoader::overviewRead, this, [&](const std::vector<trends::Sample> &samples) {
         order << QStringLiteral("overview");
-        const QString last = loaderSession().second;
+        for (const trends::Sample &sample : samples)
+            grouped.add(sample);
+        const std::map<int, QString> last = loaderSessions();
         QElapsedTimer waited;
         waited.start();
-        while (waited.elapsed() < 300 && loaderSession().second == last)
+        while (waited.elapsed() < 300 && loaderSessions() == last)
             QThread::msleep(10);
-        if (loaderSession().second != last)
+        if (loaderSessions() != last)
             order << QStringLiteral("readings asked before the paint");
         QCoreApplication::postEvent(this, new QEvent(QEvent::User), Qt::LowEventPriority);
     });
-    connect(&loader, &TrendsLoader::samplesRead, this, [&order] {
+    connect(&loader, &TrendsLoader::samplesRead, this, [&](const std::vector<trends::Sample> &samples) {
         if (!order.contains(QStringLiteral("readings")))
             order << QStringLiteral("readings");
+        for (const trends::Sample &sample : samples)
+            every.add(sample);
     });
     m_painted = [&order] { order << QStringLiteral("painted"); };
     const auto forget = qScopeGuard([this] { m_painted = nullptr; });
     QSignalSpy finished(&loader, &TrendsLoader::finished);
-    loader.read(QStringLiteral("0001"), now - 24 * 3600 * 1000, now + 1, HistoryClock::Arrival, 24 * 3600 * 1000 / 700.0);
+    loader.read(QStringLiteral("0001"), from, now + 1, HistoryClock::Arrival, width);
     QVERIFY(finished.wait(10000));
     QVERIFY(finished.at(0).at(0).value<Result<void>>());
     QCOMPARE(order, QStringList({QStringLiteral("overview"), QStringLiteral("painted"), QStringLiteral("readings")}));
+
+    for (const Channel channel : {GasUnits, C1, Wetness, Balance, Character, LagDepth}) {
+        const ColumnExtremes &mine = grouped.channel(channel);
+        const ColumnExtremes &theirs = every.channel(channel);
+        QVERIFY(theirs.columnCount() > 600);
+        QCOMPARE(mine.columnCount(), theirs.columnCount());
+        for (double x = from; x < now + width; x += width) {
+            const ColumnExtremes::Column *got = mine.columnNear(x);
+            const ColumnExtremes::Column *wanted = theirs.columnNear(x);
+            const QString where = QStringLiteral("%1 at %2").arg(QLatin1String(channelInfo(channel).key)).arg(x - from);
+            QVERIFY2(!got == !wanted, qPrintable(where));
+            if (!got)
+                continue;
+            QVERIFY2(qFuzzyCompare(got->low.y(), wanted->low.y()), qPrintable(where));
+            QVERIFY2(qFuzzyCompare(got->high.y(), wanted->high.y()), qPrintable(where));
+        }
+    }
+    QCOMPARE(grouped.channel(GasUnits).columnNear(from + 1000 + Spike * 6000.0)->high.y(), 4800.0);
 }
 
 void tst_TrendsWindow::tourReportFromTheChosenSource()

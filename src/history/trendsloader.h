@@ -26,7 +26,9 @@ class TrendsReader;
 // every reading, so that a file the recorder moved aside and started again
 // is followed. A server that cannot be read gives its reason and the local
 // file is read instead. A server is connected to as the loader is made,
-// and the first open() takes that connection.
+// and the first open() takes that connection; a second one, on a thread of
+// its own, groups half of each overview at the same time as the reader
+// groups the other half.
 class TrendsLoader : public QObject
 {
     Q_OBJECT
