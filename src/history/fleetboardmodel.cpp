@@ -7,13 +7,13 @@
 #include <memory>
 
 #include <QDateTime>
-#include <QDeadlineTimer>
 #include <QThread>
 #include <QTimer>
 
 #include "history/gaslevelstore.h"
 #include "history/historynews.h"
 #include "history/historystore.h"
+#include "history/readerthread.h"
 #include "history/sqldialect.h"
 #include "rules/files/safefile.h"
 
@@ -337,11 +337,8 @@ private:
 FleetBoardModel::FleetBoardModel(std::function<qint64()> clock, QObject *parent)
     : QObject(parent)
     , m_clock(clock ? std::move(clock) : [] { return QDateTime::currentMSecsSinceEpoch(); })
-    , m_thread(new QThread)
     , m_reader(new FleetReader(m_clock))
 {
-    m_thread->setObjectName(QStringLiteral("fleet board reader"));
-    m_reader->moveToThread(m_thread);
     connect(m_reader, &FleetReader::answered, this,
             [this](quint64 generation, const FleetReader::Answer &run) {
                 if (generation == m_generation)
@@ -349,10 +346,9 @@ FleetBoardModel::FleetBoardModel(std::function<qint64()> clock, QObject *parent)
             },
             Qt::QueuedConnection);
     // The thread and its reader go once the read or the connect under way
-    // ends: the model never waits for them.
-    connect(m_thread, &QThread::finished, m_reader, &QObject::deleteLater);
-    connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
-    m_thread->start();
+    // ends: the model never waits for them, the program's end does for a
+    // moment.
+    m_thread = readerthread::start(m_reader, QStringLiteral("fleet board reader"));
 }
 
 FleetBoardModel::~FleetBoardModel()
@@ -361,10 +357,6 @@ FleetBoardModel::~FleetBoardModel()
     // Nothing more is read: the news and the retry stop with the reader.
     ask([](FleetReader &reader) { reader.stop(); });
     m_thread->quit();
-    // An idle reader ends in a moment: given that moment, its connections
-    // close before a program that ends now takes the database layer away
-    // under them. One busy with a slow server is left to end on its own.
-    m_thread->wait(QDeadlineTimer(ExitGraceMs));
 }
 
 template <typename Call>

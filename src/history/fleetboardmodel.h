@@ -35,8 +35,6 @@ class FleetBoardModel : public QObject
 
 public:
     static constexpr int RetryMs = 5000;
-    // How long the model's end gives an idle reader to end with it.
-    static constexpr int ExitGraceMs = 200;
     // The reader's pages of a file kept between reads (KiB): it reads each
     // unit's rows since the last, which lie on pages the writer has just
     // changed.
@@ -45,8 +43,8 @@ public:
     // clock: UTC milliseconds of the wall clock (the recorders' time); it is
     // called on the reading thread too.
     explicit FleetBoardModel(std::function<qint64()> clock = {}, QObject *parent = nullptr);
-    // Waits at most ExitGraceMs: a read or a connect under way ends on its
-    // thread, and its answer reaches nobody.
+    // Waits for nothing: a read or a connect under way ends on its thread,
+    // and its answer reaches nobody.
     ~FleetBoardModel() override;
 
     // Follows the history at the address; an empty address follows nothing.
