@@ -750,6 +750,18 @@ void tst_TrendsWindow::serverConnectedAheadReadingsAfterTheOverview()
         }
     }
     QCOMPARE(grouped.channel(GasUnits).columnNear(from + 1000 + Spike * 6000.0)->high.y(), 4800.0);
+
+    // Another history, a file: neither connection to the server is kept.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite3"));
+    {
+        HistoryStore file;
+        QVERIFY(file.open(path, HistoryStore::Access::ReadWrite));
+    }
+    loader.setAddress(path);
+    loader.open(QStringLiteral("0001"), from);
+    QVERIFY(opened.wait());
+    QTRY_COMPARE(loaderSessions().size(), std::size_t(0));
 }
 
 void tst_TrendsWindow::tourReportFromTheChosenSource()

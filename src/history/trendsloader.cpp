@@ -54,12 +54,16 @@ public:
 class OverviewHelper : public QObject
 {
 public:
+    // The server at the address, connected unless it is already; none
+    // for a file (its overview is not asked for).
     void use(const QString &address)
     {
         if (m_store && address == m_address)
             return;
         m_store.reset();
         m_address = address;
+        if (!sqldialect::isServerAddress(address))
+            return;
         auto store = std::make_unique<HistoryStore>();
         if (store->open(address, HistoryStore::Access::ReadOnly))
             m_store = std::move(store);
@@ -126,8 +130,7 @@ public:
         m_store.reset();
         m_generation = generation;
         QString note;
-        if (sqldialect::isServerAddress(address))
-            useHelper(address);
+        useHelper(address);
         Result<bool> opened = takeAheadOrOpen(address);
         if (!opened && sqldialect::isServerAddress(address) && !localPath.isEmpty()) {
             note = opened.reason();
