@@ -689,11 +689,24 @@ void tst_TrendsWindow::serverConnectedAheadReadingsAfterTheOverview()
 
     TrendsLoader loader(server.uri());
     QTRY_COMPARE(loaderSessions().size(), std::size_t(2));
+    // The units recorded are read before the open is asked for.
+    auto unitsRead = [&loaderSessions] {
+        for (const auto &[pid, query] : loaderSessions()) {
+            if (query.contains(QStringLiteral("FROM units")))
+                return true;
+        }
+        return false;
+    };
+    QTRY_VERIFY(unitsRead());
     const std::map<int, QString> ahead = loaderSessions();
     QSignalSpy opened(&loader, &TrendsLoader::opened);
     loader.open(QStringLiteral("0001"), from);
     QVERIFY(opened.wait());
     QVERIFY(loader.isOpen());
+    const auto units = opened.at(0).at(1).value<std::vector<RecordedUnit>>();
+    QCOMPARE(units.size(), std::size_t(1));
+    QCOMPARE(units.front().unit, QStringLiteral("0001"));
+    QCOMPARE(units.front().firstMs, from + 1000);
     QCOMPARE(loaderSessions().size(), std::size_t(2));
     for (const auto &[pid, query] : loaderSessions())
         QVERIFY(ahead.count(pid));

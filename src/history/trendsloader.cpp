@@ -5,6 +5,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <optional>
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -114,14 +115,19 @@ public:
         m_helperThread->quit();
     }
 
-    // Connects to a server while the window is still being made: the
-    // open() that follows takes the connection, or the reason there is
-    // none, instead of connecting again.
+    // Connects to a server while the window is still being made, and
+    // reads the units recorded (they depend on nothing the window has yet
+    // to say): the open() that follows takes the connection and the units,
+    // or the reason there is no connection, instead of asking again.
     void connectAhead(const QString &address)
     {
         useHelper(address);
         const Result<bool> opened = openAt(address);
-        m_ahead = std::make_unique<Ahead>(Ahead{address, opened, std::move(m_store)});
+        m_ahead = std::make_unique<Ahead>(Ahead{address, opened, std::move(m_store), std::nullopt});
+        if (opened && *opened) {
+            if (HistoryResult<std::vector<RecordedUnit>> recorded = m_ahead->store->recordedUnits())
+                m_ahead->units = std::move(*recorded);
+        }
     }
 
     void open(quint64 generation, const QString &address, const QString &localPath, QString unit, qint64 clockSinceMs)
@@ -131,7 +137,8 @@ public:
         m_generation = generation;
         QString note;
         useHelper(address);
-        Result<bool> opened = takeAheadOrOpen(address);
+        std::optional<std::vector<RecordedUnit>> unitsAhead;
+        Result<bool> opened = takeAheadOrOpen(address, unitsAhead);
         if (!opened && sqldialect::isServerAddress(address) && !localPath.isEmpty()) {
             note = opened.reason();
             opened = openAt(localPath);
@@ -139,9 +146,11 @@ public:
         std::vector<RecordedUnit> units;
         UnitClockReadings clock;
         if (opened && *opened) {
-            HistoryResult<std::vector<RecordedUnit>> recorded = m_store->recordedUnits();
-            if (recorded)
+            if (unitsAhead) {
+                units = std::move(*unitsAhead);
+            } else if (HistoryResult<std::vector<RecordedUnit>> recorded = m_store->recordedUnits()) {
                 units = std::move(*recorded);
+            }
             if (unit.isEmpty() && !units.empty())
                 unit = units.front().unit;
             if (HistoryResult<UnitClockReadings> read =
@@ -270,14 +279,16 @@ private:
         QString address;
         Result<bool> opened;
         std::unique_ptr<HistoryStore> store;
+        std::optional<std::vector<RecordedUnit>> units;  // none when they could not be read
     };
 
-    Result<bool> takeAheadOrOpen(const QString &address)
+    Result<bool> takeAheadOrOpen(const QString &address, std::optional<std::vector<RecordedUnit>> &units)
     {
         std::unique_ptr<Ahead> ahead = std::move(m_ahead);
         if (!ahead || ahead->address != address)
             return openAt(address);
         m_store = std::move(ahead->store);
+        units = std::move(ahead->units);
         return ahead->opened;
     }
 
