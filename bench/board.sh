@@ -14,6 +14,13 @@
 #   bench/board.sh                       200 units, 120 s recorded first,
 #                                        60 s without and 600 s with the board
 #   bench/board.sh --units 50 --seconds 120
+#   bench/board.sh --hour ...            the history holds the units' last
+#                                        hour before the fleet starts
+#                                        (bench_board's readings), so the
+#                                        board opens on full lines of the
+#                                        hour, as at a desk that has been
+#                                        recording, instead of lines that
+#                                        grow for their first hour
 #   bench/board.sh --notify [--units N] [--tries N]
 #                                        that row alone: with a server as the
 #                                        source, one notification to the tile
@@ -38,10 +45,12 @@ warm=120
 baseline=60
 seconds=600
 notify=0
+hour=0
 tries=20
 while [ $# -gt 0 ]; do
     case "$1" in
         --notify) notify=1; shift ;;
+        --hour) hour=1; shift ;;
         --tries) tries=${2:-}; shift 2 ;;
         --units) units=${2:-}; shift 2 ;;
         --warm) warm=${2:-}; shift 2 ;;
@@ -84,6 +93,12 @@ bench_private_home
 ulimit -n 8192
 history=$XDG_DATA_HOME/rtviewer/history.sqlite3
 mkdir -p "$(dirname "$history")"
+bench_set hour "$hour"
+if [ "$hour" = 1 ]; then
+    log "the last hour of $units units written first"
+    "${prio[@]}" "$bin/bench_board" --units "$units" --minutes 60 --runs 0 --db "$history" 2>"$results/hour.log" \
+        || { cat "$results/hour.log" >&2; exit 1; }
+fi
 
 log "$units units recorded for $warm s"
 "${prio[@]}" "$bin/unit-sim" --units "$units" --port 0 --write-lookup "$results/lookup.txt" 2>"$results/unit-sim.log" &
