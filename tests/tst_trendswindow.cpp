@@ -65,6 +65,31 @@ history::ReadingRow row(const char *unit, qint64 timeMs, std::map<QString, doubl
     return made;
 }
 
+// Unit 0001's readings from first on, one each stepMs: the gas waving with
+// the period given (in readings), one reading's spike, the chromatograph
+// moving so that the ratios do, the depths creeping on.
+history::Batch wavingReadings(qint64 first, int count, int stepMs, double period, int spike)
+{
+    history::Batch batch;
+    for (int i = 0; i < count; ++i) {
+        const double gas = 900 + 300 * std::sin(i / period);
+        batch.readings.push_back(row("0001", first + qint64(i) * stepMs,
+                                     {{QStringLiteral("gas_units"), i == spike ? 4800.0 : gas},
+                                      {QStringLiteral("c1"), std::round(6 * gas * (1 + i % 7 * 0.05))},
+                                      {QStringLiteral("c2"), std::round(gas * (1 + i % 5 * 0.05))},
+                                      {QStringLiteral("c3"), std::round(gas / 2)},
+                                      {QStringLiteral("ic4"), 40.0 + i % 3},
+                                      {QStringLiteral("nc4"), 50},
+                                      {QStringLiteral("ic5"), 10},
+                                      {QStringLiteral("nc5"), 12.0 + i % 4},
+                                      {QStringLiteral("hole_depth"), 5000 + i * 0.1},
+                                      {QStringLiteral("lag_depth"), 4990 + i * 0.1},
+                                      {QStringLiteral("bit_depth"), 5000 + i * 0.1},
+                                      {QStringLiteral("rop_ft_hr"), 20.0 + i % 11}}));
+    }
+    return batch;
+}
+
 std::vector<QPointF> joined(const std::vector<std::vector<QPointF>> &parts)
 {
     std::vector<QPointF> all;
@@ -560,23 +585,7 @@ void tst_TrendsWindow::serverOverviewThenEveryReading()
     const qint64 start = QDateTime::currentMSecsSinceEpoch() - 2 * 3600 * 1000;
     constexpr int Count = 1440;
     constexpr int Spike = 777;
-    history::Batch batch;
-    for (int i = 0; i < Count; ++i) {
-        const double gas = 900 + 300 * std::sin(i / 40.0);
-        batch.readings.push_back(row("0001", start + i * 5000,
-                                     {{QStringLiteral("gas_units"), i == Spike ? 4800.0 : gas},
-                                      {QStringLiteral("c1"), std::round(6 * gas * (1 + i % 7 * 0.05))},
-                                      {QStringLiteral("c2"), std::round(gas * (1 + i % 5 * 0.05))},
-                                      {QStringLiteral("c3"), std::round(gas / 2)},
-                                      {QStringLiteral("ic4"), 40.0 + i % 3},
-                                      {QStringLiteral("nc4"), 50},
-                                      {QStringLiteral("ic5"), 10},
-                                      {QStringLiteral("nc5"), 12.0 + i % 4},
-                                      {QStringLiteral("hole_depth"), 5000 + i * 0.1},
-                                      {QStringLiteral("lag_depth"), 4990 + i * 0.1},
-                                      {QStringLiteral("bit_depth"), 5000 + i * 0.1},
-                                      {QStringLiteral("rop_ft_hr"), 20.0 + i % 11}}));
-    }
+    const history::Batch batch = wavingReadings(start, Count, 5000, 40.0, Spike);
     for (const QString &address : {path, server.uri()}) {
         HistoryStore store;
         QVERIFY(store.open(address, HistoryStore::Access::Migrate));
@@ -655,20 +664,7 @@ void tst_TrendsWindow::serverConnectedAheadReadingsAfterTheOverview()
     constexpr int Count = 1200;
     constexpr int Spike = 611;  // in the middle, where the halves meet
     {
-        history::Batch batch;
-        for (int i = 0; i < Count; ++i) {
-            const double gas = 900 + 300 * std::sin(i / 30.0);
-            batch.readings.push_back(row("0001", from + 1000 + i * 6000,
-                                         {{QStringLiteral("gas_units"), i == Spike ? 4800.0 : gas},
-                                          {QStringLiteral("c1"), std::round(6 * gas * (1 + i % 7 * 0.05))},
-                                          {QStringLiteral("c2"), std::round(gas * (1 + i % 5 * 0.05))},
-                                          {QStringLiteral("c3"), std::round(gas / 2)},
-                                          {QStringLiteral("ic4"), 40.0 + i % 3},
-                                          {QStringLiteral("nc4"), 50},
-                                          {QStringLiteral("ic5"), 10},
-                                          {QStringLiteral("nc5"), 12.0 + i % 4},
-                                          {QStringLiteral("lag_depth"), 4990 + i * 0.1}}));
-        }
+        const history::Batch batch = wavingReadings(from + 1000, Count, 6000, 30.0, Spike);
         HistoryStore store;
         QVERIFY(store.open(server.uri(), HistoryStore::Access::Migrate));
         QVERIFY(store.write(batch));
