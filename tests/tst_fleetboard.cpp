@@ -24,7 +24,6 @@
 #include "history/fleetboardmodel.h"
 #include "history/gaslevelstore.h"
 #include "history/historyfile.h"
-#include "history/historynews.h"
 #include "history/historywriter.h"
 #include "rules/board/fleettile.h"
 #include "rules/files/safefile.h"
@@ -619,10 +618,9 @@ void FleetBoardTest::linesKeptOnlyForTilesInSight()
     QCOMPARE(board.keptLines(), first);
 }
 
-// The board's reader and its news follow a growing file on connections
-// given a bound on the pages each keeps between reads, which the store
-// holds to; one given none has the engine's own, some 2 MB, which a
-// follower filled in a quarter of an hour and held.
+// A store given a bound on the pages it keeps between reads holds to it,
+// reading or writing; one given none has the engine's own, some 2 MB, which
+// a follower of a growing file filled in a quarter of an hour and held.
 void FleetBoardTest::readersKeepTheirPagesWithinABound()
 {
     QTemporaryDir dir;
@@ -638,7 +636,6 @@ void FleetBoardTest::readersKeepTheirPagesWithinABound()
         return query.exec(QStringLiteral("PRAGMA cache_size")) && query.next() ? query.value(0).toLongLong() : 0;
     };
     QCOMPARE(kept(HistoryStore::Access::ReadOnly, FleetBoardModel::CacheKiB), -qint64(FleetBoardModel::CacheKiB));
-    QCOMPARE(kept(HistoryStore::Access::ReadOnly, HistoryNews::CacheKiB), -qint64(HistoryNews::CacheKiB));
     QCOMPARE(kept(HistoryStore::Access::ReadWrite, 300), qint64(-300));
     const qint64 engines = kept(HistoryStore::Access::ReadOnly, 0);
     QVERIFY(engines != 0 && engines != -qint64(FleetBoardModel::CacheKiB));
