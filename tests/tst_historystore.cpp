@@ -2,6 +2,10 @@
 // after some rows or before the first, gives the reason, never the rows it
 // had as a whole result.
 
+#include <chrono>
+#include <future>
+#include <thread>
+
 #include <QBuffer>
 #include <QDateTime>
 #include <QFile>
@@ -138,6 +142,7 @@ private slots:
     void trendsByTheUnitsClock();
     void overviewKeepsEveryPeak_data();
     void overviewKeepsEveryPeak();
+    void readerWaitsOutALockHeldAMoment();
 
 private:
     // Unit 0001's readings, then unit 0002's, each in its own writes, so
@@ -696,6 +701,41 @@ void tst_HistoryStore::serverSessionTunedAsItStarts()
         QCOMPARE(settings.value(QStringLiteral("default_transaction_read_only")).first, QStringLiteral("off"));
         QVERIFY(settings.value(QStringLiteral("work_mem")).second != client);
     }
+}
+
+void tst_HistoryStore::readerWaitsOutALockHeldAMoment()
+{
+    writeHistory();
+    // Another connection holds the file alone for a moment, as the first
+    // reader to open it does while it makes the index the readers share.
+    std::promise<void> held;
+    std::promise<void> release;
+    std::thread holder([this, &held, &release] {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+            db.setDatabaseName(m_path);
+            QSqlQuery query(db.open() ? db : QSqlDatabase());
+            query.exec(QStringLiteral("PRAGMA locking_mode=EXCLUSIVE"));
+            query.exec(QStringLiteral("BEGIN EXCLUSIVE"));
+            query.exec(QStringLiteral("INSERT INTO units (unit) VALUES ('held')"));
+            held.set_value();
+            release.get_future().wait();
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            query.exec(QStringLiteral("COMMIT"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+    });
+    held.get_future().wait();
+    HistoryStore atOnce;
+    const HistoryResult<void> refused = atOnce.open(m_path, HistoryStore::Access::ReadOnly);
+    QVERIFY(!refused && refused.reason().text.contains(QLatin1String("locked")));
+    release.set_value();
+    HistoryStore waiting;
+    const HistoryResult<void> opened = waiting.open(m_path, HistoryStore::Access::ReadOnly, readerLimits());
+    holder.join();
+    QVERIFY2(opened, qPrintable(opened ? QString() : opened.reason().text));
+    QCOMPARE(waiting.units()->size(), 2);
 }
 
 QTEST_GUILESS_MAIN(tst_HistoryStore)

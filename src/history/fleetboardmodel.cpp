@@ -140,7 +140,7 @@ private:
             return true;
         m_store = std::make_unique<HistoryStore>();
         m_file = files::identity(path);
-        HistoryLimits limits;
+        HistoryLimits limits = readerLimits();
         limits.cacheKiB = FleetBoardModel::CacheKiB;
         if (const HistoryResult<void> opened = m_store->open(m_address, HistoryStore::Access::ReadOnly, limits); !opened) {
             fail(opened.reason());

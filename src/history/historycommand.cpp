@@ -128,7 +128,7 @@ QString rangeText(const HistoryExport::Range &range, const QString &db)
 int listUnits(Context &c)
 {
     HistoryStore store;
-    if (const HistoryResult<void> opened = store.open(c.db, HistoryStore::Access::ReadOnly); !opened)
+    if (const HistoryResult<void> opened = store.open(c.db, HistoryStore::Access::ReadOnly, readerLimits()); !opened)
         return c.failed(opened.reason().text);
     const HistoryResult<std::vector<UnitSummary>> units = store.units();
     if (!units)
@@ -171,7 +171,7 @@ QString resolvedUnit(const QString &db, const QCommandLineParser &parser)
     if (unit == typed)
         return unit;
     HistoryStore store;
-    if (!store.open(db, HistoryStore::Access::ReadOnly))
+    if (!store.open(db, HistoryStore::Access::ReadOnly, readerLimits()))
         return unit;
     const qint64 all = std::numeric_limits<qint64>::max();
     const HistoryResult<qint64> resolved = store.count(HistoryStore::Table::Readings, {unit, 0, all});
@@ -195,7 +195,7 @@ int exportReadings(Context &c, const QCommandLineParser &parser)
         return c.usage(QStringLiteral("--format is csv, raw or las, not %1").arg(format));
 
     HistoryStore store;
-    if (const HistoryResult<void> opened = store.open(c.db, HistoryStore::Access::ReadOnly); !opened)
+    if (const HistoryResult<void> opened = store.open(c.db, HistoryStore::Access::ReadOnly, readerLimits()); !opened)
         return c.failed(opened.reason().text);
     const QString target = parser.value(QStringLiteral("out"));
     const bool toFile = !target.isEmpty() && target != QStringLiteral("-");
@@ -211,7 +211,7 @@ int exportReadings(Context &c, const QCommandLineParser &parser)
     HistoryStore witsStore;
     HistoryExport job(store, range, formats.value(format), toFile ? file.device() : c.out);
     if (formats.value(format) == HistoryExport::Format::Raw && sqldialect::isServerAddress(c.db)) {
-        if (const HistoryResult<void> opened = witsStore.open(c.db, HistoryStore::Access::ReadOnly); !opened)
+        if (const HistoryResult<void> opened = witsStore.open(c.db, HistoryStore::Access::ReadOnly, readerLimits()); !opened)
             return c.failed(opened.reason().text);
         job.setWitsStore(witsStore);
     }
@@ -365,7 +365,7 @@ int gasLevels(Context &c, const QCommandLineParser &parser)
 int check(Context &c)
 {
     HistoryStore store;
-    if (const HistoryResult<void> opened = store.open(c.db, HistoryStore::Access::ReadOnly); !opened)
+    if (const HistoryResult<void> opened = store.open(c.db, HistoryStore::Access::ReadOnly, readerLimits()); !opened)
         return c.failed(opened.reason().text);
     const HistoryResult<QStringList> problems = store.check();
     if (!problems)

@@ -18,10 +18,10 @@ constexpr int ShownUnitLength = 40;
 // is a server that cannot be read; note says why it was not.
 HistoryResult<void> openSource(HistoryStore &store, const QString &address, const QString &localPath, QString &note)
 {
-    HistoryResult<void> opened = store.open(address, HistoryStore::Access::ReadOnly);
+    HistoryResult<void> opened = store.open(address, HistoryStore::Access::ReadOnly, readerLimits());
     if (!opened && sqldialect::isServerAddress(address) && !localPath.isEmpty()) {
         note = opened.reason().text;
-        opened = store.open(localPath, HistoryStore::Access::ReadOnly);
+        opened = store.open(localPath, HistoryStore::Access::ReadOnly, readerLimits());
     }
     return opened;
 }
@@ -102,7 +102,7 @@ public:
         HistoryStore witsStore;
         HistoryExport job(store, m_job.range, m_job.format, file.device());
         if (m_job.format == HistoryExport::Format::Raw && note.isEmpty() && sqldialect::isServerAddress(m_address)) {
-            if (const HistoryResult<void> witsOpened = witsStore.open(m_address, HistoryStore::Access::ReadOnly);
+            if (const HistoryResult<void> witsOpened = witsStore.open(m_address, HistoryStore::Access::ReadOnly, readerLimits());
                 !witsOpened) {
                 file.cancel();
                 return failedWith(witsOpened.reason().text, note);

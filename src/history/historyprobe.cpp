@@ -23,7 +23,7 @@ public:
         QString failure;
         {
             HistoryStore store;
-            const HistoryResult<void> opened = store.open(m_address, HistoryStore::Access::ReadOnly);
+            const HistoryResult<void> opened = store.open(m_address, HistoryStore::Access::ReadOnly, readerLimits());
             if (!opened)
                 failure = opened.reason().text;
         }

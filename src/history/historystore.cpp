@@ -175,6 +175,13 @@ HistoryStore::~HistoryStore()
     close();
 }
 
+HistoryLimits readerLimits()
+{
+    HistoryLimits limits;
+    limits.lockWaitMs = ReaderLockWaitMs;
+    return limits;
+}
+
 HistoryResult<void> HistoryStore::open(const QString &path, Access access, const HistoryLimits &limits)
 {
     close();

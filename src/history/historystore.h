@@ -85,8 +85,9 @@ struct HistoryLimits
     // disk).
     qint64 sizeBytes = 0;
     // How long a statement waits for a lock another program holds. The
-    // viewer waits not at all (its window would freeze): a busy file fails
-    // at once and the caller tries again later.
+    // viewer's own thread waits not at all (its window would freeze): a busy
+    // file fails at once and the caller tries again later. A reader off that
+    // thread waits (readerLimits()).
     int lockWaitMs = 0;
     // A server's connection: above 0, how long it may take (seconds), and
     // how long a server may stay silent in the middle of a statement
@@ -99,6 +100,14 @@ struct HistoryLimits
     // comes to new pages, and holds them.
     int cacheKiB = 0;
 };
+
+// The limits of a reader off the window's thread (a reader thread, a
+// command). A file's lock is held for a moment by others now and then: by
+// the first reader to open it after the last one closed, while it makes the
+// index it shares with the others, or by a writer's checkpoint. Failing at
+// once there failed an export started as the dialog listed the units.
+constexpr int ReaderLockWaitMs = 2000;
+HistoryLimits readerLimits();
 
 struct Sample
 {

@@ -66,7 +66,7 @@ public:
         if (!sqldialect::isServerAddress(address))
             return;
         auto store = std::make_unique<HistoryStore>();
-        if (store->open(address, HistoryStore::Access::ReadOnly))
+        if (store->open(address, HistoryStore::Access::ReadOnly, readerLimits()))
             m_store = std::move(store);
     }
 
@@ -299,7 +299,7 @@ private:
                                                                             : address))
             return false;
         auto store = std::make_unique<HistoryStore>();
-        const HistoryResult<void> opened = store->open(address, HistoryStore::Access::ReadOnly);
+        const HistoryResult<void> opened = store->open(address, HistoryStore::Access::ReadOnly, readerLimits());
         if (!opened)
             return failure(opened.reason().text);
         m_store = std::move(store);

@@ -62,7 +62,7 @@ std::optional<int> runReportCommand(const QStringList &arguments, QIODevice &out
     const qint64 toMs = range->toMs;
 
     HistoryStore store;
-    if (const HistoryResult<void> opened = store.open(db, HistoryStore::Access::ReadOnly); !opened)
+    if (const HistoryResult<void> opened = store.open(db, HistoryStore::Access::ReadOnly, readerLimits()); !opened)
         return failed(opened.reason().text);
     // The viewer's own unit of depth and bin size; a setting that does not
     // read is said and its default used.

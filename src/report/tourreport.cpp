@@ -512,10 +512,10 @@ public:
         auto read = std::make_shared<TourReportRead>();
         {
             HistoryStore store;
-            HistoryResult<void> opened = store.open(m_address, HistoryStore::Access::ReadOnly);
+            HistoryResult<void> opened = store.open(m_address, HistoryStore::Access::ReadOnly, readerLimits());
             if (!opened && sqldialect::isServerAddress(m_address) && !m_localPath.isEmpty()) {
                 read->note = opened.reason().text;
-                opened = store.open(m_localPath, HistoryStore::Access::ReadOnly);
+                opened = store.open(m_localPath, HistoryStore::Access::ReadOnly, readerLimits());
             }
             read->made = opened ? readTourReport(store, m_unit, m_fromMs, m_toMs, m_settings, m_byTime)
                                 : Result<TourReport>(failure(opened.reason().text));
