@@ -615,6 +615,24 @@ void tst_HistoryStore::overviewKeepsEveryPeak()
         trends::historyOverview(store, QStringLiteral("0001"), from, to, width);
     QVERIFY2(overview, qPrintable(overview ? QString() : overview.reason()));
     QVERIFY(overview->size() <= 2 * std::size_t(std::ceil((to - from) / width) + 1));
+    if (onServer) {
+        // A server's owner keeps every value in an index by unit and time,
+        // read alone once the cleaning has marked the table's pages.
+        QCOMPARE(server.run(QStringLiteral("VACUUM readings")), QString());
+        QStringList values;
+        for (const history::NumericColumn &column : history::numericColumns())
+            values << QLatin1String(column.name);
+        QSqlQuery plan(store.database());
+        QVERIFY(plan.exec(QStringLiteral("SET enable_seqscan = off")));
+        QVERIFY(plan.exec(QStringLiteral("EXPLAIN SELECT time_ms, %1 FROM readings WHERE unit = '0001' AND time_ms >= %2"
+                                         " AND time_ms < %3")
+                              .arg(values.join(QStringLiteral(", ")))
+                              .arg(from)
+                              .arg(to)));
+        QVERIFY(plan.next());
+        QVERIFY2(plan.value(0).toString().startsWith(QLatin1String("Index Only Scan using readings_unit_time_values")),
+                 qPrintable(plan.value(0).toString()));
+    }
     trends::TrendData grouped;
     trends::TrendData every;
     grouped.reset(trends::TrendData::Axis::Time, width);

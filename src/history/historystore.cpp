@@ -106,11 +106,17 @@ std::vector<Migration> migrations(sqldialect::Engine engine)
 }
 
 // Indexes made at an open for writing when missing (CREATE INDEX IF NOT
-// EXISTS on both engines). The readings by the unit's own clock, for the
-// trends drawn by it; a file of any schema gains it without a step.
-const char *const KeptIndexes[] = {
-    "CREATE INDEX IF NOT EXISTS readings_unit_unit_time ON readings (unit, unit_time_ms)",
-};
+// EXISTS on both engines), without a schema step; on a server by its owner.
+// The readings by the unit's own clock, for the trends drawn by it; on a
+// server, the readings' values kept in an index of their own as well.
+QStringList keptIndexes(sqldialect::Engine engine)
+{
+    QStringList values;
+    for (const history::NumericColumn &column : history::numericColumns())
+        values << QLatin1String(column.name);
+    return QStringList{QStringLiteral("CREATE INDEX IF NOT EXISTS readings_unit_unit_time ON readings (unit, unit_time_ms)")}
+           + sqldialect::readingsValuesKept(engine, values);
+}
 
 // Readings written by one statement while a batch has as many, and the
 // values each binds: the key, time, unit, packet, serial, name, unit time,
@@ -408,8 +414,8 @@ HistoryResult<void> HistoryStore::migrate(int version)
 
 HistoryResult<void> HistoryStore::keepIndexes()
 {
-    for (const char *statement : KeptIndexes) {
-        if (const HistoryResult<void> done = exec(QLatin1String(statement)); !done)
+    for (const QString &statement : keptIndexes(m_engine)) {
+        if (const HistoryResult<void> done = exec(statement); !done)
             return done;
     }
     return {};

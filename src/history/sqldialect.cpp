@@ -303,6 +303,17 @@ bool insertsColumns(Engine engine)
     return engine == Engine::Postgres;
 }
 
+QStringList readingsValuesKept(Engine engine, const QStringList &valueColumns)
+{
+    if (engine != Engine::Postgres)
+        return {};
+    return {QStringLiteral("CREATE INDEX IF NOT EXISTS readings_unit_time_values ON readings (unit, time_ms) INCLUDE (%1)")
+                .arg(valueColumns.join(QStringLiteral(", "))),
+            QStringLiteral("DO $$ BEGIN IF current_setting('server_version_num')::int >= 130000 THEN"
+                           " ALTER TABLE readings SET (autovacuum_vacuum_insert_threshold = 100000,"
+                           " autovacuum_vacuum_insert_scale_factor = 0); END IF; END $$")};
+}
+
 QString columnOfTime(Engine engine, const QString &time)
 {
     // The width is cast, so that neither engine divides in integers (or a

@@ -156,6 +156,19 @@ struct Column
 };
 QString insertColumns(const QString &table, const QList<Column> &columns, const QString &tail);
 
+// What a server keeps beside its readings table for reading one unit's
+// values over a long range, made by its owner (rthistory migrate) when
+// missing; nothing on a file. An index by unit and time that also holds
+// the values columns, so that a unit's day of charts is read from the
+// index's pages alone: the readings of a fleet lie interleaved in the
+// table, a reading of one unit to a page, and a day grouped from the table
+// read some 86,000 pages. Reading from the index alone needs the table's
+// pages marked all-visible by the server's cleaning (vacuum), which it
+// starts on a table that only grows after a fifth of its rows are new; the
+// readings table has it after every 100,000 (PostgreSQL 13 and later).
+// A new values column needs an index of a new name.
+QStringList readingsValuesKept(Engine engine, const QStringList &valueColumns);
+
 // The number of the column of a time axis a time lies in, for a GROUP BY:
 // the time (an expression, in milliseconds) divided by the column's width
 // (bound as the statement's next parameter, a double) and rounded down,
