@@ -486,6 +486,11 @@ void tst_HistoryRoundTrip::exportReadsTheChosenSource()
     auto *units = support::child<QComboBox>(*dialog, "cbo_unit");
     QTRY_COMPARE(units->count(), 2);
     QCOMPARE(units->itemText(0) + units->itemText(1), QStringLiteral("S-101S-102"));
+    // Another source chosen while the window is open is the one it reads.
+    QVERIFY(extras.historySource().choose(QString()));
+    QTRY_VERIFY(units->findText(QStringLiteral("L-201")) >= 0 && units->findText(QStringLiteral("S-101")) < 0);
+    QVERIFY(extras.historySource().choose(server.uri()));
+    QTRY_VERIFY(units->findText(QStringLiteral("L-201")) < 0 && units->count() == 2);
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("x.raw"));
     units->setCurrentText(QStringLiteral("S-102"));

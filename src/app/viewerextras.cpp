@@ -124,6 +124,8 @@ ViewerExtras::ViewerExtras(ViewerWindow &window)
     connect(m_source, &HistorySource::changed, this, [this] {
         if (m_trends)
             m_trends->setSource(m_source->address());
+        if (m_export)
+            m_export->followSource(m_source->address(), m_source->localPath());
     });
     probeSource();
     connect(m_history, &HistoryRecorder::reportLine, this, [this](const QByteArray &line) { m_window.reportLine(line); });

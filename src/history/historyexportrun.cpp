@@ -199,10 +199,26 @@ void HistoryExportRun::listUnits()
 {
     auto *work = new UnitsWork(m_address, m_localPath);
     // Queued: taken on this object's thread, and by nobody once it has gone.
-    connect(work, &UnitsWork::listed, this, &HistoryExportRun::unitsListed, Qt::QueuedConnection);
+    const quint64 listing = ++m_listing;
+    connect(
+        work, &UnitsWork::listed, this,
+        [this, listing](const QStringList &units, const QString &note) {
+            if (listing == m_listing)
+                emit unitsListed(units, note);
+        },
+        Qt::QueuedConnection);
     connect(work, &UnitsWork::listed, work, [work] { work->thread()->quit(); }, Qt::DirectConnection);
     readerthread::start(work, QStringLiteral("history export"));
     QMetaObject::invokeMethod(work, &UnitsWork::run, Qt::QueuedConnection);
+}
+
+void HistoryExportRun::setSource(const QString &address, const QString &localPath)
+{
+    if (address == m_address && localPath == m_localPath)
+        return;
+    m_address = address;
+    m_localPath = localPath;
+    listUnits();
 }
 
 void HistoryExportRun::start(const HistoryExportJob &job)

@@ -46,8 +46,12 @@ public:
 
     const QString &address() const { return m_address; }
 
-    // unitsListed answers, once.
+    // unitsListed answers, once; an earlier listing's answer, should it
+    // come after, is dropped.
     void listUnits();
+    // The history read from now on, its units listed again; an export under
+    // way goes on reading the one it started with.
+    void setSource(const QString &address, const QString &localPath);
     // Starts the export, dropping one under way; progressed as it goes,
     // then finished once.
     void start(const HistoryExportJob &job);
@@ -70,6 +74,7 @@ private:
     QString m_address;
     QString m_localPath;
     std::shared_ptr<std::atomic_bool> m_cancelled;  // of the export under way
+    quint64 m_listing = 0;  // the latest listing of the units asked for
     bool m_running = false;
 };
 

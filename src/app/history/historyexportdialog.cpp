@@ -165,6 +165,18 @@ HistoryExportDialog::HistoryExportDialog(HistoryExportSource source, const QStri
     m_run->listUnits();
 }
 
+void HistoryExportDialog::followSource(const QString &address, const QString &localPath)
+{
+    if (address == m_source.address && localPath == m_source.localPath)
+        return;
+    m_source.address = address;
+    m_source.localPath = localPath;
+    // What was said of the history before is no longer so.
+    if (!m_exporting)
+        lbl_status->clear();
+    m_run->setSource(address, localPath);
+}
+
 void HistoryExportDialog::unitsListed(const QStringList &units, const QString &note)
 {
     const QString typed = cbo_unit->currentText();

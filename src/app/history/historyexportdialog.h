@@ -58,6 +58,9 @@ public:
     // The request as the dialog stands, "now" being nowMs.
     HistoryExportRequest request(qint64 nowMs) const;
     bool exporting() const { return m_exporting; }
+    // Another history chosen while the dialog is open: its units are
+    // offered, and the next export reads it.
+    void followSource(const QString &address, const QString &localPath);
 
     void accept() override;
     void reject() override;
