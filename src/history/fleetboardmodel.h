@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "history/historynews.h"
 #include "rules/board/fleettile.h"
 
 class FleetReader;
@@ -35,10 +36,10 @@ class FleetBoardModel : public QObject
 
 public:
     static constexpr int RetryMs = 5000;
-    // The reader's pages of a file kept between reads (KiB): it reads each
-    // unit's rows since the last, which lie on pages the writer has just
-    // changed.
-    static constexpr int CacheKiB = 512;
+    // The reader's pages of a file kept between reads (KiB), as the news
+    // keeps: it reads each unit's rows since the last, which lie on pages
+    // the writer has just changed.
+    static constexpr int CacheKiB = HistoryNews::CacheKiB;
 
     // clock: UTC milliseconds of the wall clock (the recorders' time); it is
     // called on the reading thread too.

@@ -27,7 +27,8 @@ class HistoryNews : public QObject
 public:
     static constexpr int PollIntervalMs = 1000;
     // A file's pages kept between two looks (KiB): each look reads every
-    // unit's latest rows, which the writers have mostly changed since.
+    // unit's latest rows, which the writers have mostly changed since. The
+    // fleet board's reader keeps as many.
     static constexpr int CacheKiB = 512;
 
     explicit HistoryNews(QObject *parent = nullptr);

@@ -246,7 +246,7 @@ HistoryResult<void> HistoryStore::open(const QString &path, Access access, const
                            .arg(SchemaVersion));
     }
     if (const Result<void, QSqlError> session =
-            sqldialect::prepareSession(m_db, m_engine, readOnly, limits.sizeBytes, limits.lockWaitMs);
+            sqldialect::prepareSession(m_db, m_engine, readOnly, limits.sizeBytes);
         !session)
         return failure(sqlFailure(QStringLiteral("cannot open"), session.reason()));
     if (limits.cacheKiB > 0 && m_engine == sqldialect::Engine::Sqlite) {

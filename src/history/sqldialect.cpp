@@ -238,12 +238,10 @@ Result<void, QSqlError> readHeader(QSqlDatabase &db, Engine engine)
     return run(db, QStringLiteral("PRAGMA schema_version"));
 }
 
-Result<void, QSqlError> prepareSession(QSqlDatabase &db, Engine engine, bool readOnly, qint64 sizeLimitBytes,
-                                       int lockWaitMs)
+Result<void, QSqlError> prepareSession(QSqlDatabase &db, Engine engine, bool readOnly, qint64 sizeLimitBytes)
 {
     // A server's session was tuned as it started (connectOptions), its
-    // wait for a lock too; a file's wait is the driver's option.
-    Q_UNUSED(lockWaitMs);
+    // wait for a lock too, as a file's wait is the driver's option.
     if (engine == Engine::Postgres)
         return {};
     // A file read is left as it lies: a reader changes nothing in it.

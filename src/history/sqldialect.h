@@ -100,8 +100,7 @@ Result<void, QSqlError> readHeader(QSqlDatabase &db, Engine engine);
 // statement waits for a lock, and a reader's transactions read-only came
 // with the connection (connectOptions). Fails with the engine's error when
 // it refuses.
-Result<void, QSqlError> prepareSession(QSqlDatabase &db, Engine engine, bool readOnly, qint64 sizeLimitBytes,
-                                       int lockWaitMs);
+Result<void, QSqlError> prepareSession(QSqlDatabase &db, Engine engine, bool readOnly, qint64 sizeLimitBytes);
 
 // The row key (an integer the engine assigns) and the type of raw bytes.
 QString idColumn(Engine engine);
